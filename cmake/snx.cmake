@@ -1,0 +1,23 @@
+# Project-wide compile settings and the helper that turns one source folder into one library.
+
+add_compile_options(-Wall -Wextra -Werror -Wno-unused-parameter)
+if(SNX_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+find_package(Threads REQUIRED)
+
+# snx_folder_library(NAME FOLDER... DEPS ...): every .cc file of the folders becomes one static
+# library; the include root is src/ so headers are named "core/qor_str.h".
+function(snx_folder_library name)
+  cmake_parse_arguments(ARG "" "" "FOLDERS;DEPS" ${ARGN})
+  set(sources)
+  foreach(folder IN LISTS ARG_FOLDERS)
+    file(GLOB found CONFIGURE_DEPENDS ${folder}/*.cc)
+    list(APPEND sources ${found})
+  endforeach()
+  add_library(${name} STATIC ${sources})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+endfunction()

@@ -1,0 +1,23 @@
+#pragma once
+// The process-wide log as the rest of the system sees it. The log file class implements it;
+// every class writes its error, message and event lines through g_pLogFile, and nothing is
+// written while it is null.
+
+#include <string_view>
+
+class CLogWriter {
+ public:
+  virtual ~CLogWriter() = default;
+  virtual bool LogError(std::string_view text) = 0;
+  virtual bool LogMessage(std::string_view text) = 0;
+  virtual bool LogEvent(std::string_view text) = 0;
+  virtual bool LogBlankLines(int count) = 0;
+};
+
+// Set by the owner of the service log before any thread uses it; null while none exists.
+extern CLogWriter* g_pLogFile;
+
+// Shorthands that do nothing while there is no log.
+void LogError(std::string_view text);
+void LogMessage(std::string_view text);
+void LogEvent(std::string_view text);

@@ -1,0 +1,40 @@
+#pragma once
+// CPointerStack: a bounded stack of untyped pointers in one array, iterated from the bottom.
+// It never owns what its entries point to.
+
+#include <cstdint>
+#include <memory>
+
+#include "core/qor_object.h"
+
+class CPointerStack : public CQorObject {
+ public:
+  static constexpr int kDefaultSize = 4096;
+
+  CPointerStack() = default;
+  CPointerStack(const CPointerStack&) = delete;
+  CPointerStack& operator=(const CPointerStack&) = delete;
+  ~CPointerStack() override;
+
+  bool Initialize(int size);
+  bool Push(void* pointer);
+  void* Pop();
+  int Count();
+  void* GetAt(int index) const;
+  void* GetFirst();
+  void* GetNext();
+  int IterationIndex() const { return m_iIteration; }
+  int Size() const { return m_iSize; }
+  void* Last() const { return m_pLast; }
+
+ private:
+  bool EnsureInitialized();
+
+  std::int32_t m_iSize = 0;
+  void* m_pLast = nullptr;
+  std::unique_ptr<void*[]> m_ppEntries;
+  std::int32_t m_iCount = 0;
+  std::int32_t m_iTop = -1;
+  bool m_bInitialized = false;
+  std::int32_t m_iIteration = 0;
+};

@@ -1,0 +1,46 @@
+#pragma once
+// Wall time, monotonic time, sleeps and timed waits. Every sleep, time-out and "now" of the
+// system goes through the installed Clock, so a fake clock can run hours of waiting in no time.
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+
+#include "platform/installed.h"
+
+namespace snx::platform {
+
+struct LocalTime {
+  int year = 1970;  // full year, e.g. 2026
+  int month = 1;    // 1..12
+  int day = 1;      // 1..31
+  int hour = 0;     // 0..23
+  int minute = 0;
+  int second = 0;
+};
+
+class Clock {
+ public:
+  using WallTime = std::chrono::system_clock::time_point;
+  using MonoTime = std::chrono::steady_clock::time_point;
+
+  virtual ~Clock() = default;
+  virtual WallTime WallNow() = 0;
+  virtual MonoTime MonoNow() = 0;
+  virtual void SleepFor(std::chrono::milliseconds span) = 0;
+  // The local calendar time of a wall time.
+  virtual LocalTime ToLocal(WallTime t) = 0;
+  // Waits on `cv` (with `lock` held) until `ready` is true or `timeout` has passed.
+  // Returns ready().
+  virtual bool WaitFor(std::condition_variable& cv, std::unique_lock<std::mutex>& lock,
+                       std::chrono::milliseconds timeout, const std::function<bool()>& ready) = 0;
+};
+
+template <>
+Clock& DefaultFacility<Clock>();
+
+// Days since 1899-12-30 as a double, the date form the uptime record keeps.
+double ToOleDate(Clock::WallTime t);
+
+}  // namespace snx::platform

@@ -1,0 +1,63 @@
+#pragma once
+// Files and folders. Every path handed to the file system is a path text of the system; the
+// implementation maps it with ToPosixPath before it touches the disk.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/installed.h"
+
+namespace snx::platform {
+
+enum class ReadResult { kOk, kEnd, kError };
+
+// An open buffered file stream.
+class File {
+ public:
+  virtual ~File() = default;
+  virtual ReadResult ReadChar(char& c) = 0;
+  // Reads up to n bytes; 0 at the end or on an error (Failed() tells which).
+  virtual std::size_t Read(char* buffer, std::size_t n) = 0;
+  virtual bool Write(std::string_view bytes) = 0;
+  virtual bool Flush() = 0;
+  virtual bool Failed() = 0;
+  virtual bool Close() = 0;
+};
+
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+  // Opens with a stdio mode ("rb", "r+b", "a+b", "w+b"). A file that the call creates gets
+  // `create_mode` permissions (before the umask). Null on failure.
+  virtual std::unique_ptr<File> Open(std::string_view path, std::string_view mode,
+                                     unsigned create_mode = 0666) = 0;
+  // True for a file or a folder.
+  virtual bool Exists(std::string_view path) = 0;
+  virtual bool FolderExists(std::string_view path) = 0;
+  virtual bool Delete(std::string_view path) = 0;
+  // Copies, replacing the target; the target keeps the source's permission bits.
+  virtual bool Copy(std::string_view source, std::string_view target) = 0;
+  // Atomic replacement of the target on the same file system.
+  virtual bool Rename(std::string_view source, std::string_view target) = 0;
+  // Size in bytes, or nullopt when the file cannot be opened.
+  virtual std::optional<std::int64_t> Size(std::string_view path) = 0;
+  // Creates the folder and its parents; true when it exists afterwards.
+  virtual bool MakeFolders(std::string_view path) = 0;
+  virtual bool SetPermissions(std::string_view path, unsigned mode) = 0;
+  // Full POSIX path of the running executable.
+  virtual std::string ExecutablePath() = 0;
+  // Full path of a loaded module (shared object) of that file name, or nullopt.
+  virtual std::optional<std::string> LoadedModulePath(std::string_view file_name) = 0;
+  virtual std::string CurrentFolder() = 0;
+  virtual bool ChangeFolder(std::string_view path) = 0;
+};
+
+template <>
+FileSystem& DefaultFacility<FileSystem>();
+
+inline FileSystem& Files() { return Use<FileSystem>(); }
+
+}  // namespace snx::platform

@@ -1,0 +1,28 @@
+#pragma once
+// Turning the system's Windows-style path texts into POSIX paths.
+//
+// Runs of "\" and "/" become one "/"; a drive prefix "X:" maps to <root>/var/lib/snxsvc/drives/X;
+// a rooted text whose first component is one of the Windows top-level folders the system uses
+// maps under the "C" drive; any other text is a POSIX path as it stands.
+
+#include <string>
+#include <string_view>
+
+namespace snx::platform {
+
+// Pure mapping with an explicit state root (the value of SNX_ROOT; "/" by default).
+std::string MapPathText(std::string_view text, std::string_view root);
+
+// The state root: $SNX_ROOT, or "/" when it is unset or empty.
+std::string StateRoot();
+// <root>/var/lib/snxsvc and <root>/run/snxsvc, without a trailing "/".
+std::string StateDir();
+std::string RuntimeDir();
+
+// MapPathText with the process's state root. Every file, folder and launch call uses it.
+std::string ToPosixPath(std::string_view text);
+
+// True for "\" and "/": wherever the system treats a text as a path both separate components.
+inline bool IsPathSeparator(char c) { return c == '\\' || c == '/'; }
+
+}  // namespace snx::platform

@@ -1,0 +1,52 @@
+// snxctl: the administrator's tool beside the service.
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "snxctl/subcommand.h"
+
+namespace snxctl {
+
+namespace {
+std::vector<SubCommand>& Registry() {
+  static std::vector<SubCommand> commands;
+  return commands;
+}
+
+void PrintHelp(FILE* out) {
+  std::fprintf(out,
+               "usage: snxctl COMMAND [ARGS...]\n"
+               "       snxctl COMMAND --help\n\ncommands:\n");
+  std::vector<SubCommand> sorted = SubCommands();
+  std::sort(sorted.begin(), sorted.end(),
+            [](const SubCommand& a, const SubCommand& b) { return std::strcmp(a.name, b.name) < 0; });
+  for (const auto& c : sorted) std::fprintf(out, "  %-8s %s\n", c.name, c.summary);
+}
+}  // namespace
+
+void RegisterSubCommand(const SubCommand& command) { Registry().push_back(command); }
+const std::vector<SubCommand>& SubCommands() { return Registry(); }
+
+}  // namespace snxctl
+
+int main(int argc, char** argv) {
+  using namespace snxctl;
+  if (argc < 2) {
+    PrintHelp(stderr);
+    return kExitUsage;
+  }
+  const std::string name = argv[1];
+  if (name == "--help" || name == "-h" || name == "help") {
+    PrintHelp(stdout);
+    return kExitOk;
+  }
+  for (const auto& c : SubCommands()) {
+    if (name == c.name) return c.run(std::vector<std::string>(argv + 2, argv + argc));
+  }
+  std::fprintf(stderr, "snxctl: unknown command '%s'\n", name.c_str());
+  PrintHelp(stderr);
+  return kExitUsage;
+}

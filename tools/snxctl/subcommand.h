@@ -1,0 +1,28 @@
+#pragma once
+// snxctl's sub-commands register themselves here; main() dispatches on the first argument.
+
+#include <string>
+#include <vector>
+
+namespace snxctl {
+
+struct SubCommand {
+  const char* name;     // "conf", "probe", ...
+  const char* summary;  // one line for `snxctl --help`
+  // Runs with the arguments after the sub-command's name; returns the exit code.
+  int (*run)(const std::vector<std::string>& args);
+};
+
+void RegisterSubCommand(const SubCommand& command);
+const std::vector<SubCommand>& SubCommands();
+
+struct SubCommandRegistrar {
+  explicit SubCommandRegistrar(const SubCommand& command) { RegisterSubCommand(command); }
+};
+
+// Exit codes shared by the sub-commands.
+constexpr int kExitOk = 0;
+constexpr int kExitFailure = 1;  // the operation ran and failed (or the answer is "no")
+constexpr int kExitUsage = 2;    // bad arguments
+
+}  // namespace snxctl
