@@ -1,0 +1,128 @@
+#include "files/log_file.h"
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+
+#include "platform/clock.h"
+#include "platform/debug_sink.h"
+#include "platform/file_system.h"
+#include "platform/path_map.h"
+
+namespace {
+
+constexpr std::chrono::milliseconds kLockWait{500};
+constexpr int kLineBufferSize = 4096;
+
+// "MM/DD/YY HH:MM:SS" in local time.
+std::string TimeStamp() {
+  auto& clock = snx::platform::Use<snx::platform::Clock>();
+  const snx::platform::LocalTime t = clock.ToLocal(clock.WallNow());
+  char stamp[32];
+  std::snprintf(stamp, sizeof stamp, "%02d/%02d/%02d %02d:%02d:%02d", t.month % 100, t.day % 100,
+                t.year % 100, t.hour % 100, t.minute % 100, t.second % 100);
+  return stamp;
+}
+
+}  // namespace
+
+CLogFile::CLogFile() : m_pMutex(snx::platform::OpenNamedMutex(kMutexName)) {
+  SetQuiet(true);  // the log's own file errors go to the debugger output
+}
+
+CLogFile::~CLogFile() = default;
+
+bool CLogFile::Lock() {
+  if (!m_pMutex) return false;
+  const auto result = m_pMutex->Lock(kLockWait);
+  if (result != snx::platform::LockResult::kAcquired &&
+      result != snx::platform::LockResult::kAbandoned) {
+    return false;
+  }
+  m_bLockHeld = true;
+  return true;
+}
+
+void CLogFile::Unlock() {
+  if (!m_bLockHeld) return;
+  m_bLockHeld = false;
+  m_pMutex->Unlock();
+}
+
+bool CLogFile::Open(std::string_view name) {
+  if (!Lock()) return false;
+  m_bLogOpen = false;
+  m_sDirectory.Trim();
+  m_sLogPath.Assign(m_sDirectory);
+  m_sOldPath.Assign(m_sDirectory);
+  const std::string_view dir = m_sDirectory.View();
+  // An empty folder means the current one; otherwise exactly one separator before the name.
+  if (!dir.empty() && !snx::platform::IsPathSeparator(dir.back())) {
+    m_sLogPath.Append('\\');
+    m_sOldPath.Append('\\');
+  }
+  m_sLogPath.Append(name);
+  m_sLogPath.Append(".log");
+  m_sOldPath.Append(name);
+  m_sOldPath.Append(".old");
+
+  auto& files = snx::platform::Files();
+  if (files.Exists(m_sLogPath)) {
+    const auto size = files.Size(m_sLogPath);
+    // Moving the file keeps every line: when the rename fails the log simply goes on growing.
+    if (size && *size >= m_iSizeLimit) {
+      if (!files.Rename(m_sLogPath, m_sOldPath)) {
+        snx::platform::DebugOutput("CLogFile::Open() could not move the log to its .old file");
+      }
+    }
+  }
+  if (Initialize(kLineBufferSize)) {
+    const bool ready =
+        files.Exists(m_sLogPath) ? OpenForReadWrite(m_sLogPath) : Create(m_sLogPath);
+    if (ready) {
+      Close();
+      m_bLogOpen = true;
+    }
+  }
+  Unlock();
+  return m_bLogOpen;
+}
+
+bool CLogFile::AppendBytes(std::string_view bytes) {
+  bool written = false;
+  if (ReOpenForReadAppend(m_sLogPath)) written = WriteLine(bytes);
+  Close();
+  return written;
+}
+
+bool CLogFile::WriteKindLine(std::string_view kind, std::string_view text) {
+  if (!Lock()) return false;
+  bool written = false;
+  if (m_bLogOpen) {
+    std::string line = TimeStamp();
+    line.append(kind);
+    line.append(text);
+    line.push_back('\r');
+    written = AppendBytes(line);
+  }
+  Unlock();
+  return written;
+}
+
+bool CLogFile::LogError(std::string_view text) { return WriteKindLine(" Error: ", text); }
+bool CLogFile::LogMessage(std::string_view text) { return WriteKindLine(" Message: ", text); }
+bool CLogFile::LogEvent(std::string_view text) { return WriteKindLine(" (event): ", text); }
+
+bool CLogFile::LogBlankLines(int count) {
+  if (!m_bBlankLinesEnabled || count <= 0) return false;
+  if (!Lock()) return false;
+  bool written = false;
+  if (m_bLogOpen) {
+    std::string blanks;
+    for (int i = 1; i < count; ++i) blanks.append("\r\r\n");
+    blanks.push_back('\r');
+    written = AppendBytes(blanks);
+  }
+  Unlock();
+  return written;
+}
