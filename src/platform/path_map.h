@@ -13,6 +13,9 @@ namespace snx::platform {
 // Pure mapping with an explicit state root (the value of SNX_ROOT; "/" by default).
 std::string MapPathText(std::string_view text, std::string_view root);
 
+// <root>/<relative> with exactly one "/" between them; an empty root counts as "/".
+std::string UnderRoot(std::string_view root, std::string_view relative);
+
 // The state root: $SNX_ROOT, or "/" when it is unset or empty.
 std::string StateRoot();
 // <root>/var/lib/snxsvc and <root>/run/snxsvc, without a trailing "/".

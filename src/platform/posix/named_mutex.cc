@@ -1,0 +1,223 @@
+// Named mutexes: an in-process owner/depth per name, so the threads of this process queue on a
+// condition variable, plus an flock on <RuntimeDir>/<name>.lock that other processes contend
+// for. flock locks belong to the open file, so two descriptors of one process would conflict
+// with each other: each name keeps one descriptor per process, shared by every handle.
+//
+// The holder writes its pid into the lock file and empties it on release. A process that dies
+// holding the lock leaves its pid behind; the kernel drops its flock, and the next holder sees
+// the pid and reports the mutex as abandoned (which still means acquired).
+
+#include "platform/named_mutex.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <string>
+#include <thread>
+
+#include "platform/clock.h"
+#include "platform/debug_sink.h"
+#include "platform/path_map.h"
+#include "platform/posix/fs_util.h"
+#include "platform/posix/no_destructor.h"
+
+namespace snx::platform {
+namespace {
+
+using std::chrono::milliseconds;
+
+struct SharedState {
+  SharedState(std::string mutex_name, bool shared)
+      : name(std::move(mutex_name)), cross_process(shared), pid(::getpid()) {}
+  ~SharedState() {
+    if (fd >= 0) ::close(fd);
+  }
+  SharedState(const SharedState&) = delete;
+  SharedState& operator=(const SharedState&) = delete;
+
+  const std::string name;
+  const bool cross_process;
+  const pid_t pid;  // the process that made it; a forked child makes its own
+
+  std::mutex mutex;  // guards every field below
+  std::condition_variable released;
+  std::thread::id owner;
+  int depth = 0;
+  bool file_tried = false;
+  int fd = -1;
+  bool writable = false;
+};
+
+std::string LockFileName(std::string_view name) {
+  std::string out;
+  for (char c : name) {
+    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                       c == '.' || c == '-' || c == '_';
+    out.push_back(plain ? c : '_');
+  }
+  return out + ".lock";
+}
+
+// Opens the lock file once per state; called with the state's mutex held. Returns the
+// complaint to put out (after the mutex is released) when there is no lock file.
+std::string OpenLockFile(SharedState& s) {
+  if (s.file_tried || !s.cross_process) return {};
+  s.file_tried = true;
+  const std::string folder = RuntimeDir();
+  const std::string path = folder + "/" + LockFileName(s.name);
+  int error = 0;
+  if (!posix::MakeFolderTree(folder)) {
+    error = errno != 0 ? errno : ENOTDIR;
+  } else {
+    s.fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+    s.writable = s.fd >= 0;
+    // flock works on a descriptor opened for reading, so a file made by another user still
+    // serves; only the holder's pid cannot be recorded.
+    if (s.fd < 0 && errno == EACCES) s.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (s.fd < 0) error = errno;
+  }
+  if (s.fd >= 0) return {};
+  return "NamedMutex " + s.name + ": cannot use lock file " + path + " (" + std::strerror(error) +
+         "); it serialises this process's threads only";
+}
+
+pid_t RecordedHolder(int fd) {
+  char text[24] = {};
+  const ssize_t n = ::pread(fd, text, sizeof(text) - 1, 0);
+  if (n <= 0) return 0;
+  pid_t pid = 0;
+  for (ssize_t i = 0; i < n && text[i] >= '0' && text[i] <= '9'; ++i) {
+    pid = pid * 10 + (text[i] - '0');
+    if (pid > 1 << 24) return 0;  // not a pid this system could have written
+  }
+  return pid;
+}
+
+void RecordHolder(int fd, pid_t pid) {
+  const std::string text = std::to_string(pid) + "\n";
+  if (::pwrite(fd, text.data(), text.size(), 0) == static_cast<ssize_t>(text.size())) {
+    (void)::ftruncate(fd, static_cast<off_t>(text.size()));
+  }
+}
+
+class Registry {
+ public:
+  static Registry& Get() {
+    static NoDestructor<Registry> registry;  // threads may lock while the process exits
+    return *registry.get();
+  }
+
+  std::shared_ptr<SharedState> Open(std::string_view name) {
+    if (name.empty()) return std::make_shared<SharedState>(std::string(), false);
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::weak_ptr<SharedState>& slot = states_[std::string(name)];
+    std::shared_ptr<SharedState> state = slot.lock();
+    if (state == nullptr || state->pid != ::getpid()) {
+      state = std::make_shared<SharedState>(std::string(name), true);
+      slot = state;
+    }
+    return state;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::map<std::string, std::weak_ptr<SharedState>> states_;
+};
+
+class PosixNamedMutex : public NamedMutex {
+ public:
+  explicit PosixNamedMutex(std::shared_ptr<SharedState> state) : state_(std::move(state)) {}
+
+  LockResult Lock(milliseconds timeout) override {
+    SharedState& s = *state_;
+    Clock& clock = Use<Clock>();
+    const Clock::MonoTime start = clock.MonoNow();
+    const std::thread::id me = std::this_thread::get_id();
+    if (timeout < milliseconds::zero()) timeout = milliseconds::zero();
+    std::string complaint;
+    {
+      std::unique_lock<std::mutex> lock(s.mutex);
+      if (s.depth > 0 && s.owner == me) {
+        ++s.depth;
+        return LockResult::kAcquired;
+      }
+      if (!clock.WaitFor(s.released, lock, timeout, [&s] { return s.depth == 0; })) {
+        return LockResult::kTimedOut;
+      }
+      s.owner = me;
+      s.depth = 1;
+      complaint = OpenLockFile(s);
+    }
+    if (!complaint.empty()) DebugOutput(complaint);
+    // This thread now owns the fields of the state until it gives the mutex back.
+    if (s.fd < 0) return LockResult::kAcquired;
+
+    milliseconds step(1);
+    for (;;) {
+      if (::flock(s.fd, LOCK_EX | LOCK_NB) == 0) break;
+      if (errno == EINTR) continue;
+      if (errno != EWOULDBLOCK) {
+        const int error = errno;
+        {
+          std::lock_guard<std::mutex> lock(s.mutex);
+          ::close(s.fd);
+          s.fd = -1;
+        }
+        DebugOutput("NamedMutex " + s.name + ": flock failed (" + std::strerror(error) +
+                    "); it serialises this process's threads only");
+        return LockResult::kAcquired;
+      }
+      const auto waited = std::chrono::duration_cast<milliseconds>(clock.MonoNow() - start);
+      if (waited >= timeout) {
+        GiveBack(s);
+        return LockResult::kTimedOut;
+      }
+      clock.SleepFor(std::min(step, timeout - waited));
+      step = std::min(step * 2, milliseconds(10));
+    }
+    const bool abandoned = RecordedHolder(s.fd) != 0;
+    if (s.writable) RecordHolder(s.fd, ::getpid());
+    return abandoned ? LockResult::kAbandoned : LockResult::kAcquired;
+  }
+
+  void Unlock() override {
+    SharedState& s = *state_;
+    std::unique_lock<std::mutex> lock(s.mutex);
+    if (s.depth == 0 || s.owner != std::this_thread::get_id()) return;  // not ours to release
+    if (--s.depth > 0) return;
+    if (s.fd >= 0) {
+      if (s.writable) (void)::ftruncate(s.fd, 0);
+      ::flock(s.fd, LOCK_UN);
+    }
+    s.owner = std::thread::id();
+    lock.unlock();
+    s.released.notify_one();
+  }
+
+ private:
+  // Gives up the in-process ownership taken by a Lock that then timed out on the file.
+  static void GiveBack(SharedState& s) {
+    {
+      std::lock_guard<std::mutex> lock(s.mutex);
+      s.depth = 0;
+      s.owner = std::thread::id();
+    }
+    s.released.notify_one();
+  }
+
+  std::shared_ptr<SharedState> state_;
+};
+
+}  // namespace
+
+std::unique_ptr<NamedMutex> OpenNamedMutex(std::string_view name) {
+  return std::make_unique<PosixNamedMutex>(Registry::Get().Open(name));
+}
+
+}  // namespace snx::platform

@@ -1,0 +1,58 @@
+// The real clock: the system's wall clock, the steady clock, and real sleeps and waits.
+
+#include <time.h>
+
+#include <thread>
+
+#include "platform/clock.h"
+#include "platform/posix/no_destructor.h"
+
+namespace snx::platform {
+namespace {
+
+// A negative span waits not at all; a huge one (an "infinite" wait) is cut to a length that
+// cannot overflow the clock's arithmetic.
+std::chrono::milliseconds NotNegative(std::chrono::milliseconds span) {
+  constexpr std::chrono::milliseconds kLongest = std::chrono::hours(24 * 365 * 10);
+  if (span < std::chrono::milliseconds::zero()) return std::chrono::milliseconds::zero();
+  return span > kLongest ? kLongest : span;
+}
+
+class PosixClock : public Clock {
+ public:
+  WallTime WallNow() override { return std::chrono::system_clock::now(); }
+  MonoTime MonoNow() override { return std::chrono::steady_clock::now(); }
+
+  void SleepFor(std::chrono::milliseconds span) override {
+    std::this_thread::sleep_for(NotNegative(span));
+  }
+
+  LocalTime ToLocal(WallTime t) override {
+    const time_t seconds = std::chrono::system_clock::to_time_t(t);
+    struct tm parts {};
+    LocalTime out;
+    if (localtime_r(&seconds, &parts) == nullptr) return out;
+    out.year = parts.tm_year + 1900;
+    out.month = parts.tm_mon + 1;
+    out.day = parts.tm_mday;
+    out.hour = parts.tm_hour;
+    out.minute = parts.tm_min;
+    out.second = parts.tm_sec;
+    return out;
+  }
+
+  bool WaitFor(std::condition_variable& cv, std::unique_lock<std::mutex>& lock,
+               std::chrono::milliseconds timeout, const std::function<bool()>& ready) override {
+    return cv.wait_for(lock, NotNegative(timeout), ready);
+  }
+};
+
+}  // namespace
+
+template <>
+Clock& DefaultFacility<Clock>() {
+  static NoDestructor<PosixClock> clock;
+  return *clock.get();
+}
+
+}  // namespace snx::platform
