@@ -1,0 +1,91 @@
+#pragma once
+// CGetWebPage: asks a web server for one page by an HTTP GET and records the status code of
+// the answer. It follows one redirect itself, refuses anything but plain http, and turns every
+// failure into a result code and log lines; nothing is thrown out of it.
+//
+// Results of Go and ReadPageText: 0 an answer came and its status code is recorded (any code:
+// judging it is IsStatusOk's business); 1 the options were refused, the URL is not an http URL,
+// or the server asked for a password; 2 a redirect could not be followed, the redirected
+// request did not answer 200, or the request failed on the way (refused, timed out, ...).
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "core/qor_str.h"
+#include "platform/http_client.h"
+
+class CPageSession;
+namespace snx::probes {
+struct UrlParts;
+}
+
+class CGetWebPage {
+ public:
+  static constexpr std::uint32_t kFlagReload = 0x80000000;  // never from a cache
+  static constexpr std::uint32_t kFlagExistingConnect = 0x20000000;
+  static constexpr std::uint32_t kInitialRequestFlags = kFlagReload | kFlagExistingConnect;
+  static constexpr std::chrono::milliseconds kDefaultConnectTimeout{30000};
+  static constexpr std::chrono::milliseconds kDefaultTotalTimeout{60000};
+  // The most of a page body ReadPageText takes in; a longer page is too long to keep anyway.
+  static constexpr std::size_t kMaxBodyBytes = 4 << 20;
+  static constexpr std::size_t kReadChunk = 1023;  // characters per read of the body
+
+  CGetWebPage() = default;
+  CGetWebPage(const CGetWebPage&) = delete;
+  CGetWebPage& operator=(const CGetWebPage&) = delete;
+
+  std::int32_t Go(std::string_view options, std::string_view url);
+  // Go, and on 0 the body of the answer, mark-up removed, becomes the page text.
+  std::int32_t ReadPageText(std::string_view options, std::string_view url);
+  bool IsStatusOk() const { return m_uStatusCode >= 200 && m_uStatusCode <= 299; }
+
+  // Applies one option ("D", "L", "S", "P", "F"; any case, blanks around ignored).
+  static bool ParseOptions(std::string_view option);
+  // Drops every tag from the line; a tag left open continues into the next call.
+  static void RemoveMarkup(std::string& line);
+
+  std::uint32_t StatusCode() const { return m_uStatusCode; }
+  const CQorStr& PageText() const { return m_sPageText; }
+  const CQorStr& Url() const { return m_sUrl; }
+
+  // The process-wide fetch options.
+  static std::int32_t AccessType() { return s_iAccessType; }
+  static bool StripMode() { return s_bStripMode; }
+  static bool ProgressMode() { return s_bProgressMode; }
+  static std::uint32_t RequestFlags() { return s_uRequestFlags; }
+  // Bounds of every request: the connection must stand within the first, the whole exchange
+  // must be over within the second.
+  static void SetTimeouts(std::chrono::milliseconds connect, std::chrono::milliseconds total);
+  static std::chrono::milliseconds ConnectTimeout();
+  static std::chrono::milliseconds TotalTimeout();
+  // Puts every process-wide option and bound back to its start-up value.
+  static void ResetOptions();
+
+ private:
+  std::int32_t Fetch(std::string_view options, std::string_view url, bool read_text);
+  std::int32_t Exchange(CPageSession& session, bool read_text);
+  snx::platform::HttpResult Send(CPageSession& session, const snx::probes::UrlParts& target,
+                                 bool read_text);
+  void StorePageText(std::string_view body);
+
+  CQorStr m_sPageText;
+  std::uint32_t m_uStatusCode = 1;
+  CQorStr m_sUrl;
+
+  static inline std::atomic<std::int32_t> s_iAccessType{0};
+  static inline std::atomic<bool> s_bStripMode{false};
+  static inline std::atomic<bool> s_bProgressMode{false};
+  static inline std::atomic<std::uint32_t> s_uRequestFlags{kInitialRequestFlags};
+  static inline std::atomic<bool> s_bInsideTag{false};
+  static inline std::atomic<std::int64_t> s_iConnectTimeoutMs{kDefaultConnectTimeout.count()};
+  static inline std::atomic<std::int64_t> s_iTotalTimeoutMs{kDefaultTotalTimeout.count()};
+};
+
+namespace snx::probes {
+// The value of the first "Location" header line of a raw header text (name matched without
+// case, blanks and the line end stripped); false when there is none or it is empty.
+bool FindLocationHeader(std::string_view raw_headers, std::string& location);
+}  // namespace snx::probes

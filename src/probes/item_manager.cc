@@ -1,0 +1,138 @@
+#include "probes/item_manager.h"
+
+#include <memory>
+#include <string>
+
+#include "core/log_writer.h"
+#include "platform/clock.h"
+
+namespace {
+
+std::string Joined(std::string_view a, std::string_view b) {
+  std::string out(a);
+  out.append(b);
+  return out;
+}
+
+}  // namespace
+
+CItemManager::~CItemManager() { ClearItems(); }
+
+CPointerStack* CItemManager::ListOf(std::int32_t type) {
+  switch (type) {
+    case ITEM_PROGRAM:
+      return &m_Programs;
+    case ITEM_LOCAL_URL:
+      return &m_LocalUrls;
+    case ITEM_REMOTE_URL:
+      return &m_RemoteUrls;
+    case ITEM_RESTART:
+      return &m_Restart;
+    case ITEM_SPARE:
+      return &m_Spares;
+    default:
+      return nullptr;
+  }
+}
+
+int CItemManager::Count(std::int32_t type) {
+  CPointerStack* list = ListOf(type);
+  return list != nullptr ? list->Count() : 0;
+}
+
+bool CItemManager::ReInitialize() {
+  m_bLive = false;
+  SetState(kLive);
+  ClearItems();
+  m_UptimeLog.SetSizeLimit(kUptimeSizeLimit);
+  m_UptimeLog.EnableBlankLines(true);
+  // Doubled separators: the path mapping folds every run of separators into one.
+  m_UptimeLog.SetDirectory(m_sFolder.EscapeSlashes());
+  if (m_UptimeLog.Open(kUptimeName)) {
+    m_UptimeLog.LogMessage("///////////////////////////////////////////");
+    m_UptimeLog.LogMessage("/////////// ItemManager Started ///////////");
+    m_bLive = true;
+  }
+  if (!m_bLive) ::LogError("CItemManager::ReInitialize() failed.");
+  return m_bLive;
+}
+
+bool CItemManager::AddItem(std::int32_t type, std::string_view name) {
+  CPointerStack* list = ListOf(type);
+  if (list == nullptr) {
+    ::LogError("CItemManager::AddItem() calle with unknown TYPE");
+    ::LogError(Joined("CItemManager::AddItem() failed for ", name));
+    return false;
+  }
+  auto item = std::make_unique<CItem>();
+  if (!list->Push(item.get())) {
+    ::LogError(Joined("CItemManager::AddItem() failed for ", name));
+    return false;
+  }
+  CItem* stored = item.release();  // the list holds it from now on; ClearItems deletes it
+  stored->m_iType = type;
+  stored->m_sName.Assign(name);
+  return true;
+}
+
+CItem* CItemManager::GetItemRef(std::int32_t type, std::string_view name) {
+  if (CPointerStack* list = ListOf(type)) {
+    const int count = list->Count();
+    for (int i = 0; i < count; ++i) {
+      auto* item = static_cast<CItem*>(list->GetAt(i));
+      if (item != nullptr && item->m_sName.IsSame(name)) return item;
+    }
+  }
+  ::LogError(Joined("CItemManager::GetItemRef() failed for ", name));
+  return nullptr;
+}
+
+CItem* CItemManager::GetRefByImageName(std::int32_t type, std::string_view image_name) {
+  if (CPointerStack* list = ListOf(type)) {
+    const int count = list->Count();
+    for (int i = 0; i < count; ++i) {
+      auto* item = static_cast<CItem*>(list->GetAt(i));
+      if (item != nullptr && item->m_sImageName.IsSame(image_name)) return item;
+    }
+  }
+  ::LogError(Joined("CItemManager::GetRefByImageName() failed for ", image_name));
+  return nullptr;
+}
+
+bool CItemManager::Update(std::int32_t type, std::string_view name, std::int32_t new_state,
+                          bool& changed) {
+  changed = false;
+  auto& clock = snx::platform::Use<snx::platform::Clock>();
+  const double now = snx::platform::ToOleDate(clock.WallNow());
+  CItem* item = GetItemRef(type, name);
+  if (item == nullptr) {
+    ::LogError(Joined("CItemManager::Update() failed for ", name));
+    return false;
+  }
+  changed = item->SetState(new_state, now, CItem::kTimeValid);
+  std::string line;
+  if (new_state == ITEM_STATE_UP || new_state == ITEM_STATE_DOWN) {
+    line = std::to_string(type) + ", ";
+    line.append(name);
+    line += new_state == ITEM_STATE_UP ? ", UP" : ", DN";
+  }
+  m_UptimeLog.LogEvent(line);
+  return true;
+}
+
+void CItemManager::LogProgramsUp(std::string_view text) {
+  const int count = m_Programs.Count();
+  for (int i = 0; i < count; ++i) {
+    auto* item = static_cast<CItem*>(m_Programs.GetAt(i));
+    if (item == nullptr) continue;
+    if (item->m_sImageName.IsSame(text)) break;
+    m_UptimeLog.LogEvent(Joined(std::to_string(ITEM_PROGRAM) + ", ", item->m_sName.View()) +
+                         ", UP");
+  }
+}
+
+void CItemManager::ClearItems() {
+  for (CPointerStack* list : {&m_LocalUrls, &m_Programs, &m_RemoteUrls, &m_Spares, &m_Restart}) {
+    while (void* entry = list->Pop()) std::unique_ptr<CItem> owned(static_cast<CItem*>(entry));
+  }
+}

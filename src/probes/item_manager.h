@@ -1,0 +1,53 @@
+#pragma once
+// CItemManager: the monitored items, one list per item type, and the uptime record: every up
+// and down report becomes one line of the "Uptime" log, from which availability can be worked
+// out later.
+
+#include <cstdint>
+#include <string_view>
+
+#include "core/pointer_stack.h"
+#include "core/qor_object.h"
+#include "core/qor_str.h"
+#include "files/log_file.h"
+#include "probes/item.h"
+
+class CItemManager : public CQorObject {
+ public:
+  static constexpr std::int64_t kUptimeSizeLimit = 10000000;
+  static constexpr const char* kUptimeName = "Uptime";
+
+  CItemManager() = default;
+  CItemManager(const CItemManager&) = delete;
+  CItemManager& operator=(const CItemManager&) = delete;
+  ~CItemManager() override;
+
+  // The folder the uptime record is kept in; set before ReInitialize.
+  void SetFolder(std::string_view folder) { m_sFolder.Assign(folder); }
+  const CQorStr& Folder() const { return m_sFolder; }
+
+  bool ReInitialize();
+  bool AddItem(std::int32_t type, std::string_view name);
+  bool Update(std::int32_t type, std::string_view name, std::int32_t new_state, bool& changed);
+  CItem* GetItemRef(std::int32_t type, std::string_view name);
+  CItem* GetRefByImageName(std::int32_t type, std::string_view image_name);
+  void LogProgramsUp(std::string_view text);
+  void ClearItems();
+
+  bool IsLive() override { return m_bLive && CQorObject::IsLive(); }
+  bool Live() const { return m_bLive; }
+  int Count(std::int32_t type);
+  CLogFile& UptimeLog() { return m_UptimeLog; }
+
+ private:
+  CPointerStack* ListOf(std::int32_t type);
+
+  CQorStr m_sFolder;
+  CLogFile m_UptimeLog;
+  bool m_bLive = false;
+  CPointerStack m_Programs;    // ITEM_PROGRAM
+  CPointerStack m_LocalUrls;   // ITEM_LOCAL_URL
+  CPointerStack m_RemoteUrls;  // ITEM_REMOTE_URL
+  CPointerStack m_Restart;     // ITEM_RESTART
+  CPointerStack m_Spares;      // ITEM_SPARE
+};

@@ -1,0 +1,3 @@
+#include "probes/tear_exception.h"
+
+void ThrowTearException(std::int32_t code) { throw CTearException(code); }
