@@ -125,16 +125,6 @@ TEST(RealClockTest, WaitEndsOnTimeoutOrWhenReady) {
   setter.join();
 }
 
-TEST(RealClockTest, LocalCalendarIsPlausible) {
-  Clock& clock = DefaultFacility<Clock>();
-  const LocalTime t = clock.ToLocal(FakeClock::FromUtc(2026, 6, 15, 12));
-  // Whatever the zone, noon UTC on the 15th is the 15th locally (zones span -12h..+14h).
-  EXPECT_EQ(t.year, 2026);
-  EXPECT_EQ(t.month, 6);
-  EXPECT_EQ(t.day, 15);
-  EXPECT_EQ(t.second, 0);
-}
-
 TEST(ManualResetEventTest, StaysSetUntilReset) {
   ManualResetEvent event;
   EXPECT_FALSE(event.IsSet());

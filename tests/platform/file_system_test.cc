@@ -139,23 +139,6 @@ TEST_F(FileSystemTest, ReadsToTheEndAndTellsEndFromError) {
   EXPECT_EQ(f->ReadChar(c), ReadResult::kError);
 }
 
-TEST_F(FileSystemTest, UpdateModeMixesReadsAndWrites) {
-  dir_.Write("u", "123456789");
-  auto f = fs_.Open(dir_.File("u"), "r+b");
-  ASSERT_NE(f, nullptr);
-  char c;
-  ASSERT_EQ(f->ReadChar(c), ReadResult::kOk);
-  EXPECT_TRUE(f->Write("X"));
-  ASSERT_EQ(f->ReadChar(c), ReadResult::kOk);
-  EXPECT_EQ(c, '3');
-  EXPECT_TRUE(f->Write("YZ"));
-  char rest[8] = {};
-  EXPECT_EQ(f->Read(rest, sizeof(rest)), 4u);
-  EXPECT_EQ(std::string(rest, 4), "6789");
-  EXPECT_TRUE(f->Close());
-  EXPECT_EQ(dir_.Read("u"), "1X3YZ6789");
-}
-
 TEST_F(FileSystemTest, ProcessPaths) {
   const std::string exe = fs_.ExecutablePath();
   ASSERT_FALSE(exe.empty());

@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "platform/fake/capturing_debug_sink.h"
+#include "platform/fake/fake_clock.h"
+#include "platform/manual_reset_event.h"
 #include "platform/path_map.h"
 #include "support/test_support.h"
 
@@ -173,6 +175,25 @@ void ExpectThreadsSerialised(const char* name) {
   t2.join();
   EXPECT_FALSE(overlapped.load());
   EXPECT_EQ(counter, 400);
+}
+
+TEST_F(NamedMutexTest, WaitsInRealTimeEvenUnderAFakeClock) {
+  FakeClock clock;
+  ScopedInstall<Clock> installed(clock);
+  ManualResetEvent locked;  // waits through the fake clock, hence the bounded loop below
+  std::thread holder([&] {
+    auto m = OpenNamedMutex("Briefly");
+    if (m->Lock(milliseconds(1000)) != LockResult::kAcquired) return;
+    locked.Set();
+    std::this_thread::sleep_for(milliseconds(30));
+    m->Unlock();
+  });
+  for (int i = 0; i < 10000 && !locked.Wait(milliseconds(1)); ++i) {
+  }
+  ASSERT_TRUE(locked.IsSet());
+  const LockResult r = OpenNamedMutex("Briefly")->Lock(milliseconds(10000));
+  holder.join();
+  EXPECT_EQ(r, LockResult::kAcquired);
 }
 
 TEST_F(NamedMutexTest, SerialisesThreadsOfOneProcess) { ExpectThreadsSerialised("Threads"); }

@@ -7,8 +7,6 @@
 #include <string>
 
 #include "platform/debug_sink.h"
-#include "platform/fake/capturing_debug_sink.h"
-#include "platform/fake/capturing_message_sink.h"
 #include "platform/message_sink.h"
 #include "support/test_support.h"
 
@@ -65,22 +63,6 @@ TEST(MessageSinkTest, RealSinkReturnsAtOnceWithTheBoxOnStderr) {
   StderrToFile capture(dir.File("box"));
   DefaultFacility<MessageSink>().Show("SNXSVC", "Cannot open the settings file");
   EXPECT_EQ(capture.Finish(), "SNXSVC: Cannot open the settings file\n");
-}
-
-TEST(CapturingSinksTest, InstalledSinksKeepWhatTheSystemSays) {
-  CapturingDebugSink debug;
-  CapturingMessageSink boxes;
-  {
-    ScopedInstall<DebugSink> d(debug);
-    ScopedInstall<MessageSink> m(boxes);
-    DebugOutput("one");
-    MessageBoxOk("Caption", "Text");
-  }
-  DebugOutput("after the guard: not captured");
-  EXPECT_EQ(debug.texts(), std::vector<std::string>{"one"});
-  ASSERT_EQ(boxes.count(), 1u);
-  EXPECT_EQ(boxes.boxes()[0].caption, "Caption");
-  EXPECT_TRUE(boxes.HasText("Text"));
 }
 
 }  // namespace

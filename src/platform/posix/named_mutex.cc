@@ -6,6 +6,9 @@
 // The holder writes its pid into the lock file and empties it on release. A process that dies
 // holding the lock leaves its pid behind; the kernel drops its flock, and the next holder sees
 // the pid and reports the mutex as abandoned (which still means acquired).
+//
+// The waits are real time, not the installed Clock's: the lock guards files that other
+// processes share, and a test's virtual time must not make a briefly held lock look stuck.
 
 #include "platform/named_mutex.h"
 
@@ -16,12 +19,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
-#include "platform/clock.h"
 #include "platform/debug_sink.h"
 #include "platform/path_map.h"
 #include "platform/posix/fs_util.h"
@@ -136,10 +142,11 @@ class PosixNamedMutex : public NamedMutex {
 
   LockResult Lock(milliseconds timeout) override {
     SharedState& s = *state_;
-    Clock& clock = Use<Clock>();
-    const Clock::MonoTime start = clock.MonoNow();
+    const auto start = std::chrono::steady_clock::now();
     const std::thread::id me = std::this_thread::get_id();
-    if (timeout < milliseconds::zero()) timeout = milliseconds::zero();
+    // No negative waits; an "infinite" one is cut to a length the arithmetic cannot overflow.
+    timeout =
+        std::clamp(timeout, milliseconds::zero(), milliseconds(std::chrono::hours(24 * 365 * 10)));
     std::string complaint;
     {
       std::unique_lock<std::mutex> lock(s.mutex);
@@ -147,7 +154,7 @@ class PosixNamedMutex : public NamedMutex {
         ++s.depth;
         return LockResult::kAcquired;
       }
-      if (!clock.WaitFor(s.released, lock, timeout, [&s] { return s.depth == 0; })) {
+      if (!s.released.wait_for(lock, timeout, [&s] { return s.depth == 0; })) {
         return LockResult::kTimedOut;
       }
       s.owner = me;
@@ -173,12 +180,13 @@ class PosixNamedMutex : public NamedMutex {
                     "); it serialises this process's threads only");
         return LockResult::kAcquired;
       }
-      const auto waited = std::chrono::duration_cast<milliseconds>(clock.MonoNow() - start);
+      const auto waited =
+          std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - start);
       if (waited >= timeout) {
         GiveBack(s);
         return LockResult::kTimedOut;
       }
-      clock.SleepFor(std::min(step, timeout - waited));
+      std::this_thread::sleep_for(std::min(step, timeout - waited));
       step = std::min(step * 2, milliseconds(10));
     }
     const bool abandoned = RecordedHolder(s.fd) != 0;
