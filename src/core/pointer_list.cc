@@ -75,6 +75,11 @@ void* CPointerList::GetNext() {
 
 bool CPointerList::RemoveLink(Node* node, bool bFree) {
   if (node == nullptr) return true;
+  // A node removed before is no longer linked: it must not touch the list or its count.
+  if (node->marker != kInList) {
+    if (bFree) delete node;
+    return true;
+  }
   if (node->previous != nullptr) node->previous->next = node->next;
   if (node->next != nullptr) node->next->previous = node->previous;
   if (m_pHead == node) m_pHead = node->next;

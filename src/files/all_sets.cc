@@ -1,0 +1,183 @@
+#include "files/all_sets.h"
+
+#include <algorithm>
+#include <string>
+
+#include "core/log_writer.h"
+
+namespace {
+
+constexpr const char* kSvrStatusKey = "SvrStatus";
+
+std::string_view Trimmed(std::string_view text) {
+  while (!text.empty() && !CQorStr::IsVisible(text.back())) text.remove_suffix(1);
+  while (!text.empty() && !CQorStr::IsVisible(text.front())) text.remove_prefix(1);
+  return text;
+}
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    auto fold = [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; };
+    if (fold(a[i]) != fold(b[i])) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+CAllSets::CAllSets() = default;
+
+CAllSets::~CAllSets() = default;
+
+const char* CAllSets::ServerStateWord(std::int32_t state) {
+  switch (state) {
+    case QOR_FAILS_DETECTED_SERVER_RESTARTING:
+      return "Restarting";
+    case QOR_FAILS_DETECTED_SERVER_REBOOTONG:
+      return "Rebooting";
+    default:
+      return "Up";
+  }
+}
+
+std::int32_t CAllSets::ServerStateOf(std::string_view word) {
+  const std::string_view w = Trimmed(word);
+  if (EqualNoCase(w, "Restarting")) return QOR_FAILS_DETECTED_SERVER_RESTARTING;
+  if (EqualNoCase(w, "Rebooting")) return QOR_FAILS_DETECTED_SERVER_REBOOTONG;
+  return QOR_SERVER_UP;  // "Up" and every other word
+}
+
+bool CAllSets::IsYes(std::string_view text) {
+  const std::string_view t = Trimmed(text);
+  return t == "1" || t == "T" || t == "t";
+}
+
+const char* CAllSets::Text(const char* key) { return m_pRamFile->GetKey(key); }
+
+std::int32_t CAllSets::Number(const char* key, std::int32_t missing) {
+  const CQorStr text(m_pRamFile->GetKey(key));
+  return text.Length() == 0 ? missing : text.ToInt();
+}
+
+bool CAllSets::YesNo(const char* key, bool missing) {
+  const std::string_view text = m_pRamFile->GetKey(key);
+  return text.empty() ? missing : IsYes(text);
+}
+
+bool CAllSets::EnsureImage(const char* failure) {
+  if (m_pRamFile == nullptr) {
+    LogError(failure);
+    return false;
+  }
+  if (m_pRamFile->IsLive()) return true;
+  if (m_pRamFile->Initialize(m_sProgramDirectory, kSettingsFileName)) return true;
+  LogError(failure);
+  return false;
+}
+
+bool CAllSets::ReInitialize() {
+  m_bLoaded = false;
+  SetState(kLive);
+  if (m_pRamFile != nullptr && m_sProgramDirectory.Length() > 0) {
+    LogEvent("CAllSets::ReInitialize() 1.");
+    if (m_pRamFile->IsLive() || m_pRamFile->Initialize(m_sProgramDirectory, kSettingsFileName)) {
+      LogEvent("CAllSets::ReInitialize() 2.");
+      LogEvent("CAllSets::ReInitialize() 3.");
+      LogEvent("CAllSets::ReInitialize() 4.");
+      LogEvent("CAllSets::ReInitialize() 9.");
+      m_bLoaded = LoadIfNexessary();
+    }
+  }
+  if (!m_bLoaded) LogError("CAllSets::ReInitialize() failed.");
+  return m_bLoaded;
+}
+
+bool CAllSets::LoadIfNexessary() {
+  constexpr const char* kFailed = "CPhoneSettings::LoadIfNexessary() failed.";
+  if (m_pRamFile == nullptr) {
+    LogError(kFailed);
+    return false;
+  }
+  LogEvent("CPhoneSettings::LoadIfNexessary() 1.");
+  if (!EnsureImage(kFailed)) return false;
+
+  LogEvent("CPhoneSettings::LoadIfNexessary() 2.");
+  m_iRestartsB4Reboot = Number("RestartsB4Reboot", 0);
+  m_sAdminId.Assign(Text("AdminId"));
+  m_sMachineName.Assign(Text("MachineName"));
+  m_sDomainName.Assign(Text("DomainName"));
+  m_sPassword.Assign(Text("Password"));
+  m_sUseIni.Assign(Text("UseIni"));
+  m_bUseIni = IsYes(m_sUseIni);
+  m_iMinuteInterval = Number("MinuteInterval", 10);
+  // Half the test interval in seconds, at least 15; worked out wide so no interval overflows.
+  const std::int64_t half_interval = static_cast<std::int64_t>(m_iMinuteInterval) * 60 / 2;
+  m_iRstrSecs =
+      Number("RstrSecs",
+             static_cast<std::int32_t>(std::clamp<std::int64_t>(half_interval, 15, INT32_MAX)));
+  m_bLogEvents = YesNo("LogEvents", false);
+  m_bGOS = YesNo("GOS", false);
+
+  LogEvent("CPhoneSettings::LoadIfNexessary() Phone.");
+  for (int i = 0; i < kPhoneEntries; ++i) {
+    const std::string n = std::to_string(i + 1);
+    m_sPNum[i].Assign(Text(("PNum" + n).c_str()));
+    m_sPName[i].Assign(Text(("PName" + n).c_str()));
+    m_bPE[i] = YesNo(("PE" + n).c_str(), false);
+  }
+  m_bPAck = YesNo("PAck", false);
+  m_sMsgDown.Assign(Text("MsgDown"));
+  m_sMsgUp.Assign(Text("MsgUp"));
+  bool any_number = false;
+  for (int i = 0; i < kPhoneEntries; ++i) any_number |= m_sPNum[i].Length() > 0 && m_bPE[i];
+  m_bPhoneAlertsReady = m_sMsgDown.Length() > 0 && m_sMsgUp.Length() > 0 && any_number;
+
+  LogEvent("CPhoneSettings::LoadIfNexessary() Email.");
+  m_sSmtpServer.Assign(Text("SmtpServer"));
+  m_sEmailBodyDown.Assign(Text("EmailBodyDown"));
+  m_sEmailBodyUp.Assign(Text("EmailBodyUp"));
+  m_sEmailSubject.Assign(Text("EmailSubject"));
+  m_sEmailSubjectDn.Assign(Text("EmailSubjectDn"));
+  m_sEmailFrom.Assign(Text("EmailFrom"));
+  m_sEmailUrl.Assign(Text("EmailUrl"));
+  m_bEmailEnabled = YesNo("EmailEnabled", false);
+
+  LogEvent("CPhoneSettings::LoadIfNexessary() Sensitivity.");
+  m_iSensitivity = Number("Sensitivity", m_iSensitivity);
+  m_sUseIni.Assign(Text("UseIni"));
+  m_bUseIni = false;
+  m_bWATCH = YesNo("WATCH", true);
+
+  LogEvent("CPhoneSettings::LoadIfNexessary() SvrState.");
+  m_sSvrStatus.Assign(Text(kSvrStatusKey));
+  const std::int32_t state = ServerStateOf(m_sSvrStatus);
+  m_iLastKnownServerState = state;
+  LogEvent("CSetRequireds::LoadIfNexessary() SvrStatus= " + std::to_string(state));
+  m_pRamFile->SetKey(kSvrStatusKey, m_sSvrStatus);
+  LogEvent("CSetRequireds::LoadIfNexessary() SvrState=" + std::to_string(state));
+
+  LogEvent("CPhoneSettings::LoadIfNexessary() done.");
+  return true;
+}
+
+bool CAllSets::SaveSettings() {
+  if (m_pRamFile == nullptr || !m_bLoaded) {
+    LogError("CAllSets::SaveSettings() failed.");
+    return false;
+  }
+  // Carry the server state into the file, unless the stored word already stands for it.
+  const std::int32_t state = m_iLastKnownServerState;
+  if (!m_pRamFile->HasKey(kSvrStatusKey) ||
+      ServerStateOf(m_pRamFile->GetKey(kSvrStatusKey)) != state) {
+    m_sSvrStatus.Assign(ServerStateWord(state));
+    m_pRamFile->SetKey(kSvrStatusKey, m_sSvrStatus);
+  }
+  // An image that holds nothing new is not written: edits made to the file meanwhile stay.
+  if (!m_pRamFile->IsChanged()) return true;
+  if (!m_pRamFile->SaveToFile()) {
+    LogError("CAllSets::SaveSettings() failed.");
+    return false;
+  }
+  return true;
+}

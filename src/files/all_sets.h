@@ -1,0 +1,100 @@
+#pragma once
+// CAllSets: the typed settings read from the "[KEYS]" section of the settings file through the
+// settings image: test intervals, restart limits, the administrator account, phone and e-mail
+// alert data, the watch switch and the last known server state. One instance, shared by
+// reference with the thread owner and the operations thread.
+
+#include <atomic>
+#include <cstdint>
+#include <string_view>
+
+#include "core/array_str.h"
+#include "core/qor_object.h"
+#include "core/qor_str.h"
+#include "files/ram_file_ro.h"
+
+// Server states (the word of the settings key SvrStatus that loads as each is in brackets).
+constexpr std::int32_t QOR_SERVER_UP = 1000;                         // "Up"
+constexpr std::int32_t QOR_FAILS_DETECTED_SERVER_RESTARTING = 1001;  // "Restarting"
+constexpr std::int32_t QOR_FAILS_DETECTED_SERVER_REBOOTONG = 1002;   // "Rebooting"
+
+class CAllSets : public CQorObject {
+ public:
+  static constexpr const char* kSettingsFileName = "\\AutoSet.caf";
+  static constexpr int kPhoneEntries = 6;
+
+  CAllSets();
+  CAllSets(const CAllSets&) = delete;
+  CAllSets& operator=(const CAllSets&) = delete;
+  ~CAllSets() override;
+
+  // (Re)loads everything from the file.
+  bool ReInitialize();
+  // Reads every key from the settings image.
+  bool LoadIfNexessary();
+  // Writes the server state's word into SvrStatus and saves the image, but only when that
+  // changed the image or it was changed since it was loaded or last saved.
+  bool SaveSettings();
+
+  // Set by the owner before the first load.
+  void SetProgramDirectory(std::string_view directory) { m_sProgramDirectory.Assign(directory); }
+  void SetSettingsImage(CRamFileRO* image) { m_pRamFile = image; }
+  CRamFileRO* SettingsImage() const { return m_pRamFile; }
+  const CQorStr& ProgramDirectory() const { return m_sProgramDirectory; }
+  bool IsLoaded() const { return m_bLoaded; }
+
+  // "Up", "Restarting" or "Rebooting" for a server state ("Up" for any other number).
+  static const char* ServerStateWord(std::int32_t state);
+  // The server state of a SvrStatus word: the three words without case, blanks around them
+  // ignored; any other text is 1000.
+  static std::int32_t ServerStateOf(std::string_view word);
+  // Yes/no: true only for "1" or "T" (any case, blanks around ignored).
+  static bool IsYes(std::string_view text);
+
+  // ---- the settings ----
+  std::int32_t m_iRestartsB4Reboot = 0;
+  CQorStr m_sAdminId;
+  CQorStr m_sMachineName;
+  CQorStr m_sDomainName;
+  CQorStr m_sPassword;
+  CQorStr m_sUseIni;
+  bool m_bUseIni = false;  // always false after a load, whatever the file says
+  std::int32_t m_iMinuteInterval = 0;
+  std::int32_t m_iRstrSecs = 0;
+  bool m_bLogEvents = false;
+  bool m_bGOS = false;
+  CQorStr m_sPNum[kPhoneEntries];
+  CQorStr m_sPName[kPhoneEntries];
+  bool m_bPE[kPhoneEntries] = {};
+  bool m_bPAck = false;
+  CQorStr m_sMsgDown;
+  CQorStr m_sMsgUp;
+  CQorStr m_sSmtpServer;
+  CQorStr m_sEmailBodyDown;
+  CQorStr m_sEmailBodyUp;
+  CQorStr m_sEmailSubject;
+  CQorStr m_sEmailSubjectDn;
+  CQorStr m_sEmailFrom;
+  CQorStr m_sEmailUrl;
+  bool m_bEmailEnabled = false;
+  std::int32_t m_iSensitivity = 5;
+  bool m_bWATCH = false;
+  CQorStr m_sSvrStatus;
+  bool m_bPhoneAlertsReady = false;
+  // The last known server state; the operations thread changes it and then calls SaveSettings.
+  std::atomic<std::int32_t> m_iLastKnownServerState{QOR_SERVER_UP};
+  // Not loaded from the file: the language code of folder names (100 unless set otherwise).
+  std::int32_t m_iLanguage = 100;
+  // The e-mail address list, set up and filled by the e-mail alerts from "[EMAILS]".
+  CArrayStr m_EmailList;
+
+ private:
+  const char* Text(const char* key);
+  std::int32_t Number(const char* key, std::int32_t missing);
+  bool YesNo(const char* key, bool missing);
+  bool EnsureImage(const char* failure);
+
+  CQorStr m_sProgramDirectory;
+  CRamFileRO* m_pRamFile = nullptr;  // not owned
+  bool m_bLoaded = false;
+};

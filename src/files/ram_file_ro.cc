@@ -1,0 +1,332 @@
+#include "files/ram_file_ro.h"
+
+#include <cstdio>
+#include <random>
+
+#include "core/log_writer.h"
+#include "platform/file_system.h"
+#include "platform/path_map.h"
+
+using snx::platform::Files;
+using snx::platform::IsPathSeparator;
+
+namespace {
+
+// The text without the blanks at both ends (the blank rule of CQorStr::Trim).
+std::string_view TrimmedView(std::string_view text) {
+  std::size_t start = 0;
+  std::size_t end = text.size();
+  while (end > 0 && !CQorStr::IsVisible(text[end - 1])) --end;
+  while (start < end && !CQorStr::IsVisible(text[start])) ++start;
+  return text.substr(start, end - start);
+}
+
+char Fold(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (Fold(a[i]) != Fold(b[i])) return false;
+  }
+  return true;
+}
+
+bool HoldsBracket(std::string_view line) { return line.find('[') != std::string_view::npos; }
+
+// The key of a "[KEYS]" line matches `name` (both trimmed, without case); `value` is then the
+// text after the first "=" (the whole line without one), not trimmed.
+bool KeyMatches(std::string_view line, std::string_view name, std::string_view& value) {
+  const auto eq = line.find('=');
+  if (eq == 0) return false;  // a line that begins with "=" names no key
+  const std::string_view key = eq == std::string_view::npos ? line : line.substr(0, eq);
+  if (!EqualNoCase(TrimmedView(key), TrimmedView(name))) return false;
+  value = eq == std::string_view::npos ? line : line.substr(eq + 1);
+  return true;
+}
+
+std::unique_ptr<CCryptoTxtfile> NewSettingsFile(const CQorStr& path) {
+  auto file = std::make_unique<CCryptoTxtfile>();
+  file->Initialize(CCryptoTxtfile::kSettingsLineSize);
+  file->Assign(path);
+  return file;
+}
+
+// A name beside the settings file for the new copy that a save writes.
+std::string TempPathFor(std::string_view path) {
+  static thread_local std::mt19937 random{std::random_device{}()};
+  char suffix[16];
+  std::snprintf(suffix, sizeof suffix, ".%08x", static_cast<unsigned>(random()));
+  return std::string(path) + suffix + ".new";
+}
+
+}  // namespace
+
+CRamFileRO::CRamFileRO() = default;
+
+CRamFileRO::~CRamFileRO() { FreeLines(); }
+
+std::string CRamFileRO::JoinPath(std::string_view directory, std::string_view name) {
+  const bool dir_has = !directory.empty() && IsPathSeparator(directory.back());
+  const bool name_has = !name.empty() && IsPathSeparator(name.front());
+  std::string path(directory);
+  if (!dir_has && !name_has) {
+    path += '\\';
+    path += name;
+  } else if (dir_has && name_has) {
+    path += name.substr(1);
+  } else {
+    path += name;
+  }
+  return path;
+}
+
+bool CRamFileRO::SetPathFrom(std::string_view directory, std::string_view name) {
+  m_bInitialized = false;
+  SetState(kLive);
+  m_sDirectory.Assign(directory);
+  if (m_sDirectory.IsEmpty()) return false;
+  m_sFileName.Assign(name);
+  if (m_sFileName.IsEmpty()) return false;
+  return m_sPath.Assign(std::string_view(JoinPath(m_sDirectory, m_sFileName)));
+}
+
+bool CRamFileRO::Initialize(std::string_view directory, std::string_view name) {
+  if (SetPathFrom(directory, name)) {
+    if (m_Lines.Count() > 0) {
+      m_bInitialized = true;
+      return true;
+    }
+    m_pCryptoFile = NewSettingsFile(m_sPath);
+    m_bInitialized = LoadToRam();
+  }
+  if (!m_bInitialized) LogError("CRamFileRO::Initialize() failed.");
+  return m_bInitialized;
+}
+
+bool CRamFileRO::InitializeWithLines(std::string_view directory, std::string_view name,
+                                     const std::vector<std::string>& lines) {
+  if (SetPathFrom(directory, name)) {
+    FreeLines();
+    m_bInitialized = true;
+    for (const auto& text : lines) {
+      auto line = std::make_unique<CQorStr>(std::string_view(text));
+      line->Trim();
+      if (!m_Lines.AppendLink(line.get())) {
+        m_bInitialized = false;
+        break;
+      }
+      line.release();
+    }
+    m_pCryptoFile = NewSettingsFile(m_sPath);
+    m_bChanged = true;
+  }
+  if (!m_bInitialized) LogError("CRamFileRO::Initialize() failed.");
+  return m_bInitialized;
+}
+
+bool CRamFileRO::IsLive() {
+  if (!m_bInitialized) {
+    LogError("CRamFileRO::IsLive() Object is not initialized.");
+    return false;
+  }
+  return CQorObject::IsLive();
+}
+
+void CRamFileRO::FreeLines() {
+  for (auto* node = m_Lines.Head(); node != nullptr; node = node->next) {
+    std::unique_ptr<CQorStr> line(static_cast<CQorStr*>(node->data));
+    node->data = nullptr;
+  }
+  m_Lines.RemoveAll();
+  m_bSectionEnded = true;
+}
+
+bool CRamFileRO::LoadToRam() {
+  // A fresh reader each time: the cipher positions start again at the first line.
+  m_pCryptoFile = NewSettingsFile(m_sPath);
+  CCryptoTxtfile& file = *m_pCryptoFile;
+  bool ok = false;
+  std::vector<std::unique_ptr<CQorStr>> lines;
+  // Create the file only when there is none: a file that cannot be opened must keep its data.
+  const bool opened =
+      Files().Exists(m_sPath) ? file.OpenForReadOnly(m_sPath) : file.Create(m_sPath);
+  if (opened) {
+    while (file.ReadTextLine()) {
+      auto line = std::make_unique<CQorStr>(std::string_view(file.Line()));
+      line->Trim();
+      lines.push_back(std::move(line));
+    }
+    ok = file.AtEndOfFile() && !file.ReadFailed();
+  }
+  file.Close();
+  if (ok) {
+    FreeLines();
+    for (auto& line : lines) {
+      if (!m_Lines.AppendLink(line.get())) {
+        ok = false;
+        break;
+      }
+      line.release();
+    }
+    m_bChanged = false;
+  }
+  if (!ok) LogError("CRamFileRO::LoadToRam() failed.");
+  return ok;
+}
+
+bool CRamFileRO::SaveToFile() {
+  // The settings file has no attributes to set here: its new copy is made readable and
+  // writable by its owner only, and replaces the old file in one rename.
+  if (m_pCryptoFile) m_pCryptoFile->Close();
+  const std::string temp = TempPathFor(m_sPath);
+  auto file = NewSettingsFile(m_sPath);
+  bool ok = !m_sPath.View().empty() && file->Create(temp);
+  if (ok) {
+    for (auto* node = m_Lines.Head(); node != nullptr && ok; node = node->next) {
+      const auto* line = static_cast<const CQorStr*>(node->data);
+      const std::string_view text = TrimmedView(line->View());
+      if (text.empty()) continue;
+      ok = file->Append(text);
+    }
+    ok = file->Close() && ok;
+    ok = ok && Files().SetPermissions(temp, CCryptoTxtfile::kCreateMode);
+    ok = ok && Files().Rename(temp, m_sPath);
+    if (!ok) Files().Delete(temp);
+  }
+  m_pCryptoFile = NewSettingsFile(m_sPath);
+  if (ok) {
+    m_bChanged = false;
+  } else {
+    LogError("CRamFileRO::SaveToFile() failed.");
+  }
+  return ok;
+}
+
+bool CRamFileRO::FindSection(std::string_view section) {
+  const std::string_view wanted = TrimmedView(section);
+  for (void* data = m_Lines.GetFirst(); data != nullptr; data = m_Lines.GetNext()) {
+    const std::string_view line = TrimmedView(static_cast<CQorStr*>(data)->View());
+    if (line.empty() || line.front() != '[' || !EqualNoCase(line, wanted)) continue;
+    void* next = m_Lines.GetNext();
+    return next != nullptr && !HoldsBracket(static_cast<CQorStr*>(next)->View());
+  }
+  // No such section: its header goes at the end, so that a later save writes it. The walk ran
+  // off the end, so a line inserted now is appended after the header.
+  auto header = std::make_unique<CQorStr>(section);
+  if (m_Lines.AppendLink(header.get())) header.release();
+  return false;
+}
+
+void CRamFileRO::SkipToSectionEnd() {
+  while (true) {
+    void* next = m_Lines.GetNext();
+    if (next == nullptr || HoldsBracket(static_cast<CQorStr*>(next)->View())) return;
+  }
+}
+
+bool CRamFileRO::InsertAtCursor(std::string_view text) {
+  auto line = std::make_unique<CQorStr>(text);
+  if (!m_Lines.InsertLink(line.get())) return false;
+  line.release();
+  m_bChanged = true;
+  return true;
+}
+
+const char* CRamFileRO::GetKey(std::string_view name) {
+  m_sKeyValue.Clear();
+  if (!FindSection(kKeysSection)) return m_sKeyValue.GetBuffer();
+  for (CQorStr* line = CurrentLine(); line != nullptr;) {
+    std::string_view value;
+    if (KeyMatches(line->View(), name, value)) {
+      m_sKeyValue.Assign(value);
+      break;
+    }
+    line = static_cast<CQorStr*>(m_Lines.GetNext());
+    if (line != nullptr && HoldsBracket(line->View())) break;
+  }
+  return m_sKeyValue.GetBuffer();
+}
+
+bool CRamFileRO::HasKey(std::string_view name) {
+  if (!FindSection(kKeysSection)) return false;
+  for (CQorStr* line = CurrentLine(); line != nullptr;) {
+    std::string_view value;
+    if (KeyMatches(line->View(), name, value)) return true;
+    line = static_cast<CQorStr*>(m_Lines.GetNext());
+    if (line != nullptr && HoldsBracket(line->View())) return false;
+  }
+  return false;
+}
+
+bool CRamFileRO::SetKey(std::string_view name, std::string_view value) {
+  std::string text(name);
+  text += '=';
+  text += value;
+  if (FindSection(kKeysSection)) {
+    for (CQorStr* line = CurrentLine(); line != nullptr;) {
+      std::string_view old_value;
+      if (KeyMatches(line->View(), name, old_value)) {
+        if (line->View() == text) return true;
+        m_bChanged = true;
+        return line->Assign(std::string_view(text));
+      }
+      line = static_cast<CQorStr*>(m_Lines.GetNext());
+      if (line != nullptr && HoldsBracket(line->View())) break;
+    }
+  }
+  // The cursor stands on the next section's header, or the walk ran off the end of the list.
+  return InsertAtCursor(text);
+}
+
+const char* CRamFileRO::FirstLineOfSection(std::string_view section) {
+  m_sSection.Assign(section);
+  m_sSectionLine.Clear();
+  m_bSectionEnded = !FindSection(section);
+  if (!m_bSectionEnded) m_sSectionLine.Assign(*CurrentLine());
+  return m_sSectionLine.GetBuffer();
+}
+
+const char* CRamFileRO::NextLineOfSection() {
+  m_sSectionLine.Clear();
+  // Once a walk has reached the end of its section it stays there: the lines that follow
+  // belong to another section.
+  if (m_sSection.IsEmpty() || m_bSectionEnded) return m_sSectionLine.GetBuffer();
+  auto* line = static_cast<CQorStr*>(m_Lines.GetNext());
+  if (line == nullptr || HoldsBracket(line->View())) {
+    m_bSectionEnded = true;
+  } else {
+    m_sSectionLine.Assign(*line);
+  }
+  return m_sSectionLine.GetBuffer();
+}
+
+bool CRamFileRO::AddLineToSection(std::string_view section, std::string_view line) {
+  if (FindSection(section)) SkipToSectionEnd();
+  m_bSectionEnded = true;
+  return InsertAtCursor(line);
+}
+
+bool CRamFileRO::RemoveLineFromSection(std::string_view section, std::string_view line) {
+  m_bSectionEnded = true;
+  const std::string_view wanted = TrimmedView(line);
+  if (!FindSection(section)) return false;
+  for (CQorStr* current = CurrentLine(); current != nullptr;) {
+    if (TrimmedView(current->View()) == wanted) {
+      std::unique_ptr<CQorStr> owned(current);
+      m_Lines.RemoveLink(m_Lines.CurrentLink(), true);
+      m_bChanged = true;
+      return true;
+    }
+    current = static_cast<CQorStr*>(m_Lines.GetNext());
+    if (current != nullptr && HoldsBracket(current->View())) return false;
+  }
+  return false;
+}
+
+std::vector<std::string> CRamFileRO::Lines() const {
+  std::vector<std::string> out;
+  for (auto* node = m_Lines.Head(); node != nullptr; node = node->next) {
+    out.push_back(static_cast<const CQorStr*>(node->data)->ToString());
+  }
+  return out;
+}
