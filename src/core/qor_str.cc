@@ -112,6 +112,9 @@ bool CQorStr::Append(std::string_view text) {
   const int m = Length();
   const auto k = static_cast<long long>(text.size());
   const long long needed = m + k + 2;
+  // No text grows past the longest one Assign accepts, whatever room its buffer has: a longer
+  // one could not be copied into another string.
+  if (m + k > kMaxLength) return false;
   if (needed > m_iCapacity) {
     if (needed >= kGrownCapacity) return false;
     const std::string copy(text);  // the text may be a view of this string

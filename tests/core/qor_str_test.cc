@@ -189,7 +189,7 @@ TEST(QorStrEscapeSlashes, DoublesEverySeparatorAndNeverCuts) {
   EXPECT_STREQ(s.EscapeSlashes(), "C:\\\\a\\\\b");
   std::string deep;
   for (int i = 0; i < 300; ++i) deep += "\\dir";
-  CQorStr long_path(std::string_view(deep));
+  CQorStr long_path{std::string_view(deep)};
   EXPECT_EQ(std::string(long_path.EscapeSlashes()).size(), 300u * 5);
 }
 

@@ -9,6 +9,8 @@
 #include <thread>
 
 #include "platform/clock.h"
+#include "platform/fake/capturing_debug_sink.h"
+#include "platform/fake/forwarding_file_system.h"
 #include "platform/named_mutex.h"
 #include "support/test_support.h"
 
@@ -56,7 +58,7 @@ TEST_F(LogFileTest, LineFormatToTheByte) {
 }
 
 TEST_F(LogFileTest, FolderWithOrWithoutASeparatorGivesTheSamePaths) {
-  for (const std::string folder : {dir_.path(), dir_.path() + "/", dir_.path() + "\\", " " + dir_.path()}) {
+  for (const std::string& folder : {dir_.path(), dir_.path() + "/", dir_.path() + "\\", " " + dir_.path()}) {
     CLogFile log;
     log.SetDirectory(folder);
     ASSERT_TRUE(log.Open("SNXSVC")) << folder;
@@ -100,6 +102,36 @@ TEST_F(LogFileTest, RotatesAtTheSizeLimitAndKeepsEveryLine) {
   }
   EXPECT_EQ(dir_.Read("SNXSVC.old"), full);
   EXPECT_EQ(dir_.Read("SNXSVC.log"), below + "03/07/26 09:05:01 Message: appended\r\r\n");
+}
+
+// A file system whose renames fail, as over a busy or read-only ".old" file.
+class RenameFails : public snx::platform::ForwardingFileSystem {
+ public:
+  bool Rename(std::string_view, std::string_view) override { return false; }
+};
+
+TEST_F(LogFileTest, AFailedRotationKeepsTheLogAndGoesOnAppending) {
+  const std::string full(CLogFile::kDefaultSizeLimit, 'a');
+  dir_.Write("SNXSVC.log", full);
+  dir_.Write("SNXSVC.old", "older");
+  RenameFails files;
+  snx::platform::ScopedInstall<snx::platform::FileSystem> use_files(files);
+  CLogFile log;
+  log.SetDirectory(dir_.path());
+  ASSERT_TRUE(log.Open("SNXSVC"));
+  log.LogMessage("still here");
+  EXPECT_EQ(dir_.Read("SNXSVC.log"), full + "03/07/26 09:05:01 Message: still here\r\r\n");
+  EXPECT_EQ(dir_.Read("SNXSVC.old"), "older");
+}
+
+TEST_F(LogFileTest, AnUnwritableLogReportsToTheDebuggerOutputNotToItself) {
+  snx::platform::CapturingDebugSink debug;
+  snx::platform::ScopedInstall<snx::platform::DebugSink> use_debug(debug);
+  CLogFile log;
+  log.SetDirectory(dir_.File("no/such/folder"));
+  EXPECT_FALSE(log.Open("SNXSVC"));
+  EXPECT_FALSE(log.LogError("dropped"));
+  EXPECT_TRUE(debug.Contains("CTxtFile4::Create cannot create its file."));
 }
 
 TEST_F(LogFileTest, OwnSizeLimit) {
