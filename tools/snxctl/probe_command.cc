@@ -1,0 +1,119 @@
+// snxctl probe: fetches a URL exactly as the watchdog tests its URLs and says whether the
+// watchdog would count it good.
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "core/log_writer.h"
+#include "probes/get_web_page.h"
+#include "snxctl/subcommand.h"
+
+namespace snxctl {
+namespace {
+
+constexpr const char* kProbeHelp =
+    "usage: snxctl probe [--connect-timeout SECONDS] [--timeout SECONDS] [--verbose] URL\n"
+    "\n"
+    "Fetches URL the way the watchdog tests a local or remote URL: one GET with the option \"D\",\n"
+    "plain http only, one redirect (301, 302, 303) followed, after which the answer must be\n"
+    "200, and a password challenge (401) counted as a failure. Prints the fetch's result\n"
+    "(0 an answer came, 1 refused URL or password, 2 failed redirect or no answer), the status\n"
+    "code, and whether the watchdog would count the URL good (result 0 and status 200..299).\n"
+    "\n"
+    "  --connect-timeout S  bound on making the connection (default 30)\n"
+    "  --timeout S          bound on the whole fetch (default 60)\n"
+    "  --verbose            print the fetch's log lines to stderr even when the URL is good\n"
+    "\n"
+    "Exit status: 0 good, 1 not good, 2 bad arguments.\n";
+
+// Keeps the lines the fetch writes to the service log.
+class LineKeeper : public CLogWriter {
+ public:
+  bool LogError(std::string_view text) override { return Keep("Error: ", text); }
+  bool LogMessage(std::string_view text) override { return Keep("Message: ", text); }
+  bool LogEvent(std::string_view text) override { return Keep("(event): ", text); }
+  bool LogBlankLines(int) override { return true; }
+  const std::vector<std::string>& lines() const { return lines_; }
+
+ private:
+  bool Keep(std::string_view kind, std::string_view text) {
+    lines_.push_back(std::string(kind) + std::string(text));
+    return true;
+  }
+  std::vector<std::string> lines_;
+};
+
+// Seconds as a positive number of at most a day; false for anything else.
+bool ParseSeconds(const std::string& text, std::chrono::milliseconds& out) {
+  char* end = nullptr;
+  const double seconds = std::strtod(text.c_str(), &end);
+  if (text.empty() || end == nullptr || *end != '\0' || !std::isfinite(seconds) || seconds <= 0 ||
+      seconds > 86400) {
+    return false;
+  }
+  out = std::chrono::milliseconds(std::max<long long>(1, std::llround(seconds * 1000)));
+  return true;
+}
+
+int RunProbe(const std::vector<std::string>& args) {
+  std::chrono::milliseconds connect = CGetWebPage::kDefaultConnectTimeout;
+  std::chrono::milliseconds total = CGetWebPage::kDefaultTotalTimeout;
+  bool verbose = false;
+  std::string url;
+  bool have_url = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--help" || a == "-h") {
+      std::fputs(kProbeHelp, stdout);
+      return kExitOk;
+    }
+    if (a == "--verbose" || a == "-v") {
+      verbose = true;
+    } else if (a == "--connect-timeout" || a == "--timeout") {
+      if (i + 1 >= args.size() || !ParseSeconds(args[i + 1], a == "--timeout" ? total : connect)) {
+        std::fprintf(stderr, "snxctl probe: %s needs a number of seconds (0 < S <= 86400)\n",
+                     a.c_str());
+        return kExitUsage;
+      }
+      ++i;
+    } else if (!a.empty() && a[0] == '-' && a != "-") {
+      std::fprintf(stderr, "snxctl probe: unknown option '%s'\n%s", a.c_str(), kProbeHelp);
+      return kExitUsage;
+    } else if (have_url) {
+      std::fprintf(stderr, "snxctl probe: one URL only\n");
+      return kExitUsage;
+    } else {
+      url = a;
+      have_url = true;
+    }
+  }
+  if (!have_url) {
+    std::fputs(kProbeHelp, stderr);
+    return kExitUsage;
+  }
+
+  LineKeeper keeper;
+  CLogWriter* previous = g_pLogFile;
+  g_pLogFile = &keeper;
+  CGetWebPage::SetTimeouts(connect, total);
+  CGetWebPage page;
+  const std::int32_t result = page.Go("D", url);
+  const bool good = result < 1 && page.IsStatusOk();
+  g_pLogFile = previous;
+
+  std::printf("url: %s\nresult: %d\nstatus code: %u\ngood: %s\n", url.c_str(), result,
+              page.StatusCode(), good ? "yes" : "no");
+  std::fflush(stdout);
+  if (verbose || !good) {
+    for (const auto& line : keeper.lines()) std::fprintf(stderr, "%s\n", line.c_str());
+  }
+  return good ? kExitOk : kExitFailure;
+}
+
+const SubCommandRegistrar kProbe({"probe", "fetch a URL as the watchdog tests it", RunProbe});
+
+}  // namespace
+}  // namespace snxctl

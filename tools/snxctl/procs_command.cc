@@ -1,0 +1,118 @@
+// snxctl procs: the running processes as the watchdog sees them, and which of them a program
+// text of the settings ([PROGS], [STOPS]) stands for.
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "core/log_writer.h"
+#include "probes/image_name.h"
+#include "probes/image_name_matcher.h"
+#include "snxctl/subcommand.h"
+
+namespace snxctl {
+namespace {
+
+constexpr const char* kProcsHelp =
+    "usage: snxctl procs [--verbose] [PROGRAM]\n"
+    "\n"
+    "Without PROGRAM: lists every process whose executable can be read, with its id, its base\n"
+    "stem (the executable's file name up to the first \".\", the name the activity counters\n"
+    "use) and the executable's full path.\n"
+    "\n"
+    "With PROGRAM (a program text as written under [PROGS] or [STOPS]): shows which process\n"
+    "the watchdog takes for it: a process whose executable path is the text (case folded),\n"
+    "else the process in whose path the text stands furthest in (from the ninth character\n"
+    "on), else a short-form path (with \"~\") that stands for the text.\n"
+    "\n"
+    "  --verbose  print the matcher's log lines to stderr\n"
+    "\n"
+    "Exit status: 0 listed or matched, 1 no process matches (or no list), 2 bad arguments.\n";
+
+class StderrLines : public CLogWriter {
+ public:
+  bool LogError(std::string_view text) override { return Print("Error: ", text); }
+  bool LogMessage(std::string_view text) override { return Print("Message: ", text); }
+  bool LogEvent(std::string_view text) override { return Print("(event): ", text); }
+  bool LogBlankLines(int) override { return true; }
+
+ private:
+  static bool Print(const char* kind, std::string_view text) {
+    std::fprintf(stderr, "%s%.*s\n", kind, static_cast<int>(text.size()), text.data());
+    return true;
+  }
+};
+
+void PrintRecord(const CPImage& r) {
+  std::printf("%7d  %-20s  %s\n", r.m_iProcessId, r.m_sBaseStem.GetBuffer(),
+              r.m_sProgramName.GetBuffer());
+}
+
+int RunProcs(const std::vector<std::string>& args) {
+  bool verbose = false;
+  std::string program;
+  bool have_program = false;
+  for (const auto& a : args) {
+    if (a == "--help" || a == "-h") {
+      std::fputs(kProcsHelp, stdout);
+      return kExitOk;
+    }
+    if (a == "--verbose" || a == "-v") {
+      verbose = true;
+    } else if (!a.empty() && a[0] == '-') {
+      std::fprintf(stderr, "snxctl procs: unknown option '%s'\n%s", a.c_str(), kProcsHelp);
+      return kExitUsage;
+    } else if (have_program) {
+      std::fprintf(stderr, "snxctl procs: one PROGRAM only (quote a path with blanks)\n");
+      return kExitUsage;
+    } else {
+      program = a;
+      have_program = true;
+    }
+  }
+
+  StderrLines printer;
+  CLogWriter* previous = g_pLogFile;
+  g_pLogFile = verbose ? &printer : nullptr;
+  struct Restore {
+    CLogWriter* previous;
+    ~Restore() { g_pLogFile = previous; }
+  } restore{previous};
+
+  CImageName images;
+  if (!images.Initialize()) {
+    std::fprintf(stderr, "snxctl procs: the process list cannot be read\n");
+    return kExitFailure;
+  }
+  if (!have_program) {
+    std::printf("%7s  %-20s  %s\n", "PID", "BASE STEM", "EXECUTABLE");
+    for (int i = 0; i < images.Count(); ++i) {
+      if (const CPImage* r = images.At(i)) PrintRecord(*r);
+    }
+    return kExitOk;
+  }
+
+  CImageNameMatcher matcher;
+  if (matcher.Go(program, &images.Records())) {
+    const CPImage* r = images.At(matcher.MatchedIndex());
+    if (r == nullptr) return kExitFailure;
+    const bool exact = r->m_sProgramName.IsSame(program);
+    std::printf("%s matches (%s):\n", program.c_str(),
+                exact ? "same path" : "text found inside the path");
+    PrintRecord(*r);
+    return kExitOk;
+  }
+  CPImage* r = nullptr;
+  if (images.GetPImageByProgramName(program, r) && r != nullptr) {
+    std::printf("%s matches (short-form path):\n", program.c_str());
+    PrintRecord(*r);
+    return kExitOk;
+  }
+  std::printf("%s matches no running process\n", program.c_str());
+  return kExitFailure;
+}
+
+const SubCommandRegistrar kProcs({"procs", "list processes as the watchdog sees them", RunProcs});
+
+}  // namespace
+}  // namespace snxctl
