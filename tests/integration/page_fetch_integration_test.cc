@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <string>
 
@@ -15,6 +16,9 @@
 namespace {
 
 using snx::test::LoopbackHttpServer;
+
+// Loopback only: a proxy set in the environment must never take the tests' requests.
+const bool kNoProxy = setenv("no_proxy", "*", 1) == 0;
 
 class PageFetchIntegrationTest : public ::testing::Test {
  protected:

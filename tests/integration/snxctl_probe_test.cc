@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -16,6 +17,9 @@ namespace {
 using snx::test::Child;
 using snx::test::LoopbackHttpServer;
 using ::testing::HasSubstr;
+
+// Loopback only: a proxy set in the environment must never take the tests' requests.
+const bool kNoProxy = setenv("no_proxy", "*", 1) == 0;
 
 struct CtlRun {
   int exit_code;

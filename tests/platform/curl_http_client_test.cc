@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <string>
 
 #include "platform/http_client.h"
@@ -15,6 +16,9 @@ using snx::platform::HttpRequest;
 using snx::platform::HttpResult;
 using snx::platform::Use;
 using snx::test::LoopbackHttpServer;
+
+// Loopback only: a proxy set in the environment must never take the tests' requests.
+const bool kNoProxy = setenv("no_proxy", "*", 1) == 0;
 
 HttpRequest To(const LoopbackHttpServer& server, const std::string& path) {
   HttpRequest r;
