@@ -168,8 +168,9 @@ bool CAllSets::SaveSettings() {
   }
   // Carry the server state into the file, unless the stored word already stands for it.
   const std::int32_t state = m_iLastKnownServerState;
-  if (!m_pRamFile->HasKey(kSvrStatusKey) ||
-      ServerStateOf(m_pRamFile->GetKey(kSvrStatusKey)) != state) {
+  const bool has_word =
+      m_pRamFile->HasKey(kSvrStatusKey) && !Trimmed(m_pRamFile->GetKey(kSvrStatusKey)).empty();
+  if (!has_word || ServerStateOf(m_pRamFile->GetKey(kSvrStatusKey)) != state) {
     m_sSvrStatus.Assign(ServerStateWord(state));
     m_pRamFile->SetKey(kSvrStatusKey, m_sSvrStatus);
   }

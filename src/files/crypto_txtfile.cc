@@ -1,6 +1,5 @@
 #include "files/crypto_txtfile.h"
 
-#include <array>
 #include <cstring>
 #include <new>
 
@@ -14,16 +13,52 @@ namespace {
 constexpr std::size_t kReadAheadSize = 64 * 1024;
 constexpr std::int64_t kKeyPeriod = 2000;
 
-// The key of every table index 0..2000; 0 past the end of the table.
-const std::array<unsigned char, kKeyPeriod + 1>& Keys() {
-  static const std::array<unsigned char, kKeyPeriod + 1> keys = [] {
-    std::array<unsigned char, kKeyPeriod + 1> k{};
-    for (int i = 0; i < kCipherKeyTableLength; ++i) {
-      k[i] = static_cast<unsigned char>(kCipherKeyTable[i]);
+// The keys of the cipher. `direct` serves positions up to 2000, which index the table as they
+// are (0 past its end). Past 2000 the key of position p is that of index p % 2000, so the keys
+// repeat every 2000 positions; `periodic` holds them twice over the seam, so that the keys of a
+// whole line can be read as one run from index p % 2000.
+struct KeyRun {
+  unsigned char direct[kKeyPeriod + 1];
+  unsigned char periodic[kKeyPeriod + 256];
+  KeyRun() {
+    for (int i = 0; i <= kKeyPeriod; ++i) {
+      direct[i] = i < kCipherKeyTableLength ? static_cast<unsigned char>(kCipherKeyTable[i]) : 0;
     }
-    return k;
-  }();
+    for (int i = 0; i < kKeyPeriod + 256; ++i) periodic[i] = direct[i % kKeyPeriod];
+  }
+};
+const KeyRun& Keys() {
+  static const KeyRun keys;
   return keys;
+}
+
+// Index 2000 is only ever used by position 2000 itself.
+inline int KeyIndex(std::int64_t position) {
+  return static_cast<int>(position <= kKeyPeriod ? position : position % kKeyPeriod);
+}
+
+// plain = coded - key, plus 160 when the key exceeds coded - 32 (all modulo 256). Sixteen bytes
+// at a time where the compiler's vector types allow, the rest one by one.
+using Bytes16 = unsigned char __attribute__((vector_size(16)));
+
+void DecipherRun(const unsigned char* coded, const unsigned char* keys, std::size_t n,
+                 char* plain) {
+  std::size_t i = 0;
+  for (; i + 16 <= n; i += 16) {
+    Bytes16 e;
+    Bytes16 k;
+    std::memcpy(&e, coded + i, 16);
+    std::memcpy(&k, keys + i, 16);
+    const Bytes16 wrap = reinterpret_cast<Bytes16>(e < k + 32) & 160;
+    const Bytes16 p = e - k + wrap;
+    std::memcpy(plain + i, &p, 16);
+  }
+  for (; i < n; ++i) {
+    const unsigned char e = coded[i];
+    const unsigned char k = keys[i];
+    const unsigned char wrap = e < static_cast<unsigned char>(k + 32) ? 160 : 0;
+    plain[i] = static_cast<char>(static_cast<unsigned char>(e - k + wrap));
+  }
 }
 
 char FoldCase(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
@@ -37,8 +72,7 @@ CCryptoTxtfile::~CCryptoTxtfile() { Close(); }
 int CCryptoTxtfile::KeyAt(std::int64_t position) {
   if (position < 0) return 0;
   // Positions up to 2000 index the table directly; later ones wrap, so 2001 uses index 1.
-  const std::int64_t index = position <= kKeyPeriod ? position : position % kKeyPeriod;
-  return Keys()[static_cast<std::size_t>(index)];
+  return Keys().direct[KeyIndex(position)];
 }
 
 unsigned char CCryptoTxtfile::Encipher(unsigned char plain, std::int64_t position) {
@@ -156,6 +190,7 @@ bool CCryptoTxtfile::ReadTextLine() {
   m_bEndOfLine = false;
   char* const line = m_pLine.get();
   const int size = m_iLineBufferSize;
+  if (ReadWholeLineAtOnce(base)) return true;
   while (NextByte(m_cCurrent)) {
     const char c = m_cCurrent;
     if (c == '\r') {
@@ -189,6 +224,39 @@ bool CCryptoTxtfile::ReadTextLine() {
   // The last line of the file ended without CR LF.
   line[m_iIndex + 1] = '\0';
   return m_iIndex + 1 >= 2;
+}
+
+bool CCryptoTxtfile::ReadWholeLineAtOnce(std::int64_t base) {
+  // The common case, read in one go: a line of at most the buffer's size, ended by CR LF, with
+  // no other CR or LF in it, wholly inside the bytes read ahead. It reads exactly as the byte
+  // by byte loop would; anything else is left to that loop.
+  const char* const start = m_pReadAhead ? m_pReadAhead.get() + m_iReadPos : nullptr;
+  const std::size_t available = m_iReadEnd - m_iReadPos;
+  if (start == nullptr || available < 2) return false;
+  const auto* cr = static_cast<const char*>(std::memchr(start, '\r', available));
+  if (cr == nullptr || cr + 1 >= start + available || cr[1] != '\n') return false;
+  const auto length = static_cast<std::size_t>(cr - start);
+  if (length > static_cast<std::size_t>(m_iLineBufferSize)) return false;
+  if (std::memchr(start, '\n', length) != nullptr) return false;
+  const auto* coded = reinterpret_cast<const unsigned char*>(start);
+  const KeyRun& keys = Keys();
+  if (base + static_cast<std::int64_t>(length) <= kKeyPeriod) {
+    DecipherRun(coded, keys.direct + base, length, m_pLine.get());
+  } else if (base > kKeyPeriod) {
+    DecipherRun(coded, keys.periodic + base % kKeyPeriod, length, m_pLine.get());
+  } else {
+    for (std::size_t i = 0; i < length; ++i) {
+      m_pLine[i] = static_cast<char>(Decipher(coded[i], base + static_cast<std::int64_t>(i)));
+    }
+  }
+  m_pLine[length] = '\0';
+  m_iIndex = static_cast<std::int32_t>(length);
+  m_cCurrent = '\n';
+  m_bCrSeen = true;
+  m_bEndOfLine = true;
+  m_iReadPos += length + 2;
+  ++m_iLineCounter;
+  return true;
 }
 
 bool CCryptoTxtfile::Append(std::string_view text) {

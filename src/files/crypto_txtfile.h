@@ -68,6 +68,7 @@ class CCryptoTxtfile : public CQorStr {
  private:
   bool OpenStream(std::string_view path, std::string_view mode, std::string_view failure);
   bool NextByte(char& c);
+  bool ReadWholeLineAtOnce(std::int64_t base);
 
   bool m_bEndOfFile = false;
   bool m_bReadError = false;

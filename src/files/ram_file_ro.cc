@@ -152,9 +152,7 @@ bool CRamFileRO::LoadToRam() {
       Files().Exists(m_sPath) ? file.OpenForReadOnly(m_sPath) : file.Create(m_sPath);
   if (opened) {
     while (file.ReadTextLine()) {
-      auto line = std::make_unique<CQorStr>(std::string_view(file.Line()));
-      line->Trim();
-      lines.push_back(std::move(line));
+      lines.push_back(std::make_unique<CQorStr>(TrimmedView(file.Line())));
     }
     ok = file.AtEndOfFile() && !file.ReadFailed();
   }

@@ -1,0 +1,342 @@
+// snxctl conf: the administrator's way to read and write the enciphered settings file
+// "AutoSet.caf". It works through the same classes as the service, so what it writes the
+// service reads. Bad input gets a clear message and a non-zero exit and leaves the file alone.
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/log_writer.h"
+#include "files/all_sets.h"
+#include "files/crypto_txtfile.h"
+#include "files/ram_file_ro.h"
+#include "platform/file_system.h"
+#include "platform/path_map.h"
+#include "snxctl/subcommand.h"
+
+namespace snxctl {
+namespace {
+
+using snx::platform::Files;
+
+constexpr const char* kUsage =
+    "usage: snxctl conf [--dir FOLDER] COMMAND [ARGS...]\n"
+    "\n"
+    "Reads and writes the enciphered settings file AutoSet.caf of the service. FOLDER is the\n"
+    "folder that holds it; by default the folder of snxctl itself (the install folder).\n"
+    "\n"
+    "commands:\n"
+    "  show                  print the deciphered file, one line per line\n"
+    "  export                the same: print the file as plain text, ready for import\n"
+    "  get KEY               print the value of KEY in [KEYS] (exit 1 when there is none)\n"
+    "  set KEY VALUE         set KEY in [KEYS], adding it when missing\n"
+    "  list SECTION          print the lines of a section (URLS or [URLS])\n"
+    "  add SECTION ENTRY     add ENTRY at the end of a section\n"
+    "  remove SECTION ENTRY  remove the line ENTRY from a section (exit 1 when absent)\n"
+    "  import PLAIN_FILE     replace the whole file by PLAIN_FILE enciphered (\"-\": stdin)\n"
+    "\n"
+    "A line holds at most 255 characters, each a printable ASCII character (codes 32 to 126).\n"
+    "The output of show and export holds the administrator's password: keep it private.\n";
+
+constexpr int kMaxLine = CCryptoTxtfile::kSettingsLineSize;
+
+// Keeps the error lines of the settings classes, to explain a failure.
+class ErrorLines : public CLogWriter {
+ public:
+  ErrorLines() : previous_(g_pLogFile) { g_pLogFile = this; }
+  ~ErrorLines() override { g_pLogFile = previous_; }
+  ErrorLines(const ErrorLines&) = delete;
+  ErrorLines& operator=(const ErrorLines&) = delete;
+  bool LogError(std::string_view text) override {
+    lines_.emplace_back(text);
+    return true;
+  }
+  bool LogMessage(std::string_view) override { return true; }
+  bool LogEvent(std::string_view) override { return true; }
+  bool LogBlankLines(int) override { return true; }
+  void Print() const {
+    for (const auto& l : lines_) std::fprintf(stderr, "  %s\n", l.c_str());
+  }
+
+ private:
+  std::vector<std::string> lines_;
+  CLogWriter* previous_;
+};
+
+int Fail(const std::string& message, const ErrorLines* details = nullptr) {
+  std::fprintf(stderr, "snxctl conf: %s\n", message.c_str());
+  if (details != nullptr) details->Print();
+  return kExitFailure;
+}
+
+int Usage(const std::string& message) {
+  std::fprintf(stderr, "snxctl conf: %s\n\n%s", message.c_str(), kUsage);
+  return kExitUsage;
+}
+
+bool IsBlankEnd(char c) { return !CQorStr::IsVisible(c); }
+
+// Why a line cannot be stored in the settings file, or "" when it can.
+std::string LineProblem(std::string_view line) {
+  if (static_cast<int>(line.size()) > kMaxLine) {
+    return "is " + std::to_string(line.size()) + " characters long; a line holds at most " +
+           std::to_string(kMaxLine);
+  }
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    if (!CCryptoTxtfile::IsCipherSafe(line[i])) {
+      return "has a character the file cannot carry (code " +
+             std::to_string(static_cast<unsigned char>(line[i])) + " at column " +
+             std::to_string(i + 1) + "); only printable ASCII (32 to 126) is allowed";
+    }
+  }
+  return {};
+}
+
+// A line loses the blanks at its ends when the service loads it; a value only those at its end.
+void WarnIfTrimmed(std::string_view text, const std::string& where, bool front_counts = true) {
+  if (!text.empty() && ((front_counts && IsBlankEnd(text.front())) || IsBlankEnd(text.back()))) {
+    std::fprintf(stderr,
+                 "snxctl conf: warning: %s has blanks (spaces or \"~\") at its end; the "
+                 "service drops them\n",
+                 where.c_str());
+  }
+}
+
+// "URLS" and "[urls]" both name the section "[URLS]" as the user wrote it.
+bool SectionName(std::string_view arg, std::string& section) {
+  if (arg.size() >= 2 && arg.front() == '[' && arg.back() == ']')
+    arg = arg.substr(1, arg.size() - 2);
+  if (arg.empty() || arg.find_first_of("[]") != std::string_view::npos) return false;
+  for (char c : arg) {
+    if (!CQorStr::IsVisible(c)) return false;
+  }
+  section = "[" + std::string(arg) + "]";
+  return true;
+}
+
+bool IsKeysSection(std::string_view section) {
+  CQorStr upper(section);
+  upper.MakeUpper();
+  return upper.View() == CRamFileRO::kKeysSection;
+}
+
+struct Options {
+  std::string folder;
+  std::string command;
+  std::vector<std::string> args;
+};
+
+class SettingsFile {
+ public:
+  explicit SettingsFile(std::string folder)
+      : folder_(std::move(folder)),
+        path_(CRamFileRO::JoinPath(folder_, CAllSets::kSettingsFileName)),
+        shown_(snx::platform::ToPosixPath(path_)) {}
+
+  // The file as the administrator knows it.
+  const std::string& path() const { return shown_; }
+  bool Exists() { return Files().Exists(path_); }
+  // Loads the file (creating it empty when it is missing).
+  bool Load() { return image_.Initialize(folder_, CAllSets::kSettingsFileName); }
+  CRamFileRO& image() { return image_; }
+  const std::string& folder() const { return folder_; }
+
+ private:
+  std::string folder_;
+  std::string path_;
+  std::string shown_;
+  CRamFileRO image_;
+};
+
+bool ReadWholeFile(const std::string& name, std::string& bytes) {
+  bytes.clear();
+  char buffer[65536];
+  if (name == "-") {
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, stdin)) > 0) bytes.append(buffer, n);
+    return !std::ferror(stdin);
+  }
+  auto file = Files().Open(name, "rb");
+  if (!file) return false;
+  std::size_t n;
+  while ((n = file->Read(buffer, sizeof buffer)) > 0) bytes.append(buffer, n);
+  return !file->Failed();
+}
+
+// The lines of a plain text: LF or CR LF ends a line.
+std::vector<std::string> SplitLines(const std::string& bytes) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < bytes.size()) {
+    std::size_t end = bytes.find('\n', start);
+    const std::size_t next = end == std::string::npos ? bytes.size() : end + 1;
+    if (end == std::string::npos) end = bytes.size();
+    if (end > start && bytes[end - 1] == '\r') --end;
+    lines.push_back(bytes.substr(start, end - start));
+    start = next;
+  }
+  return lines;
+}
+
+int Import(SettingsFile& settings, const std::string& source) {
+  std::string bytes;
+  if (!ReadWholeFile(source, bytes)) return Fail("cannot read " + source);
+  const std::vector<std::string> lines = SplitLines(bytes);
+  int problems = 0;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const std::string problem = LineProblem(lines[i]);
+    if (!problem.empty()) {
+      if (++problems <= 20) {
+        std::fprintf(stderr, "snxctl conf: %s line %zu %s\n", source.c_str(), i + 1,
+                     problem.c_str());
+      }
+      continue;
+    }
+    WarnIfTrimmed(lines[i], source + " line " + std::to_string(i + 1));
+  }
+  if (problems > 0) {
+    return Fail(std::to_string(problems) + " line(s) cannot be stored; " + settings.path() +
+                " is unchanged");
+  }
+  ErrorLines errors;
+  CRamFileRO& image = settings.image();
+  if (!image.InitializeWithLines(settings.folder(), CAllSets::kSettingsFileName, lines) ||
+      !image.SaveToFile()) {
+    return Fail("cannot write " + settings.path() + "; it is unchanged", &errors);
+  }
+  return kExitOk;
+}
+
+int PrintAll(SettingsFile& settings) {
+  for (const auto& line : settings.image().Lines()) std::printf("%s\n", line.c_str());
+  return std::fflush(stdout) == 0 ? kExitOk : kExitFailure;
+}
+
+int Run(const Options& o) {
+  const std::string& cmd = o.command;
+  const std::vector<std::string>& a = o.args;
+  struct Shape {
+    const char* name;
+    std::size_t args;
+    bool writes;
+  };
+  static const Shape kShapes[] = {{"show", 0, false},  {"export", 0, false}, {"get", 1, false},
+                                  {"set", 2, true},    {"list", 1, false},   {"add", 2, true},
+                                  {"remove", 2, true}, {"import", 1, true}};
+  const Shape* shape = nullptr;
+  for (const auto& s : kShapes) {
+    if (cmd == s.name) shape = &s;
+  }
+  if (shape == nullptr) return Usage("unknown command '" + cmd + "'");
+  if (a.size() != shape->args) {
+    return Usage("'" + cmd + "' takes " + std::to_string(shape->args) + " argument(s)");
+  }
+
+  // Check the arguments before the file is touched.
+  std::string section;
+  if (cmd == "list" || cmd == "add" || cmd == "remove") {
+    if (!SectionName(a[0], section)) return Usage("bad section name '" + a[0] + "'");
+    if (cmd != "list" && IsKeysSection(section)) {
+      return Usage("[KEYS] holds keys: use 'get' and 'set' for them");
+    }
+  }
+  if (cmd == "set") {
+    const std::string_view key = a[0];
+    if (CQorStr(key).IsEmpty() || key.find_first_of("=[") != std::string_view::npos) {
+      return Fail("a key name must not be empty or hold \"=\" or \"[\"");
+    }
+    if (a[1].find('[') != std::string::npos) {
+      return Fail("a value must not hold \"[\": the service would read it as a section's end");
+    }
+    const std::string line = a[0] + "=" + a[1];
+    const std::string problem = LineProblem(line);
+    if (!problem.empty()) return Fail("the line " + a[0] + "=... " + problem);
+    WarnIfTrimmed(a[1], "the value", false);
+  }
+  if (cmd == "add") {
+    const std::string problem = LineProblem(a[1]);
+    if (!problem.empty()) return Fail("the entry " + problem);
+    if (a[1].find('[') != std::string::npos) {
+      return Fail("an entry must not hold \"[\": the service would read it as a section's end");
+    }
+    if (CQorStr(std::string_view(a[1])).IsSame("")) return Fail("an entry must not be empty");
+    WarnIfTrimmed(a[1], "the entry");
+  }
+
+  if (!Files().FolderExists(o.folder)) return Fail("no such folder: " + o.folder);
+  SettingsFile settings(o.folder);
+  if (cmd == "import") return Import(settings, a[0]);
+  if (!shape->writes && !settings.Exists()) return Fail("no settings file at " + settings.path());
+
+  ErrorLines errors;
+  if (!settings.Load()) return Fail("cannot read " + settings.path(), &errors);
+  CRamFileRO& image = settings.image();
+
+  if (cmd == "show" || cmd == "export") return PrintAll(settings);
+  if (cmd == "get") {
+    if (!image.HasKey(a[0])) return Fail("no key " + a[0] + " in [KEYS]");
+    std::printf("%s\n", image.GetKey(a[0]));
+    return kExitOk;
+  }
+  if (cmd == "list") {
+    for (const char* line = image.FirstLineOfSection(section); *line != '\0';
+         line = image.NextLineOfSection()) {
+      std::printf("%s\n", line);
+    }
+    return kExitOk;
+  }
+  if (cmd == "set") {
+    image.SetKey(a[0], a[1]);
+  } else if (cmd == "add") {
+    image.AddLineToSection(section, a[1]);
+  } else if (cmd == "remove") {
+    if (!image.RemoveLineFromSection(section, a[1])) {
+      return Fail("no line '" + a[1] + "' in " + section);
+    }
+  }
+  if (!image.IsChanged()) return kExitOk;
+  if (!image.SaveToFile()) return Fail("cannot write " + settings.path(), &errors);
+  return kExitOk;
+}
+
+int ConfMain(const std::vector<std::string>& args) {
+  Options o;
+  bool have_folder = false;
+  std::size_t i = 0;
+  for (; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsage, stdout);
+      return kExitOk;
+    }
+    if (arg == "--dir") {
+      if (i + 1 >= args.size()) return Usage("--dir needs a folder");
+      o.folder = args[++i];
+      have_folder = true;
+    } else if (arg.rfind("--dir=", 0) == 0) {
+      o.folder = arg.substr(6);
+      have_folder = true;
+    } else if (arg.size() > 1 && arg[0] == '-' && arg != "-") {
+      return Usage("unknown option '" + arg + "'");
+    } else {
+      break;
+    }
+  }
+  if (i >= args.size()) return Usage("no command given");
+  o.command = args[i];
+  o.args.assign(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
+  if (have_folder && o.folder.empty()) return Usage("--dir needs a folder");
+  if (!have_folder) {
+    const std::string exe = Files().ExecutablePath();
+    o.folder = exe.substr(0, exe.rfind('/') + 1);
+    if (o.folder.empty()) return Fail("cannot tell the folder of snxctl; give --dir");
+  }
+  return Run(o);
+}
+
+const SubCommandRegistrar kConf({"conf", "read and write the settings file AutoSet.caf", ConfMain});
+
+}  // namespace
+}  // namespace snxctl
