@@ -50,6 +50,7 @@ TEST(SnxctlProbeTest, AnswersAsTheWatchdogWouldJudge) {
     if (path == "/a/relative") return LoopbackHttpServer::Answer(302, {"Location: ../ok"});
     if (path == "/loop") return LoopbackHttpServer::Answer(301, {"Location: /loop"});
     if (path == "/private") return LoopbackHttpServer::Answer(401);
+    if (path == "/nowhere") return LoopbackHttpServer::Answer(302);
     return LoopbackHttpServer::Answer(404);
   });
   const struct {
@@ -60,7 +61,7 @@ TEST(SnxctlProbeTest, AnswersAsTheWatchdogWouldJudge) {
   } cases[] = {
       {"/ok", 0, 200, true},       {"/missing", 0, 404, false},   {"/error", 0, 500, false},
       {"/moved", 0, 200, true},    {"/a/relative", 0, 200, true}, {"/loop", 2, 301, false},
-      {"/private", 1, 401, false},
+      {"/private", 1, 401, false}, {"/nowhere", 2, 302, false},
   };
   for (const auto& c : cases) {
     const std::string url = server.Url(c.path);
@@ -105,18 +106,21 @@ TEST(SnxctlProbeTest, SilentServerGivesUpWithinTheBound) {
 }
 
 TEST(SnxctlProbeTest, UsageErrorsAndHelp) {
-  EXPECT_EQ(Snxctl({"probe"}).exit_code, 2);
-  EXPECT_EQ(Snxctl({"probe", "--timeout", "0", "http://127.0.0.1/"}).exit_code, 2);
-  EXPECT_EQ(Snxctl({"probe", "--timeout", "abc", "http://127.0.0.1/"}).exit_code, 2);
-  EXPECT_EQ(Snxctl({"probe", "--timeout"}).exit_code, 2);
-  EXPECT_EQ(Snxctl({"probe", "--bogus", "http://127.0.0.1/"}).exit_code, 2);
-  EXPECT_EQ(Snxctl({"probe", "http://a/", "http://b/"}).exit_code, 2);
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{"probe"},
+                                             {"probe", "--timeout", "0", "http://h/"},
+                                             {"probe", "--timeout"},
+                                             {"probe", "--timeout", "x", "http://h/"},
+                                             {"probe", "http://a/", "http://b/"},
+                                             {"probe", "--bogus", "http://h/"},
+                                             {"procs", "--bogus"},
+                                             {"procs", "a", "b"}}) {
+    EXPECT_EQ(Snxctl(args).exit_code, 2) << args.back();
+  }
   const CtlRun help = Snxctl({"probe", "--help"});
   EXPECT_EQ(help.exit_code, 0);
   EXPECT_THAT(help.out, HasSubstr("usage: snxctl probe"));
   EXPECT_EQ(Snxctl({"procs", "--help"}).exit_code, 0);
-  EXPECT_EQ(Snxctl({"procs", "--bogus"}).exit_code, 2);
-  EXPECT_EQ(Snxctl({"procs", "a", "b"}).exit_code, 2);
 }
 
 TEST(SnxctlProcsTest, ListsAndMatchesAProgram) {

@@ -1,6 +1,6 @@
 #pragma once
 // Running programs from the integration tests: a child with its standard output captured,
-// waited for within a bound, and always reaped.
+// read within a bound, and always killed and reaped.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -19,8 +19,6 @@ extern char** environ;
 
 namespace snx::test {
 
-// A started program whose standard output comes through a pipe; its standard error is kept,
-// joined to the output, or dropped. The destructor kills and reaps it if it still runs.
 enum class Stderr { kKeep, kMerge, kDrop };
 
 class Child {
@@ -30,12 +28,11 @@ class Child {
     if (pipe2(fds, O_CLOEXEC) != 0) return;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
     if (err == Stderr::kMerge) posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
-    if (err == Stderr::kDrop) {
+    if (err == Stderr::kDrop)
       posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    }
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     std::vector<char*> args;
     for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
@@ -47,7 +44,10 @@ class Child {
     out_ = fds[0];
   }
   ~Child() {
-    Kill();
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
     if (out_ >= 0) close(out_);
   }
   Child(const Child&) = delete;
@@ -55,65 +55,43 @@ class Child {
 
   pid_t pid() const { return pid_; }
 
-  // Reads one line of output, waiting at most `bound`; false at the end or on the bound.
+  // One line of output, waiting at most `bound`; false at the end or on the bound.
   bool ReadLine(std::string& line, std::chrono::milliseconds bound) {
     const auto until = std::chrono::steady_clock::now() + bound;
-    for (;;) {
-      const auto lf = buffer_.find('\n');
-      if (lf != std::string::npos) {
-        line = buffer_.substr(0, lf);
-        buffer_.erase(0, lf + 1);
-        return true;
-      }
+    std::size_t lf;
+    while ((lf = buffer_.find('\n')) == std::string::npos) {
       if (!Fill(until)) return false;
     }
+    line = buffer_.substr(0, lf);
+    buffer_.erase(0, lf + 1);
+    return true;
   }
 
-  // Reads everything up to the end of the output and waits for the exit, within `bound`.
-  // Returns the exit code, or -1 when the bound passed (the child is then killed).
+  // All output up to its end, then the exit code; -1 when `bound` passed first.
   int Finish(std::string& output, std::chrono::milliseconds bound) {
     const auto until = std::chrono::steady_clock::now() + bound;
     while (Fill(until)) {
     }
-    output = buffer_;
-    buffer_.clear();
+    output.swap(buffer_);
     while (std::chrono::steady_clock::now() < until) {
       int status = 0;
-      const pid_t r = waitpid(pid_, &status, WNOHANG);
-      if (r == pid_) {
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
         pid_ = -1;
         return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
       }
       usleep(5000);
     }
-    Kill();
     return -1;
-  }
-
-  void Kill(int signal = SIGKILL) {
-    if (pid_ <= 0) return;
-    kill(pid_, signal);
-    // Bounded wait for a polite end; then no more politeness.
-    for (int i = 0; i < 500; ++i) {
-      if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
-        pid_ = -1;
-        return;
-      }
-      usleep(10000);
-    }
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
-    pid_ = -1;
   }
 
  private:
   bool Fill(std::chrono::steady_clock::time_point until) {
-    if (out_ < 0) return false;
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         until - std::chrono::steady_clock::now());
-    if (left.count() <= 0) return false;
     pollfd p{out_, POLLIN, 0};
-    if (poll(&p, 1, static_cast<int>(left.count())) <= 0) return false;
+    if (out_ < 0 || left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0) {
+      return false;
+    }
     char chunk[4096];
     const ssize_t n = read(out_, chunk, sizeof chunk);
     if (n <= 0) return false;
@@ -126,7 +104,7 @@ class Child {
   std::string buffer_;
 };
 
-// The built snxctl: $SNX_TEST_BIN_DIR/tools/snxctl, else next to this test's build folder.
+// The built snxctl: $SNX_TEST_BIN_DIR/tools/snxctl, else beside this test's build folder.
 inline std::string SnxctlPath() {
   if (const char* dir = std::getenv("SNX_TEST_BIN_DIR"); dir != nullptr && *dir != '\0') {
     return std::string(dir) + "/tools/snxctl";

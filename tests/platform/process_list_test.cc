@@ -1,4 +1,4 @@
-// The /proc process list, with a child process of our own making.
+// The /proc process list, with child processes of our own making.
 
 #include "platform/process_list.h"
 
@@ -24,20 +24,18 @@ using snx::platform::ProcessInfo;
 using snx::platform::ProcessList;
 using snx::platform::Use;
 
-// A sleeping child started from a copy of sleep(1) under an unusual name; killed and reaped
-// when it goes out of scope.
+// A sleeping child, killed and reaped when it goes out of scope. posix_spawn returns once the
+// child runs the new program.
 class SleepingChild {
  public:
   explicit SleepingChild(const std::string& program) {
     char* argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>("30"), nullptr};
     if (posix_spawn(&pid_, program.c_str(), nullptr, nullptr, argv, environ) != 0) pid_ = -1;
   }
-  ~SleepingChild() { Stop(); }
-  void Stop() {
+  ~SleepingChild() {
     if (pid_ <= 0) return;
     kill(pid_, SIGKILL);
     waitpid(pid_, nullptr, 0);
-    pid_ = -1;
   }
   pid_t pid() const { return pid_; }
 
@@ -46,21 +44,8 @@ class SleepingChild {
 };
 
 const ProcessInfo* Find(const std::vector<ProcessInfo>& list, int pid) {
-  for (const auto& p : list) {
-    if (p.pid == pid) return &p;
-  }
-  return nullptr;
-}
-
-// The child has exec'ed once /proc shows the new executable; wait a bounded while for that.
-bool WaitForExecutable(int pid, const std::string& path) {
-  for (int i = 0; i < 200; ++i) {
-    std::error_code ec;
-    const auto target = std::filesystem::read_symlink("/proc/" + std::to_string(pid) + "/exe", ec);
-    if (!ec && target.string().rfind(path, 0) == 0) return true;
-    usleep(10000);
-  }
-  return false;
+  auto it = std::find_if(list.begin(), list.end(), [&](const auto& p) { return p.pid == pid; });
+  return it == list.end() ? nullptr : &*it;
 }
 
 TEST(ProcessListTest, SeesAChildWithItsExecutableAndBaseName) {
@@ -68,39 +53,31 @@ TEST(ProcessListTest, SeesAChildWithItsExecutableAndBaseName) {
   const std::string program = dir.File("snx child.probe.bin");
   std::filesystem::copy_file("/bin/sleep", program);
   std::filesystem::permissions(program, std::filesystem::perms::owner_all);
-  SleepingChild child(program);
-  ASSERT_GT(child.pid(), 0);
-  ASSERT_TRUE(WaitForExecutable(child.pid(), program));
-
   std::vector<ProcessInfo> list;
-  ASSERT_TRUE(Use<ProcessList>().Snapshot(list));
-  const ProcessInfo* seen = Find(list, child.pid());
-  ASSERT_NE(seen, nullptr);
-  EXPECT_EQ(seen->executable_path, program);
-  EXPECT_EQ(seen->base_name, "snx child.probe.bin");
-  const ProcessInfo* self = Find(list, getpid());
-  ASSERT_NE(self, nullptr);
-  EXPECT_EQ(self->executable_path, std::filesystem::read_symlink("/proc/self/exe").string());
-  EXPECT_TRUE(std::is_sorted(list.begin(), list.end(),
-                             [](const auto& a, const auto& b) { return a.pid < b.pid; }));
-
-  // A program whose file was removed since it started (an upgrade) still runs from that path.
-  std::filesystem::remove(program);
-  ASSERT_TRUE(Use<ProcessList>().Snapshot(list));
-  seen = Find(list, child.pid());
-  ASSERT_NE(seen, nullptr);
-  EXPECT_EQ(seen->executable_path, program);
-  EXPECT_EQ(seen->base_name, "snx child.probe.bin");
-
-  const int pid = child.pid();
-  child.Stop();
+  int pid;
+  {
+    SleepingChild child(program);
+    pid = child.pid();
+    ASSERT_GT(pid, 0);
+    for (int round = 0; round < 2; ++round) {
+      ASSERT_TRUE(Use<ProcessList>().Snapshot(list));
+      const ProcessInfo* seen = Find(list, pid);
+      ASSERT_NE(seen, nullptr) << round;
+      // The second round runs after the file was removed (as an upgrade does): the process
+      // still counts as running that program.
+      EXPECT_EQ(seen->executable_path, program) << round;
+      EXPECT_EQ(seen->base_name, "snx child.probe.bin") << round;
+      std::filesystem::remove(program);
+    }
+    EXPECT_TRUE(std::is_sorted(list.begin(), list.end(),
+                               [](const auto& a, const auto& b) { return a.pid < b.pid; }));
+  }
   ASSERT_TRUE(Use<ProcessList>().Snapshot(list));
   EXPECT_EQ(Find(list, pid), nullptr);
 }
 
 TEST(ProcessListTest, ReadsMoreProcessesThanOldFixedLimitsAllowed) {
-  // 1,100 children of one executable: every one is in the list.
-  constexpr int kChildren = 1100;
+  constexpr int kChildren = 1100;  // beyond 1,024 process ids
   std::vector<std::unique_ptr<SleepingChild>> children;
   for (int i = 0; i < kChildren; ++i) {
     children.push_back(std::make_unique<SleepingChild>("/bin/sleep"));
@@ -109,11 +86,8 @@ TEST(ProcessListTest, ReadsMoreProcessesThanOldFixedLimitsAllowed) {
   std::vector<ProcessInfo> list;
   ASSERT_TRUE(Use<ProcessList>().Snapshot(list));
   int found = 0;
-  for (const auto& c : children) {
-    if (Find(list, c->pid()) != nullptr) ++found;
-  }
+  for (const auto& c : children) found += Find(list, c->pid()) != nullptr ? 1 : 0;
   EXPECT_EQ(found, kChildren);
-  EXPECT_GT(list.size(), static_cast<std::size_t>(1024));
 }
 
 }  // namespace

@@ -6,10 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <regex>
 #include <string>
 
-#include "platform/clock.h"
 #include "platform/fake/fake_clock.h"
 #include "support/test_support.h"
 
@@ -24,9 +24,10 @@ class ItemManagerTest : public ::testing::Test {
 };
 
 TEST_F(ItemManagerTest, StateChangesFollowTheFirstReportRule) {
-  // {first state (0: none), next state, changed flag of the next report}
+  snx::platform::FakeClock clock;  // 2026-01-01 00:00 UTC
+  snx::platform::ScopedInstall<snx::platform::Clock> install(clock);
   const struct {
-    std::int32_t before;
+    std::int32_t before;  // 0: no report before
     std::int32_t report;
     bool changed;
   } cases[] = {
@@ -45,130 +46,83 @@ TEST_F(ItemManagerTest, StateChangesFollowTheFirstReportRule) {
     if (c.before != 0) {
       ASSERT_TRUE(items_.Update(ITEM_LOCAL_URL, "http://x", c.before, changed));
     }
+    clock.Advance(std::chrono::hours(12));
     ASSERT_TRUE(items_.Update(ITEM_LOCAL_URL, "http://x", c.report, changed));
     EXPECT_EQ(changed, c.changed) << c.before << " -> " << c.report;
-    EXPECT_EQ(items_.GetItemRef(ITEM_LOCAL_URL, "http://x")->m_iState, c.report);
+    const CItem* item = items_.GetItemRef(ITEM_LOCAL_URL, "http://x");
+    EXPECT_EQ(item->m_iState, c.report);
+    EXPECT_DOUBLE_EQ(item->m_dStateTime, snx::platform::ToOleDate(clock.WallNow()));
   }
+  EXPECT_DOUBLE_EQ(snx::platform::ToOleDate(snx::platform::FakeClock().WallNow()), 46023.0);
 }
 
-TEST_F(ItemManagerTest, UpdateStampsTheItemWithTheClocksTime) {
-  snx::platform::FakeClock clock;
-  snx::platform::ScopedInstall<snx::platform::Clock> install(clock);
-  clock.Advance(std::chrono::hours(12));
-  ASSERT_TRUE(items_.AddItem(ITEM_PROGRAM, "/usr/sbin/nginx"));
-  bool changed = false;
-  ASSERT_TRUE(items_.Update(ITEM_PROGRAM, "/usr/sbin/nginx", ITEM_STATE_DOWN, changed));
-  const CItem* item = items_.GetItemRef(ITEM_PROGRAM, "/usr/sbin/nginx");
-  EXPECT_DOUBLE_EQ(item->m_dStateTime, 46023.5);  // 2026-01-01 12:00, the fake clock's noon
-  EXPECT_EQ(item->m_iStateTimeStatus, CItem::kTimeValid);
-}
-
-TEST_F(ItemManagerTest, LookupsUseSameTextRulesAndReachTheFirstOfTwins) {
+TEST_F(ItemManagerTest, LookupsAndTheirFailures) {
   ASSERT_TRUE(items_.AddItem(ITEM_RESTART, "Restart"));
   ASSERT_TRUE(items_.AddItem(ITEM_RESTART, "Restart"));
   CItem* first = items_.GetItemRef(ITEM_RESTART, "Restart");
   ASSERT_NE(first, nullptr);
-  EXPECT_EQ(items_.GetItemRef(ITEM_RESTART, "RESTART"), first);
+  EXPECT_EQ(items_.GetItemRef(ITEM_RESTART, "RESTART"), first);  // the first of twins
   bool changed = false;
   ASSERT_TRUE(items_.Update(ITEM_RESTART, "restart", ITEM_STATE_DOWN, changed));
   EXPECT_EQ(first->m_iState, ITEM_STATE_DOWN);
-  EXPECT_EQ(static_cast<CItem*>(nullptr), items_.GetItemRef(ITEM_PROGRAM, "Restart"));
-  EXPECT_EQ(static_cast<CItem*>(nullptr), items_.GetItemRef(ITEM_RESTART, "Restar"));
-
   first->m_sImageName.Assign("nginx");
   EXPECT_EQ(items_.GetRefByImageName(ITEM_RESTART, "NGINX"), first);
+
   log_.Clear();
+  EXPECT_EQ(items_.GetItemRef(ITEM_PROGRAM, "Restart"), nullptr);  // another type's list
   EXPECT_EQ(items_.GetRefByImageName(ITEM_RESTART, "ngin"), nullptr);
-  EXPECT_THAT(log_.Errors(), ElementsAre("CItemManager::GetRefByImageName() failed for ngin"));
-}
-
-TEST_F(ItemManagerTest, FailuresWriteTheirLines) {
-  bool changed = true;
   EXPECT_FALSE(items_.Update(ITEM_LOCAL_URL, "http://never", ITEM_STATE_UP, changed));
-  EXPECT_FALSE(changed);
-  EXPECT_THAT(log_.Errors(), ElementsAre("CItemManager::GetItemRef() failed for http://never",
-                                         "CItemManager::Update() failed for http://never"));
-  for (std::int32_t type : {99, 105, 0}) {
-    log_.Clear();
-    EXPECT_FALSE(items_.AddItem(type, "n"));
-    EXPECT_THAT(log_.Errors(), ElementsAre("CItemManager::AddItem() calle with unknown TYPE",
-                                           "CItemManager::AddItem() failed for n"));
-  }
-  log_.Clear();
-  EXPECT_EQ(items_.GetItemRef(99, "n"), nullptr);
-  EXPECT_THAT(log_.Errors(), ElementsAre("CItemManager::GetItemRef() failed for n"));
-}
+  EXPECT_FALSE(items_.AddItem(105, "n"));
+  EXPECT_FALSE(items_.AddItem(99, "m"));
+  EXPECT_THAT(log_.Errors(), ElementsAre("CItemManager::GetItemRef() failed for Restart",
+                                         "CItemManager::GetRefByImageName() failed for ngin",
+                                         "CItemManager::GetItemRef() failed for http://never",
+                                         "CItemManager::Update() failed for http://never",
+                                         "CItemManager::AddItem() calle with unknown TYPE",
+                                         "CItemManager::AddItem() failed for n",
+                                         "CItemManager::AddItem() calle with unknown TYPE",
+                                         "CItemManager::AddItem() failed for m"));
 
-TEST_F(ItemManagerTest, EachListHoldsAtMost4096Items) {
-  for (int i = 0; i < 4096; ++i) ASSERT_TRUE(items_.AddItem(ITEM_SPARE, std::to_string(i)));
-  EXPECT_FALSE(items_.AddItem(ITEM_SPARE, "4097th"));
+  for (int i = 2; i < 4096; ++i) ASSERT_TRUE(items_.AddItem(ITEM_RESTART, std::to_string(i)));
+  EXPECT_FALSE(items_.AddItem(ITEM_RESTART, "4097th"));
   EXPECT_TRUE(log_.HasError("CItemManager::AddItem() failed for 4097th"));
   EXPECT_TRUE(items_.AddItem(ITEM_PROGRAM, "other list"));  // the limit is per list
-  items_.ClearItems();
-  for (std::int32_t type = ITEM_PROGRAM; type <= ITEM_SPARE; ++type)
-    EXPECT_EQ(items_.Count(type), 0);
-}
-
-// Reads the uptime file and returns its lines with the time stamps replaced by "T", after
-// checking each ends with CR CR LF and carries a well-formed stamp.
-std::vector<std::string> UptimeLines(const std::string& bytes) {
-  std::vector<std::string> lines;
-  const std::regex stamp(R"(^\d\d/\d\d/\d\d \d\d:\d\d:\d\d (.*)$)");
-  std::size_t start = 0;
-  while (start < bytes.size()) {
-    const std::size_t end = bytes.find("\r\r\n", start);
-    if (end == std::string::npos) {
-      ADD_FAILURE() << "line without CR CR LF: " << bytes.substr(start);
-      break;
-    }
-    const std::string line = bytes.substr(start, end - start);
-    std::smatch m;
-    if (line.empty()) {
-      lines.push_back("");
-    } else if (std::regex_match(line, m, stamp)) {
-      lines.push_back("T " + m[1].str());
-    } else {
-      ADD_FAILURE() << "badly stamped line: " << line;
-    }
-    start = end + 3;
-  }
-  return lines;
 }
 
 TEST_F(ItemManagerTest, UptimeRecordLandsInTheFolderWithExactLines) {
   snx::test::TempDir dir;
-  const std::string folder = dir.path() + "/sub";
-  ASSERT_EQ(0, system(("mkdir -p '" + folder + "'").c_str()));
-  items_.SetFolder(folder);
+  std::filesystem::create_directory(dir.File("sub"));
+  items_.SetFolder(dir.File("sub"));  // kept with doubled separators, mapped back to one
   ASSERT_TRUE(items_.ReInitialize());
   EXPECT_TRUE(items_.IsLive());
-  ASSERT_TRUE(items_.AddItem(ITEM_LOCAL_URL, "http://x"));
-  ASSERT_TRUE(items_.AddItem(ITEM_PROGRAM, "/opt/a"));
-  ASSERT_TRUE(items_.AddItem(ITEM_PROGRAM, "/opt/b"));
-  ASSERT_TRUE(items_.AddItem(ITEM_PROGRAM, "/opt/c"));
+  for (const char* name : {"/opt/a", "/opt/b", "/opt/c"}) items_.AddItem(ITEM_PROGRAM, name);
+  items_.AddItem(ITEM_LOCAL_URL, "http://x");
   items_.GetItemRef(ITEM_PROGRAM, "/opt/b")->m_sImageName.Assign("b");
   items_.GetItemRef(ITEM_PROGRAM, "/opt/c")->m_sImageName.Assign("c");
   bool changed = false;
-  ASSERT_TRUE(items_.Update(ITEM_LOCAL_URL, "http://x", ITEM_STATE_DOWN, changed));
-  ASSERT_TRUE(items_.Update(ITEM_LOCAL_URL, "http://x", ITEM_STATE_UP, changed));
-  ASSERT_TRUE(items_.Update(ITEM_LOCAL_URL, "http://x", 7, changed));
-  items_.LogProgramsUp("C");    // passes a and b, stops at c
-  items_.LogProgramsUp("");     // stops at a, whose image name is still empty
-  items_.LogProgramsUp("zzz");  // no match: every program
-
-  EXPECT_THAT(UptimeLines(dir.Read("sub/Uptime.log")),
-              ElementsAre("T Message: ///////////////////////////////////////////",
-                          "T Message: /////////// ItemManager Started ///////////",
-                          "T (event): 101, http://x, DN", "T (event): 101, http://x, UP",
-                          "T (event): ", "T (event): 100, /opt/a, UP", "T (event): 100, /opt/b, UP",
-                          "T (event): 100, /opt/a, UP", "T (event): 100, /opt/b, UP",
-                          "T (event): 100, /opt/c, UP"));
-  EXPECT_TRUE(log_.Errors().empty());
-
-  // Starting again keeps the record and drops the items.
-  ASSERT_TRUE(items_.ReInitialize());
+  for (std::int32_t state : {ITEM_STATE_DOWN, ITEM_STATE_UP, 7}) {
+    ASSERT_TRUE(items_.Update(ITEM_LOCAL_URL, "http://x", state, changed));
+  }
+  items_.LogProgramsUp("C");           // passes a and b, stops at c
+  items_.LogProgramsUp("");            // stops at a, whose image name is still empty
+  items_.LogProgramsUp("zzz");         // no match: every program
+  ASSERT_TRUE(items_.ReInitialize());  // starting again keeps the record, drops the items
   EXPECT_EQ(items_.Count(ITEM_LOCAL_URL), 0);
-  EXPECT_EQ(UptimeLines(dir.Read("sub/Uptime.log")).size(), 12u);
+
+  const std::regex stamp(R"(\d\d/\d\d/\d\d \d\d:\d\d:\d\d )");
+  const std::string banner =
+      "T Message: ///////////////////////////////////////////\r\r\n"
+      "T Message: /////////// ItemManager Started ///////////\r\r\n";
+  EXPECT_EQ(std::regex_replace(dir.Read("sub/Uptime.log"), stamp, "T "),
+            banner +
+                "T (event): 101, http://x, DN\r\r\n"
+                "T (event): 101, http://x, UP\r\r\n"
+                "T (event): \r\r\n"
+                "T (event): 100, /opt/a, UP\r\r\nT (event): 100, /opt/b, UP\r\r\n"
+                "T (event): 100, /opt/a, UP\r\r\nT (event): 100, /opt/b, UP\r\r\n"
+                "T (event): 100, /opt/c, UP\r\r\n" +
+                banner);
+  EXPECT_TRUE(log_.Errors().empty());
 }
 
 TEST_F(ItemManagerTest, UnopenableRecordLeavesTheListsWorking) {
