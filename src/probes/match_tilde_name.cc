@@ -36,7 +36,10 @@ void SplitAtDot(std::string_view component, std::string_view& name, std::string_
   ext = dot == std::string_view::npos ? std::string_view() : component.substr(dot + 1);
 }
 
-bool Same(std::string_view a, std::string_view b) { return CQorStr(a).IsSame(b); }
+bool Same(std::string_view a, std::string_view b) {
+  // An empty piece is handed on as a real empty text, never as a view without data.
+  return CQorStr(a.empty() ? std::string_view("") : a).IsSame(b.empty() ? std::string_view("") : b);
+}
 
 }  // namespace
 
