@@ -69,6 +69,7 @@ BENCHMARK(BM_CGetWebPageGo)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRea
 // Keeps the real time of each run to print the ratio at the end.
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
+  RatioReporter() : ConsoleReporter(OO_Tabular) {}
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const auto& run : runs) {
       const double per_iteration_ns =
