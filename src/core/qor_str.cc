@@ -83,7 +83,7 @@ bool CQorStr::Assign(std::string_view text) {
     m_pText[length] = '\0';
     return true;
   }
-  std::memmove(m_pText.get(), text.data(), length);
+  if (length > 0) std::memmove(m_pText.get(), text.data(), length);
   m_pText[length] = '\0';
   return true;
 }
@@ -121,11 +121,11 @@ bool CQorStr::Append(std::string_view text) {
     std::unique_ptr<char[]> old = std::move(m_pText);
     if (!Allocate(kGrownCapacity)) return false;
     if (old) std::memcpy(m_pText.get(), old.get(), m);
-    std::memcpy(m_pText.get() + m, copy.data(), copy.size());
+    if (!copy.empty()) std::memcpy(m_pText.get() + m, copy.data(), copy.size());
     m_pText[m + copy.size()] = '\0';
     return true;
   }
-  std::memmove(m_pText.get() + m, text.data(), text.size());
+  if (k > 0) std::memmove(m_pText.get() + m, text.data(), text.size());
   m_pText[m + k] = '\0';
   return true;
 }

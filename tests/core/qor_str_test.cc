@@ -43,6 +43,14 @@ TEST(QorStrAssign, ReusesTheBufferOnlyWhileTheTextAndTwoBytesFitBelowIt) {
   EXPECT_TRUE(s.IsEmpty());
 }
 
+TEST(QorStrAssign, AnEmptyViewWithoutDataIsTheEmptyText) {
+  CQorStr s{std::string_view()};
+  EXPECT_EQ(s.Capacity(), 260);
+  EXPECT_TRUE(s.Append(std::string_view()));
+  EXPECT_TRUE(s.Assign(std::string_view()));
+  EXPECT_TRUE(s.IsEmpty());
+}
+
 TEST(QorStrAssign, AssigningAPieceOfItselfIsSafe) {
   CQorStr s("abcdefghijklmnop");
   s.Assign(s.View().substr(4));
