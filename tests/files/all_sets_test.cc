@@ -114,19 +114,11 @@ TEST(AllSetsTest, ServerStateWords) {
 }
 
 TEST(AllSetsTest, TextsAreKeptAsStoredAndUseIniIsAlwaysOff) {
-  Loaded l({"AdminId=admin", "Password= p w", "UseIni=1", "EmailFrom=a@b.c", "EmailEnabled=T",
-            "SmtpServer=127.0.0.1", "GOS=1", "PAck=1"});
+  Loaded l({"Password= p w", "UseIni=1"});
   ASSERT_TRUE(l.ok);
-  EXPECT_EQ(l.sets.m_sAdminId.View(), "admin");
   EXPECT_EQ(l.sets.m_sPassword.View(), " p w");
   EXPECT_EQ(l.sets.m_sUseIni.View(), "1");
   EXPECT_FALSE(l.sets.m_bUseIni);
-  EXPECT_EQ(l.sets.m_sEmailFrom.View(), "a@b.c");
-  EXPECT_TRUE(l.sets.m_bEmailEnabled);
-  EXPECT_TRUE(l.sets.m_bGOS);
-  EXPECT_TRUE(l.sets.m_bPAck);
-  EXPECT_EQ(l.sets.m_sMachineName.View(), "");
-  EXPECT_EQ(l.sets.m_iLanguage, 100);
 }
 
 TEST(AllSetsTest, PhoneAlertsNeedBothMessagesAndAnEnabledNumber) {
@@ -148,11 +140,6 @@ TEST(AllSetsTest, PhoneAlertsNeedBothMessagesAndAnEnabledNumber) {
     ASSERT_TRUE(l.ok);
     EXPECT_EQ(l.sets.m_bPhoneAlertsReady, c.ready);
   }
-  Loaded l({"PNum6=555", "PName6=Ann", "PE6=1"});
-  EXPECT_EQ(l.sets.m_sPNum[5].View(), "555");
-  EXPECT_EQ(l.sets.m_sPName[5].View(), "Ann");
-  EXPECT_TRUE(l.sets.m_bPE[5]);
-  EXPECT_FALSE(l.sets.m_bPE[0]);
 }
 
 TEST(AllSetsTest, LoadAddsSvrStatusAtTheEndOfKeys) {
@@ -160,42 +147,6 @@ TEST(AllSetsTest, LoadAddsSvrStatusAtTheEndOfKeys) {
   ASSERT_TRUE(l.ok);
   EXPECT_EQ(l.image.Lines(),
             (Lines{"[KEYS]", "MinuteInterval=5", "SvrStatus=", "[URLS]", "http://127.0.0.1/"}));
-}
-
-TEST(AllSetsTest, TheLoadWritesItsTraceLines) {
-  CapturingLog log;
-  Loaded l({"SvrStatus=Rebooting"});
-  ASSERT_TRUE(l.ok);
-  const std::vector<std::string> expected = {
-      "CAllSets::ReInitialize() 1.",
-      "CAllSets::ReInitialize() 2.",
-      "CAllSets::ReInitialize() 3.",
-      "CAllSets::ReInitialize() 4.",
-      "CAllSets::ReInitialize() 9.",
-      "CPhoneSettings::LoadIfNexessary() 1.",
-      "CPhoneSettings::LoadIfNexessary() 2.",
-      "CPhoneSettings::LoadIfNexessary() Phone.",
-      "CPhoneSettings::LoadIfNexessary() Email.",
-      "CPhoneSettings::LoadIfNexessary() Sensitivity.",
-      "CPhoneSettings::LoadIfNexessary() SvrState.",
-      "CSetRequireds::LoadIfNexessary() SvrStatus= 1002",
-      "CSetRequireds::LoadIfNexessary() SvrState=1002",
-      "CPhoneSettings::LoadIfNexessary() done.",
-  };
-  EXPECT_EQ(log.Events(), expected);
-}
-
-TEST(AllSetsTest, AMissingFileLoadsWithEveryDefault) {
-  TempDir dir;
-  CRamFileRO image;
-  CAllSets sets;
-  sets.SetProgramDirectory(dir.path());
-  sets.SetSettingsImage(&image);
-  ASSERT_TRUE(sets.ReInitialize());
-  EXPECT_TRUE(sets.IsLoaded());
-  EXPECT_EQ(sets.m_iMinuteInterval, 10);
-  EXPECT_TRUE(sets.m_bWATCH);
-  EXPECT_EQ(sets.m_iLastKnownServerState, QOR_SERVER_UP);
 }
 
 TEST(AllSetsTest, NothingToLoadFromIsAFailure) {

@@ -1,7 +1,6 @@
 #include "files/crypto_txtfile.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <cstdint>
 #include <string>
@@ -184,26 +183,6 @@ TEST(CryptoTxtfileTest, LineEndsAndTheLastLineFollowTheTextFileRules) {
   back = ReadAll(dir.File("empty.caf"));
   EXPECT_TRUE(back.lines.empty());
   EXPECT_TRUE(back.end_of_file);
-}
-
-TEST(CryptoTxtfileTest, CreatedFilesAreForTheOwnerOnlyAndFailuresAreLogged) {
-  CapturingLog log;
-  TempDir dir;
-  ASSERT_TRUE(WriteAll(dir.File("s.caf"), {"x"}));
-  struct stat st {};
-  ASSERT_EQ(::stat(dir.File("s.caf").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0600u);
-
-  CCryptoTxtfile file;
-  EXPECT_FALSE(file.OpenForReadOnly(dir.File("s.caf"))) << "not initialized";
-  EXPECT_TRUE(log.HasError("CCryptoTxtfile object is not properly initialized."));
-  ASSERT_TRUE(file.Initialize(255));
-  EXPECT_FALSE(file.OpenForReadWrite(dir.File("missing.caf")));
-  EXPECT_TRUE(log.HasError("CCryptoTxtfile::OpenForReadWrite cannot find its file."));
-  EXPECT_FALSE(file.Create(dir.File("no/such/folder.caf")));
-  EXPECT_TRUE(log.HasError("CCryptoTxtfile::Create cannot create its file."));
-  EXPECT_FALSE(file.ReadTextLine());
-  EXPECT_TRUE(log.HasError("CCryptoTxtfile::ReadTextLine called but file is not open."));
 }
 
 }  // namespace
