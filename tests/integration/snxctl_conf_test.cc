@@ -161,7 +161,8 @@ TEST(SnxctlConfTest, MissingFoldersAndUnreadableFilesAreReported) {
   run = Conf(dir, {"show"}, snx::test::Stderr::kMerge);
   EXPECT_EQ(run.exit_code, 1);
   EXPECT_THAT(run.out, HasSubstr("no settings file"));
-  EXPECT_FALSE(std::filesystem::exists(dir.File("AutoSet.caf"))) << "reading made no file";
+  EXPECT_EQ(Conf(dir, {"remove", "URLS", "http://x/"}).exit_code, 1);
+  EXPECT_FALSE(std::filesystem::exists(dir.File("AutoSet.caf"))) << "a failed command made a file";
 
   // A file with a line the service cannot read stays as it is, whatever is asked.
   const std::string damaged = std::string(300, 'A') + "\r\n";

@@ -138,8 +138,11 @@ class SettingsFile {
   // The file as the administrator knows it.
   const std::string& path() const { return shown_; }
   bool Exists() { return Files().Exists(path_); }
-  // Loads the file (creating it empty when it is missing).
-  bool Load() { return image_.Initialize(folder_, CAllSets::kSettingsFileName); }
+  // Loads the file; a missing one starts empty and is only made by a save.
+  bool Load() {
+    if (!Exists()) return image_.InitializeWithLines(folder_, CAllSets::kSettingsFileName, {});
+    return image_.Initialize(folder_, CAllSets::kSettingsFileName);
+  }
   CRamFileRO& image() { return image_; }
   const std::string& folder() const { return folder_; }
 
