@@ -82,6 +82,6 @@ class CQorStr {
   std::int32_t m_iKind = 2;
   std::int32_t m_iCapacity = -1;
   std::unique_ptr<char[]> m_pText;
-  char m_szResult[kResultArea] = {};
+  char m_szResult[kResultArea];  // written before every use: no need to clear it per string
   std::string m_sEscaped;
 };
