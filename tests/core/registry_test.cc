@@ -24,7 +24,6 @@ class RegistryTest : public ::testing::Test {
     CRegistry registry;
     HKEY key = nullptr;
     ASSERT_TRUE(registry.CreatePath(HKEY_LOCAL_MACHINE, path, key));
-    registry.CloseAll();
   }
   bool Exists(const char* path) {
     return store_.Snapshot(RegRoot::kLocalMachine).Find(path) != nullptr;
@@ -33,65 +32,47 @@ class RegistryTest : public ::testing::Test {
   FakeKeyStore store_;
   ScopedInstall<KeyStore> install_{store_};
   int handles_at_start_ = 0;
+  CRegistry registry_;
+  HKEY key_ = nullptr;
 };
 
-TEST_F(RegistryTest, OpenPathStopsAtAMissingKeyAndLeavesNothingOpen) {
+TEST_F(RegistryTest, OpenPathStopsAtAMissingKeyOrAnEmptyName) {
   Make("SOFTWARE\\Qorvex");
-  CRegistry registry;
-  HKEY key = reinterpret_cast<HKEY>(&registry);  // anything but null
-  EXPECT_FALSE(registry.OpenPath(HKEY_LOCAL_MACHINE, "SOFTWARE\\Nothing\\Sentinex", key));
-  EXPECT_EQ(key, nullptr);
-  EXPECT_EQ(registry.Count(), 0);
+  key_ = reinterpret_cast<HKEY>(&registry_);  // anything but null
+  EXPECT_FALSE(registry_.OpenPath(HKEY_LOCAL_MACHINE, "SOFTWARE\\Nothing\\Sentinex", key_));
+  EXPECT_EQ(key_, nullptr);
+  EXPECT_EQ(registry_.Count(), 0);
   EXPECT_FALSE(Exists("SOFTWARE\\Nothing")) << "OpenPath must not create";
+  EXPECT_FALSE(registry_.OpenPath(HKEY_LOCAL_MACHINE, "", key_));
+  // A doubled or trailing separator ends the walk after the keys before it.
+  ASSERT_TRUE(registry_.OpenPath(HKEY_LOCAL_MACHINE, "SOFTWARE\\\\Qorvex", key_));
+  EXPECT_EQ(registry_.Count(), 1);
+  registry_.CloseAll();
+  ASSERT_TRUE(registry_.OpenPath(HKEY_LOCAL_MACHINE, "SOFTWARE\\Qorvex\\", key_));
+  EXPECT_EQ(registry_.Count(), 2);
+  registry_.CloseAll();
 }
 
-TEST_F(RegistryTest, EmptyPathsAndEmptyNamesEndTheWalk) {
-  Make("SOFTWARE\\Qorvex");
-  CRegistry registry;
-  HKEY key = nullptr;
-  EXPECT_FALSE(registry.OpenPath(HKEY_LOCAL_MACHINE, "", key));
-  EXPECT_EQ(registry.Count(), 0);
-  // A doubled separator ends the walk after the keys before it.
-  ASSERT_TRUE(registry.OpenPath(HKEY_LOCAL_MACHINE, "SOFTWARE\\\\Qorvex", key));
-  EXPECT_EQ(registry.Count(), 1);
-  registry.CloseAll();
-  ASSERT_TRUE(registry.OpenPath(HKEY_LOCAL_MACHINE, "SOFTWARE\\Qorvex\\", key));
-  EXPECT_EQ(registry.Count(), 2);
-  registry.CloseAll();
-}
-
-TEST_F(RegistryTest, CreatePathMakesTheMissingKeysAndGivesTheDeepest) {
+TEST_F(RegistryTest, CreatePathMakesTheMissingKeysAndCloseAllClosesThemAll) {
   Make("SOFTWARE");
-  CRegistry registry;
-  HKEY key = nullptr;
-  ASSERT_TRUE(registry.CreatePath(HKEY_LOCAL_MACHINE, "SOFTWARE\\Qorvex\\Sentinex", key));
-  EXPECT_EQ(registry.Count(), 3);
+  ASSERT_TRUE(registry_.CreatePath(HKEY_LOCAL_MACHINE, "SOFTWARE\\Qorvex\\Sentinex", key_));
+  EXPECT_EQ(registry_.Count(), 3);
+  EXPECT_EQ(registry_.GetAt(2), key_) << "the deepest key is on top";
   EXPECT_TRUE(Exists("software\\qorvex\\sentinex"));
-  ASSERT_TRUE(CRegistry::SetString(key, "AutoRun", "1"));
-  registry.CloseAll();
-  EXPECT_EQ(registry.Count(), 0);
+  ASSERT_TRUE(CRegistry::SetString(key_, "AutoRun", "1"));
+  registry_.CloseAll();
+  EXPECT_EQ(registry_.Count(), 0);
+  std::uint32_t n = 0;
+  EXPECT_FALSE(CRegistry::QueryDword(key_, "x", n)) << "a closed key is refused";
 
   CQorStr text;
-  ASSERT_TRUE(registry.OpenPath(HKEY_LOCAL_MACHINE, "Software\\QORVEX\\sentinex", key));
-  ASSERT_TRUE(CRegistry::QueryString(key, "autorun", text));
+  ASSERT_TRUE(registry_.OpenPath(HKEY_LOCAL_MACHINE, "Software\\QORVEX\\sentinex", key_));
+  ASSERT_TRUE(CRegistry::QueryString(key_, "autorun", text));
   EXPECT_EQ(text.View(), "1");
-  registry.CloseAll();
+  registry_.CloseAll();
 }
 
-TEST_F(RegistryTest, CloseAllClosesEveryKeyAndClosedKeysAreRefused) {
-  Make("A\\B\\C");
-  CRegistry registry;
-  HKEY key = nullptr;
-  ASSERT_TRUE(registry.OpenPath(HKEY_LOCAL_MACHINE, "A\\B\\C", key));
-  ASSERT_EQ(registry.Count(), 3);
-  EXPECT_EQ(registry.GetAt(2), key) << "the deepest key is on top";
-  registry.CloseAll();
-  EXPECT_EQ(registry.Count(), 0);
-  std::uint32_t n = 0;
-  EXPECT_FALSE(CRegistry::QueryDword(key, "x", n));
-}
-
-TEST_F(RegistryTest, AFailedWalkClosesOnlyItsOwnKeys) {
+TEST_F(RegistryTest, AFailedWalkClosesOnlyItsOwnKeysAndTheChainFreesTheRest) {
   Make("A\\B");
   Make("X\\Y");
   CRegistry registry;
@@ -101,54 +82,39 @@ TEST_F(RegistryTest, AFailedWalkClosesOnlyItsOwnKeys) {
   EXPECT_FALSE(registry.OpenPath(HKEY_LOCAL_MACHINE, "X\\Y\\Z", second));
   EXPECT_EQ(registry.Count(), 2);
   EXPECT_TRUE(CRegistry::SetDword(first, "Still", 1)) << "the earlier key must stay usable";
-  registry.CloseAll();
+  // No CloseAll: destroying the chain frees the keys still open (checked in TearDown).
 }
 
 TEST_F(RegistryTest, CreatePathFailureClosesWhatItOpened) {
   Make("A");
   store_.FailWritesAfter(1);  // B is made, C is not
-  CRegistry registry;
-  HKEY key = nullptr;
-  EXPECT_FALSE(registry.CreatePath(HKEY_LOCAL_MACHINE, "A\\B\\C", key));
-  EXPECT_EQ(key, nullptr);
-  EXPECT_EQ(registry.Count(), 0);
+  EXPECT_FALSE(registry_.CreatePath(HKEY_LOCAL_MACHINE, "A\\B\\C", key_));
+  EXPECT_EQ(key_, nullptr);
+  EXPECT_EQ(registry_.Count(), 0);
   EXPECT_TRUE(Exists("A\\B"));
   EXPECT_FALSE(Exists("A\\B\\C"));
 }
 
-TEST_F(RegistryTest, DestroyingTheChainFreesKeysStillOpen) {
-  Make("A\\B");
-  {
-    CRegistry registry;
-    HKEY key = nullptr;
-    ASSERT_TRUE(registry.OpenPath(HKEY_LOCAL_MACHINE, "A\\B", key));
-  }
-  // TearDown checks that no handle is left.
-}
-
 TEST_F(RegistryTest, ValuesKeepTheirTypeAndStringsFitTheBuffer) {
-  CRegistry registry;
-  HKEY key = nullptr;
-  ASSERT_TRUE(registry.CreatePath(HKEY_LOCAL_MACHINE, "SYSTEM\\Windows", key));
-  ASSERT_TRUE(CRegistry::SetDword(key, "ErrorMode", 2));
-  ASSERT_TRUE(CRegistry::SetString(key, "Empty", ""));
+  ASSERT_TRUE(registry_.CreatePath(HKEY_LOCAL_MACHINE, "SYSTEM\\Windows", key_));
+  ASSERT_TRUE(CRegistry::SetDword(key_, "ErrorMode", 2));
+  ASSERT_TRUE(CRegistry::SetString(key_, "Empty", ""));
   std::uint32_t number = 0;
-  ASSERT_TRUE(CRegistry::QueryDword(key, "errormode", number));
+  ASSERT_TRUE(CRegistry::QueryDword(key_, "errormode", number));
   EXPECT_EQ(number, 2u);
   CQorStr text("old");
-  EXPECT_FALSE(CRegistry::QueryString(key, "ErrorMode", text)) << "a number is not a text";
-  EXPECT_FALSE(CRegistry::QueryDword(key, "Empty", number));
-  ASSERT_TRUE(CRegistry::QueryString(key, "Empty", text));
+  EXPECT_FALSE(CRegistry::QueryString(key_, "ErrorMode", text)) << "a number is not a text";
+  EXPECT_FALSE(CRegistry::QueryDword(key_, "Empty", number));
+  ASSERT_TRUE(CRegistry::QueryString(key_, "Empty", text));
   EXPECT_EQ(text.Length(), 0);
-  EXPECT_FALSE(CRegistry::QueryString(key, "Missing", text));
-
+  EXPECT_FALSE(CRegistry::QueryString(key_, "Missing", text));
   // 259 characters and the terminator fill the 260-byte buffer; one more does not fit.
-  ASSERT_TRUE(CRegistry::SetString(key, "Long", std::string(259, 'x')));
-  ASSERT_TRUE(CRegistry::QueryString(key, "Long", text));
+  ASSERT_TRUE(CRegistry::SetString(key_, "Long", std::string(259, 'x')));
+  ASSERT_TRUE(CRegistry::QueryString(key_, "Long", text));
   EXPECT_EQ(text.Length(), 259);
-  ASSERT_TRUE(CRegistry::SetString(key, "Long", std::string(260, 'x')));
-  EXPECT_FALSE(CRegistry::QueryString(key, "Long", text));
-  registry.CloseAll();
+  ASSERT_TRUE(CRegistry::SetString(key_, "Long", std::string(260, 'x')));
+  EXPECT_FALSE(CRegistry::QueryString(key_, "Long", text));
+  registry_.CloseAll();
 }
 
 }  // namespace

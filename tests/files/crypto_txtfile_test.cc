@@ -13,21 +13,19 @@ namespace {
 
 using snx::test::CapturingLog;
 using snx::test::TempDir;
+using Lines = std::vector<std::string>;
 
-// The cipher written out plainly from its definition, to check the class against.
-int RefKey(std::int64_t p) {
-  const std::int64_t i = p <= 2000 ? p : p % 2000;
-  return i < 1990 ? static_cast<unsigned char>(kCipherKeyTable[i]) : 0;
-}
+// The cipher written out plainly from its definition, to check the class against: keys repeat
+// every 2000 positions past 2000, and are 0 past the end of the table.
 unsigned char RefEncipher(unsigned char x, std::int64_t p) {
-  const int s = RefKey(p) + x;
+  const std::int64_t i = p <= 2000 ? p : p % 2000;
+  const int s = (i < 1990 ? static_cast<unsigned char>(kCipherKeyTable[i]) : 0) + x;
   return static_cast<unsigned char>(s <= 192 ? s : s - 160);
 }
-std::string RefLine(const std::string& plain, int line, int size = 255) {
+std::string RefLine(const std::string& plain, int line) {
   std::string out;
   for (std::size_t m = 0; m < plain.size(); ++m) {
-    out += static_cast<char>(RefEncipher(static_cast<unsigned char>(plain[m]),
-                                         static_cast<std::int64_t>(line) * size + m));
+    out += static_cast<char>(RefEncipher(plain[m], static_cast<std::int64_t>(line) * 255 + m));
   }
   return out;
 }
@@ -39,28 +37,19 @@ std::string Printable(int seed, int length) {
   return s;
 }
 
-struct Read {
-  std::vector<std::string> lines;
-  bool end_of_file = false;
-  bool read_error = false;
-};
-
-Read ReadAll(const std::string& path, int size = 255) {
+// Every line a fresh reader gets; without `failed` the read must end at the end of the file.
+Lines ReadAll(const std::string& path, bool* failed = nullptr) {
   CCryptoTxtfile file;
-  EXPECT_TRUE(file.Initialize(size));
+  EXPECT_TRUE(file.Initialize(CCryptoTxtfile::kSettingsLineSize));
   EXPECT_TRUE(file.OpenForReadOnly(path));
-  Read out;
-  while (file.ReadTextLine()) out.lines.push_back(file.Line());
-  out.end_of_file = file.AtEndOfFile();
-  out.read_error = file.ReadFailed();
+  Lines out;
+  while (file.ReadTextLine()) out.push_back(file.Line());
+  if (failed != nullptr) {
+    *failed = file.ReadFailed();
+  } else {
+    EXPECT_TRUE(file.AtEndOfFile() && !file.ReadFailed());
+  }
   return out;
-}
-
-bool WriteAll(const std::string& path, const std::vector<std::string>& lines) {
-  CCryptoTxtfile file;
-  bool ok = file.Initialize(CCryptoTxtfile::kSettingsLineSize) && file.Create(path);
-  for (const auto& l : lines) ok = file.Append(l) && ok;
-  return file.Close() && ok;
 }
 
 TEST(CipherTest, KeyTableNeverChanges) {
@@ -71,7 +60,6 @@ TEST(CipherTest, KeyTableNeverChanges) {
     ASSERT_TRUE(c >= 32 && c <= 126) << "index " << i;
     hash = (hash ^ c) * 0x100000001b3ULL;
   }
-  EXPECT_EQ(kCipherKeyTable[kCipherKeyTableLength], '\0');
   EXPECT_EQ(hash, 0x38305ccba5c1e376ULL);
 }
 
@@ -86,80 +74,43 @@ TEST(CipherTest, EveryPrintableCharacterSurvivesAtEveryKindOfPosition) {
   }
 }
 
-TEST(CipherTest, KeysRepeatPastTwoThousandAndAreZeroPastTheTable) {
-  EXPECT_EQ(CCryptoTxtfile::KeyAt(1995), 0);
-  EXPECT_EQ(CCryptoTxtfile::Encipher('A', 1995), 'A');
-  EXPECT_EQ(CCryptoTxtfile::KeyAt(2000), 0);
-  EXPECT_EQ(CCryptoTxtfile::KeyAt(2001), CCryptoTxtfile::KeyAt(1));
-  EXPECT_EQ(CCryptoTxtfile::KeyAt(4000), CCryptoTxtfile::KeyAt(0));
-  EXPECT_NE(CCryptoTxtfile::KeyAt(4000), 0);
-}
-
 TEST(CryptoTxtfileTest, EveryLineIsEncipheredAtItsOwnPositions) {
   TempDir dir;
-  // Lines of many lengths, so that lines straddle position 2000 and its later repeats, and
-  // enough of them that the file is read in more than one block.
-  std::vector<std::string> lines;
+  // Lines of every length up to the buffer's, so that lines straddle position 2000 and its later
+  // repeats, and enough of them that the file is read in more than one block.
+  Lines lines;
   for (int n = 0; n < 1200; ++n) lines.push_back(Printable(n, (n * 37) % 256));
-  lines[3] = "";
   lines[7] = Printable(7, 255);  // positions 1785..2039 cross 2000
-  ASSERT_TRUE(WriteAll(dir.File("a.caf"), lines));
-
+  CCryptoTxtfile file;
+  ASSERT_TRUE(file.Initialize(CCryptoTxtfile::kSettingsLineSize));
+  ASSERT_TRUE(file.Create(dir.File("a.caf")));
   std::string expected;
   for (std::size_t n = 0; n < lines.size(); ++n) {
+    ASSERT_TRUE(file.Append(lines[n]));
     expected += RefLine(lines[n], static_cast<int>(n)) + "\r\n";
   }
+  ASSERT_TRUE(file.Close());
   ASSERT_EQ(dir.Read("a.caf"), expected);
-
-  const Read back = ReadAll(dir.File("a.caf"));
-  EXPECT_EQ(back.lines, lines);
-  EXPECT_TRUE(back.end_of_file);
-  EXPECT_FALSE(back.read_error);
-}
-
-TEST(CryptoTxtfileTest, LinesOfTheBufferSizeFitAndLongerOnesOverflow) {
-  CapturingLog log;
-  TempDir dir;
-  const std::string full = Printable(1, 255);
-  ASSERT_TRUE(WriteAll(dir.File("ok.caf"), {full, "x"}));
-  EXPECT_EQ(ReadAll(dir.File("ok.caf")).lines, (std::vector<std::string>{full, "x"}));
-
-  // A line of 256 characters (as another writer might leave it) cannot be read as a line.
-  dir.Write("long.caf", RefLine(Printable(2, 256), 0) + "\r\n");
-  const Read back = ReadAll(dir.File("long.caf"));
-  EXPECT_TRUE(back.lines.empty());
-  EXPECT_TRUE(back.read_error);
-  EXPECT_TRUE(log.HasError("CCryptoTxtfile::ReadTextLine has buffer overflow."));
+  EXPECT_EQ(ReadAll(dir.File("a.caf")), lines);
 }
 
 TEST(CryptoTxtfileTest, AppendRefusesALineItCannotCarryAndWritesNothingOfIt) {
-  struct Case {
-    const char* name;
-    std::string line;
-  };
-  const Case cases[] = {
-      {"tab", "Password=ab\tcd"},
-      {"newline", "a\nb"},
-      {"delete", "a\x7f"},
-      {"high byte", "caf\xe9"},
-      {"longer than the line buffer", std::string(256, 'a')},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const std::string& bad :
+       {std::string("Password=ab\tcd"), std::string("a\nb"), std::string("a\x7f"),
+        std::string("caf\xe9"), std::string(256, 'a')}) {
+    SCOPED_TRACE(testing::PrintToString(bad));
     CapturingLog log;
     TempDir dir;
     CCryptoTxtfile file;
     ASSERT_TRUE(file.Initialize(CCryptoTxtfile::kSettingsLineSize));
     ASSERT_TRUE(file.Create(dir.File("s.caf")));
     ASSERT_TRUE(file.Append("[KEYS]"));
-    EXPECT_FALSE(file.Append(c.line));
+    EXPECT_FALSE(file.Append(bad));
     EXPECT_TRUE(log.HasError("CCryptoTxtfile::Append failed."));
-    EXPECT_EQ(file.LineCounter(), 1);
     ASSERT_TRUE(file.Append("MinuteInterval=5"));
     ASSERT_TRUE(file.Close());
     // The lines that were written read back at their own positions.
-    EXPECT_EQ(ReadAll(dir.File("s.caf")).lines,
-              (std::vector<std::string>{"[KEYS]", "MinuteInterval=5"}));
+    EXPECT_EQ(ReadAll(dir.File("s.caf")), (Lines{"[KEYS]", "MinuteInterval=5"}));
   }
 }
 
@@ -167,22 +118,24 @@ TEST(CryptoTxtfileTest, LineEndsAndTheLastLineFollowTheTextFileRules) {
   TempDir dir;
   // A lone LF inside a line is skipped (and does not count as a column), LF CR ends a line as
   // CR LF does, and a last line without a line end counts from two characters on.
-  const std::string raw = RefLine("ab", 0) + "\n" +
-                          std::string(1, static_cast<char>(RefEncipher('c', 2))) + "\r\n" +
-                          RefLine("de", 1) + "\n\r" + RefLine("fg", 2);
-  dir.Write("ends.caf", raw);
-  Read back = ReadAll(dir.File("ends.caf"));
-  EXPECT_EQ(back.lines, (std::vector<std::string>{"abc", "de", "fg"}));
-  EXPECT_TRUE(back.end_of_file);
-
+  dir.Write("ends.caf", RefLine("ab", 0) + "\n" + static_cast<char>(RefEncipher('c', 2)) + "\r\n" +
+                            RefLine("de", 1) + "\n\r" + RefLine("fg", 2));
+  EXPECT_EQ(ReadAll(dir.File("ends.caf")), (Lines{"abc", "de", "fg"}));
   dir.Write("one.caf", RefLine("ab", 0) + "\r\n" + RefLine("z", 1));
-  back = ReadAll(dir.File("one.caf"));
-  EXPECT_EQ(back.lines, (std::vector<std::string>{"ab"}));
-
+  EXPECT_EQ(ReadAll(dir.File("one.caf")), (Lines{"ab"}));
   dir.Write("empty.caf", "");
-  back = ReadAll(dir.File("empty.caf"));
-  EXPECT_TRUE(back.lines.empty());
-  EXPECT_TRUE(back.end_of_file);
+  EXPECT_EQ(ReadAll(dir.File("empty.caf")), Lines{});
+}
+
+TEST(CryptoTxtfileTest, ALineLongerThanTheBufferFailsTheRead) {
+  CapturingLog log;
+  TempDir dir;
+  // A line of 256 characters, as another writer might leave it.
+  dir.Write("long.caf", RefLine(Printable(2, 256), 0) + "\r\n");
+  bool failed = false;
+  EXPECT_EQ(ReadAll(dir.File("long.caf"), &failed), Lines{});
+  EXPECT_TRUE(failed);
+  EXPECT_TRUE(log.HasError("CCryptoTxtfile::ReadTextLine has buffer overflow."));
 }
 
 }  // namespace

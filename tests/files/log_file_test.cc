@@ -8,42 +8,44 @@
 #include <string>
 #include <thread>
 
-#include "platform/clock.h"
 #include "platform/fake/capturing_debug_sink.h"
+#include "platform/fake/fake_clock.h"
 #include "platform/fake/forwarding_file_system.h"
 #include "platform/named_mutex.h"
+#include "platform/path_map.h"
 #include "support/test_support.h"
 
 namespace {
 
+using snx::platform::FakeClock;
+using snx::platform::ScopedInstall;
 using snx::test::ScopedEnv;
 using snx::test::TempDir;
 
-// A clock that always reads 2026-03-07 09:05:01 local time.
-class FixedClock : public snx::platform::Clock {
- public:
-  WallTime WallNow() override { return WallTime{}; }
-  MonoTime MonoNow() override { return MonoTime{}; }
-  void SleepFor(std::chrono::milliseconds) override {}
-  snx::platform::LocalTime ToLocal(WallTime) override { return {2026, 3, 7, 9, 5, 1}; }
-  bool WaitFor(std::condition_variable&, std::unique_lock<std::mutex>&, std::chrono::milliseconds,
-               const std::function<bool()>& ready) override {
-    return ready();
-  }
-};
+// A line as the log writes it at the test's clock time.
+std::string Line(const char* kind, std::string_view text) {
+  return "03/07/26 09:05:01 " + std::string(kind) + ": " + std::string(text) + "\r\r\n";
+}
 
 class LogFileTest : public ::testing::Test {
  protected:
+  // The log "SNXSVC" in the test's folder, opened.
+  void Open(CLogFile& log) {
+    log.SetDirectory(dir_.path());
+    ASSERT_TRUE(log.Open("SNXSVC"));
+  }
+
   TempDir dir_;
-  ScopedEnv root_{"SNX_ROOT", dir_.path().c_str()};
-  FixedClock clock_;
-  snx::platform::ScopedInstall<snx::platform::Clock> use_clock_{clock_};
+  ScopedEnv root_{"SNX_ROOT", dir_.path().c_str()};  // the named lock's file lives under it
+  FakeClock clock_{FakeClock::FromUtc(2026, 3, 7, 9, 5, 1)};
+  ScopedInstall<snx::platform::Clock> use_clock_{clock_};
 };
 
 TEST_F(LogFileTest, LineFormatToTheByte) {
   CLogFile log;
   log.SetDirectory(dir_.path());
-  ASSERT_TRUE(log.Open("SNXSVC"));
+  EXPECT_FALSE(log.LogError("lost before Open"));
+  Open(log);
   EXPECT_TRUE(log.LogError("CAllSets::ReInitialize() failed."));
   EXPECT_TRUE(log.LogMessage("100% %s %d done"));
   EXPECT_TRUE(log.LogEvent("CSNXSVR::Initialize() 2"));
@@ -51,57 +53,37 @@ TEST_F(LogFileTest, LineFormatToTheByte) {
   log.EnableBlankLines(true);
   EXPECT_TRUE(log.LogBlankLines(2));
   EXPECT_EQ(dir_.Read("SNXSVC.log"),
-            "03/07/26 09:05:01 Error: CAllSets::ReInitialize() failed.\r\r\n"
-            "03/07/26 09:05:01 Message: 100% %s %d done\r\r\n"
-            "03/07/26 09:05:01 (event): CSNXSVR::Initialize() 2\r\r\n"
-            "\r\r\n\r\r\n");
+            Line("Error", "CAllSets::ReInitialize() failed.") + Line("Message", "100% %s %d done") +
+                Line("(event)", "CSNXSVR::Initialize() 2") + "\r\r\n\r\r\n");
 }
 
-TEST_F(LogFileTest, FolderWithOrWithoutASeparatorGivesTheSamePaths) {
-  for (const std::string& folder : {dir_.path(), dir_.path() + "/", dir_.path() + "\\", " " + dir_.path()}) {
+TEST_F(LogFileTest, FolderWithOrWithoutASeparatorGivesTheSameFiles) {
+  for (const std::string& folder :
+       {dir_.path(), dir_.path() + "/", dir_.path() + "\\", " " + dir_.path()}) {
     CLogFile log;
     log.SetDirectory(folder);
     ASSERT_TRUE(log.Open("SNXSVC")) << folder;
+    EXPECT_EQ(snx::platform::ToPosixPath(log.LogPath()), dir_.File("SNXSVC.log")) << folder;
+    EXPECT_EQ(snx::platform::ToPosixPath(log.OldPath()), dir_.File("SNXSVC.old")) << folder;
+  }
+}
+
+TEST_F(LogFileTest, RotatesWhenTheLogHasReachedItsLimitAndKeepsEveryLine) {
+  const std::int64_t limit = CLogFile::kDefaultSizeLimit;
+  for (const auto& [size, own_limit, rotates] :
+       {std::tuple{limit, 0, true}, {limit - 1, 0, false}, {100, 100, true}}) {
+    SCOPED_TRACE(testing::Message() << size << " bytes, limit " << own_limit);
+    const std::string before(size, 'a');
+    dir_.Write("SNXSVC.log", before);
+    dir_.Write("SNXSVC.old", "older");
+    CLogFile log;
+    if (own_limit > 0) log.SetSizeLimit(own_limit);
+    Open(log);
     log.LogMessage("x");
-    EXPECT_TRUE(dir_.Read("SNXSVC.log").size() > 0) << folder;
-    const std::string_view old = log.OldPath().View();
-    ASSERT_GT(old.size(), 12u);
-    EXPECT_EQ(old.substr(old.size() - 10), "SNXSVC.old");
-    EXPECT_TRUE(old[old.size() - 11] == '/' || old[old.size() - 11] == '\\') << old;
-    EXPECT_FALSE(old[old.size() - 12] == '/' || old[old.size() - 12] == '\\') << old;
+    const std::string line = Line("Message", "x");
+    EXPECT_EQ(dir_.Read("SNXSVC.old"), rotates ? before : "older");
+    EXPECT_EQ(dir_.Read("SNXSVC.log"), rotates ? line : before + line);
   }
-}
-
-TEST_F(LogFileTest, NothingIsWrittenBeforeOpen) {
-  CLogFile log;
-  log.SetDirectory(dir_.path());
-  EXPECT_FALSE(log.LogError("lost"));
-  EXPECT_EQ(dir_.Read("SNXSVC.log"), "");
-}
-
-TEST_F(LogFileTest, RotatesAtTheSizeLimitAndKeepsEveryLine) {
-  const std::string full(CLogFile::kDefaultSizeLimit, 'a');
-  dir_.Write("SNXSVC.log", full);
-  dir_.Write("SNXSVC.old", "older");
-  {
-    CLogFile log;
-    log.SetDirectory(dir_.path());
-    ASSERT_TRUE(log.Open("SNXSVC"));
-    log.LogMessage("fresh");
-  }
-  EXPECT_EQ(dir_.Read("SNXSVC.old"), full);
-  EXPECT_EQ(dir_.Read("SNXSVC.log"), "03/07/26 09:05:01 Message: fresh\r\r\n");
-
-  const std::string below(CLogFile::kDefaultSizeLimit - 1, 'b');
-  dir_.Write("SNXSVC.log", below);
-  {
-    CLogFile log;
-    log.SetDirectory(dir_.path());
-    ASSERT_TRUE(log.Open("SNXSVC"));
-    log.LogMessage("appended");
-  }
-  EXPECT_EQ(dir_.Read("SNXSVC.old"), full);
-  EXPECT_EQ(dir_.Read("SNXSVC.log"), below + "03/07/26 09:05:01 Message: appended\r\r\n");
 }
 
 // A file system whose renames fail, as over a busy or read-only ".old" file.
@@ -113,20 +95,17 @@ class RenameFails : public snx::platform::ForwardingFileSystem {
 TEST_F(LogFileTest, AFailedRotationKeepsTheLogAndGoesOnAppending) {
   const std::string full(CLogFile::kDefaultSizeLimit, 'a');
   dir_.Write("SNXSVC.log", full);
-  dir_.Write("SNXSVC.old", "older");
   RenameFails files;
-  snx::platform::ScopedInstall<snx::platform::FileSystem> use_files(files);
+  ScopedInstall<snx::platform::FileSystem> use_files(files);
   CLogFile log;
-  log.SetDirectory(dir_.path());
-  ASSERT_TRUE(log.Open("SNXSVC"));
+  Open(log);
   log.LogMessage("still here");
-  EXPECT_EQ(dir_.Read("SNXSVC.log"), full + "03/07/26 09:05:01 Message: still here\r\r\n");
-  EXPECT_EQ(dir_.Read("SNXSVC.old"), "older");
+  EXPECT_EQ(dir_.Read("SNXSVC.log"), full + Line("Message", "still here"));
 }
 
 TEST_F(LogFileTest, AnUnwritableLogReportsToTheDebuggerOutputNotToItself) {
   snx::platform::CapturingDebugSink debug;
-  snx::platform::ScopedInstall<snx::platform::DebugSink> use_debug(debug);
+  ScopedInstall<snx::platform::DebugSink> use_debug(debug);
   CLogFile log;
   log.SetDirectory(dir_.File("no/such/folder"));
   EXPECT_FALSE(log.Open("SNXSVC"));
@@ -134,21 +113,9 @@ TEST_F(LogFileTest, AnUnwritableLogReportsToTheDebuggerOutputNotToItself) {
   EXPECT_TRUE(debug.Contains("CTxtFile4::Create cannot create its file."));
 }
 
-TEST_F(LogFileTest, OwnSizeLimit) {
-  dir_.Write("Uptime.log", std::string(100, 'u'));
-  CLogFile log;
-  log.SetSizeLimit(100);
-  log.SetDirectory(dir_.path());
-  ASSERT_TRUE(log.Open("Uptime"));
-  EXPECT_EQ(dir_.Read("Uptime.old"), std::string(100, 'u'));
-  EXPECT_EQ(dir_.Read("Uptime.log"), "");
-}
-
 TEST_F(LogFileTest, ALineIsDroppedWhileAnotherProcessHoldsTheLockAndTheWriterGoesOn) {
   CLogFile log;
-  log.SetDirectory(dir_.path());
-  ASSERT_TRUE(log.Open("SNXSVC"));
-
+  Open(log);
   int ready[2];
   int release[2];
   ASSERT_EQ(pipe(ready), 0);
@@ -173,25 +140,23 @@ TEST_F(LogFileTest, ALineIsDroppedWhileAnotherProcessHoldsTheLockAndTheWriterGoe
   int status = 0;
   waitpid(child, &status, 0);
   EXPECT_TRUE(log.LogMessage("written after it let go"));
-  EXPECT_EQ(dir_.Read("SNXSVC.log"), "03/07/26 09:05:01 Message: written after it let go\r\r\n");
+  EXPECT_EQ(dir_.Read("SNXSVC.log"), Line("Message", "written after it let go"));
   for (int fd : {ready[0], ready[1], release[0], release[1]}) close(fd);
 }
 
 TEST_F(LogFileTest, ThreadsNeverMixTheirLines) {
   CLogFile log;
-  log.SetDirectory(dir_.path());
-  ASSERT_TRUE(log.Open("SNXSVC"));
+  Open(log);
   constexpr int kLines = 200;
   auto writer = [&log](char tag) {
     for (int i = 0; i < kLines; ++i) log.LogEvent(std::string(50, tag));
   };
   std::thread a(writer, 'a');
-  std::thread b(writer, 'b');
+  writer('b');
   a.join();
-  b.join();
   const std::string text = dir_.Read("SNXSVC.log");
-  const std::string line_a = "03/07/26 09:05:01 (event): " + std::string(50, 'a') + "\r\r\n";
-  const std::string line_b = "03/07/26 09:05:01 (event): " + std::string(50, 'b') + "\r\r\n";
+  const std::string line_a = Line("(event)", std::string(50, 'a'));
+  const std::string line_b = Line("(event)", std::string(50, 'b'));
   ASSERT_EQ(text.size(), 2 * kLines * line_a.size());
   for (std::size_t at = 0; at < text.size(); at += line_a.size()) {
     const std::string line = text.substr(at, line_a.size());
