@@ -2,104 +2,65 @@
 
 #include <gtest/gtest.h>
 
-#include <ostream>
-
 #include "support/test_support.h"
 
 namespace snx::platform {
 namespace {
 
-struct Case {
-  const char* text;
-  const char* root;
-  const char* expected;
-};
+constexpr const char* kD = "/r/var/lib/snxsvc/drives/D";
+constexpr const char* kC = "/r/var/lib/snxsvc/drives/C";
 
-void PrintTo(const Case& c, std::ostream* os) {
-  *os << "\"" << c.text << "\" under \"" << c.root << "\"";
+TEST(MapPathTextTest, DrivesTopLevelFoldersAndPosixPaths) {
+  const struct {
+    const char* text;
+    const char* root;
+    std::string expected;
+  } cases[] = {
+      // Drives: the root joins with exactly one "/"; an empty root is "/", not a relative path.
+      {"D:\\Heartbeat", "", "/var/lib/snxsvc/drives/D/Heartbeat"},
+      {"D:\\Heartbeat", "/r//", std::string(kD) + "/Heartbeat"},
+      {"d:\\x\\y.txt", "/r", std::string(kD) + "/x/y.txt"},
+      {"D:", "/r", kD},
+      {"D:\\", "/r", std::string(kD) + "/"},
+      {"E:notes.txt", "/r", "/r/var/lib/snxsvc/drives/E/notes.txt"},  // from the drive's root
+      // The escaped form, with every backslash doubled.
+      {"C:\\\\dir\\\\file", "/r", std::string(kC) + "/dir/file"},
+      // Rooted texts whose whole first component is a known top-level name live on C.
+      {"\\Documents and Settings\\All Users\\x.txt", "/r",
+       std::string(kC) + "/Documents and Settings/All Users/x.txt"},
+      {"/PROGRAM FILES/a", "/r", std::string(kC) + "/PROGRAM FILES/a"},
+      {"\\\\programmi\\\\x", "/r", std::string(kC) + "/programmi/x"},
+      {"\\qordevel.TXT", "/r", std::string(kC) + "/qordevel.TXT"},
+      {"\\Program Files", "/r", std::string(kC) + "/Program Files"},
+      {"\\Program Files2\\x", "/r", "/Program Files2/x"},
+      {"\\tmp\\Program Files", "/r", "/tmp/Program Files"},
+      {"Program Files\\x", "/r", "Program Files/x"},  // not rooted: as given
+      // POSIX and relative texts keep their place; only separators fold.
+      {"", "/r", ""},
+      {"//opt///snx", "/r", "/opt/snx"},
+      {"logs\\\\today.log", "/r", "logs/today.log"},
+      {"\\", "/r", "/"},
+      // A colon that is not a drive prefix stays where it is.
+      {"1:\\x", "/r", "1:/x"},
+      {"/a/C:/b", "/r", "/a/C:/b"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(MapPathText(c.text, c.root), c.expected) << "\"" << c.text << "\" under " << c.root;
+  }
 }
-
-class MapPathTextTest : public ::testing::TestWithParam<Case> {};
-
-TEST_P(MapPathTextTest, Maps) {
-  const Case& c = GetParam();
-  EXPECT_EQ(MapPathText(c.text, c.root), c.expected) << "text: " << c.text << " root: " << c.root;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Drives, MapPathTextTest,
-    ::testing::Values(Case{"D:\\Heartbeat", "/", "/var/lib/snxsvc/drives/D/Heartbeat"},
-                      Case{"D:\\Heartbeat", "/tmp/r", "/tmp/r/var/lib/snxsvc/drives/D/Heartbeat"},
-                      Case{"D:\\Heartbeat", "/tmp/r/", "/tmp/r/var/lib/snxsvc/drives/D/Heartbeat"},
-                      Case{"D:\\Heartbeat", "/tmp/r//", "/tmp/r/var/lib/snxsvc/drives/D/Heartbeat"},
-                      // An empty root is the default root, not a relative path.
-                      Case{"D:\\Heartbeat", "", "/var/lib/snxsvc/drives/D/Heartbeat"},
-                      Case{"d:\\x\\y.txt", "/r", "/r/var/lib/snxsvc/drives/D/x/y.txt"},
-                      Case{"D:", "/r", "/r/var/lib/snxsvc/drives/D"},
-                      Case{"D:\\", "/r", "/r/var/lib/snxsvc/drives/D/"},
-                      Case{"D:/", "/", "/var/lib/snxsvc/drives/D/"},
-                      Case{"C:\\Logs\\", "/r", "/r/var/lib/snxsvc/drives/C/Logs/"},
-                      // Relative to the drive's root folder.
-                      Case{"E:notes.txt", "/r", "/r/var/lib/snxsvc/drives/E/notes.txt"},
-                      // The escaped form, with every backslash doubled.
-                      Case{"C:\\\\dir\\\\file", "/r", "/r/var/lib/snxsvc/drives/C/dir/file"},
-                      Case{"C:/dir\\/\\file", "/r", "/r/var/lib/snxsvc/drives/C/dir/file"},
-                      Case{"C:\\\\\\dir", "/", "/var/lib/snxsvc/drives/C/dir"},
-                      Case{"D:\\Program Files\\x", "/r",
-                           "/r/var/lib/snxsvc/drives/D/Program Files/x"}));
-
-INSTANTIATE_TEST_SUITE_P(
-    TopLevelFolders, MapPathTextTest,
-    ::testing::Values(Case{"\\Documents and Settings\\All Users\\x.txt", "/r",
-                           "/r/var/lib/snxsvc/drives/C/Documents and Settings/All Users/x.txt"},
-                      Case{"\\Program Files\\Sentinex\\", "/",
-                           "/var/lib/snxsvc/drives/C/Program Files/Sentinex/"},
-                      Case{"/PROGRAM FILES/a", "/r", "/r/var/lib/snxsvc/drives/C/PROGRAM FILES/a"},
-                      Case{"\\\\programmi\\\\x", "/r", "/r/var/lib/snxsvc/drives/C/programmi/x"},
-                      Case{"\\QorDevel.txt", "/r", "/r/var/lib/snxsvc/drives/C/QorDevel.txt"},
-                      Case{"\\qordevel.TXT", "/r", "/r/var/lib/snxsvc/drives/C/qordevel.TXT"},
-                      Case{"\\Program Files", "/r", "/r/var/lib/snxsvc/drives/C/Program Files"},
-                      // Only the whole first component counts.
-                      Case{"\\Program Files2\\x", "/r", "/Program Files2/x"},
-                      Case{"\\QorDevel.txt.bak", "/r", "/QorDevel.txt.bak"},
-                      Case{"\\tmp\\Program Files", "/r", "/tmp/Program Files"},
-                      // Not rooted: relative to the current folder, as given.
-                      Case{"Program Files\\x", "/r", "Program Files/x"}));
-
-INSTANTIATE_TEST_SUITE_P(
-    PosixAndRelative, MapPathTextTest,
-    ::testing::Values(Case{"", "/r", ""},
-                      Case{"/opt/snx/Sentinex.ini", "/r", "/opt/snx/Sentinex.ini"},
-                      Case{"/opt/snx/", "/r", "/opt/snx/"}, Case{"//opt///snx", "/r", "/opt/snx"},
-                      Case{"/opt\\snx\\bin\\", "/r", "/opt/snx/bin/"},
-                      Case{"Sentinex.ini", "/r", "Sentinex.ini"},
-                      Case{"logs\\\\today.log", "/r", "logs/today.log"},
-                      Case{"..\\up", "/r", "../up"}, Case{"\\", "/r", "/"},
-                      // A colon that is not a drive prefix stays where it is.
-                      Case{"1:\\x", "/r", "1:/x"}, Case{"ab:\\x", "/r", "ab:/x"},
-                      Case{"/a/C:/b", "/r", "/a/C:/b"}));
 
 TEST(StateFoldersTest, FollowSnxRoot) {
-  {
-    test::ScopedEnv env("SNX_ROOT", nullptr);
+  for (const char* unset : {static_cast<const char*>(nullptr), ""}) {
+    test::ScopedEnv env("SNX_ROOT", unset);
     EXPECT_EQ(StateRoot(), "/");
     EXPECT_EQ(StateDir(), "/var/lib/snxsvc");
     EXPECT_EQ(RuntimeDir(), "/run/snxsvc");
-    EXPECT_EQ(ToPosixPath("D:\\Heartbeat"), "/var/lib/snxsvc/drives/D/Heartbeat");
   }
-  {
-    test::ScopedEnv env("SNX_ROOT", "");
-    EXPECT_EQ(StateRoot(), "/");
-    EXPECT_EQ(StateDir(), "/var/lib/snxsvc");
-  }
-  {
-    test::ScopedEnv env("SNX_ROOT", "/tmp/snx-root/");
-    EXPECT_EQ(StateDir(), "/tmp/snx-root/var/lib/snxsvc");
-    EXPECT_EQ(RuntimeDir(), "/tmp/snx-root/run/snxsvc");
-    EXPECT_EQ(ToPosixPath("c:\\QorDevel.txt"),
-              "/tmp/snx-root/var/lib/snxsvc/drives/C/QorDevel.txt");
-    EXPECT_EQ(ToPosixPath("/etc/hosts"), "/etc/hosts");
-  }
+  test::ScopedEnv env("SNX_ROOT", "/tmp/snx-root/");
+  EXPECT_EQ(StateDir(), "/tmp/snx-root/var/lib/snxsvc");
+  EXPECT_EQ(RuntimeDir(), "/tmp/snx-root/run/snxsvc");
+  EXPECT_EQ(ToPosixPath("c:\\QorDevel.txt"), "/tmp/snx-root/var/lib/snxsvc/drives/C/QorDevel.txt");
+  EXPECT_EQ(ToPosixPath("/etc/hosts"), "/etc/hosts");
 }
 
 }  // namespace

@@ -6,7 +6,6 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -18,29 +17,20 @@
 
 extern char** environ;
 
+namespace snx::platform {
 namespace {
-
-using snx::platform::ProcessInfo;
-using snx::platform::ProcessList;
-using snx::platform::Use;
 
 // A sleeping child, killed and reaped when it goes out of scope. posix_spawn returns once the
 // child runs the new program.
-class SleepingChild {
- public:
+struct SleepingChild {
   explicit SleepingChild(const std::string& program) {
     char* argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>("30"), nullptr};
-    if (posix_spawn(&pid_, program.c_str(), nullptr, nullptr, argv, environ) != 0) pid_ = -1;
+    if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, environ) != 0) pid = -1;
   }
   ~SleepingChild() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
+    if (pid > 0 && kill(pid, SIGKILL) == 0) waitpid(pid, nullptr, 0);
   }
-  pid_t pid() const { return pid_; }
-
- private:
-  pid_t pid_ = -1;
+  pid_t pid = -1;
 };
 
 const ProcessInfo* Find(const std::vector<ProcessInfo>& list, int pid) {
@@ -49,29 +39,27 @@ const ProcessInfo* Find(const std::vector<ProcessInfo>& list, int pid) {
 }
 
 TEST(ProcessListTest, SeesAChildWithItsExecutableAndBaseName) {
-  snx::test::TempDir dir;
+  test::TempDir dir;
   const std::string program = dir.File("snx child.probe.bin");
   std::filesystem::copy_file("/bin/sleep", program);
   std::filesystem::permissions(program, std::filesystem::perms::owner_all);
   std::vector<ProcessInfo> list;
-  int pid;
-  {
-    SleepingChild child(program);
-    pid = child.pid();
-    ASSERT_GT(pid, 0);
-    for (int round = 0; round < 2; ++round) {
-      ASSERT_TRUE(Use<ProcessList>().Snapshot(list));
-      const ProcessInfo* seen = Find(list, pid);
-      ASSERT_NE(seen, nullptr) << round;
-      // The second round runs after the file was removed (as an upgrade does): the process
-      // still counts as running that program.
-      EXPECT_EQ(seen->executable_path, program) << round;
-      EXPECT_EQ(seen->base_name, "snx child.probe.bin") << round;
-      std::filesystem::remove(program);
-    }
-    EXPECT_TRUE(std::is_sorted(list.begin(), list.end(),
-                               [](const auto& a, const auto& b) { return a.pid < b.pid; }));
+  auto child = std::make_unique<SleepingChild>(program);
+  ASSERT_GT(child->pid, 0);
+  for (int round = 0; round < 2; ++round) {
+    ASSERT_TRUE(Use<ProcessList>().Snapshot(list));
+    const ProcessInfo* seen = Find(list, child->pid);
+    ASSERT_NE(seen, nullptr) << round;
+    // The second round runs after the file was removed (as an upgrade does): the process
+    // still counts as running that program.
+    EXPECT_EQ(seen->executable_path, program) << round;
+    EXPECT_EQ(seen->base_name, "snx child.probe.bin") << round;
+    std::filesystem::remove(program);
   }
+  EXPECT_TRUE(std::is_sorted(list.begin(), list.end(),
+                             [](const auto& a, const auto& b) { return a.pid < b.pid; }));
+  const int pid = child->pid;
+  child.reset();
   ASSERT_TRUE(Use<ProcessList>().Snapshot(list));
   EXPECT_EQ(Find(list, pid), nullptr);
 }
@@ -81,13 +69,14 @@ TEST(ProcessListTest, ReadsMoreProcessesThanOldFixedLimitsAllowed) {
   std::vector<std::unique_ptr<SleepingChild>> children;
   for (int i = 0; i < kChildren; ++i) {
     children.push_back(std::make_unique<SleepingChild>("/bin/sleep"));
-    ASSERT_GT(children.back()->pid(), 0) << i;
+    ASSERT_GT(children.back()->pid, 0) << i;
   }
   std::vector<ProcessInfo> list;
   ASSERT_TRUE(Use<ProcessList>().Snapshot(list));
   int found = 0;
-  for (const auto& c : children) found += Find(list, c->pid()) != nullptr ? 1 : 0;
+  for (const auto& c : children) found += Find(list, c->pid) != nullptr ? 1 : 0;
   EXPECT_EQ(found, kChildren);
 }
 
 }  // namespace
+}  // namespace snx::platform

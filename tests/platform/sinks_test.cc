@@ -1,9 +1,9 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdio>
-#include <fstream>
-#include <iterator>
+#include <functional>
 #include <string>
 
 #include "platform/debug_sink.h"
@@ -13,56 +13,38 @@
 namespace snx::platform {
 namespace {
 
-// Sends fd 2 to a file for the lifetime of the guard.
-class StderrToFile {
- public:
-  explicit StderrToFile(const std::string& path) : path_(path) {
-    std::fflush(stderr);
-    saved_ = ::dup(2);
-    FILE* f = std::fopen(path.c_str(), "wb");
-    ::dup2(::fileno(f), 2);
-    std::fclose(f);
-  }
-  ~StderrToFile() { Restore(); }
-  std::string Finish() {
-    Restore();
-    std::ifstream in(path_, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
-
- private:
-  void Restore() {
-    if (saved_ < 0) return;
-    ::dup2(saved_, 2);
-    ::close(saved_);
-    saved_ = -1;
-  }
-  std::string path_;
-  int saved_ = -1;
-};
+// What `write` sends to fd 2.
+std::string StderrOf(const std::function<void()>& write) {
+  test::TempDir dir;
+  std::fflush(stderr);
+  const int saved = ::dup(2);
+  const int fd = ::open(dir.File("stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  ::dup2(fd, 2);
+  ::close(fd);
+  write();
+  ::dup2(saved, 2);
+  ::close(saved);
+  return dir.Read("stderr");
+}
 
 TEST(DebugSinkTest, WritesLinesToStderrOnlyWhenSnxDebugIsSet) {
-  test::TempDir dir;
-  {
-    test::ScopedEnv env("SNX_DEBUG", nullptr);
-    StderrToFile capture(dir.File("quiet"));
-    DefaultFacility<DebugSink>().Write("dropped");
-    EXPECT_EQ(capture.Finish(), "");
-  }
-  {
-    test::ScopedEnv env("SNX_DEBUG", "1");
-    StderrToFile capture(dir.File("loud"));
+  const auto write = [] {
     DefaultFacility<DebugSink>().Write("thread started");
     DefaultFacility<DebugSink>().Write("ends with newline\n");
-    EXPECT_EQ(capture.Finish(), "thread started\nends with newline\n");
+  };
+  for (const char* off : {static_cast<const char*>(nullptr), ""}) {
+    test::ScopedEnv env("SNX_DEBUG", off);
+    EXPECT_EQ(StderrOf(write), "");
   }
+  test::ScopedEnv env("SNX_DEBUG", "1");
+  EXPECT_EQ(StderrOf(write), "thread started\nends with newline\n");
 }
 
 TEST(MessageSinkTest, RealSinkReturnsAtOnceWithTheBoxOnStderr) {
-  test::TempDir dir;
-  StderrToFile capture(dir.File("box"));
-  DefaultFacility<MessageSink>().Show("SNXSVC", "Cannot open the settings file");
-  EXPECT_EQ(capture.Finish(), "SNXSVC: Cannot open the settings file\n");
+  EXPECT_EQ(StderrOf([] {
+              DefaultFacility<MessageSink>().Show("SNXSVC", "Cannot open the settings file");
+            }),
+            "SNXSVC: Cannot open the settings file\n");
 }
 
 }  // namespace
