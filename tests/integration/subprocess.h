@@ -1,9 +1,8 @@
 #pragma once
-// Running programs from the integration tests: a child with its standard output captured,
-// read within a bound, and always killed and reaped.
+// Running programs from the integration tests: a child whose standard output goes to a file
+// of its own, waited for within a bound, and always killed and reaped.
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -15,24 +14,26 @@
 #include <string>
 #include <vector>
 
+#include "support/test_support.h"
+
 extern char** environ;
 
 namespace snx::test {
 
-enum class Stderr { kKeep, kMerge, kDrop };
-
 class Child {
  public:
-  explicit Child(const std::vector<std::string>& argv, Stderr err = Stderr::kKeep) {
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) return;
+  // With merge_stderr the standard error goes to the same file, else it is dropped.
+  explicit Child(const std::vector<std::string>& argv, bool merge_stderr = false) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-    if (err == Stderr::kMerge) posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
-    if (err == Stderr::kDrop)
+    posix_spawn_file_actions_addopen(&actions, 1, dir_.File("out").c_str(), O_WRONLY | O_CREAT,
+                                     0600);
+    if (merge_stderr) {
+      posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    } else {
       posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    }
     std::vector<char*> args;
     for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
@@ -40,68 +41,40 @@ class Child {
       pid_ = -1;
     }
     posix_spawn_file_actions_destroy(&actions);
-    close(fds[1]);
-    out_ = fds[0];
   }
   ~Child() {
     if (pid_ > 0) {
       kill(pid_, SIGKILL);
       waitpid(pid_, nullptr, 0);
     }
-    if (out_ >= 0) close(out_);
   }
   Child(const Child&) = delete;
   Child& operator=(const Child&) = delete;
 
   pid_t pid() const { return pid_; }
+  // All it has written so far.
+  std::string Output() const { return dir_.Read("out"); }
 
-  // One line of output, waiting at most `bound`; false at the end or on the bound.
-  bool ReadLine(std::string& line, std::chrono::milliseconds bound) {
+  // Its exit code once it has ended, waiting at most `bound`; -1 when it is still running.
+  int Wait(std::chrono::milliseconds bound) {
     const auto until = std::chrono::steady_clock::now() + bound;
-    std::size_t lf;
-    while ((lf = buffer_.find('\n')) == std::string::npos) {
-      if (!Fill(until)) return false;
-    }
-    line = buffer_.substr(0, lf);
-    buffer_.erase(0, lf + 1);
-    return true;
-  }
-
-  // All output up to its end, then the exit code; -1 when `bound` passed first.
-  int Finish(std::string& output, std::chrono::milliseconds bound) {
-    const auto until = std::chrono::steady_clock::now() + bound;
-    while (Fill(until)) {
-    }
-    output.swap(buffer_);
-    while (std::chrono::steady_clock::now() < until) {
-      int status = 0;
-      if (waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      }
+    int status = 0;
+    while (pid_ <= 0 || waitpid(pid_, &status, WNOHANG) != pid_) {
+      if (pid_ <= 0 || std::chrono::steady_clock::now() >= until) return -1;
       usleep(5000);
     }
-    return -1;
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   }
 
  private:
-  bool Fill(std::chrono::steady_clock::time_point until) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        until - std::chrono::steady_clock::now());
-    pollfd p{out_, POLLIN, 0};
-    if (out_ < 0 || left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0) {
-      return false;
-    }
-    char chunk[4096];
-    const ssize_t n = read(out_, chunk, sizeof chunk);
-    if (n <= 0) return false;
-    buffer_.append(chunk, static_cast<std::size_t>(n));
-    return true;
-  }
-
+  TempDir dir_;
   pid_t pid_ = -1;
-  int out_ = -1;
-  std::string buffer_;
+};
+
+struct Run {
+  int exit_code = -1;
+  std::string out;
 };
 
 // The built snxctl: $SNX_TEST_BIN_DIR/tools/snxctl, else beside this test's build folder.
@@ -113,8 +86,15 @@ inline std::string SnxctlPath() {
   return (self.parent_path().parent_path() / "tools" / "snxctl").string();
 }
 
-inline std::string PythonPath() {
-  return std::filesystem::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3";
+// Runs snxctl (or a copy of it) to its end: its exit code (-1 when it took over 30 s) and its
+// standard output and error together.
+inline Run Snxctl(std::vector<std::string> args, const std::string& program = SnxctlPath()) {
+  args.insert(args.begin(), program);
+  Child child(args, true);
+  Run run;
+  run.exit_code = child.Wait(std::chrono::seconds(30));
+  run.out = child.Output();
+  return run;
 }
 
 }  // namespace snx::test

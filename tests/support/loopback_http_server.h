@@ -32,7 +32,6 @@ class LoopbackHttpServer {
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = 0;
     if (listen_fd_ < 0 ||
         ::bind(listen_fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
         ::listen(listen_fd_, 64) != 0) {
@@ -62,10 +61,7 @@ class LoopbackHttpServer {
     std::lock_guard<std::mutex> lock(mutex_);
     return requests_;
   }
-  int request_count() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return static_cast<int>(requests_.size());
-  }
+  int request_count() const { return static_cast<int>(requests().size()); }
 
   // A whole answer with the given status, extra header lines (without line ends) and body.
   static std::string Answer(int status, const std::vector<std::string>& headers = {},
@@ -76,23 +72,12 @@ class LoopbackHttpServer {
     return out + body;
   }
 
-  // The request target of a request head ("/a?b" of "GET /a?b HTTP/1.1").
-  static std::string TargetOf(const std::string& head) {
-    const auto first = head.find(' ');
-    if (first == std::string::npos) return "";
-    const auto second = head.find(' ', first + 1);
-    return head.substr(first + 1,
-                       second == std::string::npos ? std::string::npos : second - first - 1);
-  }
-
  private:
   void Run() {
     while (!stop_) {
       pollfd p{listen_fd_, POLLIN, 0};
       if (::poll(&p, 1, 50) <= 0) continue;
-      const int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
-      if (fd < 0) continue;
-      Serve(fd);
+      if (const int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC); fd >= 0) Serve(fd);
     }
   }
 
@@ -115,12 +100,10 @@ class LoopbackHttpServer {
       held_.push_back(fd);  // never answered; closed when the server stops
       return;
     }
-    std::size_t done = 0;
-    while (done < answer.size()) {
+    for (std::size_t done = 0; done < answer.size();) {
       const ssize_t n = ::send(fd, answer.data() + done, answer.size() - done, MSG_NOSIGNAL);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      done += static_cast<std::size_t>(n);
+      if (n <= 0 && errno != EINTR) break;
+      if (n > 0) done += static_cast<std::size_t>(n);
     }
     ::shutdown(fd, SHUT_WR);
     ::close(fd);
