@@ -140,7 +140,11 @@ std::int32_t CGetWebPage::ReadPageText(std::string_view options, std::string_vie
 
 std::int32_t CGetWebPage::Fetch(std::string_view options, std::string_view url, bool read_text) {
   const std::string_view lead = read_text ? "CGetWebPage ReadPageText: " : "CGetWebPage Go: ";
-  if (read_text) m_sPageText.Clear();
+  if (read_text) {
+    m_sPageText.Clear();
+    // A tag may span lines but never pages: one page's unclosed "<" must not eat the next.
+    s_bInsideTag = false;
+  }
   m_uStatusCode = 1;
   // A URL too long to keep is not kept, and then cannot be fetched either.
   m_sUrl.Clear();
