@@ -7,12 +7,14 @@
 #include <cstring>
 #include <new>
 
+#include "platform/ascii.h"
+
 namespace {
 
-char Fold(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+using snx::platform::AsciiUpper;
 
 bool SameByte(char a, char b, bool match_case) {
-  return match_case ? a == b : Fold(a) == Fold(b);
+  return match_case ? a == b : AsciiUpper(a) == AsciiUpper(b);
 }
 
 // Length up to the first NUL.
@@ -271,7 +273,7 @@ bool CQorStr::SetUnsigned(std::uint32_t value) {
 
 void CQorStr::MakeUpper() {
   if (!m_pText) return;
-  for (int i = 0, n = Length(); i < n; ++i) m_pText[i] = Fold(m_pText[i]);
+  for (int i = 0, n = Length(); i < n; ++i) m_pText[i] = AsciiUpper(m_pText[i]);
 }
 
 const char* CQorStr::EscapeSlashes() {

@@ -9,7 +9,7 @@
 
 class CQorStr {
  public:
-  static constexpr int kMaxLength = 2046;     // longest text Assign accepts
+  static constexpr int kMaxLength = 2046;      // longest text Assign accepts
   static constexpr int kGrownCapacity = 2048;  // buffer of a string that grew by Append
   static constexpr int kDefaultCapacity = 260;
   static constexpr int kResultArea = 260;  // Left and Mid results keep at most 259 characters
@@ -68,6 +68,13 @@ class CQorStr {
   std::string_view View() const { return std::string_view(GetBuffer(), Length()); }
   std::string ToString() const { return std::string(View()); }
   operator std::string_view() const { return View(); }  // NOLINT: texts pass as views
+
+  // The text without its blanks at both ends, by the rule of Trim.
+  static std::string_view Trimmed(std::string_view text) {
+    while (!text.empty() && !IsVisible(text.back())) text.remove_suffix(1);
+    while (!text.empty() && !IsVisible(text.front())) text.remove_prefix(1);
+    return text;
+  }
 
   // Blank rule of the trimming operations: visible bytes are those of signed value 33..125.
   static bool IsVisible(char c) {

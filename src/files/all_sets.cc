@@ -4,25 +4,11 @@
 #include <string>
 
 #include "core/log_writer.h"
+#include "platform/ascii.h"
 
 namespace {
 
 constexpr const char* kSvrStatusKey = "SvrStatus";
-
-std::string_view Trimmed(std::string_view text) {
-  while (!text.empty() && !CQorStr::IsVisible(text.back())) text.remove_suffix(1);
-  while (!text.empty() && !CQorStr::IsVisible(text.front())) text.remove_prefix(1);
-  return text;
-}
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    auto fold = [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; };
-    if (fold(a[i]) != fold(b[i])) return false;
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -42,14 +28,14 @@ const char* CAllSets::ServerStateWord(std::int32_t state) {
 }
 
 std::int32_t CAllSets::ServerStateOf(std::string_view word) {
-  const std::string_view w = Trimmed(word);
-  if (EqualNoCase(w, "Restarting")) return QOR_FAILS_DETECTED_SERVER_RESTARTING;
-  if (EqualNoCase(w, "Rebooting")) return QOR_FAILS_DETECTED_SERVER_REBOOTONG;
+  const std::string_view w = CQorStr::Trimmed(word);
+  if (snx::platform::EqualsNoCase(w, "Restarting")) return QOR_FAILS_DETECTED_SERVER_RESTARTING;
+  if (snx::platform::EqualsNoCase(w, "Rebooting")) return QOR_FAILS_DETECTED_SERVER_REBOOTONG;
   return QOR_SERVER_UP;  // "Up" and every other word
 }
 
 bool CAllSets::IsYes(std::string_view text) {
-  const std::string_view t = Trimmed(text);
+  const std::string_view t = CQorStr::Trimmed(text);
   return t == "1" || t == "T" || t == "t";
 }
 
@@ -168,8 +154,8 @@ bool CAllSets::SaveSettings() {
   }
   // Carry the server state into the file, unless the stored word already stands for it.
   const std::int32_t state = m_iLastKnownServerState;
-  const bool has_word =
-      m_pRamFile->HasKey(kSvrStatusKey) && !Trimmed(m_pRamFile->GetKey(kSvrStatusKey)).empty();
+  const bool has_word = m_pRamFile->HasKey(kSvrStatusKey) &&
+                        !CQorStr::Trimmed(m_pRamFile->GetKey(kSvrStatusKey)).empty();
   if (!has_word || ServerStateOf(m_pRamFile->GetKey(kSvrStatusKey)) != state) {
     m_sSvrStatus.Assign(ServerStateWord(state));
     m_pRamFile->SetKey(kSvrStatusKey, m_sSvrStatus);

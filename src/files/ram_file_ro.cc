@@ -4,32 +4,15 @@
 #include <random>
 
 #include "core/log_writer.h"
+#include "platform/ascii.h"
 #include "platform/file_system.h"
 #include "platform/path_map.h"
 
+using snx::platform::EqualsNoCase;
 using snx::platform::Files;
 using snx::platform::IsPathSeparator;
 
 namespace {
-
-// The text without the blanks at both ends (the blank rule of CQorStr::Trim).
-std::string_view TrimmedView(std::string_view text) {
-  std::size_t start = 0;
-  std::size_t end = text.size();
-  while (end > 0 && !CQorStr::IsVisible(text[end - 1])) --end;
-  while (start < end && !CQorStr::IsVisible(text[start])) ++start;
-  return text.substr(start, end - start);
-}
-
-char Fold(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (Fold(a[i]) != Fold(b[i])) return false;
-  }
-  return true;
-}
 
 bool HoldsBracket(std::string_view line) { return line.find('[') != std::string_view::npos; }
 
@@ -39,7 +22,7 @@ bool KeyMatches(std::string_view line, std::string_view name, std::string_view& 
   const auto eq = line.find('=');
   if (eq == 0) return false;  // a line that begins with "=" names no key
   const std::string_view key = eq == std::string_view::npos ? line : line.substr(0, eq);
-  if (!EqualNoCase(TrimmedView(key), TrimmedView(name))) return false;
+  if (!EqualsNoCase(CQorStr::Trimmed(key), CQorStr::Trimmed(name))) return false;
   value = eq == std::string_view::npos ? line : line.substr(eq + 1);
   return true;
 }
@@ -152,7 +135,7 @@ bool CRamFileRO::LoadToRam() {
       Files().Exists(m_sPath) ? file.OpenForReadOnly(m_sPath) : file.Create(m_sPath);
   if (opened) {
     while (file.ReadTextLine()) {
-      lines.push_back(std::make_unique<CQorStr>(TrimmedView(file.Line())));
+      lines.push_back(std::make_unique<CQorStr>(CQorStr::Trimmed(file.Line())));
     }
     ok = file.AtEndOfFile() && !file.ReadFailed();
   }
@@ -182,7 +165,7 @@ bool CRamFileRO::SaveToFile() {
   if (ok) {
     for (auto* node = m_Lines.Head(); node != nullptr && ok; node = node->next) {
       const auto* line = static_cast<const CQorStr*>(node->data);
-      const std::string_view text = TrimmedView(line->View());
+      const std::string_view text = CQorStr::Trimmed(line->View());
       if (text.empty()) continue;
       ok = file->Append(text);
     }
@@ -201,10 +184,10 @@ bool CRamFileRO::SaveToFile() {
 }
 
 bool CRamFileRO::FindSection(std::string_view section) {
-  const std::string_view wanted = TrimmedView(section);
+  const std::string_view wanted = CQorStr::Trimmed(section);
   for (void* data = m_Lines.GetFirst(); data != nullptr; data = m_Lines.GetNext()) {
-    const std::string_view line = TrimmedView(static_cast<CQorStr*>(data)->View());
-    if (line.empty() || line.front() != '[' || !EqualNoCase(line, wanted)) continue;
+    const std::string_view line = CQorStr::Trimmed(static_cast<CQorStr*>(data)->View());
+    if (line.empty() || line.front() != '[' || !EqualsNoCase(line, wanted)) continue;
     void* next = m_Lines.GetNext();
     return next != nullptr && !HoldsBracket(static_cast<CQorStr*>(next)->View());
   }
@@ -306,10 +289,10 @@ bool CRamFileRO::AddLineToSection(std::string_view section, std::string_view lin
 
 bool CRamFileRO::RemoveLineFromSection(std::string_view section, std::string_view line) {
   m_bSectionEnded = true;
-  const std::string_view wanted = TrimmedView(line);
+  const std::string_view wanted = CQorStr::Trimmed(line);
   if (!FindSection(section)) return false;
   for (CQorStr* current = CurrentLine(); current != nullptr;) {
-    if (TrimmedView(current->View()) == wanted) {
+    if (CQorStr::Trimmed(current->View()) == wanted) {
       std::unique_ptr<CQorStr> owned(current);
       m_Lines.RemoveLink(m_Lines.CurrentLink(), true);
       m_bChanged = true;

@@ -10,4 +10,10 @@ double ToOleDate(Clock::WallTime t) {
   return kUnixEpochDay + since_epoch.count() / kSecondsPerDay;
 }
 
+std::chrono::milliseconds BoundedWait(std::chrono::milliseconds span) {
+  constexpr std::chrono::milliseconds kLongest = std::chrono::hours(24 * 365 * 10);
+  if (span < std::chrono::milliseconds::zero()) return std::chrono::milliseconds::zero();
+  return span > kLongest ? kLongest : span;
+}
+
 }  // namespace snx::platform

@@ -40,6 +40,10 @@ class Clock {
 template <>
 Clock& DefaultFacility<Clock>();
 
+// A negative span waits not at all; a huge one (an "infinite" wait) is cut to ten years, a
+// length no clock arithmetic overflows on.
+std::chrono::milliseconds BoundedWait(std::chrono::milliseconds span);
+
 // Days since 1899-12-30 as a double, the date form the uptime record keeps.
 double ToOleDate(Clock::WallTime t);
 

@@ -9,6 +9,8 @@
 #include <mutex>
 #include <unordered_set>
 
+#include "platform/ascii.h"
+
 namespace snx::platform {
 
 RegKeyObject g_LocalMachineRootKey{RegKeyObject::kOpenMarker, RegRoot::kLocalMachine, "", true};
@@ -29,8 +31,6 @@ std::unordered_set<const RegKeyObject*>& LiveHandles() {
 
 constexpr std::size_t kMaxNameLength = 255;         // one key name
 constexpr std::size_t kMaxValueNameLength = 16383;  // one value name
-
-char Fold(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
 bool IsControl(char c) {
   const auto u = static_cast<unsigned char>(c);
@@ -179,7 +179,7 @@ bool RegValue::operator==(const RegValue& other) const {
 
 std::string FoldName(std::string_view name) {
   std::string out(name);
-  for (char& c : out) c = Fold(c);
+  for (char& c : out) c = AsciiUpper(c);
   return out;
 }
 

@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "platform/ascii.h"
+
 namespace snx::platform {
 namespace {
 
@@ -11,17 +13,7 @@ constexpr std::string_view kDrivesFolder = "var/lib/snxsvc/drives/";
 constexpr std::array<std::string_view, 4> kCDriveTopLevel = {
     "Documents and Settings", "Program Files", "programmi", "QorDevel.txt"};
 
-char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
 bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (AsciiUpper(a[i]) != AsciiUpper(b[i])) return false;
-  }
-  return true;
-}
 
 // Every run of "\" and "/" becomes one "/".
 std::string FoldSeparators(std::string_view text) {

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "core/log_writer.h"
+#include "platform/ascii.h"
 #include "probes/page_session.h"
 #include "probes/tear_exception.h"
 #include "probes/url_parse.h"
@@ -19,18 +20,6 @@ struct LibraryFailure {
 constexpr std::size_t kMaxLibraryMessage = 1024;
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i];
-    char y = b[i];
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
-    if (x != y) return false;
-  }
-  return true;
-}
 
 std::string Joined(std::string_view a, std::string_view b) {
   std::string out(a);
@@ -60,7 +49,7 @@ bool FindLocationHeader(std::string_view raw_headers, std::string& location) {
     if (colon == std::string_view::npos) continue;
     std::string_view name = line.substr(0, colon);
     while (!name.empty() && IsBlank(name.back())) name.remove_suffix(1);
-    if (!EqualsNoCase(name, "Location")) continue;
+    if (!snx::platform::EqualsNoCase(name, "Location")) continue;
     std::string_view value = line.substr(colon + 1);
     while (!value.empty() && IsBlank(value.front())) value.remove_prefix(1);
     while (!value.empty() && IsBlank(value.back())) value.remove_suffix(1);

@@ -3,17 +3,6 @@
 #include <thread>
 
 namespace snx::platform {
-namespace {
-
-// As with the real clock: no negative spans, and an "infinite" one is cut to ten years.
-std::chrono::milliseconds NotNegative(std::chrono::milliseconds span) {
-  constexpr std::chrono::milliseconds kLongest = std::chrono::hours(24 * 365 * 10);
-  if (span < std::chrono::milliseconds::zero()) return std::chrono::milliseconds::zero();
-  return span > kLongest ? kLongest : span;
-}
-
-}  // namespace
-
 FakeClock::FakeClock() : FakeClock(FromUtc(2026, 1, 1)) {}
 
 // Monotonic time starts well away from zero, so no code mistakes it for "never".
@@ -42,8 +31,8 @@ void FakeClock::SleepFor(std::chrono::milliseconds span) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     ++sleep_count_;
-    total_slept_ += NotNegative(span);
-    AdvanceLocked(NotNegative(span));
+    total_slept_ += BoundedWait(span);
+    AdvanceLocked(BoundedWait(span));
   }
   // Let other threads run, as a real sleep would.
   std::this_thread::yield();
@@ -70,8 +59,8 @@ bool FakeClock::WaitFor(std::condition_variable& cv, std::unique_lock<std::mutex
   {
     std::lock_guard<std::mutex> guard(mutex_);
     ++wait_count_;
-    total_waited_ += NotNegative(timeout);
-    AdvanceLocked(NotNegative(timeout));
+    total_waited_ += BoundedWait(timeout);
+    AdvanceLocked(BoundedWait(timeout));
   }
   // A real millisecond for the thread that would make ready() true.
   cv.wait_for(lock, std::chrono::milliseconds(1), ready);
@@ -80,7 +69,7 @@ bool FakeClock::WaitFor(std::condition_variable& cv, std::unique_lock<std::mutex
 
 void FakeClock::Advance(std::chrono::milliseconds span) {
   std::lock_guard<std::mutex> lock(mutex_);
-  AdvanceLocked(NotNegative(span));
+  AdvanceLocked(BoundedWait(span));
 }
 
 void FakeClock::SetWall(WallTime t) {

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/ascii.h"
 #include "platform/path_map.h"
 #include "platform/posix/fs_util.h"
 #include "platform/posix/no_destructor.h"
@@ -108,17 +109,6 @@ bool WriteAll(int fd, const char* data, std::size_t n) {
     if (done <= 0) return false;
     data += done;
     n -= static_cast<std::size_t>(done);
-  }
-  return true;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
   }
   return true;
 }

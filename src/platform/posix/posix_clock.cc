@@ -10,21 +10,13 @@
 namespace snx::platform {
 namespace {
 
-// A negative span waits not at all; a huge one (an "infinite" wait) is cut to a length that
-// cannot overflow the clock's arithmetic.
-std::chrono::milliseconds NotNegative(std::chrono::milliseconds span) {
-  constexpr std::chrono::milliseconds kLongest = std::chrono::hours(24 * 365 * 10);
-  if (span < std::chrono::milliseconds::zero()) return std::chrono::milliseconds::zero();
-  return span > kLongest ? kLongest : span;
-}
-
 class PosixClock : public Clock {
  public:
   WallTime WallNow() override { return std::chrono::system_clock::now(); }
   MonoTime MonoNow() override { return std::chrono::steady_clock::now(); }
 
   void SleepFor(std::chrono::milliseconds span) override {
-    std::this_thread::sleep_for(NotNegative(span));
+    std::this_thread::sleep_for(BoundedWait(span));
   }
 
   LocalTime ToLocal(WallTime t) override {
@@ -43,7 +35,7 @@ class PosixClock : public Clock {
 
   bool WaitFor(std::condition_variable& cv, std::unique_lock<std::mutex>& lock,
                std::chrono::milliseconds timeout, const std::function<bool()>& ready) override {
-    return cv.wait_for(lock, NotNegative(timeout), ready);
+    return cv.wait_for(lock, BoundedWait(timeout), ready);
   }
 };
 
