@@ -32,8 +32,11 @@ TEST(SnxctlProbeTest, AnswersAreJudgedAsTheWatchdogWould) {
   snx::test::TempDir dir;
   std::filesystem::create_directory(dir.File("docs"));
   dir.Write("docs/index.html", "<p>the docs</p>\n");
-  // Python's own web server, on a port it chose itself; it listens before it says where.
-  snx::test::Child python_server({"python3", "-u", "-m", "http.server", "--bind", "127.0.0.1",
+  // Python's own web server (Debian's python3 where it is installed), on a port it chose
+  // itself; it listens before it says where.
+  const std::string interpreter =
+      std::filesystem::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3";
+  snx::test::Child python_server({interpreter, "-u", "-m", "http.server", "--bind", "127.0.0.1",
                                   "--directory", dir.path(), "0"});
   std::string banner;  // "Serving HTTP on 127.0.0.1 port N (http://127.0.0.1:N/) ..."
   for (int i = 0; i < 300 && banner.find(") ...") == std::string::npos; ++i) {
