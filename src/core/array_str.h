@@ -31,7 +31,7 @@ class CArrayStr : public CQorObject {
  private:
   std::unique_ptr<char[]> m_pStorage;
   std::int32_t m_iSize = 0;
-  std::int32_t m_iMode = 1;
+  [[maybe_unused]] std::int32_t m_iMode = 1;
   std::int32_t m_iWidth = 0;
   std::int32_t m_iCurrent = -1;
   bool m_bInitialized = false;

@@ -24,9 +24,9 @@ class CQorObject : public CQorStr {
 
  private:
   std::int32_t m_iState = kLive;
-  std::int32_t m_iReserved = 0;
+  [[maybe_unused]] std::int32_t m_iReserved = 0;
   std::int32_t m_iExpectedState = kLive;
-  std::int32_t m_iSpare = 3;
-  bool m_bSpare1 = false;
-  bool m_bSpare2 = false;
+  [[maybe_unused]] std::int32_t m_iSpare = 3;
+  [[maybe_unused]] bool m_bSpare1 = false;
+  [[maybe_unused]] bool m_bSpare2 = false;
 };

@@ -86,7 +86,7 @@ class CQorStr {
   bool Allocate(int capacity);
   static int CapacityFor(int length);
 
-  std::int32_t m_iKind = 2;
+  [[maybe_unused]] std::int32_t m_iKind = 2;
   std::int32_t m_iCapacity = -1;
   std::unique_ptr<char[]> m_pText;
   char m_szResult[kResultArea];  // written before every use: no need to clear it per string
