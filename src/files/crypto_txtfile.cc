@@ -5,6 +5,7 @@
 
 #include "core/log_writer.h"
 #include "files/cipher_key_table.h"
+#include "platform/ascii.h"
 
 using snx::platform::Files;
 
@@ -60,8 +61,6 @@ void DecipherRun(const unsigned char* coded, const unsigned char* keys, std::siz
     plain[i] = static_cast<char>(static_cast<unsigned char>(e - k + wrap));
   }
 }
-
-char FoldCase(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
 }  // namespace
 
@@ -274,7 +273,8 @@ bool CCryptoTxtfile::Append(std::string_view text) {
     const char back = static_cast<char>(Decipher(coded, position));
     // Every byte must come back as it went in; a line that would be cut short or changed is
     // not written at all, so the file never holds a line other than the one asked for.
-    if (!IsCipherSafe(plain) || FoldCase(back) != FoldCase(plain)) {
+    if (!IsCipherSafe(plain) ||
+        snx::platform::AsciiUpper(back) != snx::platform::AsciiUpper(plain)) {
       LogError("CCryptoTxtfile::Append failed.");
       return false;
     }

@@ -1,12 +1,11 @@
 #include "probes/match_tilde_name.h"
 
 #include "core/qor_str.h"
+#include "platform/ascii.h"
 #include "platform/path_map.h"
 #include "probes/p_image.h"
 
 namespace {
-
-char Folded(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
 // Splits off the drive: the first character when the text holds ":", the rest after the first
 // ":"; otherwise no drive and the whole text.
@@ -71,7 +70,8 @@ bool MatchTildeName(const CPImage& record, std::string_view program_name) {
     if (tilde < 5) return false;
     if (!Same(short_name.substr(0, 6), long_name.substr(0, 6))) return false;
     if (!short_ext.empty() && !long_ext.empty() &&
-        Folded(short_ext.front()) != Folded(long_ext.front())) {
+        snx::platform::AsciiUpper(short_ext.front()) !=
+            snx::platform::AsciiUpper(long_ext.front())) {
       return false;
     }
   }
