@@ -14,6 +14,7 @@
 #include "files/ram_file_ro.h"
 #include "platform/file_system.h"
 #include "platform/path_map.h"
+#include "snxctl/kept_log.h"
 #include "snxctl/subcommand.h"
 
 namespace snxctl {
@@ -42,32 +43,9 @@ constexpr const char* kUsage =
 
 constexpr int kMaxLine = CCryptoTxtfile::kSettingsLineSize;
 
-// Keeps the error lines of the settings classes, to explain a failure.
-class ErrorLines : public CLogWriter {
- public:
-  ErrorLines() : previous_(g_pLogFile) { g_pLogFile = this; }
-  ~ErrorLines() override { g_pLogFile = previous_; }
-  ErrorLines(const ErrorLines&) = delete;
-  ErrorLines& operator=(const ErrorLines&) = delete;
-  bool LogError(std::string_view text) override {
-    lines_.emplace_back(text);
-    return true;
-  }
-  bool LogMessage(std::string_view) override { return true; }
-  bool LogEvent(std::string_view) override { return true; }
-  bool LogBlankLines(int) override { return true; }
-  void Print() const {
-    for (const auto& l : lines_) std::fprintf(stderr, "  %s\n", l.c_str());
-  }
-
- private:
-  std::vector<std::string> lines_;
-  CLogWriter* previous_;
-};
-
-int Fail(const std::string& message, const ErrorLines* details = nullptr) {
+int Fail(const std::string& message, const KeptLog* details = nullptr) {
   std::fprintf(stderr, "snxctl conf: %s\n", message.c_str());
-  if (details != nullptr) details->Print();
+  if (details != nullptr) details->Print("  ");
   return kExitFailure;
 }
 
@@ -203,7 +181,7 @@ int Import(SettingsFile& settings, const std::string& source) {
     return Fail(std::to_string(problems) + " line(s) cannot be stored; " + settings.path() +
                 " is unchanged");
   }
-  ErrorLines errors;
+  KeptLog errors(KeptLines::kErrorsOnly);
   CRamFileRO& image = settings.image();
   if (!image.InitializeWithLines(settings.folder(), CAllSets::kSettingsFileName, lines) ||
       !image.SaveToFile()) {
@@ -273,7 +251,7 @@ int Run(const Options& o) {
   if (cmd == "import") return Import(settings, a[0]);
   if (!shape->writes && !settings.Exists()) return Fail("no settings file at " + settings.path());
 
-  ErrorLines errors;
+  KeptLog errors(KeptLines::kErrorsOnly);
   if (!settings.Load()) return Fail("cannot read " + settings.path(), &errors);
   CRamFileRO& image = settings.image();
 

@@ -21,8 +21,9 @@ void PrintHelp(FILE* out) {
                "usage: snxctl COMMAND [ARGS...]\n"
                "       snxctl COMMAND --help\n\ncommands:\n");
   std::vector<SubCommand> sorted = SubCommands();
-  std::sort(sorted.begin(), sorted.end(),
-            [](const SubCommand& a, const SubCommand& b) { return std::strcmp(a.name, b.name) < 0; });
+  std::sort(sorted.begin(), sorted.end(), [](const SubCommand& a, const SubCommand& b) {
+    return std::strcmp(a.name, b.name) < 0;
+  });
   for (const auto& c : sorted) std::fprintf(out, "  %-8s %s\n", c.name, c.summary);
 }
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "core/log_writer.h"
 #include "probes/get_web_page.h"
+#include "snxctl/kept_log.h"
 #include "snxctl/subcommand.h"
 
 namespace snxctl {
@@ -28,23 +29,6 @@ constexpr const char* kProbeHelp =
     "  --verbose            print the fetch's log lines to stderr even when the URL is good\n"
     "\n"
     "Exit status: 0 good, 1 not good, 2 bad arguments.\n";
-
-// Keeps the lines the fetch writes to the service log.
-class LineKeeper : public CLogWriter {
- public:
-  bool LogError(std::string_view text) override { return Keep("Error: ", text); }
-  bool LogMessage(std::string_view text) override { return Keep("Message: ", text); }
-  bool LogEvent(std::string_view text) override { return Keep("(event): ", text); }
-  bool LogBlankLines(int) override { return true; }
-  const std::vector<std::string>& lines() const { return lines_; }
-
- private:
-  bool Keep(std::string_view kind, std::string_view text) {
-    lines_.push_back(std::string(kind) + std::string(text));
-    return true;
-  }
-  std::vector<std::string> lines_;
-};
 
 // Seconds as a positive number of at most a day; false for anything else.
 bool ParseSeconds(const std::string& text, std::chrono::milliseconds& out) {
@@ -95,20 +79,17 @@ int RunProbe(const std::vector<std::string>& args) {
     return kExitUsage;
   }
 
-  LineKeeper keeper;
-  CLogWriter* previous = g_pLogFile;
-  g_pLogFile = &keeper;
+  KeptLog kept;
   CGetWebPage::SetTimeouts(connect, total);
   CGetWebPage page;
   const std::int32_t result = page.Go("D", url);
   const bool good = result < 1 && page.IsStatusOk();
-  g_pLogFile = previous;
 
   std::printf("url: %s\nresult: %d\nstatus code: %u\ngood: %s\n", url.c_str(), result,
               page.StatusCode(), good ? "yes" : "no");
   std::fflush(stdout);
   if (verbose || !good) {
-    for (const auto& line : keeper.lines()) std::fprintf(stderr, "%s\n", line.c_str());
+    kept.Print();
   }
   return good ? kExitOk : kExitFailure;
 }

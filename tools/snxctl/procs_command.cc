@@ -8,6 +8,7 @@
 #include "core/log_writer.h"
 #include "probes/image_name.h"
 #include "probes/image_name_matcher.h"
+#include "snxctl/kept_log.h"
 #include "snxctl/subcommand.h"
 
 namespace snxctl {
@@ -28,20 +29,6 @@ constexpr const char* kProcsHelp =
     "  --verbose  print the matcher's log lines to stderr\n"
     "\n"
     "Exit status: 0 listed or matched, 1 no process matches (or no list), 2 bad arguments.\n";
-
-class StderrLines : public CLogWriter {
- public:
-  bool LogError(std::string_view text) override { return Print("Error: ", text); }
-  bool LogMessage(std::string_view text) override { return Print("Message: ", text); }
-  bool LogEvent(std::string_view text) override { return Print("(event): ", text); }
-  bool LogBlankLines(int) override { return true; }
-
- private:
-  static bool Print(const char* kind, std::string_view text) {
-    std::fprintf(stderr, "%s%.*s\n", kind, static_cast<int>(text.size()), text.data());
-    return true;
-  }
-};
 
 void PrintRecord(const CPImage& r) {
   std::printf("%7d  %-20s  %s\n", r.m_iProcessId, r.m_sBaseStem.GetBuffer(),
@@ -71,13 +58,7 @@ int RunProcs(const std::vector<std::string>& args) {
     }
   }
 
-  StderrLines printer;
-  CLogWriter* previous = g_pLogFile;
-  g_pLogFile = verbose ? &printer : nullptr;
-  struct Restore {
-    CLogWriter* previous;
-    ~Restore() { g_pLogFile = previous; }
-  } restore{previous};
+  KeptLog kept(KeptLines::kAll, verbose);  // the matcher's lines reach stderr when asked for
 
   CImageName images;
   if (!images.Initialize()) {
