@@ -75,28 +75,26 @@ bool CItemManager::AddItem(std::int32_t type, std::string_view name) {
   return true;
 }
 
-CItem* CItemManager::GetItemRef(std::int32_t type, std::string_view name) {
+CItem* CItemManager::FindFirst(std::int32_t type, std::string_view text, CQorStr CItem::*field,
+                               std::string_view failure) {
   if (CPointerStack* list = ListOf(type)) {
     const int count = list->Count();
     for (int i = 0; i < count; ++i) {
       auto* item = static_cast<CItem*>(list->GetAt(i));
-      if (item != nullptr && item->m_sName.IsSame(name)) return item;
+      if (item != nullptr && (item->*field).IsSame(text)) return item;
     }
   }
-  ::LogError(Joined("CItemManager::GetItemRef() failed for ", name));
+  ::LogError(Joined(failure, text));
   return nullptr;
 }
 
+CItem* CItemManager::GetItemRef(std::int32_t type, std::string_view name) {
+  return FindFirst(type, name, &CItem::m_sName, "CItemManager::GetItemRef() failed for ");
+}
+
 CItem* CItemManager::GetRefByImageName(std::int32_t type, std::string_view image_name) {
-  if (CPointerStack* list = ListOf(type)) {
-    const int count = list->Count();
-    for (int i = 0; i < count; ++i) {
-      auto* item = static_cast<CItem*>(list->GetAt(i));
-      if (item != nullptr && item->m_sImageName.IsSame(image_name)) return item;
-    }
-  }
-  ::LogError(Joined("CItemManager::GetRefByImageName() failed for ", image_name));
-  return nullptr;
+  return FindFirst(type, image_name, &CItem::m_sImageName,
+                   "CItemManager::GetRefByImageName() failed for ");
 }
 
 bool CItemManager::Update(std::int32_t type, std::string_view name, std::int32_t new_state,

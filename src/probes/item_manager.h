@@ -41,6 +41,10 @@ class CItemManager : public CQorObject {
 
  private:
   CPointerStack* ListOf(std::int32_t type);
+  // The first item of the type whose name (or image name) is the same as the text; else an
+  // error line made of `failure` and the text.
+  CItem* FindFirst(std::int32_t type, std::string_view text, CQorStr CItem::*field,
+                   std::string_view failure);
 
   CQorStr m_sFolder;
   CLogFile m_UptimeLog;
