@@ -9,21 +9,15 @@
 
 #include "files/crypto_txtfile.h"
 #include "files/ram_file_ro.h"
+#include "files/settings_file_writer.h"
 #include "support/test_support.h"
 
 namespace {
 
 using snx::test::CapturingLog;
 using snx::test::TempDir;
+using snx::test::WriteSettings;
 using Lines = std::vector<std::string>;
-
-void WriteSettings(const TempDir& dir, const Lines& lines) {
-  CCryptoTxtfile file;
-  ASSERT_TRUE(file.Initialize(CCryptoTxtfile::kSettingsLineSize));
-  ASSERT_TRUE(file.Create(dir.File("AutoSet.caf")));
-  for (const auto& l : lines) ASSERT_TRUE(file.Append(l));
-  ASSERT_TRUE(file.Close());
-}
 
 Lines ReadSettings(const TempDir& dir) {
   CRamFileRO image;

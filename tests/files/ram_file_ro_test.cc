@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "files/crypto_txtfile.h"
+#include "files/settings_file_writer.h"
 #include "platform/fake/forwarding_file_system.h"
 #include "platform/path_map.h"
 #include "support/test_support.h"
@@ -17,18 +18,10 @@ using snx::platform::FileSystem;
 using snx::platform::ScopedInstall;
 using snx::test::CapturingLog;
 using snx::test::TempDir;
+using snx::test::WriteSettings;
 using Lines = std::vector<std::string>;
 
 constexpr const char* kName = "\\AutoSet.caf";
-
-// Writes the settings file as the service would.
-void WriteSettings(const TempDir& dir, const Lines& lines) {
-  CCryptoTxtfile file;
-  ASSERT_TRUE(file.Initialize(CCryptoTxtfile::kSettingsLineSize));
-  ASSERT_TRUE(file.Create(dir.File("AutoSet.caf")));
-  for (const auto& l : lines) ASSERT_TRUE(file.Append(l));
-  ASSERT_TRUE(file.Close());
-}
 
 const Lines kSample = {
     "[KEYS]",  "A=1",     "[URLS]",    "http://127.0.0.1/a", "http://[::1]/b", "http://127.0.0.1/c",
