@@ -1,0 +1,71 @@
+// The companions' interfaces keep the slot order the watchdog calls them by: method 1 at
+// slot 7, after the seven of the dispatch base.
+
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "platform/actor_interface.h"
+#include "platform/pulse_interface.h"
+#include "platform/ut_report_interface.h"
+#include "platform/voice_alert_interface.h"
+#include "platform/watcher_interface.h"
+
+namespace snx::platform {
+namespace {
+
+// The vtable slot of a virtual member function (Itanium C++ ABI: a pointer to a virtual member
+// holds 1 + the byte offset of its slot).
+template <class F, class C>
+std::ptrdiff_t Slot(F C::*member) {
+  struct Representation {
+    std::uintptr_t pointer;
+    std::ptrdiff_t adjustment;
+  };
+  static_assert(sizeof(member) == sizeof(Representation));
+  Representation r;
+  std::memcpy(&r, &member, sizeof r);
+  return static_cast<std::ptrdiff_t>((r.pointer - 1) / sizeof(void*));
+}
+
+TEST(ComponentInterfacesTest, DispatchBaseTakesTheFirstSevenSlots) {
+  EXPECT_EQ(Slot(&IUnknown::QueryInterface), 0);
+  EXPECT_EQ(Slot(&IUnknown::Release), 2);
+  EXPECT_EQ(Slot(&IDispatch::GetTypeInfoCount), 3);
+  EXPECT_EQ(Slot(&IDispatch::Invoke), 6);
+}
+
+TEST(ComponentInterfacesTest, CompanionMethodsStandAtTheirSlots) {
+  EXPECT_EQ(Slot(&IWatcher::Configure), 7);
+  EXPECT_EQ(Slot(&IWatcher::AddCounter), 11);
+  EXPECT_EQ(Slot(&IWatcher::TestWorking), 14);
+  EXPECT_EQ(Slot(&IWatcher::SetLevel), 15);
+  EXPECT_EQ(Slot(&IWatcher::SetCreationCount), 16);
+  EXPECT_EQ(Slot(&IWatcher::GetText), 17);
+
+  EXPECT_EQ(Slot(&IActor::Configure), 7);
+  EXPECT_EQ(Slot(&IActor::EndPhase), 9);
+
+  EXPECT_EQ(Slot(&IVoiceAlert::AddPhoneAddress), 7);
+  EXPECT_EQ(Slot(&IVoiceAlert::SetMessageType), 12);
+  EXPECT_EQ(Slot(&IVoiceAlert::GetCallState), 15);
+  EXPECT_EQ(Slot(&IVoiceAlert::Configure), 17);
+  EXPECT_EQ(Slot(&IVoiceAlert::GetStatus), 18);
+
+  EXPECT_EQ(Slot(&IPulse::Beat), 7);
+  EXPECT_EQ(Slot(&IUtReport::Describe), 7);
+}
+
+TEST(ComponentInterfacesTest, IdentifiersAreDistinct) {
+  const GUID ids[] = {CLSID_Watcher,    IWatcher::kIid,    CLSID_Actor,  IActor::kIid,
+                      CLSID_VoiceAlert, IVoiceAlert::kIid, CLSID_Pulse,  IPulse::kIid,
+                      CLSID_UtReport,   IUtReport::kIid,   IID_IUnknown, IID_IDispatch};
+  for (std::size_t i = 0; i < std::size(ids); ++i) {
+    for (std::size_t j = i + 1; j < std::size(ids); ++j) EXPECT_FALSE(ids[i] == ids[j]) << i << j;
+  }
+}
+
+}  // namespace
+}  // namespace snx::platform
