@@ -7,7 +7,9 @@
 #include "platform/clock.h"
 #include "platform/debug_sink.h"
 #include "platform/file_system.h"
+#include "platform/message_sink.h"
 #include "platform/path_map.h"
+#include "platform/visible_text.h"
 
 namespace {
 
@@ -67,6 +69,7 @@ bool CLogFile::Open(std::string_view name) {
   m_sOldPath.Append(".old");
 
   auto& files = snx::platform::Files();
+  snx::platform::SetLastFileError("");
   if (files.Exists(m_sLogPath)) {
     const auto size = files.Size(m_sLogPath);
     // Moving the file keeps every line: when the rename fails the log simply goes on growing.
@@ -77,14 +80,20 @@ bool CLogFile::Open(std::string_view name) {
     }
   }
   if (Initialize(kLineBufferSize)) {
-    const bool ready =
-        files.Exists(m_sLogPath) ? OpenForReadWrite(m_sLogPath) : Create(m_sLogPath);
+    const bool ready = files.Exists(m_sLogPath) ? OpenForReadWrite(m_sLogPath) : Create(m_sLogPath);
     if (ready) {
       Close();
       m_bLogOpen = true;
     }
   }
   Unlock();
+  if (!m_bLogOpen) {
+    // Every later line would be lost without a word: say once, where an administrator looks,
+    // which file could not be opened and why (a symbolic link, a folder it cannot write).
+    std::string why = snx::platform::LastFileError();
+    if (why.empty()) why = "cannot open " + std::string(m_sLogPath.View());
+    snx::platform::MessageBoxOk("SNXSVC", "CLogFile::Open() " + why);
+  }
   return m_bLogOpen;
 }
 
@@ -101,7 +110,9 @@ bool CLogFile::WriteKindLine(std::string_view kind, std::string_view text) {
   if (m_bLogOpen) {
     std::string line = TimeStamp();
     line.append(kind);
-    line.append(text);
+    // A line of the log is one line: text from outside (a header, a process name) cannot
+    // split it or put escape sequences on the terminal of whoever reads the log.
+    line.append(snx::platform::VisibleText(text));
     line.push_back('\r');
     written = AppendBytes(line);
   }

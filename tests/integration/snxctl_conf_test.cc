@@ -103,7 +103,7 @@ TEST(SnxctlConfTest, BadInputLeavesTheFileAsItWas) {
       {{"add", "KEYS", "A=1"}, 2, "use 'get' and 'set'"},
       {{"import", dir.File("long.txt")}, 1, "line 2 is 256 characters"},
       {{"import", dir.File("high.txt")}, 1, "code 233"},
-      {{"import", dir.File("missing.txt")}, 1, "cannot read"},
+      {{"import", dir.File("missing.txt")}, 1, "No such file"},
       {{}, 2, "no command given"},
       {{"frobnicate"}, 2, "unknown command"},
       {{"list", "[A]B]"}, 2, "bad section name"},
@@ -134,7 +134,7 @@ TEST(SnxctlConfTest, NoFileIsMadeOrChangedUnlessASaveSucceeds) {
   for (const Args& args : std::vector<Args>{{"show"}, {"set", "A", "1"}}) {
     run = Conf(dir, args);
     EXPECT_EQ(run.exit_code, 1);
-    EXPECT_THAT(run.out, HasSubstr("cannot read"));
+    EXPECT_THAT(run.out, HasSubstr("LoadToRam() failed"));
     EXPECT_EQ(dir.Read("AutoSet.caf"), damaged);
   }
 }
