@@ -1,7 +1,5 @@
 #include "core/log_writer.h"
 
-#include "platform/visible_text.h"
-
 CLogWriter* g_pLogFile = nullptr;
 
 void LogError(std::string_view text) {

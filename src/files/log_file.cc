@@ -26,6 +26,22 @@ std::string TimeStamp() {
   return stamp;
 }
 
+// The text with every control character but CR and LF written as an escape: no line of the log
+// puts escape sequences on the terminal of whoever reads it. (CR LF inside the system's own
+// texts stays; text from outside is made one line by its caller with VisibleText.)
+std::string WithoutTerminalControls(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  std::size_t start = 0;
+  for (std::size_t i = 0; i <= text.size(); ++i) {
+    if (i < text.size() && text[i] != '\r' && text[i] != '\n') continue;
+    out += snx::platform::VisibleText(text.substr(start, i - start));
+    if (i < text.size()) out.push_back(text[i]);
+    start = i + 1;
+  }
+  return out;
+}
+
 }  // namespace
 
 CLogFile::CLogFile() : m_pMutex(snx::platform::OpenNamedMutex(kMutexName)) {
@@ -110,9 +126,7 @@ bool CLogFile::WriteKindLine(std::string_view kind, std::string_view text) {
   if (m_bLogOpen) {
     std::string line = TimeStamp();
     line.append(kind);
-    // A line of the log is one line: text from outside (a header, a process name) cannot
-    // split it or put escape sequences on the terminal of whoever reads the log.
-    line.append(snx::platform::VisibleText(text));
+    line.append(WithoutTerminalControls(text));
     line.push_back('\r');
     written = AppendBytes(line);
   }

@@ -7,11 +7,14 @@
 #include "core/log_writer.h"
 #include "platform/ascii.h"
 #include "platform/clock.h"
+#include "platform/visible_text.h"
 #include "probes/page_session.h"
 #include "probes/tear_exception.h"
 #include "probes/url_parse.h"
 
 namespace {
+
+using snx::platform::VisibleText;
 
 // A failure of the HTTP library, raised and caught inside the fetch like the tear exception.
 struct LibraryFailure {
@@ -154,17 +157,18 @@ std::int32_t CGetWebPage::Fetch(std::string_view options, std::string_view url, 
     result = Exchange(session, read_text);
   } catch (const CTearException& e) {
     LogError("CGetWebPage::  Exception " + std::to_string(e.Code()) + " for this URL: ");
-    LogError(url);
+    LogError(VisibleText(url));
     result = e.Code();
   } catch (const LibraryFailure& e) {
     LogError("CGetWebPage::  WinINet Exception " + std::to_string(e.number) + ": " +
-             e.message.substr(0, kMaxLibraryMessage) + " for this URL: ");
-    LogError(url);
+             VisibleText(e.message.substr(0, kMaxLibraryMessage)) + " for this URL: ");
+    LogError(VisibleText(url));
     result = 2;
   } catch (const std::exception& e) {
     // Nothing else is expected here (memory running out, say); it is still the fetch's own.
-    LogError(Joined(Joined("CGetWebPage::  WinINet Exception 0: ", e.what()), " for this URL: "));
-    LogError(url);
+    LogError(Joined(Joined("CGetWebPage::  WinINet Exception 0: ", VisibleText(e.what())),
+                    " for this URL: "));
+    LogError(VisibleText(url));
     result = 2;
   }
   session.Close();
@@ -224,16 +228,17 @@ std::int32_t CGetWebPage::Exchange(CPageSession& session, bool read_text) {
     }
     // A relative location is read against the URL that was asked for.
     std::string resolved = snx::probes::ResolveReference(target, location);
-    if (s_bProgressMode) LogError("CGetWebPage:: Caution: redirected to " + resolved);
+    // The location is the server's text: it reaches the log with its controls escaped.
+    if (s_bProgressMode) LogError("CGetWebPage:: Caution: redirected to " + VisibleText(resolved));
     snx::probes::UrlParts next;
     if (!snx::probes::ParseUrl(resolved, next)) {
       LogError("CGetWebPage:: this redirected URL could not be parsed: ");
-      LogError(location);
+      LogError(VisibleText(location));
       ThrowTearException(2);
     }
     if (next.service != snx::probes::UrlService::kHttp) {
       LogError("CGetWebPage::  this redirected URL does not reference a HTTP resource:");
-      LogError(resolved);
+      LogError(VisibleText(resolved));
       ThrowTearException(2);
     }
     answer =

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -104,6 +105,8 @@ TEST(SnxctlConfTest, BadInputLeavesTheFileAsItWas) {
       {{"import", dir.File("long.txt")}, 1, "line 2 is 256 characters"},
       {{"import", dir.File("high.txt")}, 1, "code 233"},
       {{"import", dir.File("missing.txt")}, 1, "No such file"},
+      // An endless input is refused at the size bound, not read until memory runs out.
+      {{"import", "/dev/zero"}, 1, "is larger than 1048576 bytes"},
       {{}, 2, "no command given"},
       {{"frobnicate"}, 2, "unknown command"},
       {{"list", "[A]B]"}, 2, "bad section name"},
@@ -114,6 +117,24 @@ TEST(SnxctlConfTest, BadInputLeavesTheFileAsItWas) {
     EXPECT_THAT(run.out, HasSubstr(c.message));
     EXPECT_EQ(dir.Read("AutoSet.caf"), before) << c.message;
   }
+}
+
+TEST(SnxctlConfTest, ChangesOfProcessesRunningAtOnceAreAllKept) {
+  TempDir dir;
+  Import(dir);
+  constexpr int kWriters = 8;
+  std::vector<std::unique_ptr<snx::test::Child>> writers;
+  for (int i = 0; i < kWriters; ++i) {
+    const std::string entry = "http://host" + std::to_string(i) + "/";
+    writers.push_back(std::make_unique<snx::test::Child>(
+        Args{snx::test::SnxctlPath(), "conf", "--dir", dir.path(), "add", "URLS", entry}));
+  }
+  for (auto& w : writers) EXPECT_EQ(w->Wait(std::chrono::seconds(30)), 0);
+  const std::string listed = Conf(dir, {"list", "URLS"}).out;
+  for (int i = 0; i < kWriters; ++i) {
+    EXPECT_THAT(listed, HasSubstr("http://host" + std::to_string(i) + "/\n"));
+  }
+  EXPECT_THAT(Conf(dir, {"get", "Password"}).out, HasSubstr("p@ss word!"));
 }
 
 TEST(SnxctlConfTest, NoFileIsMadeOrChangedUnlessASaveSucceeds) {
