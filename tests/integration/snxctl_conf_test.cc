@@ -122,17 +122,24 @@ TEST(SnxctlConfTest, BadInputLeavesTheFileAsItWas) {
 TEST(SnxctlConfTest, ChangesOfProcessesRunningAtOnceAreAllKept) {
   TempDir dir;
   Import(dir);
-  constexpr int kWriters = 8;
+  // Six writers, each adding eight entries one process after the other, all at the same time.
+  constexpr int kWriters = 6;
+  constexpr int kAdds = 8;
+  const std::string loop = "i=0; while [ $i -lt " + std::to_string(kAdds) +
+                           " ]; do i=$((i+1)); \"$0\" conf --dir \"$1\" add URLS "
+                           "\"http://w$2-$i/\" || exit 1; done";
   std::vector<std::unique_ptr<snx::test::Child>> writers;
-  for (int i = 0; i < kWriters; ++i) {
-    const std::string entry = "http://host" + std::to_string(i) + "/";
+  for (int w = 0; w < kWriters; ++w) {
     writers.push_back(std::make_unique<snx::test::Child>(
-        Args{snx::test::SnxctlPath(), "conf", "--dir", dir.path(), "add", "URLS", entry}));
+        Args{"/bin/sh", "-c", loop, snx::test::SnxctlPath(), dir.path(), std::to_string(w)}));
   }
-  for (auto& w : writers) EXPECT_EQ(w->Wait(std::chrono::seconds(30)), 0);
+  for (auto& w : writers) EXPECT_EQ(w->Wait(std::chrono::seconds(60)), 0);
   const std::string listed = Conf(dir, {"list", "URLS"}).out;
-  for (int i = 0; i < kWriters; ++i) {
-    EXPECT_THAT(listed, HasSubstr("http://host" + std::to_string(i) + "/\n"));
+  for (int w = 0; w < kWriters; ++w) {
+    for (int i = 1; i <= kAdds; ++i) {
+      const std::string entry = "http://w" + std::to_string(w) + "-" + std::to_string(i) + "/\n";
+      EXPECT_THAT(listed, HasSubstr(entry)) << "a change reported as saved was lost";
+    }
   }
   EXPECT_THAT(Conf(dir, {"get", "Password"}).out, HasSubstr("p@ss word!"));
 }
