@@ -17,7 +17,8 @@ class CLogWriter {
 // Set by the owner of the service log before any thread uses it; null while none exists.
 extern CLogWriter* g_pLogFile;
 
-// Shorthands that do nothing while there is no log.
+// Shorthands that do nothing while there is no log. They hand the writer the text with its
+// control characters escaped (snx::platform::VisibleText).
 void LogError(std::string_view text);
 void LogMessage(std::string_view text);
 void LogEvent(std::string_view text);

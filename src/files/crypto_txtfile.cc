@@ -258,14 +258,11 @@ bool CCryptoTxtfile::ReadWholeLineAtOnce(std::int64_t base) {
   return true;
 }
 
-bool CCryptoTxtfile::Append(std::string_view text) {
-  if (!m_bInitialized || !m_pFile || static_cast<std::int64_t>(text.size()) > m_iLineBufferSize) {
-    LogError("CCryptoTxtfile::Append failed.");
-    return false;
-  }
+bool CCryptoTxtfile::EncipherLine(std::string_view text, std::string& out) {
+  if (!m_bInitialized || static_cast<std::int64_t>(text.size()) > m_iLineBufferSize) return false;
   const std::int64_t base = static_cast<std::int64_t>(m_iLineBufferSize) * m_iLineCounter;
-  std::string out;
-  out.reserve(text.size() + 2);
+  const std::size_t start = out.size();
+  out.reserve(start + text.size() + 2);
   for (std::size_t i = 0; i < text.size(); ++i) {
     const char plain = text[i];
     const std::int64_t position = base + static_cast<std::int64_t>(i);
@@ -275,15 +272,25 @@ bool CCryptoTxtfile::Append(std::string_view text) {
     // not written at all, so the file never holds a line other than the one asked for.
     if (!IsCipherSafe(plain) ||
         snx::platform::AsciiUpper(back) != snx::platform::AsciiUpper(plain)) {
-      LogError("CCryptoTxtfile::Append failed.");
+      out.resize(start);
       return false;
     }
     out += static_cast<char>(coded);
   }
   out += "\r\n";
-  if (!m_pFile->Write(out)) return false;
   ++m_iLineCounter;
   return true;
+}
+
+bool CCryptoTxtfile::Append(std::string_view text) {
+  std::string out;
+  if (!m_pFile || !EncipherLine(text, out)) {
+    LogError("CCryptoTxtfile::Append failed.");
+    return false;
+  }
+  if (m_pFile->Write(out)) return true;
+  --m_iLineCounter;
+  return false;
 }
 
 bool CCryptoTxtfile::Close() {

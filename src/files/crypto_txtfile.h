@@ -44,6 +44,9 @@ class CCryptoTxtfile : public CQorStr {
   // Enciphers the text and writes it as one line. False, with nothing written, for a line
   // longer than the line buffer or with a character the cipher cannot carry.
   bool Append(std::string_view text);
+  // Enciphers the text as the next line, with its CR LF, onto the end of `out` instead of the
+  // stream (a whole file is built so, then saved at once). Same checks as Append.
+  bool EncipherLine(std::string_view text, std::string& out);
   // Flushes and closes the stream; false when the data may not have reached the file.
   bool Close();
 

@@ -7,7 +7,9 @@
 #include "platform/clock.h"
 #include "platform/debug_sink.h"
 #include "platform/file_system.h"
+#include "platform/message_sink.h"
 #include "platform/path_map.h"
+#include "platform/visible_text.h"
 
 namespace {
 
@@ -22,6 +24,22 @@ std::string TimeStamp() {
   std::snprintf(stamp, sizeof stamp, "%02d/%02d/%02d %02d:%02d:%02d", t.month % 100, t.day % 100,
                 t.year % 100, t.hour % 100, t.minute % 100, t.second % 100);
   return stamp;
+}
+
+// The text with every control character but CR and LF written as an escape: no line of the log
+// puts escape sequences on the terminal of whoever reads it. (CR LF inside the system's own
+// texts stays; text from outside is made one line by its caller with VisibleText.)
+std::string WithoutTerminalControls(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  std::size_t start = 0;
+  for (std::size_t i = 0; i <= text.size(); ++i) {
+    if (i < text.size() && text[i] != '\r' && text[i] != '\n') continue;
+    out += snx::platform::VisibleText(text.substr(start, i - start));
+    if (i < text.size()) out.push_back(text[i]);
+    start = i + 1;
+  }
+  return out;
 }
 
 }  // namespace
@@ -67,6 +85,7 @@ bool CLogFile::Open(std::string_view name) {
   m_sOldPath.Append(".old");
 
   auto& files = snx::platform::Files();
+  snx::platform::SetLastFileError("");
   if (files.Exists(m_sLogPath)) {
     const auto size = files.Size(m_sLogPath);
     // Moving the file keeps every line: when the rename fails the log simply goes on growing.
@@ -77,14 +96,20 @@ bool CLogFile::Open(std::string_view name) {
     }
   }
   if (Initialize(kLineBufferSize)) {
-    const bool ready =
-        files.Exists(m_sLogPath) ? OpenForReadWrite(m_sLogPath) : Create(m_sLogPath);
+    const bool ready = files.Exists(m_sLogPath) ? OpenForReadWrite(m_sLogPath) : Create(m_sLogPath);
     if (ready) {
       Close();
       m_bLogOpen = true;
     }
   }
   Unlock();
+  if (!m_bLogOpen) {
+    // Every later line would be lost without a word: say once, where an administrator looks,
+    // which file could not be opened and why (a symbolic link, a folder it cannot write).
+    std::string why = snx::platform::LastFileError();
+    if (why.empty()) why = "cannot open " + std::string(m_sLogPath.View());
+    snx::platform::MessageBoxOk("SNXSVC", "CLogFile::Open() " + why);
+  }
   return m_bLogOpen;
 }
 
@@ -101,7 +126,7 @@ bool CLogFile::WriteKindLine(std::string_view kind, std::string_view text) {
   if (m_bLogOpen) {
     std::string line = TimeStamp();
     line.append(kind);
-    line.append(text);
+    line.append(WithoutTerminalControls(text));
     line.push_back('\r');
     written = AppendBytes(line);
   }

@@ -1,10 +1,11 @@
 #include "files/ram_file_ro.h"
 
 #include <cstdio>
-#include <random>
+#include <string>
 
 #include "core/log_writer.h"
 #include "platform/ascii.h"
+#include "platform/atomic_file.h"
 #include "platform/file_system.h"
 #include "platform/path_map.h"
 
@@ -32,14 +33,6 @@ std::unique_ptr<CCryptoTxtfile> NewSettingsFile(const CQorStr& path) {
   file->Initialize(CCryptoTxtfile::kSettingsLineSize);
   file->Assign(path);
   return file;
-}
-
-// A name beside the settings file for the new copy that a save writes.
-std::string TempPathFor(std::string_view path) {
-  static thread_local std::mt19937 random{std::random_device{}()};
-  char suffix[16];
-  std::snprintf(suffix, sizeof suffix, ".%08x", static_cast<unsigned>(random()));
-  return std::string(path) + suffix + ".new";
 }
 
 }  // namespace
@@ -89,19 +82,8 @@ bool CRamFileRO::Initialize(std::string_view directory, std::string_view name) {
 bool CRamFileRO::InitializeWithLines(std::string_view directory, std::string_view name,
                                      const std::vector<std::string>& lines) {
   if (SetPathFrom(directory, name)) {
-    FreeLines();
-    m_bInitialized = true;
-    for (const auto& text : lines) {
-      auto line = std::make_unique<CQorStr>(std::string_view(text));
-      line->Trim();
-      if (!m_Lines.AppendLink(line.get())) {
-        m_bInitialized = false;
-        break;
-      }
-      line.release();
-    }
+    m_bInitialized = ReplaceLines(lines);
     m_pCryptoFile = NewSettingsFile(m_sPath);
-    m_bChanged = true;
   }
   if (!m_bInitialized) LogError("CRamFileRO::Initialize() failed.");
   return m_bInitialized;
@@ -131,13 +113,20 @@ bool CRamFileRO::LoadToRam() {
   bool ok = false;
   std::vector<std::unique_ptr<CQorStr>> lines;
   // Create the file only when there is none: a file that cannot be opened must keep its data.
-  const bool opened =
-      Files().Exists(m_sPath) ? file.OpenForReadOnly(m_sPath) : file.Create(m_sPath);
-  if (opened) {
-    while (file.ReadTextLine()) {
+  const bool exists = Files().Exists(m_sPath);
+  const auto size = exists ? Files().Size(m_sPath) : std::optional<std::int64_t>(0);
+  if (size && *size > kMaxFileBytes) {
+    LogError("CRamFileRO::LoadToRam() " + std::string(m_sPath.View()) + " holds " +
+             std::to_string(*size) + " bytes; a settings file holds at most " +
+             std::to_string(kMaxFileBytes));
+  } else if (exists ? file.OpenForReadOnly(m_sPath) : file.Create(m_sPath)) {
+    // The file may still grow while it is read: the bound holds for what is read as well.
+    std::int64_t read = 0;
+    while (read <= kMaxFileBytes && file.ReadTextLine()) {
       lines.push_back(std::make_unique<CQorStr>(CQorStr::Trimmed(file.Line())));
+      read += file.LineBufferSize() + 2;
     }
-    ok = file.AtEndOfFile() && !file.ReadFailed();
+    ok = read <= kMaxFileBytes && file.AtEndOfFile() && !file.ReadFailed();
   }
   file.Close();
   if (ok) {
@@ -159,28 +148,55 @@ bool CRamFileRO::SaveToFile() {
   // The settings file has no attributes to set here: its new copy is made readable and
   // writable by its owner only, and replaces the old file in one rename.
   if (m_pCryptoFile) m_pCryptoFile->Close();
-  const std::string temp = TempPathFor(m_sPath);
-  auto file = NewSettingsFile(m_sPath);
-  bool ok = !m_sPath.View().empty() && file->Create(temp);
-  if (ok) {
-    for (auto* node = m_Lines.Head(); node != nullptr && ok; node = node->next) {
-      const auto* line = static_cast<const CQorStr*>(node->data);
-      const std::string_view text = CQorStr::Trimmed(line->View());
-      if (text.empty()) continue;
-      ok = file->Append(text);
-    }
-    ok = file->Close() && ok;
-    ok = ok && Files().SetPermissions(temp, CCryptoTxtfile::kCreateMode);
-    ok = ok && Files().Rename(temp, m_sPath);
-    if (!ok) Files().Delete(temp);
+  CCryptoTxtfile coder;
+  bool ok = !m_sPath.View().empty() && coder.Initialize(CCryptoTxtfile::kSettingsLineSize);
+  std::string bytes;
+  for (auto* node = m_Lines.Head(); node != nullptr && ok; node = node->next) {
+    const std::string_view text = CQorStr::Trimmed(static_cast<const CQorStr*>(node->data)->View());
+    if (!text.empty()) ok = coder.EncipherLine(text, bytes);
   }
+  if (!ok) LogError("CCryptoTxtfile::Append failed.");
+  ok = ok && snx::platform::ReplaceFileWith(Files(), m_sPath, bytes, CCryptoTxtfile::kCreateMode);
   m_pCryptoFile = NewSettingsFile(m_sPath);
   if (ok) {
     m_bChanged = false;
   } else {
     LogError("CRamFileRO::SaveToFile() failed.");
+    if (!snx::platform::LastFileError().empty()) LogError(snx::platform::LastFileError());
   }
   return ok;
+}
+
+bool CRamFileRO::Update(const std::function<bool(CRamFileRO&)>& change) {
+  if (m_sPath.View().empty()) return false;
+  snx::platform::SetLastFileError("");
+  const auto lock = Files().LockForUpdate(m_sPath, snx::platform::kUpdateLockWait);
+  if (!lock) {
+    LogError("CRamFileRO::Update() " + snx::platform::LastFileError());
+    return false;
+  }
+  // The change is made to the file as it is now, not as this image last saw it.
+  if (Files().Exists(m_sPath)) {
+    if (!LoadToRam()) return false;
+  } else {
+    FreeLines();
+    m_bChanged = false;
+  }
+  m_bInitialized = true;
+  if (!change(*this)) return false;
+  return !m_bChanged || SaveToFile();
+}
+
+bool CRamFileRO::ReplaceLines(const std::vector<std::string>& lines) {
+  FreeLines();
+  m_bChanged = true;
+  for (const auto& text : lines) {
+    auto line = std::make_unique<CQorStr>(std::string_view(text));
+    line->Trim();
+    if (!m_Lines.AppendLink(line.get())) return false;
+    line.release();
+  }
+  return true;
 }
 
 bool CRamFileRO::FindSection(std::string_view section) {

@@ -12,6 +12,8 @@
 // NextLineOfSection must not be interleaved with GetKey, SetKey or another walk. Returned texts
 // stay valid until the next call of the same operation.
 
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -25,6 +27,9 @@
 class CRamFileRO : public CQorObject {
  public:
   static constexpr const char* kKeysSection = "[KEYS]";
+  // A settings file of a few hundred lines is a few dozen kilobytes; a file larger than this
+  // is not a settings file and is refused rather than read into memory.
+  static constexpr std::int64_t kMaxFileBytes = 1 << 20;
 
   CRamFileRO();
   CRamFileRO(const CRamFileRO&) = delete;
@@ -44,9 +49,19 @@ class CRamFileRO : public CQorObject {
   // readable by its owner only; a file that exists but cannot be read fails the load and is
   // left alone.
   bool LoadToRam();
-  // Writes every non-empty line, enciphered, to a new file beside the settings file and renames
-  // it over the old one: a failed save leaves the old file as it was.
+  // Writes every non-empty line, enciphered, to a new file beside the settings file, syncs it
+  // and renames it over the old one (ReplaceFileWith): a failed save or a power loss leaves the
+  // old file as it was. A save alone may overwrite a change another process made since this
+  // image was loaded: a read-modify-write goes through Update.
   bool SaveToFile();
+  // The one safe read-modify-write of the settings file: under the file's update lock (shared
+  // with every other process, "AutoSet.caf.lock" beside it) the image is loaded afresh (a
+  // missing file reads as empty and is not made), `change` is run on it, and a changed image
+  // is saved before the lock is let go. False when the lock, the load, the change or the save
+  // fails; the file is then as it was.
+  bool Update(const std::function<bool(CRamFileRO&)>& change);
+  // The image holds these lines (trimmed) instead of its own; nothing is written until a save.
+  bool ReplaceLines(const std::vector<std::string>& lines);
 
   // The value of the key in "[KEYS]", "" when absent.
   const char* GetKey(std::string_view name);

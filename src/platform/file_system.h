@@ -2,6 +2,7 @@
 // Files and folders. Every path handed to the file system is a path text of the system; the
 // implementation maps it with ToPosixPath before it touches the disk.
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -23,15 +24,26 @@ class File {
   virtual std::size_t Read(char* buffer, std::size_t n) = 0;
   virtual bool Write(std::string_view bytes) = 0;
   virtual bool Flush() = 0;
+  // Flushes and asks the disk to keep what was written (fsync).
+  virtual bool Sync() = 0;
   virtual bool Failed() = 0;
   virtual bool Close() = 0;
+};
+
+// Held while a file is read, changed and replaced (see FileSystem::LockForUpdate); letting it
+// go releases the lock.
+class FileLock {
+ public:
+  virtual ~FileLock() = default;
 };
 
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
-  // Opens with a stdio mode ("rb", "r+b", "a+b", "w+b"). A file that the call creates gets
-  // `create_mode` permissions (before the umask). Null on failure.
+  // Opens with a stdio mode ("rb", "r+b", "a+b", "w+b"; an "x" makes the call fail when the
+  // file exists). A file that the call creates gets `create_mode` permissions (before the
+  // umask). Every mode that can write or create refuses a symbolic link as the last component
+  // of the path. Null on failure; LastFileError() then says why.
   virtual std::unique_ptr<File> Open(std::string_view path, std::string_view mode,
                                      unsigned create_mode = 0666) = 0;
   // True for a file or a folder.
@@ -53,7 +65,20 @@ class FileSystem {
   virtual std::optional<std::string> LoadedModulePath(std::string_view file_name) = 0;
   virtual std::string CurrentFolder() = 0;
   virtual bool ChangeFolder(std::string_view path) = 0;
+  // Syncs the folder that holds `path`, so that a rename into it survives a power loss.
+  virtual bool SyncFolder(std::string_view path) = 0;
+  // Takes an exclusive lock for a read-modify-write of `path`: an advisory lock on the lock
+  // file beside it (`path` + ".lock"), shared by every process and serialising the threads of
+  // this one. Waits at most `wait`; null (and LastFileError()) when it cannot be had. Not
+  // re-entrant: a thread holding the lock of a path must not ask for it again.
+  virtual std::unique_ptr<FileLock> LockForUpdate(std::string_view path,
+                                                  std::chrono::milliseconds wait) = 0;
 };
+
+// Why the last failed Open, LockForUpdate or ReplaceFileWith of this thread failed, naming the
+// file ("cannot open /srv/snx/SNXSVC.log: it is a symbolic link ...").
+std::string LastFileError();
+void SetLastFileError(std::string text);
 
 template <>
 FileSystem& DefaultFacility<FileSystem>();

@@ -1,15 +1,20 @@
 #include "probes/get_web_page.h"
 
+#include <algorithm>
 #include <exception>
 #include <string>
 
 #include "core/log_writer.h"
 #include "platform/ascii.h"
+#include "platform/clock.h"
+#include "platform/visible_text.h"
 #include "probes/page_session.h"
 #include "probes/tear_exception.h"
 #include "probes/url_parse.h"
 
 namespace {
+
+using snx::platform::VisibleText;
 
 // A failure of the HTTP library, raised and caught inside the fetch like the tear exception.
 struct LibraryFailure {
@@ -152,17 +157,18 @@ std::int32_t CGetWebPage::Fetch(std::string_view options, std::string_view url, 
     result = Exchange(session, read_text);
   } catch (const CTearException& e) {
     LogError("CGetWebPage::  Exception " + std::to_string(e.Code()) + " for this URL: ");
-    LogError(url);
+    LogError(VisibleText(url));
     result = e.Code();
   } catch (const LibraryFailure& e) {
     LogError("CGetWebPage::  WinINet Exception " + std::to_string(e.number) + ": " +
-             e.message.substr(0, kMaxLibraryMessage) + " for this URL: ");
-    LogError(url);
+             VisibleText(e.message.substr(0, kMaxLibraryMessage)) + " for this URL: ");
+    LogError(VisibleText(url));
     result = 2;
   } catch (const std::exception& e) {
     // Nothing else is expected here (memory running out, say); it is still the fetch's own.
-    LogError(Joined(Joined("CGetWebPage::  WinINet Exception 0: ", e.what()), " for this URL: "));
-    LogError(url);
+    LogError(Joined(Joined("CGetWebPage::  WinINet Exception 0: ", VisibleText(e.what())),
+                    " for this URL: "));
+    LogError(VisibleText(url));
     result = 2;
   }
   session.Close();
@@ -170,15 +176,20 @@ std::int32_t CGetWebPage::Fetch(std::string_view options, std::string_view url, 
 }
 
 snx::platform::HttpResult CGetWebPage::Send(CPageSession& session,
-                                            const snx::probes::UrlParts& target, bool read_text) {
+                                            const snx::probes::UrlParts& target, bool read_text,
+                                            std::chrono::milliseconds left) {
+  if (left <= std::chrono::milliseconds::zero()) {
+    throw LibraryFailure{28, "the fetch's time bound of " + std::to_string(TotalTimeout().count()) +
+                                 " ms ran out before the redirected request"};
+  }
   snx::platform::HttpRequest request;
   request.method = "GET";
   request.host = target.host;
   request.port = target.port;
   request.path = target.object;
   request.headers = {"Accept: text/*", "User-Agent: MFC_Tear_Sample"};
-  request.connect_timeout = ConnectTimeout();
-  request.total_timeout = TotalTimeout();
+  request.connect_timeout = std::min(ConnectTimeout(), left);
+  request.total_timeout = left;
   request.max_body_bytes = read_text ? kMaxBodyBytes : 0;
   snx::platform::HttpResult answer = session.Send(std::move(request));
   if (!answer.answered) throw LibraryFailure{answer.error_number, answer.error_message};
@@ -187,6 +198,9 @@ snx::platform::HttpResult CGetWebPage::Send(CPageSession& session,
 }
 
 std::int32_t CGetWebPage::Exchange(CPageSession& session, bool read_text) {
+  // One deadline covers the whole fetch: a redirect gets what is left of it, not a new bound.
+  snx::platform::Clock& clock = snx::platform::Use<snx::platform::Clock>();
+  const auto deadline = clock.MonoNow() + TotalTimeout();
   snx::probes::UrlParts target;
   if (!snx::probes::ParseUrl(m_sUrl.View(), target) ||
       target.service != snx::probes::UrlService::kHttp) {
@@ -198,7 +212,7 @@ std::int32_t CGetWebPage::Exchange(CPageSession& session, bool read_text) {
     session.EnableStatusCallback();
   }
 
-  snx::platform::HttpResult answer = Send(session, target, read_text);
+  snx::platform::HttpResult answer = Send(session, target, read_text, TotalTimeout());
 
   if (answer.status == 401) {
     // No one can be asked for a password here: the challenge is never retried.
@@ -214,19 +228,22 @@ std::int32_t CGetWebPage::Exchange(CPageSession& session, bool read_text) {
     }
     // A relative location is read against the URL that was asked for.
     std::string resolved = snx::probes::ResolveReference(target, location);
-    if (s_bProgressMode) LogError("CGetWebPage:: Caution: redirected to " + resolved);
+    // The location is the server's text: it reaches the log with its controls escaped.
+    if (s_bProgressMode) LogError("CGetWebPage:: Caution: redirected to " + VisibleText(resolved));
     snx::probes::UrlParts next;
     if (!snx::probes::ParseUrl(resolved, next)) {
       LogError("CGetWebPage:: this redirected URL could not be parsed: ");
-      LogError(location);
+      LogError(VisibleText(location));
       ThrowTearException(2);
     }
     if (next.service != snx::probes::UrlService::kHttp) {
       LogError("CGetWebPage::  this redirected URL does not reference a HTTP resource:");
-      LogError(resolved);
+      LogError(VisibleText(resolved));
       ThrowTearException(2);
     }
-    answer = Send(session, next, read_text);
+    answer =
+        Send(session, next, read_text,
+             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock.MonoNow()));
     if (answer.status != 200) {
       LogError("CGetWebPage::  Got status code " + std::to_string(answer.status));
       ThrowTearException(2);

@@ -56,8 +56,8 @@ class CGetWebPage {
   static bool StripMode() { return s_bStripMode; }
   static bool ProgressMode() { return s_bProgressMode; }
   static std::uint32_t RequestFlags() { return s_uRequestFlags; }
-  // Bounds of every request: the connection must stand within the first, the whole exchange
-  // must be over within the second.
+  // Bounds of every fetch: a connection must stand within the first, the whole fetch (a
+  // followed redirect included) must be over within the second.
   static void SetTimeouts(std::chrono::milliseconds connect, std::chrono::milliseconds total);
   static std::chrono::milliseconds ConnectTimeout();
   static std::chrono::milliseconds TotalTimeout();
@@ -67,8 +67,9 @@ class CGetWebPage {
  private:
   std::int32_t Fetch(std::string_view options, std::string_view url, bool read_text);
   std::int32_t Exchange(CPageSession& session, bool read_text);
+  // Sends one request of the fetch, bounded by `left`: what is left of the fetch's bound.
   snx::platform::HttpResult Send(CPageSession& session, const snx::probes::UrlParts& target,
-                                 bool read_text);
+                                 bool read_text, std::chrono::milliseconds left);
   void StorePageText(std::string_view body);
 
   CQorStr m_sPageText;

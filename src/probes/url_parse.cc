@@ -5,6 +5,15 @@
 namespace snx::probes {
 namespace {
 
+// Puts a "/" before a path that does not start with one. Built anew rather than by insert(0, ..),
+// which GCC 12 reports as an overlapping copy at -O3.
+void EnsureLeadingSlash(std::string& path) {
+  if (!path.empty() && path.front() == '/') return;
+  std::string slashed("/");
+  slashed.append(path);
+  path.swap(slashed);
+}
+
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 std::string_view TrimBlanks(std::string_view text) {
@@ -188,15 +197,17 @@ bool ParseUrl(std::string_view url, UrlParts& out) {
   const std::size_t hash = rest.find('#');
   if (hash != std::string_view::npos) rest = rest.substr(0, hash);
   std::string object(rest);
-  if (network && (object.empty() || object.front() != '/')) object.insert(0, "/");
+  if (network) EnsureLeadingSlash(object);
   out.object = EncodeTarget(object);
   return true;
 }
 
 std::string ComposeUrl(const UrlParts& parts) {
-  std::string url = parts.scheme + "://" + HostText(parts);
-  if (parts.port != DefaultPort(parts.service)) url += ":" + std::to_string(parts.port);
-  url += parts.object;
+  // Appended piece by piece: GCC 12 sees a false overlap in "text" + std::string at -O3.
+  std::string url = parts.scheme;
+  url.append("://").append(HostText(parts));
+  if (parts.port != DefaultPort(parts.service)) url.append(":").append(std::to_string(parts.port));
+  url.append(parts.object);
   return url;
 }
 
@@ -233,7 +244,7 @@ std::string ResolveReference(const UrlParts& base, std::string_view reference) {
     merged.append(ref_path);
     path = RemoveDotSegments(merged);
   }
-  if (path.empty() || path.front() != '/') path.insert(0, "/");
+  EnsureLeadingSlash(path);
   UrlParts target = base;
   target.object = path + query;
   return ComposeUrl(target);

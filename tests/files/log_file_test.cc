@@ -5,11 +5,13 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <tuple>
 
 #include "platform/fake/capturing_debug_sink.h"
+#include "platform/fake/capturing_message_sink.h"
 #include "platform/fake/fake_clock.h"
 #include "platform/fake/forwarding_file_system.h"
 #include "platform/named_mutex.h"
@@ -50,12 +52,14 @@ TEST_F(LogFileTest, LineFormatToTheByte) {
   EXPECT_TRUE(log.LogError("CAllSets::ReInitialize() failed."));
   EXPECT_TRUE(log.LogMessage("100% %s %d done"));
   EXPECT_TRUE(log.LogEvent("CSNXSVR::Initialize() 2"));
-  EXPECT_FALSE(log.LogBlankLines(1));  // blank lines are off until enabled
+  EXPECT_TRUE(log.LogError("bell\a and \x1b[2J"));  // no terminal controls reach the log
+  EXPECT_FALSE(log.LogBlankLines(1));               // blank lines are off until enabled
   log.EnableBlankLines(true);
   EXPECT_TRUE(log.LogBlankLines(2));
-  EXPECT_EQ(dir_.Read("SNXSVC.log"),
-            Line("Error", "CAllSets::ReInitialize() failed.") + Line("Message", "100% %s %d done") +
-                Line("(event)", "CSNXSVR::Initialize() 2") + "\r\r\n\r\r\n");
+  EXPECT_EQ(dir_.Read("SNXSVC.log"), Line("Error", "CAllSets::ReInitialize() failed.") +
+                                         Line("Message", "100% %s %d done") +
+                                         Line("(event)", "CSNXSVR::Initialize() 2") +
+                                         Line("Error", "bell\\x07 and \\x1b[2J") + "\r\r\n\r\r\n");
 }
 
 TEST_F(LogFileTest, FolderWithOrWithoutASeparatorGivesTheSameFiles) {
@@ -103,11 +107,35 @@ TEST_F(LogFileTest, RotatesWhenTheLogHasReachedItsLimitAndNeverLosesALine) {
 TEST_F(LogFileTest, AnUnwritableLogReportsToTheDebuggerOutputNotToItself) {
   snx::platform::CapturingDebugSink debug;
   ScopedInstall<snx::platform::DebugSink> use_debug(debug);
+  snx::platform::CapturingMessageSink boxes;
+  ScopedInstall<snx::platform::MessageSink> use_boxes(boxes);
   CLogFile log;
   log.SetDirectory(dir_.File("no/such/folder"));
   EXPECT_FALSE(log.Open("SNXSVC"));
   EXPECT_FALSE(log.LogError("dropped"));
   EXPECT_TRUE(debug.Contains("CTxtFile4::Create cannot create its file."));
+  // The open's failure is said once where an administrator sees it, naming the file.
+  EXPECT_TRUE(boxes.HasText("CLogFile::Open() cannot open " + dir_.File("no/such/folder") +
+                            "/SNXSVC.log: No such file or directory"));
+}
+
+TEST_F(LogFileTest, ASymlinkInThePlaceOfTheLogIsNeverWrittenThrough) {
+  snx::platform::CapturingMessageSink boxes;
+  ScopedInstall<snx::platform::MessageSink> use_boxes(boxes);
+  dir_.Write("target", "precious\n");
+  for (const char* target : {"target", "dangling"}) {
+    std::filesystem::remove(dir_.File("SNXSVC.log"));
+    std::filesystem::create_symlink(dir_.File(target), dir_.File("SNXSVC.log"));
+    CLogFile log;
+    log.SetDirectory(dir_.path());
+    EXPECT_FALSE(log.Open("SNXSVC")) << target;
+    EXPECT_FALSE(log.LogError("must not land anywhere")) << target;
+    EXPECT_TRUE(boxes.HasText("CLogFile::Open() cannot open " + dir_.File("SNXSVC.log") +
+                              ": it is a symbolic link, and files are never written through one"))
+        << target;
+  }
+  EXPECT_EQ(dir_.Read("target"), "precious\n");
+  EXPECT_FALSE(std::filesystem::exists(dir_.File("dangling")));
 }
 
 TEST_F(LogFileTest, ALineIsDroppedWhileAnotherProcessHoldsTheLockButADeadHolderBlocksNothing) {

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -103,7 +104,9 @@ TEST(SnxctlConfTest, BadInputLeavesTheFileAsItWas) {
       {{"add", "KEYS", "A=1"}, 2, "use 'get' and 'set'"},
       {{"import", dir.File("long.txt")}, 1, "line 2 is 256 characters"},
       {{"import", dir.File("high.txt")}, 1, "code 233"},
-      {{"import", dir.File("missing.txt")}, 1, "cannot read"},
+      {{"import", dir.File("missing.txt")}, 1, "No such file"},
+      // An endless input is refused at the size bound, not read until memory runs out.
+      {{"import", "/dev/zero"}, 1, "is larger than 1048576 bytes"},
       {{}, 2, "no command given"},
       {{"frobnicate"}, 2, "unknown command"},
       {{"list", "[A]B]"}, 2, "bad section name"},
@@ -114,6 +117,31 @@ TEST(SnxctlConfTest, BadInputLeavesTheFileAsItWas) {
     EXPECT_THAT(run.out, HasSubstr(c.message));
     EXPECT_EQ(dir.Read("AutoSet.caf"), before) << c.message;
   }
+}
+
+TEST(SnxctlConfTest, ChangesOfProcessesRunningAtOnceAreAllKept) {
+  TempDir dir;
+  Import(dir);
+  // Six writers, each adding eight entries one process after the other, all at the same time.
+  constexpr int kWriters = 6;
+  constexpr int kAdds = 8;
+  const std::string loop = "i=0; while [ $i -lt " + std::to_string(kAdds) +
+                           " ]; do i=$((i+1)); \"$0\" conf --dir \"$1\" add URLS "
+                           "\"http://w$2-$i/\" || exit 1; done";
+  std::vector<std::unique_ptr<snx::test::Child>> writers;
+  for (int w = 0; w < kWriters; ++w) {
+    writers.push_back(std::make_unique<snx::test::Child>(
+        Args{"/bin/sh", "-c", loop, snx::test::SnxctlPath(), dir.path(), std::to_string(w)}));
+  }
+  for (auto& w : writers) EXPECT_EQ(w->Wait(std::chrono::seconds(60)), 0);
+  const std::string listed = Conf(dir, {"list", "URLS"}).out;
+  for (int w = 0; w < kWriters; ++w) {
+    for (int i = 1; i <= kAdds; ++i) {
+      const std::string entry = "http://w" + std::to_string(w) + "-" + std::to_string(i) + "/\n";
+      EXPECT_THAT(listed, HasSubstr(entry)) << "a change reported as saved was lost";
+    }
+  }
+  EXPECT_THAT(Conf(dir, {"get", "Password"}).out, HasSubstr("p@ss word!"));
 }
 
 TEST(SnxctlConfTest, NoFileIsMadeOrChangedUnlessASaveSucceeds) {
@@ -134,7 +162,7 @@ TEST(SnxctlConfTest, NoFileIsMadeOrChangedUnlessASaveSucceeds) {
   for (const Args& args : std::vector<Args>{{"show"}, {"set", "A", "1"}}) {
     run = Conf(dir, args);
     EXPECT_EQ(run.exit_code, 1);
-    EXPECT_THAT(run.out, HasSubstr("cannot read"));
+    EXPECT_THAT(run.out, HasSubstr("LoadToRam() failed"));
     EXPECT_EQ(dir.Read("AutoSet.caf"), damaged);
   }
 }

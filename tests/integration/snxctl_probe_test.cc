@@ -18,6 +18,7 @@ namespace {
 using snx::test::LoopbackHttpServer;
 using snx::test::Snxctl;
 using ::testing::HasSubstr;
+using ::testing::Not;
 using Args = std::vector<std::string>;
 
 // Loopback only: a proxy set in the environment must never take the tests' requests.
@@ -128,6 +129,21 @@ TEST(SnxctlProcsTest, ListsAndMatchesAProgram) {
     EXPECT_EQ(run.exit_code, c.exit_code) << c.text;
     EXPECT_THAT(run.out, HasSubstr(c.said));
   }
+}
+
+TEST(SnxctlProcsTest, AHostileProcessNameIsOneEscapedRow) {
+  snx::test::TempDir dir;
+  // An executable may be named with line ends and terminal escapes; it still shows as one row.
+  const std::string program = dir.File("evil\n  999  forged\x1b[2Jrow");
+  std::filesystem::copy_file("/bin/sleep", program);
+  std::filesystem::permissions(program, std::filesystem::perms::owner_all);
+  snx::test::Child worker({program, "30"});
+  ASSERT_GT(worker.pid(), 0);
+  const auto run = Snxctl({"procs"});
+  EXPECT_EQ(run.out.find('\x1b'), std::string::npos);
+  EXPECT_THAT(run.out,
+              HasSubstr(" " + std::to_string(worker.pid()) + "  evil\\n  999  forged\\x1b[2Jrow"));
+  EXPECT_THAT(run.out, Not(HasSubstr("\n  999  forged")));
 }
 
 }  // namespace

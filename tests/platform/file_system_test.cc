@@ -3,9 +3,13 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <filesystem>
+#include <memory>
 #include <string>
+#include <thread>
 
+#include "platform/atomic_file.h"
 #include "support/test_support.h"
 
 namespace snx::platform {
@@ -95,6 +99,59 @@ TEST_F(FileSystemTest, OpenHonoursCreateModeAndModesAndTellsEndFromError) {
   EXPECT_FALSE(f->Write("z"));  // opened for reading only
   f->Close();
   EXPECT_EQ(f->ReadChar(buffer[0]), ReadResult::kError);
+}
+
+TEST_F(FileSystemTest, WritesNeverGoThroughASymlinkAndReplacementIsWhole) {
+  dir_.Write("target", "kept");
+  std::filesystem::create_symlink(dir_.File("target"), dir_.File("link"));
+  std::filesystem::create_symlink(dir_.File("nothing"), dir_.File("dangling"));
+  for (const char* mode : {"r+b", "a+b", "w+b", "ab", "wb", "wbx"}) {
+    for (const char* name : {"link", "dangling"}) {
+      EXPECT_EQ(fs_.Open(dir_.File(name), mode), nullptr) << mode << " " << name;
+      if (std::string_view(mode) == "wbx") continue;  // refused as a name that exists
+      EXPECT_EQ(LastFileError(), "cannot open " + dir_.File(name) +
+                                     ": it is a symbolic link, and files are never written "
+                                     "through one")
+          << mode;
+    }
+  }
+  EXPECT_NE(fs_.Open(dir_.File("link"), "rb"), nullptr);     // reading follows
+  EXPECT_EQ(fs_.Open(dir_.File("target"), "wbx"), nullptr);  // exclusive: exists already
+  EXPECT_EQ(dir_.Read("target"), "kept");
+  EXPECT_FALSE(std::filesystem::exists(dir_.File("nothing")));
+
+  // A replacement puts a new file in the place of the link; the link's target stays.
+  ASSERT_TRUE(ReplaceFileWith(fs_, dir_.File("link"), "new", 0640));
+  EXPECT_FALSE(std::filesystem::is_symlink(dir_.File("link")));
+  EXPECT_EQ(dir_.Read("link"), "new");
+  EXPECT_EQ(ModeOf(dir_.File("link")), 0640u);
+  EXPECT_EQ(dir_.Read("target"), "kept");
+  EXPECT_FALSE(ReplaceFileWith(fs_, dir_.File("no/folder/file"), "x", 0600));
+  EXPECT_NE(LastFileError().find(dir_.File("no/folder/file")), std::string::npos);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.path()), {}), 3)
+      << "a temporary file was left behind";
+}
+
+TEST_F(FileSystemTest, UpdateLockSerialisesThreadsAndTimesOut) {
+  const std::string file = dir_.File("settings");
+  auto held = fs_.LockForUpdate(file, std::chrono::milliseconds(100));
+  ASSERT_NE(held, nullptr);
+  EXPECT_TRUE(std::filesystem::exists(file + ".lock"));
+  // Another thread waits for it and gives up at its bound.
+  std::unique_ptr<FileLock> other;
+  std::string why;
+  std::thread([&] {
+    other = fs_.LockForUpdate(file, std::chrono::milliseconds(20));
+    why = LastFileError();
+  }).join();
+  EXPECT_EQ(other, nullptr);
+  EXPECT_NE(why.find("cannot lock " + file), std::string::npos) << why;
+  held.reset();
+  EXPECT_NE(fs_.LockForUpdate(file, std::chrono::milliseconds(20)), nullptr);
+  // The lock file itself is never opened through a symlink.
+  std::filesystem::create_symlink(dir_.File("elsewhere"), dir_.File("other.lock"));
+  EXPECT_EQ(fs_.LockForUpdate(dir_.File("other"), std::chrono::milliseconds(20)), nullptr);
+  EXPECT_FALSE(std::filesystem::exists(dir_.File("elsewhere")));
 }
 
 TEST_F(FileSystemTest, ProcessPaths) {

@@ -6,9 +6,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <string>
 #include <vector>
 
+#include "platform/fake/fake_clock.h"
 #include "platform/fake/fake_http_client.h"
 #include "support/test_support.h"
 
@@ -148,6 +151,10 @@ TEST_F(GetWebPageTest, RedirectsThatCannotBeFollowedAreResultTwo) {
        {"CGetWebPage::  this redirected URL does not reference a HTTP resource:", "https://h/s"}},
       {Moved("Location: http://bad host/\r\n"),
        {"CGetWebPage:: this redirected URL could not be parsed: ", "http://bad host/"}},
+      // A hostile server's control characters reach the log as escapes, never raw.
+      {Moved("Location: http://x\x1b]0;owned\x07\x1b[2J/\r\n"),
+       {"CGetWebPage:: this redirected URL could not be parsed: ",
+        "http://x\\x1b]0;owned\\x07\\x1b[2J/"}},
       {Moved("Location: http://a/\r\n"), {"CGetWebPage::  Got status code 303"}},
       {Moved("Location: http://c/\r\n"), {"CGetWebPage::  Got status code 204"}},
       {Moved("Location: http://d/\r\n"), {"CGetWebPage::  Got status code 401"}},
@@ -168,6 +175,52 @@ TEST_F(GetWebPageTest, RedirectsThatCannotBeFollowedAreResultTwo) {
   EXPECT_EQ(page_.StatusCode(), 302u);  // the first answer's; the second never came
 }
 
+// Answers that each take `delay` of the test's clock; one that would outlast its request's
+// bound fails as a timed-out request does, at the bound.
+class SlowHttpClient : public snx::platform::FakeHttpClient {
+ public:
+  SlowHttpClient(snx::platform::FakeClock& clock, std::chrono::milliseconds delay)
+      : clock_(clock), delay_(delay) {}
+  snx::platform::HttpResult Fetch(const snx::platform::HttpRequest& request) override {
+    if (delay_ > request.total_timeout) {
+      clock_.Advance(request.total_timeout);
+      FakeHttpClient::Fetch(request);  // kept among the requests
+      snx::platform::HttpResult timed_out;
+      timed_out.error_number = 28;
+      timed_out.error_message = "Operation timed out";
+      return timed_out;
+    }
+    clock_.Advance(delay_);
+    return FakeHttpClient::Fetch(request);
+  }
+
+ private:
+  snx::platform::FakeClock& clock_;
+  std::chrono::milliseconds delay_;
+};
+
+TEST(GetWebPageDeadlineTest, ARedirectGetsWhatIsLeftOfTheOneBound) {
+  using std::chrono::milliseconds;
+  snx::platform::FakeClock clock;
+  snx::platform::ScopedInstall<snx::platform::Clock> use_clock(clock);
+  snx::test::CapturingLog log;
+  CGetWebPage::SetTimeouts(milliseconds(400), milliseconds(1000));
+  for (const int delay : {300, 700}) {
+    SlowHttpClient http(clock, milliseconds(delay));
+    snx::platform::ScopedInstall<snx::platform::HttpClient> use_http(http);
+    http.Answer("h", 80, "/", 302, {"Location: /next"});
+    http.Answer("h", 80, "/next", 200);
+    const auto start = clock.MonoNow();
+    CGetWebPage page;
+    EXPECT_EQ(page.Go("D", "http://h/"), delay == 300 ? 0 : 2) << delay;
+    EXPECT_LE(clock.MonoNow() - start, milliseconds(1000)) << delay;
+    ASSERT_EQ(http.requests().size(), 2u);
+    EXPECT_EQ(http.requests()[1].total_timeout, milliseconds(1000 - delay));
+    EXPECT_EQ(http.requests()[1].connect_timeout, milliseconds(std::min(400, 1000 - delay)));
+  }
+  CGetWebPage::ResetOptions();
+}
+
 TEST_F(GetWebPageTest, ReadPageTextKeepsTheFinalBodyWithoutMarkup) {
   http_.Answer("h", 80, "/", 302, {"Location: /page"}, "<p>moved</p>");
   http_.Answer("h", 80, "/page", 200, {}, "<b>Hi</b> 1 > 0\r\n<a\nhref=x>link</a> <<i>b>c\n");
@@ -182,7 +235,7 @@ TEST_F(GetWebPageTest, ReadPageTextKeepsTheFinalBodyWithoutMarkup) {
   } cases[] = {
       {404, "not here", "not here"},  // read whatever the status
       {200, std::string(2046, 'a') + "<" + std::string(3000, 'b'), std::string(2046, 'a')},
-      {200, "next page", "next page"},  // a tag left open on one page ends with that page
+      {200, "next page", "next page"},    // a tag left open on one page ends with that page
       {200, std::string(2047, 'a'), ""},  // too long to keep
   };
   for (const auto& c : cases) {

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/fake/capturing_message_sink.h"
 #include "platform/fake/fake_clock.h"
 #include "support/test_support.h"
 
@@ -16,6 +17,8 @@ namespace {
 class ItemManagerTest : public ::testing::Test {
  protected:
   snx::test::CapturingLog log_;
+  snx::platform::CapturingMessageSink boxes_;
+  snx::platform::ScopedInstall<snx::platform::MessageSink> use_boxes_{boxes_};
   CItemManager items_;
   bool changed_ = false;
 };
@@ -50,6 +53,9 @@ TEST_F(ItemManagerTest, LookupsAndTheirFailuresWithoutAnUptimeRecord) {
   EXPECT_FALSE(items_.ReInitialize());
   EXPECT_FALSE(items_.IsLive());
   EXPECT_TRUE(log_.HasError("CItemManager::ReInitialize() failed."));
+  // An uptime record that cannot be opened is said, not silently lost.
+  EXPECT_TRUE(boxes_.HasText(
+      "CLogFile::Open() cannot open /proc/no/such/folder/Uptime.log: No such file or directory"));
   ASSERT_TRUE(items_.AddItem(ITEM_RESTART, "Restart"));
   ASSERT_TRUE(items_.AddItem(ITEM_RESTART, "Restart"));
   CItem* first = items_.GetItemRef(ITEM_RESTART, "Restart");

@@ -3,6 +3,7 @@
 // service reads. Bad input gets a clear message and a non-zero exit and leaves the file alone.
 
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -90,7 +91,7 @@ bool SectionName(std::string_view arg, std::string& section) {
   for (char c : arg) {
     if (!CQorStr::IsVisible(c)) return false;
   }
-  section = "[" + std::string(arg) + "]";
+  section.assign("[").append(arg).append("]");
   return true;
 }
 
@@ -122,7 +123,17 @@ class SettingsFile {
     return image_.Initialize(folder_, CAllSets::kSettingsFileName);
   }
   CRamFileRO& image() { return image_; }
-  const std::string& folder() const { return folder_; }
+
+  // Runs `change` on the file as it is under its update lock, and saves the result: a change
+  // another process makes at the same time is never lost. `refusal`, when the change sets it,
+  // is the reason it declined (the file is then left alone).
+  int Update(const std::function<bool(CRamFileRO&)>& change, const std::string* refusal = nullptr) {
+    KeptLog errors(KeptLines::kErrorsOnly);
+    image_.InitializeWithLines(folder_, CAllSets::kSettingsFileName, {});  // the path only
+    if (image_.Update(change)) return kExitOk;
+    if (refusal != nullptr && !refusal->empty()) return Fail(*refusal);
+    return Fail("cannot change " + shown_ + "; it is unchanged", &errors);
+  }
 
  private:
   std::string folder_;
@@ -131,19 +142,38 @@ class SettingsFile {
   CRamFileRO image_;
 };
 
-bool ReadWholeFile(const std::string& name, std::string& bytes) {
+// The plain text to import. Past the size of the largest settings file it is refused: an
+// endless input (a pipe, /dev/zero) ends with a message, not with the memory.
+constexpr std::size_t kMaxImportBytes = CRamFileRO::kMaxFileBytes;
+
+bool ReadWholeFile(const std::string& name, std::string& bytes, std::string& why) {
   bytes.clear();
   char buffer[65536];
-  if (name == "-") {
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, stdin)) > 0) bytes.append(buffer, n);
-    return !std::ferror(stdin);
+  std::unique_ptr<snx::platform::File> file;
+  if (name != "-") {
+    file = Files().Open(name, "rb");
+    if (!file) {
+      why = snx::platform::LastFileError();
+      return false;
+    }
   }
-  auto file = Files().Open(name, "rb");
-  if (!file) return false;
-  std::size_t n;
-  while ((n = file->Read(buffer, sizeof buffer)) > 0) bytes.append(buffer, n);
-  return !file->Failed();
+  for (;;) {
+    const std::size_t room = kMaxImportBytes + 1 - bytes.size();
+    const std::size_t want = room < sizeof buffer ? room : sizeof buffer;
+    const std::size_t n = file ? file->Read(buffer, want) : std::fread(buffer, 1, want, stdin);
+    if (n == 0) break;
+    bytes.append(buffer, n);
+    if (bytes.size() > kMaxImportBytes) {
+      why = name + " is larger than " + std::to_string(kMaxImportBytes) +
+            " bytes, more than any settings file holds";
+      return false;
+    }
+  }
+  if (file ? file->Failed() : std::ferror(stdin) != 0) {
+    why = "cannot read " + name;
+    return false;
+  }
+  return true;
 }
 
 // The lines of a plain text: LF or CR LF ends a line.
@@ -163,7 +193,9 @@ std::vector<std::string> SplitLines(const std::string& bytes) {
 
 int Import(SettingsFile& settings, const std::string& source) {
   std::string bytes;
-  if (!ReadWholeFile(source, bytes)) return Fail("cannot read " + source);
+  std::string why;
+  if (!ReadWholeFile(source, bytes, why))
+    return Fail(why + "; " + settings.path() + " is unchanged");
   const std::vector<std::string> lines = SplitLines(bytes);
   int problems = 0;
   for (std::size_t i = 0; i < lines.size(); ++i) {
@@ -181,13 +213,7 @@ int Import(SettingsFile& settings, const std::string& source) {
     return Fail(std::to_string(problems) + " line(s) cannot be stored; " + settings.path() +
                 " is unchanged");
   }
-  KeptLog errors(KeptLines::kErrorsOnly);
-  CRamFileRO& image = settings.image();
-  if (!image.InitializeWithLines(settings.folder(), CAllSets::kSettingsFileName, lines) ||
-      !image.SaveToFile()) {
-    return Fail("cannot write " + settings.path() + "; it is unchanged", &errors);
-  }
-  return kExitOk;
+  return settings.Update([&lines](CRamFileRO& image) { return image.ReplaceLines(lines); });
 }
 
 int PrintAll(SettingsFile& settings) {
@@ -249,7 +275,21 @@ int Run(const Options& o) {
   if (!Files().FolderExists(o.folder)) return Fail("no such folder: " + o.folder);
   SettingsFile settings(o.folder);
   if (cmd == "import") return Import(settings, a[0]);
-  if (!shape->writes && !settings.Exists()) return Fail("no settings file at " + settings.path());
+  if (shape->writes) {
+    std::string refusal;
+    return settings.Update(
+        [&](CRamFileRO& image) {
+          if (cmd == "set") return image.SetKey(a[0], a[1]);
+          if (cmd == "add") return image.AddLineToSection(section, a[1]);
+          if (!image.RemoveLineFromSection(section, a[1])) {
+            refusal = "no line '" + a[1] + "' in " + section;
+            return false;
+          }
+          return true;
+        },
+        &refusal);
+  }
+  if (!settings.Exists()) return Fail("no settings file at " + settings.path());
 
   KeptLog errors(KeptLines::kErrorsOnly);
   if (!settings.Load()) return Fail("cannot read " + settings.path(), &errors);
@@ -268,17 +308,6 @@ int Run(const Options& o) {
     }
     return kExitOk;
   }
-  if (cmd == "set") {
-    image.SetKey(a[0], a[1]);
-  } else if (cmd == "add") {
-    image.AddLineToSection(section, a[1]);
-  } else if (cmd == "remove") {
-    if (!image.RemoveLineFromSection(section, a[1])) {
-      return Fail("no line '" + a[1] + "' in " + section);
-    }
-  }
-  if (!image.IsChanged()) return kExitOk;
-  if (!image.SaveToFile()) return Fail("cannot write " + settings.path(), &errors);
   return kExitOk;
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/log_writer.h"
+#include "platform/visible_text.h"
 
 namespace snxctl {
 
@@ -42,7 +43,7 @@ class KeptLog : public CLogWriter {
  private:
   bool Keep(std::string_view kind, std::string_view text) {
     std::string line(kind);
-    line.append(text);
+    line.append(snx::platform::VisibleText(text));
     if (echo_) std::fprintf(stderr, "%s\n", line.c_str());
     lines_.push_back(std::move(line));
     return true;

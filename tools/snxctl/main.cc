@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -33,7 +34,9 @@ const std::vector<SubCommand>& SubCommands() { return Registry(); }
 
 }  // namespace snxctl
 
-int main(int argc, char** argv) {
+namespace {
+
+int Dispatch(int argc, char** argv) {
   using namespace snxctl;
   if (argc < 2) {
     PrintHelp(stderr);
@@ -50,4 +53,19 @@ int main(int argc, char** argv) {
   std::fprintf(stderr, "snxctl: unknown command '%s'\n", name.c_str());
   PrintHelp(stderr);
   return kExitUsage;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Nothing a command meets may end the tool with an uncaught exception and a core dump: one
+  // line and exit 1.
+  try {
+    return Dispatch(argc, argv);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "snxctl: %s\n", e.what());
+  } catch (...) {
+    std::fprintf(stderr, "snxctl: unexpected failure\n");
+  }
+  return snxctl::kExitFailure;
 }

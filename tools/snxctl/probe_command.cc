@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/log_writer.h"
+#include "platform/visible_text.h"
 #include "probes/get_web_page.h"
 #include "snxctl/kept_log.h"
 #include "snxctl/subcommand.h"
@@ -85,8 +86,9 @@ int RunProbe(const std::vector<std::string>& args) {
   const std::int32_t result = page.Go("D", url);
   const bool good = result < 1 && page.IsStatusOk();
 
-  std::printf("url: %s\nresult: %d\nstatus code: %u\ngood: %s\n", url.c_str(), result,
-              page.StatusCode(), good ? "yes" : "no");
+  std::printf("url: %s\nresult: %d\nstatus code: %u\ngood: %s\n",
+              snx::platform::VisibleText(url).c_str(), result, page.StatusCode(),
+              good ? "yes" : "no");
   std::fflush(stdout);
   if (verbose || !good) {
     kept.Print();

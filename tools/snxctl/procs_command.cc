@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/log_writer.h"
+#include "platform/visible_text.h"
 #include "probes/image_name.h"
 #include "probes/image_name_matcher.h"
 #include "snxctl/kept_log.h"
@@ -30,9 +31,13 @@ constexpr const char* kProcsHelp =
     "\n"
     "Exit status: 0 listed or matched, 1 no process matches (or no list), 2 bad arguments.\n";
 
+using snx::platform::VisibleText;
+
+// One process, one row: a process may name its executable with line ends and escape
+// sequences, and they are shown as escapes.
 void PrintRecord(const CPImage& r) {
-  std::printf("%7d  %-20s  %s\n", r.m_iProcessId, r.m_sBaseStem.GetBuffer(),
-              r.m_sProgramName.GetBuffer());
+  std::printf("%7d  %-20s  %s\n", r.m_iProcessId, VisibleText(r.m_sBaseStem.View()).c_str(),
+              VisibleText(r.m_sProgramName.View()).c_str());
 }
 
 int RunProcs(const std::vector<std::string>& args) {
@@ -78,18 +83,18 @@ int RunProcs(const std::vector<std::string>& args) {
     const CPImage* r = images.At(matcher.MatchedIndex());
     if (r == nullptr) return kExitFailure;
     const bool exact = r->m_sProgramName.IsSame(program);
-    std::printf("%s matches (%s):\n", program.c_str(),
+    std::printf("%s matches (%s):\n", VisibleText(program).c_str(),
                 exact ? "same path" : "text found inside the path");
     PrintRecord(*r);
     return kExitOk;
   }
   CPImage* r = nullptr;
   if (images.GetPImageByProgramName(program, r) && r != nullptr) {
-    std::printf("%s matches (short-form path):\n", program.c_str());
+    std::printf("%s matches (short-form path):\n", VisibleText(program).c_str());
     PrintRecord(*r);
     return kExitOk;
   }
-  std::printf("%s matches no running process\n", program.c_str());
+  std::printf("%s matches no running process\n", VisibleText(program).c_str());
   return kExitFailure;
 }
 

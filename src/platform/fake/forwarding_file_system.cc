@@ -35,4 +35,10 @@ bool ForwardingFileSystem::ChangeFolder(std::string_view path) {
   return target_.ChangeFolder(path);
 }
 
+bool ForwardingFileSystem::SyncFolder(std::string_view path) { return target_.SyncFolder(path); }
+std::unique_ptr<FileLock> ForwardingFileSystem::LockForUpdate(std::string_view path,
+                                                              std::chrono::milliseconds wait) {
+  return target_.LockForUpdate(path, wait);
+}
+
 }  // namespace snx::platform

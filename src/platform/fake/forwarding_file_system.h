@@ -25,6 +25,9 @@ class ForwardingFileSystem : public FileSystem {
   std::optional<std::string> LoadedModulePath(std::string_view file_name) override;
   std::string CurrentFolder() override;
   bool ChangeFolder(std::string_view path) override;
+  bool SyncFolder(std::string_view path) override;
+  std::unique_ptr<FileLock> LockForUpdate(std::string_view path,
+                                          std::chrono::milliseconds wait) override;
 
   FileSystem& target() { return target_; }
 

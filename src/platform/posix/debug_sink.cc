@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/posix/no_destructor.h"
+#include "platform/visible_text.h"
 
 namespace snx::platform {
 namespace {
@@ -19,8 +20,10 @@ class StderrDebugSink : public DebugSink {
     // Read each time, so that switching it on needs no restart of a test or a tool.
     const char* flag = getenv("SNX_DEBUG");
     if (flag == nullptr || *flag == '\0') return;
-    std::string line(text);
-    if (line.empty() || line.back() != '\n') line.push_back('\n');
+    // One text is one line on the terminal, whatever outside text it carries.
+    if (!text.empty() && text.back() == '\n') text.remove_suffix(1);
+    std::string line = VisibleText(text);
+    line.push_back('\n');
     // One write per line keeps lines of different threads whole.
     std::size_t done = 0;
     while (done < line.size()) {

@@ -6,12 +6,18 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <fstream>
+#include <map>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/ascii.h"
@@ -52,6 +58,8 @@ class PosixFile : public File {
 
   bool Flush() override { return stream_ != nullptr && std::fflush(stream_) == 0; }
 
+  bool Sync() override { return Flush() && ::fsync(::fileno(stream_)) == 0; }
+
   bool Failed() override { return stream_ == nullptr || std::ferror(stream_) != 0; }
 
   bool Close() override {
@@ -78,13 +86,28 @@ class PosixFile : public File {
   Op last_ = Op::kNone;
 };
 
-// open(2) flags for a stdio mode; false for a mode stdio would refuse.
+thread_local std::string t_last_error;
+
+// "cannot open PATH: why", with the reason a refused symbolic link really has.
+void NoteOpenFailure(std::string_view what, const std::string& path, int error) {
+  std::string text = "cannot " + std::string(what) + " " + path + ": ";
+  // O_NOFOLLOW fails with ELOOP on a symbolic link as the last component.
+  text += error == ELOOP ? "it is a symbolic link, and files are never written through one"
+                         : std::strerror(error);
+  SetLastFileError(std::move(text));
+}
+
+// open(2) flags for a stdio mode; false for a mode stdio would refuse. A mode that writes or
+// creates never follows a symbolic link, so a link planted in the place of a file the service
+// writes as root cannot send its writes elsewhere.
 bool FlagsForMode(std::string_view mode, int& flags) {
   if (mode.empty()) return false;
   const bool update = mode.find('+') != std::string_view::npos;
+  const bool exclusive = mode.find('x') != std::string_view::npos;
   for (char c : mode.substr(1)) {
-    if (c != '+' && c != 'b' && c != 't') return false;
+    if (c != '+' && c != 'b' && c != 't' && c != 'x') return false;
   }
+  if (exclusive && mode.front() != 'w') return false;
   switch (mode.front()) {
     case 'r':
       flags = update ? O_RDWR : O_RDONLY;
@@ -98,8 +121,79 @@ bool FlagsForMode(std::string_view mode, int& flags) {
     default:
       return false;
   }
+  if (exclusive) flags |= O_EXCL;
+  if (update || mode.front() != 'r') flags |= O_NOFOLLOW;
   flags |= O_CLOEXEC;
   return true;
+}
+
+// The stdio mode without the "x" that fdopen does not need.
+std::string StdioMode(std::string_view mode) {
+  std::string out;
+  for (char c : mode) {
+    if (c != 'x') out.push_back(c);
+  }
+  return out;
+}
+
+// The in-process half of LockForUpdate: flock locks of two descriptors conflict even inside
+// one process, so the threads of this process queue on a mutex per lock file first.
+std::shared_ptr<std::timed_mutex> ThreadGate(const std::string& lock_path) {
+  static std::mutex guard;
+  static NoDestructor<std::map<std::string, std::shared_ptr<std::timed_mutex>>> gates;
+  std::lock_guard<std::mutex> lock(guard);
+  auto& gate = (*gates.get())[lock_path];
+  if (!gate) gate = std::make_shared<std::timed_mutex>();
+  return gate;
+}
+
+class PosixFileLock : public FileLock {
+ public:
+  PosixFileLock(std::shared_ptr<std::timed_mutex> gate, int fd) : gate_(std::move(gate)), fd_(fd) {}
+  ~PosixFileLock() override {
+    ::close(fd_);  // releases the flock
+    gate_->unlock();
+  }
+  PosixFileLock(const PosixFileLock&) = delete;
+  PosixFileLock& operator=(const PosixFileLock&) = delete;
+
+ private:
+  std::shared_ptr<std::timed_mutex> gate_;
+  int fd_;
+};
+
+std::unique_ptr<FileLock> LockPosix(const std::string& path, std::chrono::milliseconds wait) {
+  const std::string lock_path = path + ".lock";
+  const auto deadline = std::chrono::steady_clock::now() + wait;
+  auto gate = ThreadGate(lock_path);
+  if (!gate->try_lock_until(deadline)) {
+    SetLastFileError("cannot lock " + path + ": another update of it did not end in time");
+    return nullptr;
+  }
+  int fd = ::open(lock_path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+  // flock works on a descriptor opened for reading, so a lock file made by another user serves.
+  if (fd < 0 && errno == EACCES) fd = ::open(lock_path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) {
+    NoteOpenFailure("open the lock file", lock_path, errno);
+    gate->unlock();
+    return nullptr;
+  }
+  auto step = std::chrono::milliseconds(1);
+  while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int error = errno;
+    if (error == EINTR) continue;
+    if (error != EWOULDBLOCK || std::chrono::steady_clock::now() >= deadline) {
+      SetLastFileError("cannot lock " + path + ": " +
+                       (error == EWOULDBLOCK ? std::string("another process holds ") + lock_path
+                                             : std::string(std::strerror(error))));
+      ::close(fd);
+      gate->unlock();
+      return nullptr;
+    }
+    std::this_thread::sleep_for(step);
+    step = std::min(step * 2, std::chrono::milliseconds(10));
+  }
+  return std::make_unique<PosixFileLock>(std::move(gate), fd);
 }
 
 bool WriteAll(int fd, const char* data, std::size_t n) {
@@ -177,16 +271,20 @@ class PosixFileSystem : public FileSystem {
     if (!FlagsForMode(mode, flags)) return nullptr;
     const std::string posix = ToPosixPath(path);
     const int fd = ::open(posix.c_str(), flags, static_cast<mode_t>(create_mode & 07777));
-    if (fd < 0) return nullptr;
+    if (fd < 0) {
+      NoteOpenFailure("open", posix, errno);
+      return nullptr;
+    }
     // A folder opens for reading on Linux; as a file it is no use to anyone.
     struct stat st {};
     if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+      NoteOpenFailure("open", posix, EISDIR);
       ::close(fd);
       return nullptr;
     }
-    const std::string stdio_mode(mode);
-    FILE* stream = ::fdopen(fd, stdio_mode.c_str());
+    FILE* stream = ::fdopen(fd, StdioMode(mode).c_str());
     if (stream == nullptr) {
+      NoteOpenFailure("open", posix, errno);
       ::close(fd);
       return nullptr;
     }
@@ -281,9 +379,28 @@ class PosixFileSystem : public FileSystem {
   bool ChangeFolder(std::string_view path) override {
     return ::chdir(ToPosixPath(path).c_str()) == 0;
   }
+
+  bool SyncFolder(std::string_view path) override {
+    const std::string posix = ToPosixPath(path);
+    const std::size_t slash = posix.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : posix.substr(0, slash + 1);
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool ok = ::fsync(fd) == 0;
+    ::close(fd);
+    return ok;
+  }
+
+  std::unique_ptr<FileLock> LockForUpdate(std::string_view path,
+                                          std::chrono::milliseconds wait) override {
+    return LockPosix(ToPosixPath(path), wait);
+  }
 };
 
 }  // namespace
+
+std::string LastFileError() { return t_last_error; }
+void SetLastFileError(std::string text) { t_last_error = std::move(text); }
 
 template <>
 FileSystem& DefaultFacility<FileSystem>() {
