@@ -21,8 +21,8 @@ bool CEmailer::Initialize(CAllSets* settings) {
 bool CEmailer::ReloadEmailList() {
   CArrayStr* list = m_pSettings != nullptr ? &m_pSettings->m_EmailList : nullptr;
   CRamFileRO* image = m_pSettings != nullptr ? m_pSettings->SettingsImage() : nullptr;
-  if (list != nullptr && !list->IsLive()) list->Initialize(kListSize, kListWidth);
-  if (list == nullptr || image == nullptr || !list->IsLive()) {
+  if (list != nullptr && list->Size() == 0) list->Initialize(kListSize, kListWidth);
+  if (list == nullptr || image == nullptr || list->Size() == 0) {
     LogError("CEmailer::ReloadEmailList() failed.");
     return false;
   }

@@ -52,7 +52,7 @@ CWsEmail::~CWsEmail() = default;
 
 bool CWsEmail::Initialize() {
   SetState(kLive);
-  if (!m_Recipients.IsLive()) m_Recipients.Initialize(kMaxRecipients, kAddressWidth);
+  if (m_Recipients.Size() == 0) m_Recipients.Initialize(kMaxRecipients, kAddressWidth);
   m_Recipients.Clear();
   m_bLive = true;
   return true;
@@ -123,6 +123,7 @@ bool CWsEmail::SendQorStr(std::string_view text) {
 bool CWsEmail::GatherReply(std::vector<std::string>& lines) {
   const auto deadline = m_Clock.MonoNow() + m_ReplyWait;
   bool timed_out = false;
+  bool stopped = false;
   while (!snx::alerts::TakeReply(m_sPending, lines)) {
     if (m_sPending.size() >= kMaxReplyBytes) {
       LogError("CWsEmail::ReceiveAck reply longer than " + std::to_string(kMaxReplyBytes) +
@@ -131,10 +132,9 @@ bool CWsEmail::GatherReply(std::vector<std::string>& lines) {
     }
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
                                                                             m_Clock.MonoNow());
-    if (left.count() <= 0 || (m_fnStop && m_fnStop())) {
-      timed_out = true;
-      break;
-    }
+    stopped = m_fnStop && m_fnStop();
+    timed_out = left.count() <= 0;
+    if (stopped || timed_out) break;
     const Received r = m_pSocket->Receive(std::min(kReadChunk, kMaxReplyBytes - m_sPending.size()),
                                           std::min(left, kWaitSlice));
     if (r.status == Received::Status::kData) {
@@ -146,6 +146,7 @@ bool CWsEmail::GatherReply(std::vector<std::string>& lines) {
   }
   if (lines.empty()) snx::alerts::TakeAllLines(m_sPending, lines);  // a piece without its end
   if (!lines.empty()) return true;
+  if (stopped) LogError("CWsEmail::ReceiveAck stopped waiting.");
   if (timed_out) {
     LogError("CWsEmail::ReceiveAck no reply within " + std::to_string(m_ReplyWait.count()) +
              " ms.");
