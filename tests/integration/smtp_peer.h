@@ -4,8 +4,6 @@
 // given, a tenth of a second apart, or the connection is closed, or nothing is said at all.
 // Lines of a message (after a 354) reach the script only as the final ".".
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -18,6 +16,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/loopback_http_server.h"
+
 namespace snx::test {
 
 class SmtpPeer {
@@ -29,18 +29,8 @@ class SmtpPeer {
   using Script = std::function<Say(const std::string& line)>;
 
   explicit SmtpPeer(Script script) : script_(std::move(script)) {
-    listen_fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (listen_fd_ < 0 || ::bind(listen_fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) ||
-        ::listen(listen_fd_, 16) != 0) {
-      return;
-    }
-    socklen_t len = sizeof addr;
-    ::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&addr), &len);
-    port_ = ntohs(addr.sin_port);
-    thread_ = std::thread([this] { Run(); });
+    listen_fd_ = ListenOnLoopback(port_);
+    if (listen_fd_ >= 0) thread_ = std::thread([this] { Run(); });
   }
   ~SmtpPeer() {
     stop_ = true;
