@@ -1,5 +1,5 @@
 // The e-mail alerts from the settings: which settings stop an alert and what is logged, the
-// first 32 addresses, the remote-URL texts, and the connect URL that tells a missing Internet
+// first 32 addresses, and the connect URL that tells a missing Internet
 // connection from a bad server name.
 
 #include "alerts/emailer.h"
@@ -116,7 +116,7 @@ TEST_F(EmailerTest, AnEmptySubjectIsOnlyAWarning) {
   EXPECT_THAT(net_.SentBytes(), HasSubstr("Subject: \r\n\r\nAll is well again.\r\n.\r\n"));
 }
 
-TEST_F(EmailerTest, OnlyTheFirst32AddressesReceiveTheAlertAndTheListFollowsTheSettings) {
+TEST_F(EmailerTest, TheFirst32AddressesReceiveTheAlertAndTheListFollowsTheSettings) {
   Lines forty;
   for (int i = 0; i < 40; ++i) forty.push_back("  user" + std::to_string(i) + "@example.org ");
   Load(kGoodKeys, forty);
@@ -130,18 +130,9 @@ TEST_F(EmailerTest, OnlyTheFirst32AddressesReceiveTheAlertAndTheListFollowsTheSe
 
   // A changed [EMAILS] takes effect at the next alert; the address found stays.
   image_.RemoveLineFromSection("[EMAILS]", "user0@example.org");
-  ASSERT_TRUE(emailer_.SendAlertEmail(false));
+  ASSERT_TRUE(emailer_.SendRemoteUrlEmail(false, "http://far.example/"));
   EXPECT_EQ(settings_.m_EmailList.Count(), 39);
   EXPECT_EQ(net_.resolve_count(), 1);
-}
-
-TEST_F(EmailerTest, RemoteUrlAlertsNameTheUrl) {
-  Load(kGoodKeys);
-  ASSERT_TRUE(emailer_.SendRemoteUrlEmail(true, "http://far.example/"));
-  EXPECT_THAT(net_.SentBytes(),
-              HasSubstr("Subject: Failed Remote URL: http://far.example/\r\n\r\n"
-                        "This Remote URL has stopped responding: http://far.example/\r\n"));
-  ASSERT_TRUE(emailer_.SendRemoteUrlEmail(false, "http://far.example/"));
   EXPECT_THAT(net_.SentBytes(),
               HasSubstr("Subject: Restored Remote URL: http://far.example/\r\n\r\n"
                         "This Remote URL is now OK: http://far.example/\r\n"));
