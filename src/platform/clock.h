@@ -18,6 +18,7 @@ struct LocalTime {
   int hour = 0;     // 0..23
   int minute = 0;
   int second = 0;
+  int utc_offset_minutes = 0;  // local time minus UTC, e.g. -360 for 6 hours west of Greenwich
 };
 
 class Clock {

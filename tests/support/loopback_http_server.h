@@ -21,6 +21,23 @@
 
 namespace snx::test {
 
+// A listening TCP socket on 127.0.0.1 at a free port (stored in `port`); -1 when there is none.
+inline int ListenOnLoopback(std::uint16_t& port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof addr;
+  if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+      ::listen(fd, 64) != 0 ||
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+    if (fd >= 0) ::close(fd);
+    return -1;
+  }
+  port = ntohs(addr.sin_port);
+  return fd;
+}
+
 class LoopbackHttpServer {
  public:
   // Gets the request head (request line and header lines, CR LF ends) and returns the raw
@@ -28,19 +45,8 @@ class LoopbackHttpServer {
   using Handler = std::function<std::string(const std::string& request_head)>;
 
   explicit LoopbackHttpServer(Handler handler) : handler_(std::move(handler)) {
-    listen_fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (listen_fd_ < 0 ||
-        ::bind(listen_fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        ::listen(listen_fd_, 64) != 0) {
-      return;
-    }
-    socklen_t len = sizeof addr;
-    ::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&addr), &len);
-    port_ = ntohs(addr.sin_port);
-    thread_ = std::thread([this] { Run(); });
+    listen_fd_ = ListenOnLoopback(port_);
+    if (listen_fd_ >= 0) thread_ = std::thread([this] { Run(); });
   }
 
   ~LoopbackHttpServer() {

@@ -339,8 +339,7 @@ int ConfMain(const std::vector<std::string>& args) {
   o.args.assign(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
   if (have_folder && o.folder.empty()) return Usage("--dir needs a folder");
   if (!have_folder) {
-    const std::string exe = Files().ExecutablePath();
-    o.folder = exe.substr(0, exe.rfind('/') + 1);
+    o.folder = InstallFolder();
     if (o.folder.empty()) return Fail("cannot tell the folder of snxctl; give --dir");
   }
   return Run(o);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_system.h"
 #include "snxctl/subcommand.h"
 
 namespace snxctl {
@@ -25,9 +26,14 @@ void PrintHelp(FILE* out) {
   std::sort(sorted.begin(), sorted.end(), [](const SubCommand& a, const SubCommand& b) {
     return std::strcmp(a.name, b.name) < 0;
   });
-  for (const auto& c : sorted) std::fprintf(out, "  %-8s %s\n", c.name, c.summary);
+  for (const auto& c : sorted) std::fprintf(out, "  %-9s %s\n", c.name, c.summary);
 }
 }  // namespace
+
+std::string InstallFolder() {
+  const std::string exe = snx::platform::Files().ExecutablePath();
+  return exe.substr(0, exe.rfind('/') + 1);
+}
 
 void RegisterSubCommand(const SubCommand& command) { Registry().push_back(command); }
 const std::vector<SubCommand>& SubCommands() { return Registry(); }

@@ -20,6 +20,9 @@ struct SubCommandRegistrar {
   explicit SubCommandRegistrar(const SubCommand& command) { RegisterSubCommand(command); }
 };
 
+// The folder of snxctl itself (the install folder, ending in "/"); "" when it cannot be told.
+std::string InstallFolder();
+
 // Exit codes shared by the sub-commands.
 constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;  // the operation ran and failed (or the answer is "no")

@@ -40,6 +40,12 @@ void FakeClock::SleepFor(std::chrono::milliseconds span) {
 
 LocalTime FakeClock::ToLocal(WallTime t) {
   using namespace std::chrono;
+  minutes offset;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    offset = utc_offset_;
+  }
+  t += offset;
   const sys_days date = floor<days>(t);
   const year_month_day ymd(date);
   const hh_mm_ss<seconds> time(floor<seconds>(t - date));
@@ -50,7 +56,13 @@ LocalTime FakeClock::ToLocal(WallTime t) {
   out.hour = static_cast<int>(time.hours().count());
   out.minute = static_cast<int>(time.minutes().count());
   out.second = static_cast<int>(time.seconds().count());
+  out.utc_offset_minutes = static_cast<int>(offset.count());
   return out;
+}
+
+void FakeClock::SetUtcOffset(std::chrono::minutes offset) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  utc_offset_ = offset;
 }
 
 bool FakeClock::WaitFor(std::condition_variable& cv, std::unique_lock<std::mutex>& lock,

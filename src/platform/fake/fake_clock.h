@@ -24,8 +24,10 @@ class FakeClock : public Clock {
   MonoTime MonoNow() override;
   // Moves both times forward by `span` and returns without waiting.
   void SleepFor(std::chrono::milliseconds span) override;
-  // The calendar time of `t` read as UTC, whatever the machine's time zone.
+  // The calendar time of `t` read as UTC plus the offset of SetUtcOffset (none at first),
+  // whatever the machine's time zone.
   LocalTime ToLocal(WallTime t) override;
+  void SetUtcOffset(std::chrono::minutes offset);
   // True at once when ready(); otherwise moves time forward by the whole time-out, gives the
   // other threads a real millisecond to make ready() true, and returns ready().
   bool WaitFor(std::condition_variable& cv, std::unique_lock<std::mutex>& lock,
@@ -52,6 +54,7 @@ class FakeClock : public Clock {
   std::chrono::milliseconds total_slept_{0};
   int wait_count_ = 0;
   std::chrono::milliseconds total_waited_{0};
+  std::chrono::minutes utc_offset_{0};
 };
 
 }  // namespace snx::platform

@@ -30,6 +30,7 @@ class PosixClock : public Clock {
     out.hour = parts.tm_hour;
     out.minute = parts.tm_min;
     out.second = parts.tm_sec;
+    out.utc_offset_minutes = static_cast<int>(parts.tm_gmtoff / 60);
     return out;
   }
 

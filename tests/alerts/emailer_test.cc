@@ -1,0 +1,156 @@
+// The e-mail alerts from the settings: which settings stop an alert and what is logged, the
+// first 32 addresses, and the connect URL that tells a missing Internet
+// connection from a bad server name.
+
+#include "alerts/emailer.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "files/all_sets.h"
+#include "files/ram_file_ro.h"
+#include "platform/fake/fake_clock.h"
+#include "platform/fake/fake_http_client.h"
+#include "platform/fake/fake_mail_transport.h"
+#include "support/test_support.h"
+
+namespace {
+
+using snx::platform::FakeClock;
+using snx::platform::FakeHttpClient;
+using snx::platform::FakeMailTransport;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using Lines = std::vector<std::string>;
+
+const Lines kGoodKeys = {
+    "[KEYS]",
+    "SmtpServer=mail.example",
+    "EmailFrom=watch@example.org",
+    "EmailSubject=Server up",
+    "EmailSubjectDn=Server down",
+    "EmailBodyUp=All is well again.",
+    "EmailBodyDown=The server is down.",
+    "EmailUrl=HTTP://probe.example/",
+};
+
+class EmailerTest : public ::testing::Test {
+ protected:
+  EmailerTest() {
+    net_.AddHost("mail.example", "192.0.2.7");
+    net_.Greet({"220 ready\r\n"});
+    for (const char* word : {"HELO", "MAIL", "RCPT", "."}) net_.OnCommand(word, {"250 ok\r\n"});
+    net_.OnCommand("DATA", {"354 go\r\n"});
+    net_.OnCommand("QUIT", {"221 bye\r\n"});
+  }
+  // Loads the settings from these lines and an [EMAILS] section of `addresses`.
+  void Load(Lines keys, const Lines& addresses = {"a@example.org"}) {
+    keys.push_back("[EMAILS]");
+    keys.insert(keys.end(), addresses.begin(), addresses.end());
+    ASSERT_TRUE(image_.InitializeWithLines(dir_.path(), CAllSets::kSettingsFileName, keys));
+    settings_.SetProgramDirectory(dir_.path());
+    settings_.SetSettingsImage(&image_);
+    ASSERT_TRUE(settings_.LoadIfNexessary());
+    ASSERT_TRUE(emailer_.Initialize(&settings_));
+    log_.Clear();
+  }
+  // The good keys without `key`, or with another value for it.
+  static Lines Without(const std::string& key, const char* value = nullptr) {
+    Lines out;
+    for (const auto& l : kGoodKeys) {
+      if (l.rfind(key + "=", 0) != 0) out.push_back(l);
+    }
+    if (value != nullptr) out.push_back(key + "=" + value);
+    return out;
+  }
+
+  snx::test::TempDir dir_;
+  FakeClock clock_;
+  FakeMailTransport net_{&clock_};
+  FakeHttpClient http_;
+  snx::platform::ScopedInstall<snx::platform::HttpClient> install_{http_};
+  snx::test::CapturingLog log_;
+  CRamFileRO image_;
+  CAllSets settings_;
+  CEmailer emailer_{net_, clock_};
+};
+
+TEST_F(EmailerTest, IncompleteSettingsStopTheAlertBeforeAnyNetworkActivity) {
+  const struct {
+    Lines keys;
+    Lines addresses;
+    const char* reason;
+  } cases[] = {
+      {kGoodKeys, {}, "Warning: no email recipents are defined."},
+      {Without("SmtpServer"), {"a@x"}, "Warning: no SMTP email server is defined."},
+      {Without("EmailBodyDown"), {"a@x"}, "Warning: no email down message body is defined."},
+      {Without("EmailBodyUp"), {"a@x"}, "Warning: no email up message body is defined."},
+      {Without("EmailFrom"), {"a@x"}, "Warning: no email 'from address' is defined."},
+      {Without("EmailUrl"), {"a@x"}, "Warning: no 'Email Connect Url' is defined."},
+      {Without("EmailUrl", "https://probe.example/"), {"a@x"}, "Incorrect EmailUrl format. Use 'http://' header."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.reason);
+    Load(c.keys, c.addresses);
+    EXPECT_FALSE(emailer_.SendAlertEmail(true));
+    EXPECT_THAT(log_.Errors(), ElementsAre("CEmailer::ValidateSettings() failed."));
+    log_.Clear();
+    EXPECT_FALSE(emailer_.ValidateSettings(true));
+    EXPECT_THAT(log_.Errors(), ElementsAre(c.reason, "CEmailer::ValidateSettings() failed."));
+  }
+  EXPECT_EQ(net_.resolve_count(), 0);
+  EXPECT_THAT(net_.connects(), IsEmpty());
+  EXPECT_THAT(http_.requests(), IsEmpty());
+}
+
+TEST_F(EmailerTest, AnEmptySubjectIsOnlyAWarning) {
+  Load(Without("EmailSubject"));
+  ASSERT_TRUE(emailer_.ReloadEmailList());
+  EXPECT_TRUE(emailer_.ValidateSettings(true));
+  EXPECT_THAT(log_.Errors(), ElementsAre("Warning: no email subject line is defined."));
+  EXPECT_TRUE(emailer_.SendAlertEmail(false));
+  EXPECT_THAT(net_.SentBytes(), HasSubstr("Subject: \r\n\r\nAll is well again.\r\n.\r\n"));
+}
+
+TEST_F(EmailerTest, TheFirst32AddressesReceiveTheAlertAndTheListFollowsTheSettings) {
+  Lines forty;
+  for (int i = 0; i < 40; ++i) forty.push_back("  user" + std::to_string(i) + "@example.org ");
+  Load(kGoodKeys, forty);
+  ASSERT_TRUE(emailer_.SendAlertEmail(true));
+  const std::string sent = net_.SentBytes();
+  EXPECT_THAT(sent, HasSubstr("Rcpt To:<user0@example.org> \r\n"));
+  EXPECT_THAT(sent, HasSubstr("Rcpt To:<user31@example.org> \r\nDATA"));
+  EXPECT_THAT(sent, ::testing::Not(HasSubstr("user32@")));
+  EXPECT_THAT(sent, HasSubstr("Subject: Server down\r\n\r\nThe server is down.\r\n"));
+  EXPECT_EQ(settings_.m_EmailList.Count(), 40);
+
+  // A changed [EMAILS] takes effect at the next alert; the address found stays.
+  image_.RemoveLineFromSection("[EMAILS]", "user0@example.org");
+  ASSERT_TRUE(emailer_.SendRemoteUrlEmail(false, "http://far.example/"));
+  EXPECT_EQ(settings_.m_EmailList.Count(), 39);
+  EXPECT_EQ(net_.resolve_count(), 1);
+  EXPECT_THAT(net_.SentBytes(),
+              HasSubstr("Subject: Restored Remote URL: http://far.example/\r\n\r\n"
+                        "This Remote URL is now OK: http://far.example/\r\n"));
+}
+
+TEST_F(EmailerTest, AServerNameThatDoesNotResolveIsToldFromAMissingConnection) {
+  Load(Without("SmtpServer", "nowhere.example"));
+  EXPECT_FALSE(emailer_.SendAlertEmail(true));  // the page cannot be fetched either
+  EXPECT_TRUE(log_.HasEvent("CWsEmail::Inet Not Connected"));
+  EXPECT_FALSE(log_.HasError("(CEmailer) Cannot email. No Internet connection is attainable."));
+
+  http_.Answer("probe.example", 80, "/", 200);
+  log_.Clear();
+  EXPECT_FALSE(emailer_.SendAlertEmail(true));
+  EXPECT_TRUE(log_.HasEvent("CWsEmail::Inet Connected"));
+  EXPECT_TRUE(log_.HasError("(CEmailer) Cannot email. No Internet connection is attainable."));
+  EXPECT_TRUE(log_.HasError("(CEmailer) Is browser set in 'Work Offline' mode perhaps?"));
+  EXPECT_THAT(net_.connects(), IsEmpty());
+}
+
+}  // namespace

@@ -1,0 +1,215 @@
+// The SMTP dialogue against a scripted server: the exact bytes sent, replies in pieces, the
+// servers that refuse, stay silent or hang up, the bounds, the Date header and the lines that
+// must never reach the wire as commands or headers.
+
+#include "alerts/ws_email.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/fake/fake_clock.h"
+#include "platform/fake/fake_mail_transport.h"
+#include "support/test_support.h"
+
+namespace {
+
+using snx::platform::FakeClock;
+using snx::platform::FakeMailTransport;
+using ::testing::ElementsAre;
+using ::testing::Each;
+using ::testing::HasSubstr;
+using ::testing::Le;
+
+class WsEmailTest : public ::testing::Test {
+ protected:
+  WsEmailTest() {
+    clock_.SetWall(FakeClock::FromUtc(2004, 1, 5, 9, 7, 3));
+    net_.AddHost("mail.example", "192.0.2.7");
+    BehaveWell();
+    mail_.Initialize();
+    mail_.SetFrom("watch@example.org");
+    mail_.SetSubject("Server down");
+    mail_.SetBody("The server is down.");
+    mail_.Recipients().SetAt(0, "a@example.org");
+  }
+  // A server that takes every message.
+  void BehaveWell() {
+    net_.Greet({"220 mail.example ready\r\n"});
+    for (const char* word : {"HELO", "MAIL", "RCPT", "."}) net_.OnCommand(word, {"250 ok\r\n"});
+    net_.OnCommand("DATA", {"354 go ahead\r\n"});
+    net_.OnCommand("QUIT", {"221 bye\r\n"});
+  }
+  bool Send() {
+    EXPECT_TRUE(mail_.ResolveNameToIp("mail.example"));
+    log_.Clear();
+    return mail_.SendList();
+  }
+
+  FakeClock clock_;
+  FakeMailTransport net_{&clock_};
+  snx::test::CapturingLog log_;
+  CWsEmail mail_{net_, clock_};
+};
+
+TEST_F(WsEmailTest, SendsTheWholeDialogueWithABlankLineAndADotStuffedBody) {
+  clock_.SetUtcOffset(std::chrono::minutes(-360));
+  // Replies in pieces are gathered, and bytes beyond a whole reply are the next reply's.
+  net_.Greet({"22", "0-mail.example\r\n220-second\x1b[2J", " line\r\n220 ", "ready\r\n"});
+  net_.OnCommand("HELO", {"250-hello\r\n250 ok\r\n250 sender ok\r\n"});
+  net_.OnCommand("MAIL", {});
+  mail_.Recipients().SetAt(1, "b@example.org");
+  mail_.Recipients().SetAt(2, "c@example.org");
+  mail_.SetBody("first\n.\r\n..two\rQUIT");
+  ASSERT_TRUE(Send());
+  EXPECT_EQ(net_.SentBytes(),
+            "HELO server \r\n"
+            "Mail From:<watch@example.org> \r\n"
+            "Rcpt To:<a@example.org> \r\n"
+            "Rcpt To:<b@example.org> \r\n"
+            "Rcpt To:<c@example.org> \r\n"
+            "DATA \r\n"
+            "From:<watch@example.org> \r\n"
+            "Date: Mon, 5 Jan 2004 03:07:03 -0600 \r\n"
+            "X-Mailer: SMTP Sender \r\n"
+            "To: a@example.org , b@example.org , c@example.org \r\n"
+            "Subject: Server down\r\n"
+            "\r\n"
+            "first\r\n..\r\n...two\r\nQUIT\r\n"
+            ".\r\n"
+            "QUIT\r\n");
+  ASSERT_EQ(net_.connects().size(), 1u);
+  EXPECT_EQ(net_.connects()[0].address, "192.0.2.7");
+  EXPECT_EQ(net_.connects()[0].port, 25);
+  EXPECT_THAT(log_.Messages(), ElementsAre("Email sent to Rcpt To:<c@example.org> ",
+                                           "Email content was: first\n.\r\n..two\rQUIT"));
+  EXPECT_TRUE(log_.HasEvent("CWsEmail::SendList() sent message."));
+  EXPECT_TRUE(log_.HasEvent("220-second\\x1b[2J line"));  // every line, made visible
+  EXPECT_TRUE(log_.HasEvent("250 sender ok"));
+}
+
+TEST_F(WsEmailTest, DialoguesThatBreakOffAreFailures) {
+  // (Servers that refuse the greeting or DATA, or hang up, are in the socket tests.)
+  const struct {
+    const char* command;  // whose reply is replaced ("" for the greeting)
+    const char* reply;
+    std::string last_sent;  // the last text that went out
+  } cases[] = {
+      {"", "554 5.7.1 <x@220.example>\r\n", ""},  // a code inside the text is no ack
+      {"MAIL", "550 no\r\n", "Mail From:<watch@example.org> \r\n"},
+      {".", "552 too big\r\n", ".\r\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.reply);
+    BehaveWell();
+    *c.command == '\0' ? net_.Greet({c.reply}) : net_.OnCommand(c.command, {c.reply});
+    EXPECT_FALSE(Send());
+    EXPECT_EQ(net_.sent().empty() ? "" : net_.sent().back(), c.last_sent);
+    EXPECT_TRUE(log_.HasEvent("CWsEmail::SendList() sent message."));
+    EXPECT_TRUE(log_.HasError("Email content was: The server is down."));
+  }
+  net_.RefuseConnections("Connection refused");
+  EXPECT_FALSE(Send());
+  EXPECT_TRUE(log_.HasError("CWsEmail::SendList() connect() failed: Connection refused"));
+  EXPECT_FALSE(log_.HasEvent("CWsEmail::SendList() sent message."));
+}
+
+TEST_F(WsEmailTest, ASilentServerIsGivenUpWithinTheBoundInShortSlices) {
+  net_.OnCommand("HELO", {});
+  const auto start = clock_.MonoNow();
+  EXPECT_FALSE(Send());
+  EXPECT_EQ(clock_.MonoNow() - start, CWsEmail::kDefaultReplyWait);
+  EXPECT_THAT(net_.receive_timeouts(), Each(Le(std::chrono::milliseconds(1000))));
+  EXPECT_EQ(net_.connects()[0].timeout, CWsEmail::kDefaultReplyWait);
+  EXPECT_TRUE(log_.HasError("CWsEmail::ReceiveAck no reply within 30000 ms."));
+  EXPECT_TRUE(log_.HasError("CWsEmail::ReceiveAck recv read no bytes."));
+
+  // A stop request ends the wait at the next slice.
+  int checks = 0;
+  mail_.SetStopCheck([&] { return ++checks > 2; });
+  const auto again = clock_.MonoNow();
+  EXPECT_FALSE(mail_.SendList());
+  EXPECT_LE(clock_.MonoNow() - again, std::chrono::seconds(2));
+}
+
+TEST_F(WsEmailTest, RepliesWithoutA354AreReadFiveTimesThenTheMessageGoesOn) {
+  net_.OnCommand("DATA", {"250 a\r\n250 b\r\n", "250 c\r\n250 d\r\n250 e\r\n"});
+  EXPECT_TRUE(Send());
+  EXPECT_THAT(net_.SentBytes(), HasSubstr("\r\nThe server is down.\r\n.\r\nQUIT\r\n"));
+  // A goodbye that never comes changes nothing once the message was taken.
+  net_.OnCommand("QUIT", {});
+  EXPECT_TRUE(mail_.SendList());
+}
+
+TEST_F(WsEmailTest, ALongReplyIsCutAtItsBound) {
+  net_.Greet({std::string(CWsEmail::kMaxReplyBytes * 2, 'x')});
+  EXPECT_FALSE(Send());
+  EXPECT_TRUE(log_.HasError("CWsEmail::ReceiveAck reply longer than 8192 bytes."));
+  EXPECT_LE(net_.receive_timeouts().size(), 5u);
+}
+
+TEST_F(WsEmailTest, NothingIsSentWithoutRecipientsOrWithALineBreakInAnAddress) {
+  CWsEmail empty(net_, clock_);
+  empty.Initialize();
+  EXPECT_FALSE(empty.SendList());
+  EXPECT_THAT(log_.Errors(), ElementsAre("Failure sending email to ", "Email content was: "));
+
+  mail_.Recipients().SetAt(1, "b@example.org>\r\nRCPT TO:<evil@example.org");
+  EXPECT_FALSE(Send());
+  mail_.Recipients().SetAt(1, "b@example.org");
+  mail_.SetFrom("watch@example.org>\r\nDATA");
+  EXPECT_FALSE(Send());
+  EXPECT_TRUE(net_.connects().empty());
+  EXPECT_TRUE(log_.HasError("CWsEmail::SendList() Error: an address holds a control character."));
+
+  // A line end in the subject becomes a blank instead of a header of its own.
+  mail_.SetFrom("watch@example.org");
+  mail_.SetSubject("down\r\nBcc: evil@example.org");
+  ASSERT_TRUE(Send());
+  EXPECT_THAT(net_.SentBytes(), HasSubstr("Subject: down  Bcc: evil@example.org\r\n"));
+}
+
+TEST_F(WsEmailTest, DateTextAndZone) {
+  const struct {
+    FakeClock::WallTime at;
+    int offset_minutes;
+    const char* text;
+    const char* zone;
+  } cases[] = {
+      {FakeClock::FromUtc(2004, 5, 1, 23, 0, 0), 0, "Sat, 1 May 2004 23:00:00", "+0000"},
+      {FakeClock::FromUtc(2004, 5, 1, 23, 0, 0), 330, "Sun, 2 May 2004 04:30:00", "+0530"},
+      {FakeClock::FromUtc(2026, 1, 1, 5, 4, 9), -360, "Wed, 31 Dec 2025 23:04:09", "-0600"},
+      {FakeClock::FromUtc(2024, 2, 29, 12, 0, 0), -570, "Thu, 29 Feb 2024 02:30:00", "-0930"},
+  };
+  for (const auto& c : cases) {
+    clock_.SetWall(c.at);
+    clock_.SetUtcOffset(std::chrono::minutes(c.offset_minutes));
+    mail_.BuildDateText();
+    EXPECT_EQ(mail_.DateText().ToString(), c.text);
+    EXPECT_EQ(mail_.DateZone(), c.zone);
+  }
+}
+
+TEST_F(WsEmailTest, ServerTextsWithAndWithoutAPort) {
+  EXPECT_TRUE(mail_.ResolveNameToIp(" mail.example:2525 ") && mail_.ServerPort() == 2525);
+  EXPECT_TRUE(mail_.ResolveNameToIp("MAIL.example") && mail_.ServerPort() == 25);
+  for (const char* bad : {"mail.example:0", "mail.example:65536", "mail.example:", ":25",
+                          "mail.example:2x", "other.example", ""}) {
+    SCOPED_TRACE(bad);
+    log_.Clear();
+    EXPECT_FALSE(mail_.ResolveNameToIp(bad));
+    EXPECT_TRUE(mail_.ServerAddress().View().empty());
+    EXPECT_THAT(log_.Errors(), ElementsAre("CWsEmail::ResolveNameToIp() cannot resolve address.",
+                                           "CWsEmail::ResolveNameToIp() failed."));
+  }
+  // An address found for one server name is not used for another.
+  ASSERT_TRUE(mail_.ResolveNameToIp("mail.example"));
+  mail_.SetServerName("mail.example");
+  EXPECT_FALSE(mail_.ServerAddress().View().empty());
+  mail_.SetServerName("other.example");
+  EXPECT_TRUE(mail_.ServerAddress().View().empty());
+}
+
+}  // namespace
