@@ -35,7 +35,7 @@ TEST_F(MenderTest, RestarterStepsStartWhatTheyShould) {
                          "KILL /f  server.exe",
                          "C:\\\\Tools\\\\go.exe",
                          "\\\\Program Files\\\\Internet Explorer\\\\IExplore.exe -e http://localhost/warm",
-                         "C:\\\\Tools\\\\iisreset.exe /restart",
+                         "C:\\\\Tools\\\\iisreset.exe \\\\restart",
                          "\\\\usr\\\\local\\\\bin\\\\warm-up",
                      }));
   const auto calls = launcher_.Calls();

@@ -174,6 +174,7 @@ TEST_F(HouseTest, WinlogonValues) {
     EXPECT_EQ(mender_.VerifyWinlogonValue("DefaultUserName", c.verify_as), c.same);
   }
   keys_.FailWritesAfter(0);
+  mender_.SetUserName("operator");
   mender_.SetWinlogonValues();
   EXPECT_TRUE(log_.HasError("Error: Cannot set DefaultUserName value"));
 }

@@ -114,7 +114,9 @@ TEST_F(MenderTest, ProgramOthersMayWriteIsRefused) {
     log_.Clear();
     WriteProgram("Start=/bin/true\n");
     ::chmod(dir_.File("Sentinex.ini").c_str(), c.mode);
-    if (c.owner != 0) ASSERT_EQ(::chown(dir_.File("Sentinex.ini").c_str(), c.owner, 0), 0);
+    if (c.owner != 0) {
+      ASSERT_EQ(::chown(dir_.File("Sentinex.ini").c_str(), c.owner, 0), 0);
+    }
     CMender m(clock_, launcher_, power_, keys_, factory_);
     EXPECT_FALSE(m.LoadProgram(Folder()));
     EXPECT_EQ(m.InstructionCount(), 0);

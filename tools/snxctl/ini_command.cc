@@ -18,6 +18,7 @@
 #include "recovery/instruction.h"
 #include "recovery/mender.h"
 #include "recovery/mender_owner.h"
+#include "snxctl/install_folder.h"
 #include "snxctl/kept_log.h"
 #include "snxctl/subcommand.h"
 
@@ -201,15 +202,11 @@ int IniMain(const std::vector<std::string>& args) {
     }
   }
   if (have_folder && folder.empty()) return Usage("--dir needs a folder");
-  if (!have_folder) {
-    const std::string exe = snx::platform::Files().ExecutablePath();
-    folder = exe.substr(0, exe.rfind('/') + 1);
-    if (folder.empty()) {
-      std::fprintf(stderr, "snxctl ini: cannot tell the folder of snxctl; give --dir\n");
-      return kExitFailure;
-    }
+  folder = InstallFolderOr(folder);
+  if (folder.empty()) {
+    std::fprintf(stderr, "snxctl ini: cannot tell the folder of snxctl; give --dir\n");
+    return kExitFailure;
   }
-  if (folder.back() != '/') folder += '/';
   const std::vector<std::string> rest(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
   for (const auto& a : rest) {
     if (a == "--help" || a == "-h") {
