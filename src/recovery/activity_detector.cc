@@ -27,6 +27,11 @@ bool CActivityDetector::Initialize(std::string_view name, std::string_view folde
   EndWithSeparator(m_sInstallFolder);
   m_sCopyPath.Assign(m_sInstallFolder);
   m_sCopyPath.Append(file_name);
+  // A watched file in the installation folder would be its own copy: every run would find it
+  // unchanged, and taking the copy would cut the file down to its first line.
+  if (snx::platform::ToPosixPath(m_sCopyPath) == snx::platform::ToPosixPath(m_sWatchedPath)) {
+    m_sCopyPath.Append(kOwnFolderSuffix);
+  }
 
   m_sCurrentLine.Clear();
   m_sSavedLine.Clear();

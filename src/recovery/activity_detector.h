@@ -11,6 +11,8 @@
 class CActivityDetector : public CQorObject {
  public:
   static constexpr int kLineBufferSize = 256;
+  // Added to the copy's name when the watched file is itself in the installation folder.
+  static constexpr const char* kOwnFolderSuffix = ".copy";
 
   CActivityDetector() = default;
   CActivityDetector(const CActivityDetector&) = delete;

@@ -79,7 +79,8 @@ TEST_F(MenderTest, LoadFailures) {
 }
 
 TEST_F(MenderTest, DetectWatchesPosixAndWindowsPaths) {
-  ASSERT_TRUE(Load("Detect=/var/log/app.log\nDetect= C:\\logs\\web.log \n"));
+  ASSERT_TRUE(Load("Detect=/var/log/app.log\nDetect= C:\\logs\\web.log \nDetect=" + Folder() +
+                   "own.log\n"));
   const CActivityDetector* posix = mender_.InstructionAt(0)->Detector();
   ASSERT_TRUE(posix->IsReady());
   EXPECT_EQ(posix->WatchedPath().ToString(), "/var/log/app.log");
@@ -87,6 +88,8 @@ TEST_F(MenderTest, DetectWatchesPosixAndWindowsPaths) {
   const CActivityDetector* windows = mender_.InstructionAt(1)->Detector();
   EXPECT_EQ(windows->WatchedPath().ToString(), "C:\\logs\\web.log");
   EXPECT_EQ(windows->CopyPath().ToString(), Folder() + "web.log");
+  // A file of the installation folder is never its own copy.
+  EXPECT_EQ(mender_.InstructionAt(2)->Detector()->CopyPath().ToString(), Folder() + "own.log.copy");
 }
 
 TEST_F(MenderTest, DetectWithoutAFolderStopsTheLoad) {
