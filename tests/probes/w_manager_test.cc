@@ -106,15 +106,5 @@ TEST_F(WManagerTest, LaunchedProcessIsFoundInAFreshSnapshot) {
   EXPECT_TRUE(log_.HasError("CWManager::RegisterLaunchedProcess() failed."));
 }
 
-TEST_F(WManagerTest, NotLiveWithoutMachineNameOrItems) {
-  ASSERT_TRUE(image_.InitializeWithLines(dir_.path(), "AutoSet.caf", {"[KEYS]"}));
-  EXPECT_FALSE(watcher_.Initialize(&image_, &sink_, "HOST"));  // no item manager
-  watcher_.SetItemManager(&items_);
-  EXPECT_FALSE(watcher_.Initialize(&image_, &sink_, ""));
-  EXPECT_FALSE(watcher_.IsLive());
-  EXPECT_TRUE(log_.HasError("CWManager::IsLive() Object is not initialized."));
-  EXPECT_EQ(watcher_.GetPidOfProgram("/usr/sbin/nginx"), 0);
-}
-
 }  // namespace
 }  // namespace snx::test

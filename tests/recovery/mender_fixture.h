@@ -52,7 +52,6 @@ class FakeOwner : public CMenderOwner {
 
 // What the in-memory watcher was told, kept outside it so it can be read after it is gone.
 struct WatcherRecord {
-  std::vector<std::string> counters;
   std::string folder;
   int creation_count = 0;
   int level = 0;
@@ -68,35 +67,26 @@ class MemoryWatcher final : public platform::ComObject<platform::IWatcher> {
   explicit MemoryWatcher(WatcherRecord& record) : r_(record) { ++r_.alive; }
   HRESULT Configure(Variant* folder, std::int32_t* ready) override {
     r_.folder = folder->TextValue();
-    *ready = r_.ready ? -1 : 0;
-    return S_OK;
+    return *ready = r_.ready ? -1 : 0, S_OK;
   }
-  HRESULT ClearCounters(std::int32_t* done) override { return *done = -1, S_OK; }
-  HRESULT GetCounterCount(std::int32_t* count) override {
-    return *count = static_cast<std::int32_t>(r_.counters.size()), S_OK;
-  }
-  HRESULT SampleNow(std::int32_t* done) override { return *done = -1, S_OK; }
+  HRESULT ClearCounters(std::int32_t*) override { return S_OK; }
+  HRESULT GetCounterCount(std::int32_t*) override { return S_OK; }
+  HRESULT SampleNow(std::int32_t*) override { return S_OK; }
   HRESULT AddCounter(Variant* path, std::int32_t* accepted) override {
-    if (r_.accept) r_.counters.push_back(path->TextValue());
-    *accepted = r_.accept ? -1 : 0;
-    return S_OK;
+    return *accepted = r_.accept ? -1 : 0, S_OK;
   }
-  HRESULT GetCounterPath(Variant*, Variant* path) override { return path->Clear(), S_OK; }
-  HRESULT GetCounterValue(Variant*, Variant* value) override { return value->Clear(), S_OK; }
+  HRESULT GetCounterPath(Variant*, Variant*) override { return S_OK; }
+  HRESULT GetCounterValue(Variant*, Variant*) override { return S_OK; }
   HRESULT TestWorking(Variant* threshold, std::int32_t* working) override {
     r_.threshold = threshold->IntValue();
-    *working = r_.working ? -1 : 0;
-    return S_OK;
+    return *working = r_.working ? -1 : 0, S_OK;
   }
   HRESULT SetLevel(Variant* level) override { return r_.level = level->IntValue(), S_OK; }
-  HRESULT SetCreationCount(Variant* count, std::int32_t* done) override {
-    r_.creation_count = count->IntValue();
-    *done = -1;
-    return S_OK;
+  HRESULT SetCreationCount(Variant* count, std::int32_t*) override {
+    return r_.creation_count = count->IntValue(), S_OK;
   }
   HRESULT GetText(Variant* text) override {
-    *text = Variant::Text("Elapsed Time of server stands still");
-    return S_OK;
+    return *text = Variant::Text("Elapsed Time of server stands still"), S_OK;
   }
 
  private:

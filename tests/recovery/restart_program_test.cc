@@ -45,15 +45,6 @@ TEST_F(MenderTest, LineFormatKeywordsAndSettings) {
   EXPECT_TRUE(log_.HasEvent("|||------ End Loading program from Sentinex.ini"));
 }
 
-TEST_F(MenderTest, DefaultsWhenTheProgramSetsNothing) {
-  ASSERT_TRUE(Load("Begin=Detection\nEnd=\n"));
-  EXPECT_EQ(mender_.RetryCount(), 2);
-  EXPECT_EQ(mender_.MaxWait(), 300);
-  EXPECT_EQ(mender_.UserName().ToString(), "Administrator");
-  EXPECT_EQ(mender_.BrowserPath().ToString(), "\\Program Files\\Internet Explorer\\IExplore.exe");
-  EXPECT_EQ(mender_.Password().Length(), 6);
-}
-
 TEST_F(MenderTest, LoadFailures) {
   struct Case {
     const char* name;
