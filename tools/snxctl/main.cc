@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -24,7 +25,7 @@ void PrintHelp(FILE* out) {
   std::sort(sorted.begin(), sorted.end(), [](const SubCommand& a, const SubCommand& b) {
     return std::strcmp(a.name, b.name) < 0;
   });
-  for (const auto& c : sorted) std::fprintf(out, "  %-8s %s\n", c.name, c.summary);
+  for (const auto& c : sorted) std::fprintf(out, "  %-10s %s\n", c.name, c.summary);
 }
 }  // namespace
 
@@ -33,7 +34,8 @@ const std::vector<SubCommand>& SubCommands() { return Registry(); }
 
 }  // namespace snxctl
 
-int main(int argc, char** argv) {
+namespace {
+int Dispatch(int argc, char** argv) {
   using namespace snxctl;
   if (argc < 2) {
     PrintHelp(stderr);
@@ -50,4 +52,16 @@ int main(int argc, char** argv) {
   std::fprintf(stderr, "snxctl: unknown command '%s'\n", name.c_str());
   PrintHelp(stderr);
   return kExitUsage;
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return Dispatch(argc, argv);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "snxctl: %s\n", e.what());
+  } catch (...) {
+    std::fprintf(stderr, "snxctl: unexpected failure\n");
+  }
+  return snxctl::kExitFailure;
 }
