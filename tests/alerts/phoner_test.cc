@@ -148,8 +148,8 @@ TEST_F(PhonerTest, WaitForCallCompletionPollsUntilTheCallsEnd) {
   FakeVoiceAlert& alert = Ready();
   alert.call_states = {1001, 1001, 1001, 1002};
   EXPECT_TRUE(phoner_.WaitForCallCompletion());
-  EXPECT_EQ(std::count(log_.Events().begin(), log_.Events().end(),
-                       "CPhoner::WaitForCallCompletion waits 5 sec."),
+  const auto events = log_.Events();
+  EXPECT_EQ(std::count(events.begin(), events.end(), "CPhoner::WaitForCallCompletion waits 5 sec."),
             3);
   EXPECT_EQ(clock_.total_slept(), std::chrono::seconds(15));
 }

@@ -1,11 +1,10 @@
 #pragma once
-// Shared by the companion tests: executable scripts in a temporary folder, bounded polling of
-// real time, and the built plug-ins.
+// Shared by the companion tests: executable scripts in a temporary folder and bounded polling
+// of real time.
 
 #include <sys/stat.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <sstream>
@@ -45,15 +44,6 @@ inline std::vector<std::string> LinesOf(const std::string& text) {
 inline std::vector<std::string> FileLines(const TempDir& dir, const std::string& name) {
   return std::filesystem::exists(dir.File(name)) ? LinesOf(dir.Read(name))
                                                  : std::vector<std::string>{};
-}
-
-// The built plug-in `file` ("QorAssure.dll") in the build's install folder.
-inline std::string BuiltPlugin(const std::string& file) {
-  if (const char* dir = std::getenv("SNX_TEST_BIN_DIR"); dir != nullptr && *dir != '\0') {
-    return std::string(dir) + "/bin/" + file;
-  }
-  const auto self = std::filesystem::read_symlink("/proc/self/exe");
-  return (self.parent_path().parent_path() / "bin" / file).string();
 }
 
 }  // namespace snx::test

@@ -17,7 +17,7 @@ using snx::test::FileLines;
 using testing::HasSubstr;
 
 const std::string kRecordingExample =
-    (std::filesystem::path(__FILE__).parent_path() / "../../examples/voice-dial.record").string();
+    std::string(SNX_SOURCE_DIR) + "/examples/voice-dial.record";
 
 class VoiceAlertTest : public testing::Test {
  protected:
@@ -59,7 +59,8 @@ class VoiceAlertTest : public testing::Test {
     return Ask(&CVoiceAlert::GetCallState);
   }
   void InstallRecorder() {
-    std::filesystem::copy_file(kRecordingExample, dir_.File("voice-dial"));
+    std::filesystem::copy_file(kRecordingExample, dir_.File("voice-dial"),
+                               std::filesystem::copy_options::overwrite_existing);
   }
 
   snx::test::TempDir dir_;
@@ -88,7 +89,9 @@ TEST_F(VoiceAlertTest, EveryNumberIsCalledThroughTheDialCommandWithItsTextsAsThe
   EXPECT_THAT(calls[0], HasSubstr("\t+41 44 111\tAnn O'Neil\t1\t" + wav + "\t" + message));
   EXPECT_THAT(calls[1], HasSubstr("\tsip:bob@example.org\tBob\t1\t"));
   EXPECT_FALSE(std::filesystem::exists(dir_.File("pwned")));
-  if (speaks) EXPECT_EQ(dir_.Read(CVoiceAlert::kMessageWav).substr(0, 4), "RIFF");
+  if (speaks) {
+    EXPECT_EQ(dir_.Read(CVoiceAlert::kMessageWav).substr(0, 4), "RIFF");
+  }
   EXPECT_EQ(Status(CVoiceAlert::kStatusSpoken), speaks ? -1 : 0);
 
   const auto log = FileLines(dir_, CVoiceAlert::kPhoneLog);

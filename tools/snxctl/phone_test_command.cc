@@ -83,7 +83,11 @@ int RunPhoneTest(const std::vector<std::string>& args) {
   }
   if (up && down) return Usage("--down and --up exclude each other");
 
-  const std::string folder = InstallFolderOr(dir);
+  std::string folder = InstallFolderOr(dir);
+  // The component runs FOLDER/voice-dial: a folder that does not depend on where we stand.
+  if (!folder.empty() && folder.front() != '/') {
+    folder.insert(0, snx::platform::Files().CurrentFolder() + "/");
+  }
   if (folder.empty() || !snx::platform::Files().FolderExists(folder)) {
     std::fprintf(stderr, "snxctl phone-test: no such folder: %s\n", VisibleText(folder).c_str());
     return kExitFailure;
@@ -94,7 +98,7 @@ int RunPhoneTest(const std::vector<std::string>& args) {
   CAllSets settings;
   settings.SetProgramDirectory(folder);
   settings.SetSettingsImage(&image);
-  if (!settings.ReInitialize()) {
+  if (!image.Initialize(folder, CAllSets::kSettingsFileName) || !settings.ReInitialize()) {
     std::fprintf(stderr, "snxctl phone-test: cannot read %sAutoSet.caf\n",
                  VisibleText(folder).c_str());
     kept.Print("  ");
