@@ -80,14 +80,15 @@ std::string ReadDefault(KeyStore& keys, const std::string& path) {
 
 class PluginComponentFactory final : public ComponentFactory {
  public:
-  explicit PluginComponentFactory(KeyStore& keys) : keys_(keys) {}
+  // Null: the key store installed at each call.
+  explicit PluginComponentFactory(KeyStore* keys) : keys_(keys) {}
 
   HRESULT CreateInstance(const CLSID& clsid, const IID& iid, void** out,
                          std::string* why) override {
     if (out == nullptr) return E_POINTER;
     *out = nullptr;
     const std::string id = GuidToString(clsid);
-    const std::string path = ReadDefault(keys_, "CLSID\\" + id + "\\InprocServer32");
+    const std::string path = ReadDefault(Keys(), "CLSID\\" + id + "\\InprocServer32");
     if (path.empty()) {
       Say(why, "class " + id + " is not registered");
       return REGDB_E_CLASSNOTREG;
@@ -114,7 +115,7 @@ class PluginComponentFactory final : public ComponentFactory {
       Say(why, "bad ProgID");
       return CO_E_CLASSSTRING;
     }
-    const auto clsid = GuidFromString(ReadDefault(keys_, std::string(prog_id) + "\\CLSID"));
+    const auto clsid = GuidFromString(ReadDefault(Keys(), std::string(prog_id) + "\\CLSID"));
     if (!clsid) {
       Say(why, std::string(prog_id) + " is not registered");
       return CO_E_CLASSSTRING;
@@ -142,7 +143,7 @@ class PluginComponentFactory final : public ComponentFactory {
     const auto entry = Entry<RegisterServerFn>(handle, name, posix, why);
     if (entry == nullptr) return CO_E_ERRORINDLL;
     RegistrationContext context;
-    context.keys = &keys_;
+    context.keys = &Keys();
     context.module_path = posix.c_str();
     const HRESULT hr = entry(&context);
     if (FAILED(hr))
@@ -151,18 +152,19 @@ class PluginComponentFactory final : public ComponentFactory {
   }
 
  private:
-  KeyStore& keys_;
+  KeyStore& Keys() { return keys_ != nullptr ? *keys_ : Use<KeyStore>(); }
+  KeyStore* keys_;
 };
 
 }  // namespace
 
 std::unique_ptr<ComponentFactory> NewPluginComponentFactory(KeyStore& keys) {
-  return std::make_unique<PluginComponentFactory>(keys);
+  return std::make_unique<PluginComponentFactory>(&keys);
 }
 
 template <>
 ComponentFactory& DefaultFacility<ComponentFactory>() {
-  static NoDestructor<PluginComponentFactory> factory(Use<KeyStore>());
+  static NoDestructor<PluginComponentFactory> factory(nullptr);
   return *factory.get();
 }
 
