@@ -25,15 +25,24 @@ CPhoner::~CPhoner() { ReleaseVoiceAlert(); }
 
 const char* CPhoner::MessageTypeText(std::int32_t type) {
   switch (type) {
-    case PHONE_MSG_APP_UP: return "Application is up again.";
-    case PHONE_MSG_APP_DOWN: return "Application is down.";
-    case PHONE_MSG_SERVER_UP: return "Server is back up.";
-    case PHONE_MSG_SERVER_DOWN: return "Server is down.";
-    case PHONE_MSG_LOCAL_URL_UP: return "Local URL is back up!";
-    case PHONE_MSG_LOCAL_URL_DOWN: return "Local URL is down.";
-    case PHONE_MSG_REMOTE_URL_UP: return "Remote URL is back up.";
-    case PHONE_MSG_REMOTE_URL_DOWN: return "Remote URL is down.";
-    default: return "";
+    case PHONE_MSG_APP_UP:
+      return "Application is up again.";
+    case PHONE_MSG_APP_DOWN:
+      return "Application is down.";
+    case PHONE_MSG_SERVER_UP:
+      return "Server is back up.";
+    case PHONE_MSG_SERVER_DOWN:
+      return "Server is down.";
+    case PHONE_MSG_LOCAL_URL_UP:
+      return "Local URL is back up!";
+    case PHONE_MSG_LOCAL_URL_DOWN:
+      return "Local URL is down.";
+    case PHONE_MSG_REMOTE_URL_UP:
+      return "Remote URL is back up.";
+    case PHONE_MSG_REMOTE_URL_DOWN:
+      return "Remote URL is down.";
+    default:
+      return "";
   }
 }
 
