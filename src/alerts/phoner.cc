@@ -4,6 +4,7 @@
 
 #include "core/log_writer.h"
 #include "platform/debug_sink.h"
+#include "platform/visible_text.h"
 
 using snx::platform::kCallInProgress;
 using snx::platform::Variant;
@@ -82,7 +83,7 @@ snx::platform::IVoiceAlert* CPhoner::CreateVoiceAlert() {
   bool good = false;
   if (!m_pVoiceAlert) {
     LogError("CPhoner::3");
-    if (!why.empty()) LogError(Joined("CPhoner::3 ", why));
+    if (!why.empty()) LogError(Joined("CPhoner::3 ", snx::platform::VisibleText(why)));
   } else {
     LogEvent("CPhoner::4");
     LogEvent("CPhoner::5");
