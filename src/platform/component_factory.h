@@ -129,7 +129,7 @@ template <>
 ComponentFactory& DefaultFacility<ComponentFactory>();
 
 // The real factory (dlopen of plug-ins) over the given key store. The default facility is one
-// of these over the default key store.
+// over the key store installed at the time of each call.
 std::unique_ptr<ComponentFactory> NewPluginComponentFactory(KeyStore& keys);
 
 // Typed creation: CreateInstance for I::kIid into an owned reference.

@@ -77,13 +77,13 @@ struct Run {
   std::string out;
 };
 
-// The built snxctl: $SNX_TEST_BIN_DIR/tools/snxctl, else beside this test's build folder.
+// The built snxctl: $SNX_TEST_BIN_DIR/bin/snxctl, else beside this test's build folder.
 inline std::string SnxctlPath() {
   if (const char* dir = std::getenv("SNX_TEST_BIN_DIR"); dir != nullptr && *dir != '\0') {
-    return std::string(dir) + "/tools/snxctl";
+    return std::string(dir) + "/bin/snxctl";
   }
   const auto self = std::filesystem::read_symlink("/proc/self/exe");
-  return (self.parent_path().parent_path() / "tools" / "snxctl").string();
+  return (self.parent_path().parent_path() / "bin" / "snxctl").string();
 }
 
 // Runs snxctl (or a copy of it) to its end: its exit code (-1 when it took over 30 s) and its

@@ -26,7 +26,7 @@ void PrintHelp(FILE* out) {
   std::sort(sorted.begin(), sorted.end(), [](const SubCommand& a, const SubCommand& b) {
     return std::strcmp(a.name, b.name) < 0;
   });
-  for (const auto& c : sorted) std::fprintf(out, "  %-9s %s\n", c.name, c.summary);
+  for (const auto& c : sorted) std::fprintf(out, "  %-10s %s\n", c.name, c.summary);
 }
 }  // namespace
 

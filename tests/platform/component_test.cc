@@ -1,0 +1,157 @@
+// The component layer: identifiers, values, and the real plug-ins registered into and created
+// through a key store in memory.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "platform/component_factory.h"
+#include "platform/component_object.h"
+#include "platform/fake/fake_component_factory.h"
+#include "platform/fake/fake_key_store.h"
+#include "platform/pulse_interface.h"
+#include "platform/watcher_interface.h"
+#include "support/test_support.h"
+
+namespace snx::platform {
+namespace {
+
+std::string Plugin(const char* file) {
+  const char* dir = std::getenv("SNX_TEST_BIN_DIR");
+  const auto base =
+      dir != nullptr ? std::filesystem::path(dir)
+                     : std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path();
+  return (base / "bin" / file).string();
+}
+
+bool HasKey(KeyStore& keys, const std::string& path) {
+  HKEY key = nullptr;
+  if (keys.OpenKey(HKEY_CLASSES_ROOT, path, key) != RegResult::kOk) return false;
+  keys.CloseKey(key);
+  return true;
+}
+
+TEST(ComponentValuesTest, GuidsReadBackAndRefuseOtherForms) {
+  const std::string text = GuidToString(CLSID_Watcher);
+  EXPECT_EQ(text, "{4D712D04-D64C-467F-8994-4A4AA845BED9}");
+  EXPECT_EQ(GuidFromString(text), CLSID_Watcher);
+  EXPECT_EQ(GuidFromString("{4d712d04-d64c-467f-8994-4a4aa845bed9}"), CLSID_Watcher);
+  for (const char* bad :
+       {"", "4D712D04-D64C-467F-8994-4A4AA845BED9", "{4D712D04-D64C-467F-8994-4A4AA845BED}",
+        "{4D712D04+D64C-467F-8994-4A4AA845BED9}", "{4D712D04-D64C-467F-8994-4A4AA845BEDG}"}) {
+    EXPECT_FALSE(GuidFromString(bad)) << bad;
+  }
+}
+
+TEST(ComponentValuesTest, VariantsReadAsTheKindAsked) {
+  EXPECT_EQ(Variant::Int(16).AsInt(), 16);
+  EXPECT_EQ(Variant::Bool(true).AsInt(), -1);
+  EXPECT_EQ(Variant::Text("-42").AsInt(), -42);
+  EXPECT_FALSE(Variant::Text("4x").AsInt());
+  EXPECT_FALSE(Variant::Text("").AsInt());
+  EXPECT_FALSE(Variant().AsInt());
+  EXPECT_EQ(Variant::Int(3).TextValue(), "");
+  EXPECT_EQ(Variant::Text("x").IntValue(), 0);
+  EXPECT_EQ(Variant::Bool(false).BoolValue(), VARIANT_FALSE);
+}
+
+TEST(ComponentObjectTest, CountsReferencesAndAnswersOnlyItsInterfaces) {
+  struct Pulse final : ComObject<IPulse> {
+    HRESULT Beat(std::int32_t* alive) override { return *alive = -1, S_OK; }
+  };
+  const long before = ModuleObjectCount().load();
+  ComPtr<IPulse> pulse;
+  ASSERT_EQ(HandOver(new Pulse, IPulse::kIid, pulse.PutVoid()), S_OK);
+  EXPECT_EQ(ModuleObjectCount().load(), before + 1);
+  ComPtr<IWatcher> wrong;
+  EXPECT_EQ(pulse->QueryInterface(IWatcher::kIid, wrong.PutVoid()), E_NOINTERFACE);
+  EXPECT_FALSE(wrong);
+  ComPtr<IPulse> copy = pulse;
+  EXPECT_EQ(pulse->AddRef(), 3u);
+  EXPECT_EQ(pulse->Release(), 2u);
+  copy.Reset();
+  pulse.Reset();
+  EXPECT_EQ(ModuleObjectCount().load(), before) << "deleted at the last release";
+}
+
+class PluginFactoryTest : public ::testing::Test {
+ protected:
+  FakeKeyStore keys_;
+  std::unique_ptr<ComponentFactory> factory_ = NewPluginComponentFactory(keys_);
+};
+
+TEST_F(PluginFactoryTest, RegisterCreateAndUnregisterARealPlugin) {
+  const std::string file = Plugin(kPulseFile);
+  std::string why;
+  ASSERT_EQ(factory_->RegisterServer(file, false, &why), S_OK) << why;
+  for (const std::string& key :
+       std::vector<std::string>{"QorPulse.Pulse\\CLSID", "QorPulse.Pulse.1\\CLSID",
+                                "CLSID\\" + GuidToString(CLSID_Pulse) + "\\InprocServer32"}) {
+    EXPECT_TRUE(HasKey(keys_, key)) << key;
+  }
+  ComPtr<IPulse> pulse;
+  ASSERT_EQ(factory_->CreateByProgID(kPulseProgId, IPulse::kIid, pulse.PutVoid(), &why), S_OK)
+      << why;
+  std::int32_t alive = 0;
+  EXPECT_EQ(pulse->Beat(&alive), S_OK);
+  EXPECT_EQ(alive, -1);
+  pulse.Reset();
+
+  ASSERT_EQ(factory_->RegisterServer(file, true, &why), S_OK) << why;
+  EXPECT_FALSE(HasKey(keys_, "QorPulse.Pulse"));
+  EXPECT_FALSE(HasKey(keys_, "QorPulse.Pulse.1"));
+  EXPECT_FALSE(HasKey(keys_, "CLSID\\" + GuidToString(CLSID_Pulse)));
+  EXPECT_EQ(factory_->CreateInstance(CLSID_Pulse, IPulse::kIid, pulse.PutVoid()),
+            REGDB_E_CLASSNOTREG);
+}
+
+TEST_F(PluginFactoryTest, FilesThatCannotServeFailClearly) {
+  test::TempDir dir;
+  dir.Write("Text.dll", "not an object file");
+  const struct {
+    std::string path;
+    HRESULT expected;
+    const char* says;
+  } cases[] = {
+      {dir.File("Missing.dll"), CO_E_DLLNOTFOUND, "cannot find file"},
+      {dir.File("Text.dll"), CO_E_DLLNOTFOUND, "not a plug-in"},
+      {dir.path(), CO_E_DLLNOTFOUND, "not a file"},
+      {"/lib/x86_64-linux-gnu/libm.so.6", CO_E_ERRORINDLL, "has no entry"},
+  };
+  for (const auto& c : cases) {
+    std::string why;
+    EXPECT_EQ(factory_->RegisterServer(c.path, false, &why), c.expected) << c.path;
+    EXPECT_NE(why.find(c.says), std::string::npos) << why;
+  }
+  // A class whose keys name a file that is gone.
+  ASSERT_EQ(RegisterClassKeys(keys_, {CLSID_Pulse, kPulseProgId, "x"}, dir.File("Gone.dll")), S_OK);
+  ComPtr<IPulse> pulse;
+  EXPECT_EQ(factory_->CreateInstance(CLSID_Pulse, IPulse::kIid, pulse.PutVoid()), CO_E_DLLNOTFOUND);
+  // A plug-in asked for a class it does not serve.
+  ASSERT_EQ(RegisterClassKeys(keys_, {CLSID_Watcher, kWatcherProgId, "x"}, Plugin(kPulseFile)),
+            S_OK);
+  EXPECT_EQ(factory_->CreateInstance(CLSID_Watcher, IWatcher::kIid, pulse.PutVoid()),
+            CLASS_E_CLASSNOTAVAILABLE);
+}
+
+TEST(FakeComponentFactoryTest, RegistersKeysAndHandsOutObjects) {
+  struct Pulse final : ComObject<IPulse> {
+    HRESULT Beat(std::int32_t* alive) override { return *alive = -1, S_OK; }
+  };
+  FakeKeyStore keys;
+  FakeComponentFactory factory(&keys);
+  factory.AddClass(
+      {CLSID_Pulse, kPulseProgId, "Pulse"}, [] { return new Pulse; }, "QorPulse.dll");
+  EXPECT_EQ(factory.RegisterServer("/opt/x/QorPulse.dll", false, nullptr), S_OK);
+  EXPECT_TRUE(HasKey(keys, "QorPulse.Pulse.1"));
+  ComPtr<IPulse> pulse;
+  EXPECT_EQ(factory.CreateByProgID("qorpulse.pulse", IPulse::kIid, pulse.PutVoid()), S_OK);
+  factory.FailCreation(CLSID_Pulse, E_FAIL);
+  EXPECT_EQ(factory.CreateInstance(CLSID_Pulse, IPulse::kIid, pulse.PutVoid()), E_FAIL);
+  EXPECT_EQ(factory.CreationCount(CLSID_Pulse), 1);
+  EXPECT_EQ(factory.RegisterServer("Other.dll", false, nullptr), CO_E_DLLNOTFOUND);
+}
+
+}  // namespace
+}  // namespace snx::platform

@@ -1,0 +1,124 @@
+// The launcher against real child processes.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+
+#include "platform/fake/fake_component_factory.h"
+#include "platform/fake/fake_process_list.h"
+#include "platform/launcher.h"
+#include "support/child_programs.h"
+#include "support/test_support.h"
+
+namespace snx::platform {
+namespace {
+
+using namespace std::chrono_literals;
+using test::TempDir;
+
+class PosixLauncherTest : public ::testing::Test {
+ protected:
+  PosixLauncherTest() {
+    LauncherContext context;
+    context.install_folder = dir_.path() + "/";
+    context.components = &components_;
+    launcher_ = NewPosixLauncher(context);
+  }
+  LaunchResult Wait(const std::string& line, std::chrono::milliseconds max = 10s,
+                    std::function<bool()> stop = {}) {
+    return launcher_->RunAndWait(line, LaunchWindow::kHidden, max, std::move(stop));
+  }
+
+  TempDir dir_;
+  FakeComponentFactory components_;
+  std::unique_ptr<Launcher> launcher_;
+};
+
+TEST_F(PosixLauncherTest, RunsTheProgramMeantAndReportsItsExitCode) {
+  EXPECT_TRUE(Wait("sh -c \"exit 3\"").ExitedWith(3));
+  EXPECT_TRUE(Wait("true.exe").ExitedWith(0)) << "the .exe fallback";
+  EXPECT_TRUE(Wait(R"(\\bin\\sh -c "kill -9 $$")").ExitedWith(128 + 9)) << "escaped path";
+  EXPECT_EQ(Wait("no-such-program-anywhere.exe").outcome, LaunchOutcome::kNotFound);
+  EXPECT_EQ(Wait("  ").outcome, LaunchOutcome::kBadCommand);
+  dir_.Write("plain.txt", "not a program");
+  EXPECT_EQ(Wait(dir_.File("plain.txt")).outcome, LaunchOutcome::kStartFailed);
+}
+
+TEST_F(PosixLauncherTest, ArgumentsArriveAsWordsWithoutAShell) {
+  const std::string out = dir_.File("out.txt");
+  ASSERT_TRUE(
+      Wait("sh -c \"printf '%s|' \\\"$@\\\" > " + out + "\" x \"a b\" '$HOME'").ExitedWith(0));
+  EXPECT_EQ(dir_.Read("out.txt"), "a b|'$HOME'|");
+}
+
+TEST_F(PosixLauncherTest, WaitsAreBoundedAndEndOnStop) {
+  const auto start = std::chrono::steady_clock::now();
+  const LaunchResult timed = Wait("sleep 30", 200ms);
+  EXPECT_EQ(timed.outcome, LaunchOutcome::kTimedOut);
+  ASSERT_GT(timed.pid, 0);
+  EXPECT_TRUE(std::filesystem::exists("/proc/" + std::to_string(timed.pid))) << "left running";
+
+  std::atomic<int> polls{0};
+  const LaunchResult stopped = Wait("sleep 30", 30s, [&] { return ++polls > 3; });
+  EXPECT_EQ(stopped.outcome, LaunchOutcome::kStopped);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+
+  // Children given up on, and children never waited for, are reaped once they end.
+  const LaunchResult started = launcher_->RunNoWait("sleep 30", LaunchWindow::kNormal);
+  EXPECT_EQ(started.outcome, LaunchOutcome::kStarted);
+  for (const int pid : {timed.pid, stopped.pid, started.pid}) {
+    test::KillChild(pid);
+    EXPECT_TRUE(test::ProcessGone(pid)) << "zombie " << pid;
+  }
+}
+
+TEST_F(PosixLauncherTest, KillSparesInitUsAndOurGroup) {
+  for (const std::string& target :
+       std::vector<std::string>{"0", "1", std::to_string(::getpid()), "99999999999"}) {
+    const LaunchResult r = Wait("KILL /f " + target);
+    EXPECT_TRUE(r.built_in);
+    EXPECT_TRUE(r.ExitedWith(128)) << target << ": " << r.detail;
+  }
+  EXPECT_EQ(Wait("KILL /f").outcome, LaunchOutcome::kBadCommand);
+}
+
+TEST_F(PosixLauncherTest, KillEndsAChildByPidOrByItsStem) {
+  const std::string stem = test::UniqueStem("snxkill");
+  const std::string program = test::CopyProgram(dir_, "/bin/sleep", stem);
+  const LaunchResult by_pid = launcher_->RunNoWait(program + " 30", LaunchWindow::kHidden);
+  const LaunchResult by_name = launcher_->RunNoWait(program + " 30", LaunchWindow::kHidden);
+  ASSERT_EQ(by_pid.outcome, LaunchOutcome::kStarted);
+
+  EXPECT_TRUE(Wait("KILL /f " + std::to_string(by_pid.pid)).ExitedWith(0));
+  EXPECT_TRUE(test::ProcessGone(by_pid.pid));
+  // The name as the restart program writes it: a Windows path with ".exe"; two blanks.
+  EXPECT_TRUE(Wait("KILL /f  C:\\Apps\\" + stem + ".exe").ExitedWith(0));
+  EXPECT_TRUE(test::ProcessGone(by_name.pid));
+  EXPECT_TRUE(Wait("KILL /f " + stem).ExitedWith(128)) << "nothing left to kill";
+}
+
+TEST_F(PosixLauncherTest, RegistrationGoesToTheComponentFactory) {
+  const ClassInfo info{GUID{1, 2, 3, {4}}, "Test.Thing", "Thing"};
+  components_.AddClass(
+      info, [] { return nullptr; }, "Thing.dll");
+  EXPECT_TRUE(Wait("Regsvr32 /s Thing.dll").ExitedWith(0));
+  EXPECT_TRUE(Wait("REGSVR32.EXE /s /u " + dir_.File("Thing.dll")).ExitedWith(0));
+  EXPECT_TRUE(Wait("Regsvr32 /s Missing.dll").ExitedWith(3));
+  EXPECT_EQ(components_.RegistrationCalls(),
+            (std::vector<std::string>{"register " + dir_.File("Thing.dll"),
+                                      "unregister " + dir_.File("Thing.dll"),
+                                      "register " + dir_.File("Missing.dll")}));
+}
+
+TEST_F(PosixLauncherTest, IisResetRunsTheResetCommandOfTheInstallFolder) {
+  dir_.Write("iisreset", "#!/bin/sh\necho \"$@\" > \"$(dirname \"$0\")/reset-ran\"\n");
+  std::filesystem::permissions(dir_.File("iisreset"), std::filesystem::perms::owner_all);
+  EXPECT_TRUE(Wait("IISRESET.exe /noforce").ExitedWith(0));
+  EXPECT_EQ(dir_.Read("reset-ran"), "/noforce\n");
+}
+
+}  // namespace
+}  // namespace snx::platform
