@@ -1,0 +1,208 @@
+// Running the sections and their steps over the fake clock and the fake launcher.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "mender_fixture.h"
+
+namespace snx::test {
+namespace {
+
+using namespace std::chrono_literals;
+using platform::LaunchOutcome;
+using platform::LaunchResult;
+using platform::LaunchWindow;
+
+TEST_F(MenderTest, RestarterStepsStartWhatTheyShould) {
+  dir_.Write("done.sig", "x");
+  ASSERT_TRUE(Load(
+      "Start=/bin/outside ## outside any section: never run\n"
+      "Begin=RESTARTER\n"
+      "Stop=InternetExplorer\n"
+      "Stop=internetexplorer\n"
+      "Stop=server.exe\n"
+      "Start=C:/Tools/go.exe\n"
+      "Start=http://localhost/warm\n"
+      "StartWithInternetExplorer=not a url\n"
+      "StartAndComplete=C:\\Tools\\iisreset.exe /restart\n"
+      "StartAndComplete=/usr/local/bin/warm-up\n"
+      "DeleteSignalFile=" + dir_.File("done.sig") + "\nDeleteSignalFile=/no/such\n" +
+      "End=\n"
+      "Start=/bin/after\n"));
+  EXPECT_TRUE(mender_.RunRestarterOperations());
+  EXPECT_EQ(Lines(), (std::vector<std::string>{
+                         "KILL /f  IExplore.exe",
+                         "KILL /f  IExplore.exe",
+                         "KILL /f  server.exe",
+                         "C:\\\\Tools\\\\go.exe",
+                         "\\\\Program Files\\\\Internet Explorer\\\\IExplore.exe -e http://localhost/warm",
+                         "C:\\\\Tools\\\\iisreset.exe \\\\restart",
+                         "\\\\usr\\\\local\\\\bin\\\\warm-up",
+                     }));
+  const auto calls = launcher_.Calls();
+  ASSERT_EQ(calls.size(), 7u);
+  for (int kill : {0, 1, 2}) {
+    EXPECT_EQ(calls[kill].window, LaunchWindow::kHidden);
+    EXPECT_TRUE(calls[kill].wait);
+  }
+  EXPECT_FALSE(calls[3].wait);
+  EXPECT_FALSE(calls[4].wait);
+  EXPECT_EQ(calls[5].window, LaunchWindow::kHidden);  // the reset
+  EXPECT_TRUE(calls[5].wait);
+  EXPECT_EQ(calls[6].window, LaunchWindow::kNormal);
+  EXPECT_TRUE(calls[6].wait);
+  // Every wait for a child is bounded by the engine's max wait.
+  for (const auto& c : calls) EXPECT_EQ(c.max_wait, 300s);
+  EXPECT_TRUE(mender_.IISWasReset());
+  EXPECT_NE(::access(dir_.File("done.sig").c_str(), F_OK), 0);
+  EXPECT_TRUE(log_.Errors().empty());  // a missing signal file is no failure
+}
+
+TEST_F(MenderTest, SectionsThatAreMissingOrEmpty) {
+  ASSERT_TRUE(Load("Begin=RESTARTER\nStart=/bin/x\nEnd=\n"));
+  EXPECT_TRUE(mender_.RunDetectOperations());  // no detection section: walked, passes
+  EXPECT_TRUE(Lines().empty());
+  CMender empty(clock_, launcher_, power_, keys_, factory_);
+  EXPECT_FALSE(empty.RunDetectOperations());  // no program at all
+}
+
+TEST_F(MenderTest, WaitSleepsInSlicesBoundedByMaxWait) {
+  struct Case {
+    const char* program;
+    std::chrono::milliseconds slept;
+  };
+  const Case cases[] = {
+      {"Wait=600\n", 302s},     // capped at 300 s: 151 slices of 2 s
+      {"Wait=10\n", 12s},       // 6 slices
+      {"Wait=-5\n", 0s},        // a negative wait is no wait
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.program);
+    CMender m(clock_, launcher_, power_, keys_, factory_);
+    m.SetOwner(&owner_);
+    WriteProgram(std::string("Begin=Detection\n") + c.program + "End=\n");
+    ASSERT_TRUE(m.LoadProgram(Folder()));
+    const auto before = clock_.total_slept();
+    EXPECT_TRUE(m.RunDetectOperations());
+    EXPECT_EQ(clock_.total_slept() - before, c.slept);
+  }
+}
+
+TEST_F(MenderTest, StopOrKillEndsTheSleepAtTheNextSlice) {
+  for (bool by_kill : {false, true}) {
+    SCOPED_TRACE(by_kill ? "kill request" : "STOP");
+    owner_.pending = 1000;
+    owner_.kill = false;
+    int slices = 0;
+    clock_.on_sleep = [&] {
+      if (++slices != 3) return;
+      if (by_kill) {
+        owner_.kill = true;
+      } else {
+        owner_.pending = 1003;
+      }
+    };
+    const auto before = clock_.total_slept();
+    mender_.SleepWatchingStop(600000);
+    EXPECT_EQ(clock_.total_slept() - before, 6s);
+  }
+}
+
+TEST_F(MenderTest, WaitForFile) {
+  const std::string signal = dir_.File("ready.sig");
+  ASSERT_TRUE(Load("Begin=Detection\nWaitForFile=" + signal + "\nEnd=\n"));
+
+  // The file appears during the wait.
+  clock_.on_sleep = [&] {
+    if (clock_.total_slept() >= 20s) dir_.Write("ready.sig", "x");
+  };
+  EXPECT_TRUE(mender_.RunDetectOperations());
+
+  // It never appears: fails once max wait has passed.
+  ::unlink(signal.c_str());
+  clock_.on_sleep = nullptr;
+  const auto before = clock_.total_slept();
+  EXPECT_FALSE(mender_.RunDetectOperations());
+  EXPECT_GE(clock_.total_slept() - before, 300s);
+  EXPECT_LT(clock_.total_slept() - before, 310s);
+  EXPECT_TRUE(log_.HasError("'WaitForFile' FAILS for " + signal));
+
+  // The Go flag down: fails at once, without a wait.
+  go_ = false;
+  const auto at = clock_.total_slept();
+  EXPECT_FALSE(mender_.RunDetectOperations());
+  EXPECT_EQ(clock_.total_slept(), at);
+}
+
+TEST_F(MenderTest, DetectSeesTheFirstLineChange) {
+  ASSERT_EQ(::mkdir(dir_.File("watched").c_str(), 0700), 0);
+  dir_.Write("watched/app.log", "line one\nmore\n");
+  WriteProgram("Begin=Detection\nDetect=" + dir_.File("watched/app.log") + "\nEnd=\n");
+  CMender m(clock_, launcher_, power_, keys_, factory_);
+  m.SetOwner(&owner_);
+  ASSERT_TRUE(m.LoadProgram(Folder()));
+
+  EXPECT_TRUE(m.RunDetectOperations());   // no copy yet: a change
+  EXPECT_FALSE(m.RunDetectOperations());  // the same first line
+  EXPECT_TRUE(log_.HasError("Activity Detect is NEGATIVE for " + dir_.File("watched/app.log")));
+  dir_.Write("watched/app.log", "LINE ONE\n");
+  EXPECT_FALSE(m.RunDetectOperations());  // only the case changed: the same line
+  dir_.Write("watched/app.log", "line two\n");
+  EXPECT_TRUE(m.RunDetectOperations());
+  EXPECT_FALSE(m.RunDetectOperations());
+  EXPECT_EQ(dir_.Read("app.log"), "line two\r\n");  // the copy in the install folder
+
+  dir_.Write("watched/app.log", "\nsecond line\n");  // an empty first line counts as activity
+  EXPECT_TRUE(m.RunDetectOperations());
+  ::unlink(dir_.File("watched/app.log").c_str());  // a missing file does not
+  EXPECT_FALSE(m.RunDetectOperations());
+}
+
+TEST_F(MenderTest, ChildWaitsAreBoundedAndEndOnStop) {
+  ASSERT_TRUE(Load("MaxWait=30\nBegin=RESTARTER\nStartAndComplete=/opt/hangs\nStop=server\nEnd=\n"));
+  LaunchResult timed_out;
+  timed_out.outcome = LaunchOutcome::kTimedOut;
+  launcher_.Script("\\\\opt\\\\hangs", timed_out, 1);
+  bool stop_seen = false;
+  launcher_.OnRun([&](const platform::LaunchRequest& r) {
+    EXPECT_EQ(r.max_wait, 30s);
+    ASSERT_TRUE(r.stop);
+    EXPECT_FALSE(r.stop());
+    owner_.pending = 1003;
+    stop_seen = r.stop();
+    owner_.pending = 1000;
+  });
+  EXPECT_TRUE(mender_.RunRestarterOperations());  // a child that hangs does not stop the run
+  EXPECT_TRUE(stop_seen);
+  EXPECT_TRUE(log_.HasError(
+      "CMender gave up waiting after 30 seconds (MaxWait) for: \\\\opt\\\\hangs"));
+  EXPECT_EQ(Lines().size(), 2u);
+}
+
+TEST_F(MenderTest, WatcherTestGatesDetection) {
+  ASSERT_TRUE(mender_.CreateWatcher() != nullptr);
+  ASSERT_TRUE(Load("Begin=Detection\nEnd=\n"));
+  EXPECT_FALSE(mender_.XTst());  // not armed: no test
+  ASSERT_TRUE(mender_.AddWatcherCounter("\\\\WEB1\\Process(server)\\Elapsed Time"));
+  mender_.SetSensitivity(5);
+  EXPECT_TRUE(mender_.RunDetectOperations());
+  EXPECT_EQ(watcher_.threshold, 16);
+  EXPECT_EQ(watcher_.level, 96);
+  EXPECT_TRUE(mender_.LastWatcherTest());
+  watcher_.accept = false;
+  EXPECT_FALSE(mender_.AddWatcherCounter("\\\\WEB1\\Process(db)\\Elapsed Time"));
+  CQorStr text;
+  mender_.GetWatcherText(text);
+  EXPECT_EQ(text.ToString(), "Elapsed Time of server stands still");
+
+  log_.Clear();
+  watcher_.working = false;
+  mender_.SetSensitivity(-3);  // 10 - trunc(3.6) = 7
+  EXPECT_FALSE(mender_.RunDetectOperations());
+  EXPECT_EQ(watcher_.threshold, 7);
+  EXPECT_TRUE(log_.HasError("Auto Watcher finds site is inoperative."));
+  EXPECT_FALSE(log_.HasEvent("|||------------End DETECT Operations"));
+}
+
+}  // namespace
+}  // namespace snx::test

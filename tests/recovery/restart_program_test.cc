@@ -1,0 +1,127 @@
+// Loading the restart program: line format, keywords, engine settings, "Detect" set-up, and
+// the files that are refused.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "mender_fixture.h"
+
+namespace snx::test {
+namespace {
+
+std::vector<std::string> Steps(CMender& m) {
+  std::vector<std::string> out;
+  for (int i = 0; i < m.InstructionCount(); ++i) {
+    const CInstruction* s = m.InstructionAt(i);
+    out.push_back(s->Name().ToString() + "|" + s->Value().ToString());
+  }
+  return out;
+}
+
+TEST_F(MenderTest, LineFormatKeywordsAndSettings) {
+  ASSERT_TRUE(Load(
+      "## a comment line\r\n"
+      "start = notepad.exe ## comment\r\n"
+      "Start=a=b\n"
+      "a line without an equals sign\n"
+      "Unknown = ignored\n"
+      "  STOP  =  server.exe  \n"
+      "RetryCount=abc\n"
+      "MaxWait=\n"
+      "UserName=first\n"
+      "UserName=second\n"
+      "PathToInternetExplorer=/usr/bin/firefox\n"
+      "DomainName = CORP # one hash is text\n"
+      "Wait=5"));  // the last line has no line end
+  EXPECT_EQ(Steps(mender_), (std::vector<std::string>{"start|notepad.exe", "Start|a=b",
+                                                       "STOP|server.exe", "Wait|5"}));
+  EXPECT_EQ(mender_.RetryCount(), 0);
+  EXPECT_EQ(mender_.MaxWait(), 0);
+  EXPECT_EQ(mender_.UserName().ToString(), "second");
+  EXPECT_EQ(mender_.BrowserPath().ToString(), "/usr/bin/firefox");
+  EXPECT_EQ(mender_.DomainName().ToString(), "CORP # one hash is text");
+  EXPECT_TRUE(log_.HasEvent("Load Instruction: start = notepad.exe"));
+  EXPECT_TRUE(log_.HasEvent("|||------ End Loading program from Sentinex.ini"));
+}
+
+TEST_F(MenderTest, LoadFailures) {
+  struct Case {
+    const char* name;
+    bool present;
+    std::string text;
+  };
+  const Case cases[] = {
+      {"missing file", false, ""},
+      {"no line with =", true, "just words\n## Start=x\n"},
+      {"line longer than the buffer", true, "Start=a\nStart=" + std::string(600, 'x') + "\nStart=b\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ::unlink(dir_.File("Sentinex.ini").c_str());
+    log_.Clear();
+    if (c.present) WriteProgram(c.text);
+    CMender m(clock_, launcher_, power_, keys_, factory_);
+    EXPECT_FALSE(m.LoadProgram(Folder()));
+    EXPECT_TRUE(log_.HasError("CMender::LoadFromIniFile() failed"));
+  }
+  // A program cut short at an unreadable line does not pass for a whole one.
+  EXPECT_TRUE(log_.HasError("CTxtFile4::ReadTextLine has buffer overflow."));
+}
+
+TEST_F(MenderTest, DetectWatchesPosixAndWindowsPaths) {
+  ASSERT_TRUE(Load("Detect=/var/log/app.log\nDetect= C:\\logs\\web.log \nDetect=" + Folder() +
+                   "own.log\n"));
+  const CActivityDetector* posix = mender_.InstructionAt(0)->Detector();
+  ASSERT_TRUE(posix->IsReady());
+  EXPECT_EQ(posix->WatchedPath().ToString(), "/var/log/app.log");
+  EXPECT_EQ(posix->CopyPath().ToString(), Folder() + "app.log");
+  const CActivityDetector* windows = mender_.InstructionAt(1)->Detector();
+  EXPECT_EQ(windows->WatchedPath().ToString(), "C:\\logs\\web.log");
+  EXPECT_EQ(windows->CopyPath().ToString(), Folder() + "web.log");
+  // A file of the installation folder is never its own copy.
+  EXPECT_EQ(mender_.InstructionAt(2)->Detector()->CopyPath().ToString(), Folder() + "own.log.copy");
+}
+
+TEST_F(MenderTest, DetectWithoutAFolderStopsTheLoad) {
+  EXPECT_FALSE(Load("Start=first\nDetect=app.log\nStart=never\n"));
+  // The steps read so far stay; nothing after the bad line is read.
+  EXPECT_EQ(Steps(mender_), (std::vector<std::string>{"Start|first", "Detect|app.log"}));
+  EXPECT_TRUE(log_.HasError("CMender::LoadFromIniFile() failed"));
+}
+
+TEST_F(MenderTest, ProgramOthersMayWriteIsRefused) {
+  struct Case {
+    const char* name;
+    mode_t mode;
+    uid_t owner;  // 0: leave it
+    const char* why;
+  };
+  const Case cases[] = {
+      {"world-writable", 0666, 0, "writable by everyone"},
+      {"group-writable", 0620, 0, "writable by its group"},
+      {"foreign owner", 0600, 65534, "owned by uid 65534"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.owner != 0 && ::geteuid() != 0) GTEST_SKIP() << "needs root to give the file away";
+    log_.Clear();
+    WriteProgram("Start=/bin/true\n");
+    ::chmod(dir_.File("Sentinex.ini").c_str(), c.mode);
+    if (c.owner != 0) {
+      ASSERT_EQ(::chown(dir_.File("Sentinex.ini").c_str(), c.owner, 0), 0);
+    }
+    CMender m(clock_, launcher_, power_, keys_, factory_);
+    EXPECT_FALSE(m.LoadProgram(Folder()));
+    EXPECT_EQ(m.InstructionCount(), 0);
+    bool named = false;
+    for (const auto& e : log_.Errors()) {
+      named |= e.find("Sentinex.ini") != std::string::npos && e.find(c.why) != std::string::npos;
+    }
+    EXPECT_TRUE(named);
+    EXPECT_TRUE(log_.HasError("CIniFile::GetFirstKeyAndValue() cannot open INI file."));
+  }
+}
+
+}  // namespace
+}  // namespace snx::test
