@@ -153,6 +153,7 @@ class PosixLauncher final : public Launcher {
   explicit PosixLauncher(const LauncherContext& context) : context_(context) {}
 
   LaunchResult Run(const LaunchRequest& request) override {
+    if (!request.argv.empty()) return RunArgv(request);
     std::vector<std::string> words = SplitCommandLine(request.command_line);
     if (words.empty()) return Failed(LaunchOutcome::kBadCommand, "empty command line");
     const std::string_view name = WithoutExe(words[0]);
@@ -176,6 +177,22 @@ class PosixLauncher final : public Launcher {
   }
 
  private:
+  // The program and its arguments as given: only the program is looked up (PATH for a name).
+  LaunchResult RunArgv(const LaunchRequest& request) {
+    std::vector<std::string> words = request.argv;
+    const std::string& program = words[0];
+    const std::string found =
+        program.find('/') != std::string::npos ? program : SearchPath(program);
+    if (found.empty() || !IsExecutableFile(found)) {
+      struct stat st {};
+      const bool exists = !found.empty() && ::stat(found.c_str(), &st) == 0;
+      return Failed(exists ? LaunchOutcome::kStartFailed : LaunchOutcome::kNotFound,
+                    (exists ? "not executable: " : "program not found: ") + program);
+    }
+    words[0] = found;
+    return Spawn(words, request);
+  }
+
   std::string InstallFolder() const {
     if (!context_.install_folder.empty()) {
       std::string f = context_.install_folder;
