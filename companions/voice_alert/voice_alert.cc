@@ -40,8 +40,10 @@ std::string OutcomeText(const LaunchResult& r) {
     case LaunchOutcome::kExited:
       return (r.exit_code == 0 ? "delivered (exit 0)"
                                : "not delivered (exit " + std::to_string(r.exit_code) + ")");
-    case LaunchOutcome::kTimedOut: return "not delivered (still running after its time limit)";
-    case LaunchOutcome::kStopped: return "not delivered (calls ended by the watchdog)";
+    case LaunchOutcome::kTimedOut:
+      return "not delivered (still running after its time limit)";
+    case LaunchOutcome::kStopped:
+      return "not delivered (calls ended by the watchdog)";
     default:
       return std::string("not delivered (not started: ") + LaunchOutcomeName(r.outcome) + ": " +
              r.detail + ")";
@@ -133,9 +135,9 @@ HRESULT CVoiceAlert::SendAlerts(std::int32_t* result) {
   {
     std::lock_guard lock(mutex_);
     if (folder_.empty() || callees_.empty() || state_ == kCallInProgress) {
-      log_.Write(folder_.empty()      ? "calls refused: not ready"
-                 : callees_.empty()   ? "calls refused: no number was given"
-                                      : "calls refused: calls are running");
+      log_.Write(folder_.empty()    ? "calls refused: not ready"
+                 : callees_.empty() ? "calls refused: no number was given"
+                                    : "calls refused: calls are running");
       return Answer(result, kNo);
     }
     batch = {folder_, std::move(callees_), message_, type_text_, acknowledge_};
@@ -169,10 +171,17 @@ HRESULT CVoiceAlert::GetStatus(std::int32_t* code, std::int32_t* value) {
     case kStatusDialCommand:
       yes = !folder.empty() && snx::platform::IsRunnableFile(folder + kDialCommand);
       break;
-    case kStatusSpoken: yes = spoken_; break;
-    case kStatusAllDelivered: yes = state_ == kCallDelivered; break;
-    case kStatusConfigured: yes = !folder.empty(); break;
-    default: break;
+    case kStatusSpoken:
+      yes = spoken_;
+      break;
+    case kStatusAllDelivered:
+      yes = state_ == kCallDelivered;
+      break;
+    case kStatusConfigured:
+      yes = !folder.empty();
+      break;
+    default:
+      break;
   }
   return Answer(value, yes ? kYes : kNo);
 }
@@ -182,8 +191,7 @@ void CVoiceAlert::EndCalls() {
   if (calls_.joinable()) calls_.join();
 }
 
-LaunchResult CVoiceAlert::RunArgv(std::vector<std::string> argv,
-                                  std::chrono::milliseconds bound) {
+LaunchResult CVoiceAlert::RunArgv(std::vector<std::string> argv, std::chrono::milliseconds bound) {
   snx::platform::LaunchRequest request;
   request.command_line = argv.front();
   request.argv = std::move(argv);
@@ -205,8 +213,7 @@ std::string CVoiceAlert::Speak(const std::string& folder, const std::string& mes
     auto file = files.Open(text_path, "w+b", 0644);
     if (!file || !file->Write(message) || !file->Close()) return {};
   }
-  const LaunchResult r =
-      RunArgv({"espeak-ng", "-f", text_path, "-w", wav_path}, kSpeechBound);
+  const LaunchResult r = RunArgv({"espeak-ng", "-f", text_path, "-w", wav_path}, kSpeechBound);
   files.Delete(text_path);
   if (!r.ExitedWith(0) || !files.Exists(wav_path)) {
     if (r.outcome != LaunchOutcome::kNotFound) {
@@ -228,8 +235,8 @@ void CVoiceAlert::RunCalls(Batch batch) {
     if (cancel_) {
       r.outcome = LaunchOutcome::kStopped;
     } else {
-      std::vector<std::string> argv = {batch.folder + kDialCommand, c.number, c.name,
-                                       batch.message, batch.acknowledge ? "1" : "0"};
+      std::vector<std::string> argv = {batch.folder + kDialCommand, c.number, c.name, batch.message,
+                                       batch.acknowledge ? "1" : "0"};
       if (!wav.empty()) argv.push_back(wav);
       r = RunArgv(std::move(argv), kCallBound);
     }

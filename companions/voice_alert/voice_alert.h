@@ -44,10 +44,10 @@ class CVoiceAlert final : public snx::platform::ComObject<snx::platform::IVoiceA
   static constexpr std::size_t kMaxNameLength = 128;
   static constexpr std::size_t kMaxMessageLength = 2046;
   // Status codes of GetStatus.
-  static constexpr std::int32_t kStatusDialCommand = 1008;  // voice-dial is there and runnable
-  static constexpr std::int32_t kStatusSpoken = 1009;       // the last message became a WAV
+  static constexpr std::int32_t kStatusDialCommand = 1008;   // voice-dial is there and runnable
+  static constexpr std::int32_t kStatusSpoken = 1009;        // the last message became a WAV
   static constexpr std::int32_t kStatusAllDelivered = 1010;  // the last calls all delivered
-  static constexpr std::int32_t kStatusConfigured = 1011;   // Configure accepted a folder
+  static constexpr std::int32_t kStatusConfigured = 1011;    // Configure accepted a folder
 
   CVoiceAlert(snx::platform::Launcher& launcher, snx::platform::Clock& clock);
 

@@ -4,6 +4,7 @@
 
 #include "core/log_writer.h"
 #include "platform/debug_sink.h"
+#include "platform/visible_text.h"
 
 using snx::platform::kCallInProgress;
 using snx::platform::Variant;
@@ -25,15 +26,24 @@ CPhoner::~CPhoner() { ReleaseVoiceAlert(); }
 
 const char* CPhoner::MessageTypeText(std::int32_t type) {
   switch (type) {
-    case PHONE_MSG_APP_UP: return "Application is up again.";
-    case PHONE_MSG_APP_DOWN: return "Application is down.";
-    case PHONE_MSG_SERVER_UP: return "Server is back up.";
-    case PHONE_MSG_SERVER_DOWN: return "Server is down.";
-    case PHONE_MSG_LOCAL_URL_UP: return "Local URL is back up!";
-    case PHONE_MSG_LOCAL_URL_DOWN: return "Local URL is down.";
-    case PHONE_MSG_REMOTE_URL_UP: return "Remote URL is back up.";
-    case PHONE_MSG_REMOTE_URL_DOWN: return "Remote URL is down.";
-    default: return "";
+    case PHONE_MSG_APP_UP:
+      return "Application is up again.";
+    case PHONE_MSG_APP_DOWN:
+      return "Application is down.";
+    case PHONE_MSG_SERVER_UP:
+      return "Server is back up.";
+    case PHONE_MSG_SERVER_DOWN:
+      return "Server is down.";
+    case PHONE_MSG_LOCAL_URL_UP:
+      return "Local URL is back up!";
+    case PHONE_MSG_LOCAL_URL_DOWN:
+      return "Local URL is down.";
+    case PHONE_MSG_REMOTE_URL_UP:
+      return "Remote URL is back up.";
+    case PHONE_MSG_REMOTE_URL_DOWN:
+      return "Remote URL is down.";
+    default:
+      return "";
   }
 }
 
@@ -73,7 +83,7 @@ snx::platform::IVoiceAlert* CPhoner::CreateVoiceAlert() {
   bool good = false;
   if (!m_pVoiceAlert) {
     LogError("CPhoner::3");
-    if (!why.empty()) LogError(Joined("CPhoner::3 ", why));
+    if (!why.empty()) LogError(Joined("CPhoner::3 ", snx::platform::VisibleText(why)));
   } else {
     LogEvent("CPhoner::4");
     LogEvent("CPhoner::5");

@@ -5,6 +5,7 @@
 #include "core/log_writer.h"
 #include "files/all_sets.h"
 #include "files/log_file.h"
+#include "ops/cycle_decision.h"
 #include "ops/ops_mngr_thread.h"
 #include "platform/clock.h"
 #include "platform/visible_text.h"
@@ -260,8 +261,8 @@ bool COpsMngrThread::FailedCycle(std::int32_t state_at_check, std::int32_t& rest
   }
   m_Insurer.EndPhase();
   bool changed = false;
-  const std::int32_t limit = m_pSettings->m_iRestartsB4Reboot;
-  if (limit > 0 && restart_count >= limit) {
+  if (DecideCycle(false, restart_count, m_pSettings->m_iRestartsB4Reboot) ==
+      CycleDecision::kReboot) {
     m_ItemManager.Update(ITEM_RESTART, "Restart", ITEM_STATE_DOWN, changed);
     m_Mender.ReBoot();
     return true;

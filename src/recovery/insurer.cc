@@ -4,6 +4,7 @@
 
 #include "core/log_writer.h"
 #include "platform/debug_sink.h"
+#include "platform/visible_text.h"
 
 using snx::platform::Variant;
 
@@ -35,7 +36,7 @@ snx::platform::IActor* CInsurer::CreateInsurer() {
   LogEvent("CInsurer::CPW 3");
   if (!m_pActor) {
     LogError("CInsurer::3");
-    if (!why.empty()) LogError("CInsurer::3 " + why);
+    if (!why.empty()) LogError("CInsurer::3 " + snx::platform::VisibleText(why));
     LogError("CInsurer::CreateInsurer failed.");
   } else {
     LogEvent("CInsurer::4");

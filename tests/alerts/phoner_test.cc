@@ -72,7 +72,8 @@ TEST_F(PhonerTest, DownMessageGivesEveryNumberInUseThenWaitsForTheCalls) {
                           "AddPhoneAddress Ann 111", "AddPhoneAddress Bob 333",
                           "SetMessage web shop down", "SendAlerts"));
   EXPECT_EQ(phoner_.LastDeliveredType(), PHONE_MSG_SERVER_DOWN);
-  EXPECT_THAT(log_.Messages(), ElementsAre("Delivered Phone Message:  'Server Down: web shop down'."));
+  EXPECT_THAT(log_.Messages(),
+              ElementsAre("Delivered Phone Message:  'Server Down: web shop down'."));
   EXPECT_THAT(log_.Errors(), IsEmpty());
   phoner_.SetMessageType(1009);  // outside the table: an empty text
   EXPECT_EQ(alert.Calls().back(), "SetMessageType ");
@@ -104,12 +105,19 @@ TEST_F(PhonerTest, FailuresOfTheSendAreReportedWithTheirLines) {
       {[](FakeVoiceAlert& a) { a.refused_numbers = {"111"}; },
        {"CPhoner::AddPhoneAddress failed.", "CPhoner::SetUpPhoner() failed.",
         "CPhoner::SendUpMessage() failed."},
-       false, 1},
+       false,
+       1},
       {[](FakeVoiceAlert& a) { a.ready_result = 0; },
-       {"CPhoner::SetUpPhoner() failed.", "CPhoner::SendUpMessage() failed."}, false, 0},
+       {"CPhoner::SetUpPhoner() failed.", "CPhoner::SendUpMessage() failed."},
+       false,
+       0},
       {[](FakeVoiceAlert& a) { a.send_result = 0; },
-       {"CPhoner::SendAlerts() failed.", "CPhoner::SendUpMessage() failed."}, false, 2},
-      {[](FakeVoiceAlert& a) { a.final_state = 1003; }, {"CPhoner::SendUpMessage() failed."}, true,
+       {"CPhoner::SendAlerts() failed.", "CPhoner::SendUpMessage() failed."},
+       false,
+       2},
+      {[](FakeVoiceAlert& a) { a.final_state = 1003; },
+       {"CPhoner::SendUpMessage() failed."},
+       true,
        2},
   };
   for (const auto& c : cases) {
@@ -147,15 +155,16 @@ TEST_F(PhonerTest, CallsAreWaitedForInFiveSecondStepsAtMostTenMinutesOrUntilASto
   start = clock_.MonoNow();
   EXPECT_FALSE(phoner_.SendDownMessage());
   EXPECT_EQ(clock_.MonoNow() - start, std::chrono::seconds(2));
-  EXPECT_TRUE(log_.HasError("CPhoner::WaitForCallCompletion() ended by a stop; calls may still run."));
+  EXPECT_TRUE(
+      log_.HasError("CPhoner::WaitForCallCompletion() ended by a stop; calls may still run."));
   EXPECT_EQ(alert.CountOf("SendAlerts"), 0);
 }
 
 TEST_F(PhonerTest, WithoutAComponentNothingIsCalledAndEverySendFails) {
   factory_.FailCreation(snx::platform::CLSID_VoiceAlert, snx::platform::REGDB_E_CLASSNOTREG);
   EXPECT_FALSE(phoner_.Initialize(&settings_));
-  for (const char* line : {"CPhoner::3", "CPhoner::CreateVoiceAlert failed.",
-                           "CPhoner::Initialize() failed."}) {
+  for (const char* line :
+       {"CPhoner::3", "CPhoner::CreateVoiceAlert failed.", "CPhoner::Initialize() failed."}) {
     EXPECT_TRUE(log_.HasError(line)) << line;
   }
   EXPECT_FALSE(phoner_.ReadStatus());

@@ -17,8 +17,7 @@ using snx::test::Eventually;
 using snx::test::FileLines;
 using testing::HasSubstr;
 
-const std::string kRecordingExample =
-    std::string(SNX_SOURCE_DIR) + "/examples/voice-dial.record";
+const std::string kRecordingExample = std::string(SNX_SOURCE_DIR) + "/examples/voice-dial.record";
 
 class VoiceAlertTest : public testing::Test {
  protected:
@@ -128,7 +127,8 @@ TEST_F(VoiceAlertTest, OnlyNumbersTheDialCommandCannotMistakeAreAccepted) {
 }
 
 TEST_F(VoiceAlertTest, ResetCallStateEndsTheCallsThatAreRunning) {
-  snx::test::WriteScript(dir_, "voice-dial", "echo \"$1\" >> \"$(dirname \"$0\")/calls\"\nsleep 3\n");
+  snx::test::WriteScript(dir_, "voice-dial",
+                         "echo \"$1\" >> \"$(dirname \"$0\")/calls\"\nsleep 3\n");
   ASSERT_EQ(Configure(), -1);
   Add("Ann", "111");
   Add("Bob", "222");

@@ -1,9 +1,8 @@
 // snxctl phone-test with the real voice alert plug-in and the recording dial command.
 
-#include <sys/stat.h>
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <sstream>
@@ -19,8 +18,7 @@ using snx::test::TempDir;
 using ::testing::HasSubstr;
 using Args = std::vector<std::string>;
 
-const std::string kRecordingExample =
-    std::string(SNX_SOURCE_DIR) + "/examples/voice-dial.record";
+const std::string kRecordingExample = std::string(SNX_SOURCE_DIR) + "/examples/voice-dial.record";
 
 // An install folder with settings and the recording dial command, and a state root of its own
 // for the class keys.

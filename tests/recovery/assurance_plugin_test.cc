@@ -1,10 +1,9 @@
 // The assurance client with the real QorAssure.dll, loaded through the component layer from a
 // temporary install folder whose web-server reset only records that it ran.
 
-#include <sys/stat.h>
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <filesystem>
@@ -45,7 +44,8 @@ TEST(AssurancePlugin, APhaseThatHangsPastItsTimeOutResetsTheWebServerOnce) {
   ASSERT_TRUE(insurer.BeginPhase());
   // The operations thread "hangs": nothing ends the phase.
   const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!std::filesystem::exists(inst.File("resets")) && std::chrono::steady_clock::now() < until) {
+  while (!std::filesystem::exists(inst.File("resets")) &&
+         std::chrono::steady_clock::now() < until) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(400));

@@ -141,7 +141,8 @@ int RunPhoneTest(const std::vector<std::string>& args) {
     delivered = up ? phoner.SendUpMessage() : phoner.SendDownMessage();
   }
   const std::string tail = LogTail(phone_log, log_start);
-  if (!tail.empty()) std::printf("phone log (%s):\n%s", VisibleText(phone_log).c_str(), tail.c_str());
+  if (!tail.empty())
+    std::printf("phone log (%s):\n%s", VisibleText(phone_log).c_str(), tail.c_str());
   std::printf("delivered: %s\n", delivered ? "yes" : "no");
   std::fflush(stdout);
   kept.Print("  ");
