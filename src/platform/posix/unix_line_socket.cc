@@ -322,10 +322,13 @@ class UnixLineClient : public LineClient {
                 std::chrono::milliseconds timeout, std::string& error) override {
     std::string line(request);
     line.push_back('\n');
-    if (fd_ < 0 || !SendAll(fd_, line)) {
-      error = "the connection is closed";
+    if (fd_ < 0) {
+      error = "not connected";
       return false;
     }
+    // A server that refused the peer has sent its answer and closed: the send fails, and the
+    // answer is still there to read.
+    const bool sent = SendAll(fd_, line);
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (true) {
       const std::size_t lf = pending_.find('\n');
@@ -352,7 +355,7 @@ class UnixLineClient : public LineClient {
       const ssize_t n = ::recv(fd_, buffer, sizeof(buffer), 0);
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) {
-        error = "the service closed the connection";
+        error = sent ? "the service closed the connection" : "the connection is closed";
         return false;
       }
       pending_.append(buffer, static_cast<std::size_t>(n));
