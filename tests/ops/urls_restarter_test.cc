@@ -94,7 +94,10 @@ class RestarterTest : public OpsTest {
       }
     });
     for (const char* program : {"/opt/apps/one", "/opt/apps/two"}) {
-      launcher_.Script(program, {platform::LaunchOutcome::kStarted, -1, PidOf(program)});
+      platform::LaunchResult started;
+      started.outcome = platform::LaunchOutcome::kStarted;
+      started.pid = PidOf(program);
+      launcher_.Script(program, started);
     }
     http_.ClearRequests();
   }

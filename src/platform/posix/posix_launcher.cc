@@ -101,10 +101,11 @@ std::string SearchPath(const std::string& name) {
   std::size_t start = 0;
   for (;;) {
     const std::size_t end = path.find(':', start);
-    std::string dir =
-        path.substr(start, end == std::string::npos ? std::string::npos : end - start);
-    if (dir.empty()) dir = ".";
-    const std::string candidate = dir + "/" + name;
+    const std::string_view dir = std::string_view(path).substr(
+        start, end == std::string::npos ? std::string::npos : end - start);
+    std::string candidate;
+    candidate.reserve(dir.size() + name.size() + 2);
+    candidate.append(dir.empty() ? std::string_view(".") : dir).append(1, '/').append(name);
     if (IsExecutableFile(candidate)) return candidate;
     if (end == std::string::npos) return "";
     start = end + 1;
