@@ -104,8 +104,8 @@ int CServiceModule::Main(std::string_view command_line) {
     return RegErrorCode(opened);
   }
   sp::RegValue local_service;
-  const bool as_service = m_Keys.QueryValue(app_id, "LocalService", local_service) ==
-                          sp::RegResult::kOk;
+  const bool as_service =
+      m_Keys.QueryValue(app_id, "LocalService", local_service) == sp::RegResult::kOk;
   m_Keys.CloseKey(app_id);
   m_Mode = as_service ? RunMode::kService : RunMode::kLocalServer;
   Start();
@@ -191,7 +191,8 @@ void CServiceModule::Run() {
   };
   std::string error;
   if (!server->Start(
-          options, [this](const sp::PeerIdentity&) { return std::make_unique<CCommandSession>(*this); },
+          options,
+          [this](const sp::PeerIdentity&) { return std::make_unique<CCommandSession>(*this); },
           error)) {
     LogSystemEvent("Command socket not available: %s", error.c_str());
     m_iExitCode = kErrorFailed;
@@ -234,14 +235,23 @@ void CServiceModule::PublishStatusText() {
 }
 
 void CServiceModule::LogSystemEvent(const char* format, ...) {
-  char buffer[kEventTextSize];
+  // The whole text is formatted first and then cut to the event's bound on a character
+  // boundary: a fixed buffer would cut wherever the bytes ran out, mid-character included.
   va_list args;
   va_start(args, format);
-  const int written = std::vsnprintf(buffer, sizeof(buffer), format, args);
+  va_list again;
+  va_copy(again, args);
+  const int length = std::vsnprintf(nullptr, 0, format, args);
   va_end(args);
-  if (written < 0) return;
-  std::string text(buffer);
-  if (static_cast<std::size_t>(written) >= sizeof(buffer)) CutToCharacter(text, sizeof(buffer) - 1);
+  std::string text;
+  if (length > 0) {
+    text.resize(static_cast<std::size_t>(length) + 1);
+    std::vsnprintf(text.data(), text.size(), format, again);
+    text.resize(static_cast<std::size_t>(length));
+  }
+  va_end(again);
+  if (length < 0) return;
+  CutToCharacter(text, kEventTextSize - 1);
   text = sp::VisibleText(text);
   switch (m_Mode) {
     case RunMode::kService:
@@ -328,10 +338,9 @@ bool CServiceModule::WriteClassKeys(bool type_library) {
 }
 
 void CServiceModule::RemoveClassKeys() {
-  for (const std::string& path :
-       {std::string(kProgId), std::string(kProgIdVersioned), ClassKey(),
-        Key("TypeLib", LIBID_SNXSVCLib), Key("Interface", IID_ISNXSVR),
-        Key("Interface", DIID__ISNXSVREvents)}) {
+  for (const std::string& path : {std::string(kProgId), std::string(kProgIdVersioned), ClassKey(),
+                                  Key("TypeLib", LIBID_SNXSVCLib), Key("Interface", IID_ISNXSVR),
+                                  Key("Interface", DIID__ISNXSVREvents)}) {
     m_Keys.DeleteTree(sp::HKEY_CLASSES_ROOT, path);
   }
 }
@@ -366,7 +375,8 @@ std::int32_t CServiceModule::UnregisterServer() {
   m_Keys.DeleteTree(sp::HKEY_CLASSES_ROOT, Key("AppID", kExecutableName));
   sp::HKEY app_id = nullptr;
   if (m_Keys.OpenKey(sp::HKEY_CLASSES_ROOT, AppIdKey(), app_id) == sp::RegResult::kOk) {
-    for (const char* name : {"", "LocalService", "ServiceParameters"}) m_Keys.DeleteValue(app_id, name);
+    for (const char* name : {"", "LocalService", "ServiceParameters"})
+      m_Keys.DeleteValue(app_id, name);
     m_Keys.CloseKey(app_id);
   }
   Uninstall();
