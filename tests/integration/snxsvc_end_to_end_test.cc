@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <string>
@@ -90,6 +91,14 @@ TEST_F(SnxsvcEndToEnd, DrivenBySnxctlAndEndedBySigtermDuringTheWait) {
   const CtlRun sleeping = SnxctlUntil({"action"}, waiting, std::chrono::seconds(40));
   EXPECT_THAT(sleeping.out, HasSubstr("action: Go MODE: waiting for next test :\nobject: ."));
   EXPECT_THAT(Snxctl({"state"}).out, HasSubstr("1001 OPS_GO_IDLE (Go loop running)"));
+  const CtlRun watch = Snxctl({"watch", "--count", "2"});
+  EXPECT_EQ(watch.exit_code, 0) << watch.out;
+  EXPECT_EQ(std::count(watch.out.begin(), watch.out.end(), '\n'), 6) << watch.out;
+  EXPECT_THAT(watch.out, HasSubstr("state 1001 OPS_GO_IDLE (Go loop running)"));
+  // No phone component in this folder: every answer is no.
+  const CtlRun phone = Snxctl({"phone", "4"});
+  EXPECT_EQ(phone.exit_code, 1);
+  EXPECT_EQ(phone.out, "no\n");
   EXPECT_GE(site_.request_count(), 1);
   EXPECT_TRUE(fs::exists(install_.File("Beat.txt")));
 
@@ -143,6 +152,28 @@ TEST_F(SnxsvcEndToEnd, DrivenBySnxctlAndEndedBySigtermDuringTheWait) {
   EXPECT_THAT(log, HasSubstr("SNXSvc functions terminated."));
   EXPECT_FALSE(fs::exists(platform::ControlSocketPath()));
   EXPECT_EQ(Snxctl({"action"}).exit_code, 1);
+}
+
+// Without a service: usage, help and the message for a service that is not running.
+TEST(SnxctlControl, HelpUsageAndNoService) {
+  TempDir root;
+  ScopedEnv root_env("SNX_ROOT", root.path().c_str());
+  using Args = std::vector<std::string>;
+  for (const char* command : {"go", "test", "stop", "state", "action", "watch"}) {
+    const CtlRun help = Snxctl({command, "--help"});
+    EXPECT_EQ(help.exit_code, 0) << command;
+    EXPECT_THAT(help.out, HasSubstr(std::string("usage: snxctl ") + command)) << command;
+    EXPECT_EQ(Snxctl({command, "extra"}).exit_code, 2) << command;
+    const CtlRun absent = Snxctl({command});
+    EXPECT_EQ(absent.exit_code, 1) << command;
+    EXPECT_THAT(absent.out,
+                HasSubstr("snxctl " + std::string(command) + ": the service is not running"));
+  }
+  for (const Args& bad : {Args{"phone"}, Args{"phone", "5"}, Args{"phone", "1", "2"},
+                          Args{"watch", "--count", "0"}, Args{"watch", "--count"}}) {
+    EXPECT_EQ(Snxctl(bad).exit_code, 2) << bad.back();
+  }
+  EXPECT_EQ(Snxctl({"phone", "2"}).exit_code, 1);
 }
 
 }  // namespace
