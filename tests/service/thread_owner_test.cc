@@ -35,7 +35,8 @@ class ThreadOwnerTest : public OpsTest {
     return true;
   }
   platform::Clock& real_;
-  platform::ScopedInstall<platform::Clock> real_clock_{platform::DefaultFacility<platform::Clock>()};
+  platform::ScopedInstall<platform::Clock> real_clock_{
+      platform::DefaultFacility<platform::Clock>()};
 };
 
 TEST_F(ThreadOwnerTest, GoRunsUntilTeardownWhichEndsDuringTheWaitBetweenCycles) {

@@ -1,0 +1,43 @@
+#!/bin/sh
+# The install folder and the package: `cmake --install` lays out a complete folder, its snxsvc
+# registers and writes the unit (under a test SNX_ROOT), and `cpack -G DEB` packs the same
+# folder with the maintainer scripts.
+#   check_install.sh CMAKE CPACK BUILD_DIR
+set -eu
+cmake=$1 cpack=$2 build=$3
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+"$cmake" --install "$build" --prefix "$work/opt" >/dev/null
+for f in snxsvc snxctl QorPerf.dll QorPulse.dll SnxReport.dll QorVoiceAlert.dll QorAssure.dll \
+         Sentinex.ini examples/voice-dial.record examples/voice-dial.baresip doc/service.md; do
+  [ -e "$work/opt/$f" ] || fail "missing $f"
+done
+[ -x "$work/opt/examples/voice-dial.record" ] || fail "the dial command is not executable"
+[ "$(stat -c %a "$work/opt/Sentinex.ini")" = 644 ] || fail "Sentinex.ini is not 644"
+"$work/opt/snxctl" ini --dir "$work/opt" show >/dev/null || fail "the example Sentinex.ini does not load"
+
+SNX_ROOT="$work/root" "$work/opt/snxsvc" -Service || fail "snxsvc -Service failed"
+unit="$work/root/etc/systemd/system/snxsvc.service"
+grep -qx "ExecStart=$work/opt/snxsvc" "$unit" || fail "unit: $(cat "$unit")"
+grep -qx "Type=notify" "$unit" || fail "unit is not Type=notify"
+SNX_ROOT="$work/root" "$work/opt/snxsvc" -UnregServer || fail "snxsvc -UnregServer failed"
+[ ! -e "$unit" ] || fail "the unit is still there after -UnregServer"
+
+if command -v dpkg-deb >/dev/null && command -v dpkg-shlibdeps >/dev/null; then
+  (cd "$work" && "$cpack" -G DEB --config "$build/CPackConfig.cmake" -B "$work/deb" >/dev/null) ||
+    fail "cpack -G DEB failed"
+  deb=$(ls "$work"/deb/snxsvc_*.deb)
+  dpkg-deb -c "$deb" >"$work/contents"
+  grep -q '\./opt/snxsvc/snxsvc$' "$work/contents" || fail "the package lacks /opt/snxsvc/snxsvc"
+  grep -q '\./opt/snxsvc/QorAssure.dll$' "$work/contents" || fail "the package lacks the plug-ins"
+  dpkg-deb -I "$deb" postinst >"$work/postinst"
+  grep -qx 'folder=/opt/snxsvc' "$work/postinst" && grep -q 'snxsvc" -Service$' "$work/postinst" ||
+    fail "the postinst does not register the service"
+  for script in postinst prerm postrm; do
+    dpkg-deb -I "$deb" "$script" >"$work/$script" && sh -n "$work/$script" || fail "$script"
+  done
+  dpkg-deb -I "$deb" conffiles | grep -qx '/opt/snxsvc/Sentinex.ini' || fail "no conffiles"
+fi
+echo "install folder and package: good"

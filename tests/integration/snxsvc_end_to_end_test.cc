@@ -1,0 +1,180 @@
+// The real snxsvc, run as systemd would run it ("-Foreground") in a temporary root, driven over
+// its command socket with snxctl: Go, the state and the current action, Stop, a peer of another
+// uid refused, and SIGTERM in the middle of a Go loop's wait ending the process within seconds.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "files/settings_file_writer.h"
+#include "integration/subprocess.h"
+#include "platform/control_protocol.h"
+#include "support/loopback_http_server.h"
+#include "support/test_support.h"
+
+namespace snx::test {
+namespace {
+
+using ::testing::HasSubstr;
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using CtlRun = snx::test::Run;  // gtest's Test::Run hides the name inside a fixture
+
+std::string BinFile(const std::string& name) {
+  const char* dir = std::getenv("SNX_TEST_BIN_DIR");
+  return std::string(dir != nullptr ? dir : ".") + "/bin/" + name;
+}
+
+// Runs snxctl until `done` accepts its run, at most `limit`; the last run.
+template <class F>
+CtlRun SnxctlUntil(const std::vector<std::string>& args, F done, std::chrono::seconds limit) {
+  const auto end = Clock::now() + limit;
+  CtlRun run = Snxctl(args);
+  while (!done(run) && Clock::now() < end) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    run = Snxctl(args);
+  }
+  return run;
+}
+
+class SnxsvcEndToEnd : public ::testing::Test {
+ protected:
+  SnxsvcEndToEnd()
+      : site_([](const std::string&) { return LoopbackHttpServer::Answer(200, {}, "ok"); }) {
+    // The install folder is the executable's own: a copy of snxsvc beside its settings.
+    fs::copy_file(BinFile("snxsvc"), install_.File("snxsvc"));
+    ::chmod(install_.File("snxsvc").c_str(), 0755);
+    // One minute is 20 seconds: after a good cycle the Go loop sits in a long wait.
+    WriteSettings(install_, {"[KEYS]", "AdminId=admin", "Password=secret", "MachineName=E2E",
+                             "MinuteInterval=1", "WATCH=0", "[URLS]", site_.Url("/")});
+  }
+
+  std::unique_ptr<Child> StartService() {
+    return std::make_unique<Child>(std::vector<std::string>{install_.File("snxsvc"), "-Foreground"},
+                                   true);
+  }
+
+  TempDir install_;
+  TempDir root_;
+  ScopedEnv root_env_{"SNX_ROOT", root_.path().c_str()};
+  ScopedEnv power_env_{"SNX_POWER", "record"};
+  ScopedEnv minute_env_{"SNX_MINUTE_SECONDS", "20"};
+  LoopbackHttpServer site_;
+};
+
+TEST_F(SnxsvcEndToEnd, DrivenBySnxctlAndEndedBySigtermDuringTheWait) {
+  const CtlRun absent = Snxctl({"state"});
+  EXPECT_EQ(absent.exit_code, 1);
+  EXPECT_THAT(absent.out, HasSubstr("the service is not running"));
+
+  auto service = StartService();
+  ASSERT_GT(service->pid(), 0);
+  const auto ready = [](const CtlRun& r) { return r.exit_code == 0; };
+  const CtlRun first = SnxctlUntil({"state"}, ready, std::chrono::seconds(30));
+  ASSERT_EQ(first.exit_code, 0) << first.out << service->Output();
+  EXPECT_THAT(first.out, HasSubstr("999 OPS_READY"));
+
+  const auto waiting = [](const CtlRun& r) {
+    return r.out.find("Go MODE: waiting for next test") != std::string::npos;
+  };
+  const CtlRun go = Snxctl({"go"});
+  EXPECT_EQ(go.exit_code, 0) << go.out;
+  const CtlRun sleeping = SnxctlUntil({"action"}, waiting, std::chrono::seconds(40));
+  EXPECT_THAT(sleeping.out, HasSubstr("action: Go MODE: waiting for next test :\nobject: ."));
+  EXPECT_THAT(Snxctl({"state"}).out, HasSubstr("1001 OPS_GO_IDLE (Go loop running)"));
+  const CtlRun watch = Snxctl({"watch", "--count", "2"});
+  EXPECT_EQ(watch.exit_code, 0) << watch.out;
+  EXPECT_EQ(std::count(watch.out.begin(), watch.out.end(), '\n'), 6) << watch.out;
+  EXPECT_THAT(watch.out, HasSubstr("state 1001 OPS_GO_IDLE (Go loop running)"));
+  // No phone component in this folder: every answer is no.
+  const CtlRun phone = Snxctl({"phone", "4"});
+  EXPECT_EQ(phone.exit_code, 1);
+  EXPECT_EQ(phone.out, "no\n");
+  EXPECT_GE(site_.request_count(), 1);
+  EXPECT_TRUE(fs::exists(install_.File("Beat.txt")));
+
+  // Stop ends the loop within a wait slice; the service stays.
+  EXPECT_EQ(Snxctl({"stop"}).exit_code, 0);
+  const CtlRun stopped = SnxctlUntil(
+      {"state"},
+      [](const CtlRun& r) { return r.out.find("1000 OPS_STOPPED") != std::string::npos; },
+      std::chrono::seconds(10));
+  EXPECT_THAT(stopped.out, HasSubstr("1000 OPS_STOPPED"));
+  EXPECT_THAT(stopped.out, ::testing::Not(HasSubstr("Go loop running")));
+
+  // A peer of another uid: the socket is opened to everyone, the credential check refuses.
+  if (::geteuid() == 0 && ::access("/usr/bin/setpriv", X_OK) == 0) {
+    for (std::string dir = fs::path(platform::ControlSocketPath()).parent_path();
+         dir.size() >= root_.path().size(); dir = fs::path(dir).parent_path()) {
+      ::chmod(dir.c_str(), 0755);
+    }
+    ::chmod(platform::ControlSocketPath().c_str(), 0666);
+    const CtlRun refused =
+        Snxctl({"--reuid=65534", "--regid=65534", "--clear-groups", SnxctlPath(), "state"},
+               "/usr/bin/setpriv");
+    EXPECT_EQ(refused.exit_code, 1) << refused.out;
+    EXPECT_THAT(refused.out, HasSubstr("access denied"));
+  }
+
+  // Go again, then SIGTERM while the loop waits out its 20-second minute.
+  EXPECT_EQ(Snxctl({"go"}).exit_code, 0);
+  SnxctlUntil({"action"}, waiting, std::chrono::seconds(40));
+  const auto sent = Clock::now();
+  ASSERT_EQ(::kill(service->pid(), SIGTERM), 0);
+  const int code = service->Wait(std::chrono::seconds(20));
+  const auto took = Clock::now() - sent;
+  EXPECT_EQ(code, 0) << service->Output();
+  EXPECT_LT(took, std::chrono::seconds(5));
+
+  const std::string out = service->Output();
+  EXPECT_THAT(out, HasSubstr("SNXSVC: Service started"));
+  EXPECT_THAT(out, HasSubstr("SNXSVC: Service stopped"));
+  if (::geteuid() == 0) {
+    EXPECT_THAT(out, HasSubstr("Refused a command connection of uid 65534"));
+  }
+  const std::string log = install_.Read("SNXSVC.log");
+  // Two Stops: snxctl's, and the one SIGTERM sends before the teardown.
+  const std::string stop_line = "CSNXSVR::OpsCommand SNX_STOP command received.";
+  std::size_t stops = 0;
+  for (auto at = log.find(stop_line); at != std::string::npos; at = log.find(stop_line, at + 1)) {
+    ++stops;
+  }
+  EXPECT_EQ(stops, 2u);
+  EXPECT_THAT(log, HasSubstr("SNXSvc functions terminated."));
+  EXPECT_FALSE(fs::exists(platform::ControlSocketPath()));
+  EXPECT_EQ(Snxctl({"action"}).exit_code, 1);
+}
+
+// Without a service: usage, help and the message for a service that is not running.
+TEST(SnxctlControl, HelpUsageAndNoService) {
+  TempDir root;
+  ScopedEnv root_env("SNX_ROOT", root.path().c_str());
+  using Args = std::vector<std::string>;
+  for (const char* command : {"go", "test", "stop", "state", "action", "watch"}) {
+    const CtlRun help = Snxctl({command, "--help"});
+    EXPECT_EQ(help.exit_code, 0) << command;
+    EXPECT_THAT(help.out, HasSubstr(std::string("usage: snxctl ") + command)) << command;
+    EXPECT_EQ(Snxctl({command, "extra"}).exit_code, 2) << command;
+    const CtlRun absent = Snxctl({command});
+    EXPECT_EQ(absent.exit_code, 1) << command;
+    EXPECT_THAT(absent.out,
+                HasSubstr("snxctl " + std::string(command) + ": the service is not running"));
+  }
+  for (const Args& bad : {Args{"phone"}, Args{"phone", "5"}, Args{"phone", "1", "2"},
+                          Args{"watch", "--count", "0"}, Args{"watch", "--count"}}) {
+    EXPECT_EQ(Snxctl(bad).exit_code, 2) << bad.back();
+  }
+  EXPECT_EQ(Snxctl({"phone", "2"}).exit_code, 1);
+}
+
+}  // namespace
+}  // namespace snx::test

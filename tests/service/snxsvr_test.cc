@@ -1,0 +1,170 @@
+// The command object over the operations thread's fakes: creation with its log and banner,
+// the command codes, the auto-Go at creation, and a teardown that ends the thread.
+
+#include "service/snxsvr.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <thread>
+
+#include "ops/ops_codes.h"
+#include "ops/ops_fixture.h"
+#include "platform/clock.h"
+#include "platform/fake/capturing_debug_sink.h"
+
+namespace snx::test {
+namespace {
+
+using ::testing::HasSubstr;
+namespace sp = snx::platform;
+
+class SnxsvrTest : public OpsTest {
+ protected:
+  SnxsvrTest() : real_{sp::DefaultFacility<sp::Clock>()} {}
+  // The object makes the install folder the current one.
+  ~SnxsvrTest() override { std::filesystem::current_path(cwd_); }
+  COpsFacilities RealTime() {
+    const COpsFacilities& f = facilities_;
+    return COpsFacilities{real_, f.launcher, f.power, f.keys, f.components, f.mail, f.minute};
+  }
+  std::unique_ptr<CSNXSVR> Create() {
+    Load(With({"MinuteInterval=10"}));
+    auto object = std::make_unique<CSNXSVR>(RealTime(), dir_.path());
+    object->FinalConstruct();
+    return object;
+  }
+  std::int32_t Command(CSNXSVR& object, std::int32_t code) {
+    const sp::VARIANT command = sp::Variant::Int(code);
+    std::int32_t result = 77;
+    EXPECT_EQ(object.OpsCommand(&command, &result), sp::S_OK);
+    return result;
+  }
+  void SetAutoRun() {
+    sp::HKEY key = nullptr;
+    ASSERT_EQ(keys_.CreateKey(sp::HKEY_LOCAL_MACHINE, "SOFTWARE\\Qorvex\\Sentinex", key),
+              sp::RegResult::kOk);
+    keys_.SetValue(key, "AutoRun", sp::RegValue::String("1"));
+    keys_.CloseKey(key);
+  }
+
+  std::filesystem::path cwd_ = std::filesystem::current_path();
+  sp::Clock& real_;
+  sp::ScopedInstall<sp::Clock> real_clock_{sp::DefaultFacility<sp::Clock>()};
+  sp::CapturingDebugSink debug_;
+  sp::ScopedInstall<sp::DebugSink> install_debug_{debug_};
+};
+
+TEST_F(SnxsvrTest, CommandCodesAsTheControlProgramSendsThem) {
+  auto object = Create();
+  CThreadOwner* owner = object->ThreadOwner();
+  ASSERT_NE(owner, nullptr);
+  EXPECT_TRUE(owner->m_bOpsMngrThreadInitialized);
+  EXPECT_EQ(Command(*object, SNX_GET_OPS_STATE), OPS_READY);
+  EXPECT_EQ(Command(*object, SNX_IS_GO_RUNNING), 0);
+
+  // A second initialize makes nothing new.
+  EXPECT_EQ(Command(*object, SNX_INITIALIZE), -1);
+  EXPECT_EQ(object->ThreadOwner(), owner);
+
+  // Nothing published yet: an empty text; an unknown code leaves the result as it was.
+  std::int32_t code = SNX_GET_CURRENT_ACTION;
+  sp::VARIANT text = sp::Variant::Int(5);
+  object->GetStringResult(&code, &text);
+  EXPECT_TRUE(text.IsText());
+  EXPECT_EQ(text.TextValue(), "");
+  code = 5;
+  text = sp::Variant::Int(5);
+  object->GetStringResult(&code, &text);
+  EXPECT_EQ(text, sp::Variant::Int(5));
+
+  for (std::int32_t unknown : {1002, 1006, 1007, 998, 1012}) {
+    log_.Clear();
+    EXPECT_EQ(Command(*object, unknown), 0) << unknown;
+    EXPECT_TRUE(log_.HasError("CSNXSVR::OpsCommand Unknown command received.")) << unknown;
+  }
+
+  // Stop while stopped: yes, and nothing handed over.
+  owner->m_iOpsState = OPS_STOPPED;
+  EXPECT_EQ(Command(*object, SNX_STOP), -1);
+  EXPECT_EQ(owner->OpsThread()->Command(), 0);
+  EXPECT_TRUE(log_.HasEvent("CSNXSVR::OpsCommand SNX_STOP command received."));
+  // Go while Go runs: yes, the flags left alone.
+  owner->m_iOpsState = OPS_GO_IDLE;
+  owner->m_bTest = true;
+  EXPECT_EQ(Command(*object, SNX_GO), -1);
+  EXPECT_TRUE(owner->m_bTest);
+  EXPECT_EQ(owner->OpsThread()->Command(), 0);
+  EXPECT_TRUE(log_.HasEvent("CSNXSVR::OpsCommand SNX_GO command received."));
+
+  // Test from idle: the flags, the pending command, and the thread wakes (and does nothing).
+  owner->m_iOpsState = OPS_READY;
+  EXPECT_EQ(Command(*object, SNX_TEST), -1);
+  EXPECT_TRUE(owner->m_bTest);
+  EXPECT_FALSE(owner->m_bGo);
+  EXPECT_EQ(owner->OpsThread()->Command(), SNX_TEST);
+  // The phone answers are asked afresh, each in its own place.
+  ASSERT_TRUE(voice_);
+  const std::int32_t answers[4] = {-1, 0, 0, -1};
+  std::copy(std::begin(answers), std::end(answers), voice_->status);
+  for (std::int32_t q = SNX_PHONE_QUERY_1; q <= SNX_PHONE_QUERY_4; ++q) {
+    EXPECT_EQ(Command(*object, q), answers[q - SNX_PHONE_QUERY_1]) << q;
+  }
+  voice_->status[1] = -1;
+  EXPECT_EQ(Command(*object, SNX_PHONE_QUERY_2), -1);
+  EXPECT_TRUE(debug_.Contains("CSNXSVR::OpsCommand SNX_INITIALIZE command received."));
+}
+
+TEST_F(SnxsvrTest, GoThenStopThenTeardownWhileGoWaits) {
+  auto object = Create();
+  EXPECT_EQ(Command(*object, SNX_GO), -1);
+  CThreadOwner* owner = object->ThreadOwner();
+  for (int i = 0; i < 400 && !owner->m_bGoLoopRunning; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  }
+  EXPECT_EQ(Command(*object, SNX_IS_GO_RUNNING), -1);
+  EXPECT_EQ(Command(*object, SNX_STOP), -1);
+  EXPECT_EQ(owner->m_iOpsState, OPS_STOPPING);
+  EXPECT_FALSE(owner->m_bGo);
+  EXPECT_EQ(Command(*object, SNX_GO), -1);  // Go again before the loop noticed the stop
+  const auto start = std::chrono::steady_clock::now();
+  object.reset();  // the teardown: the thread ends within its 2-second slices
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  EXPECT_TRUE(
+      log_.HasEvent("SNXSvc functions terminated.********************************************"));
+  EXPECT_FALSE(log_.HasError("SNXSVC CThreadOwner::KillAllThreads() failed."));
+}
+
+TEST_F(SnxsvrTest, AutoRunMarkStartsGoAtCreation) {
+  SetAutoRun();
+  auto object = Create();
+  CThreadOwner* owner = object->ThreadOwner();
+  EXPECT_TRUE(owner->m_bAutoRun);
+  EXPECT_TRUE(log_.HasEvent("CSNXSVR::OpsCommand SNX_GO command received."));
+  EXPECT_TRUE(owner->m_bGo);
+  EXPECT_EQ(owner->OpsThread()->Command(), SNX_GO);
+}
+
+TEST_F(SnxsvrTest, WithoutALogItMakesTheServiceLogWithTheBannerAndEndsIt) {
+  Load(With({}));
+  CLogWriter* previous = g_pLogFile;
+  g_pLogFile = nullptr;
+  {
+    CSNXSVR object(RealTime(), dir_.path());
+    object.FinalConstruct();
+    EXPECT_NE(g_pLogFile, nullptr);
+  }
+  EXPECT_EQ(g_pLogFile, nullptr);
+  g_pLogFile = previous;
+  const std::string log = dir_.Read("SNXSVC.log");
+  EXPECT_THAT(log, HasSubstr(" Message: /////////// SNXSVR Started ///////////\r\r\n"));
+  EXPECT_THAT(log, HasSubstr(" Message: " + std::string(40, '/') + "\r\r\n"));
+  EXPECT_THAT(log, HasSubstr(" Message: //  SNXSVC server watchdog"));
+  EXPECT_THAT(log, HasSubstr("CSNXSVR::Initialize() 4"));
+  EXPECT_THAT(log, HasSubstr("SNXSvc functions terminated."));
+  EXPECT_EQ(std::filesystem::current_path().string() + "/", dir_.path() + "/");
+}
+
+}  // namespace
+}  // namespace snx::test
