@@ -5,32 +5,32 @@
 
 namespace snx::report {
 
-std::vector<Run> RunsOf(const ItemReports& item, UnixSeconds now) {
-  std::vector<Run> runs;
+std::vector<Span> SpansOf(const ItemReports& item, UnixSeconds now) {
+  std::vector<Span> spans;
   for (const Report& r : item.reports) {
-    if (!runs.empty() && runs.back().up == r.Up()) continue;
-    if (!runs.empty()) runs.back().end = r.Time(), runs.back().open = false;
-    runs.push_back({r.Time(), r.Time(), r.Up(), true});
+    if (!spans.empty() && spans.back().up == r.Up()) continue;
+    if (!spans.empty()) spans.back().end = r.Time(), spans.back().open = false;
+    spans.push_back({r.Time(), r.Time(), r.Up(), true});
   }
-  if (!runs.empty()) runs.back().end = std::max(runs.back().start, now);
-  return runs;
+  if (!spans.empty()) spans.back().end = std::max(spans.back().start, now);
+  return spans;
 }
 
-ItemFigures FiguresOf(const ItemReports& item, const std::vector<Run>& runs, Window window) {
+ItemFigures FiguresOf(const ItemReports& item, const std::vector<Span>& spans, Window window) {
   ItemFigures f;
   std::int64_t recovered_total = 0;
   int recovered = 0;
-  for (const Run& run : runs) {
-    if (run.start <= window.to) {
-      f.state = run.up ? ItemState::kUp : ItemState::kDown;
-      f.since = run.start;
+  for (const Span& span : spans) {
+    if (span.start <= window.to) {
+      f.state = span.up ? ItemState::kUp : ItemState::kDown;
+      f.since = span.start;
     }
     const std::int64_t inside =
-        std::max<std::int64_t>(0, std::min(run.end, window.to) - std::max(run.start, window.from));
-    (run.up ? f.up_seconds : f.down_seconds) += inside;
-    if (run.up || run.start >= window.to || run.end <= window.from) continue;
-    const bool ended_inside = !run.open && run.end <= window.to;
-    const std::int64_t length = (ended_inside ? run.end : window.to) - run.start;
+        std::max<std::int64_t>(0, std::min(span.end, window.to) - std::max(span.start, window.from));
+    (span.up ? f.up_seconds : f.down_seconds) += inside;
+    if (span.up || span.start >= window.to || span.end <= window.from) continue;
+    const bool ended_inside = !span.open && span.end <= window.to;
+    const std::int64_t length = (ended_inside ? span.end : window.to) - span.start;
     ++f.outages;
     f.longest_outage = std::max(f.longest_outage, length);
     if (ended_inside) recovered_total += length, ++recovered;

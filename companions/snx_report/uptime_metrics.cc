@@ -140,7 +140,7 @@ MetricsSnapshot MetricsFromRecord(const UptimeRecord& record) {
       for (const Report& r : item.reports) ++*(r.Up() ? s.restarts : s.reboots);
       continue;
     }
-    const Run& last = RunsOf(item, 0).back();
+    const Span& last = SpansOf(item, 0).back();
     s.items.push_back({item.type, item.name, last.up, last.start});
   }
   return s;

@@ -103,14 +103,14 @@ class Scale {
   std::int64_t length_;
 };
 
-void MarkRuns(const ItemRow& row, Window w, Columns& columns) {
+void MarkSpans(const ItemRow& row, Window w, Columns& columns) {
   const Scale scale(w);
-  for (const Run& run : row.runs) {
-    if (run.end <= w.from || run.start >= w.to || run.end == run.start) continue;
-    const int first = static_cast<int>(std::floor(scale.X(run.start)));
-    const int last = std::min(kColumns, static_cast<int>(std::ceil(scale.X(run.end))));
+  for (const Span& span : row.spans) {
+    if (span.end <= w.from || span.start >= w.to || span.end == span.start) continue;
+    const int first = static_cast<int>(std::floor(scale.X(span.start)));
+    const int last = std::min(kColumns, static_cast<int>(std::ceil(scale.X(span.end))));
     for (int c = first; c < std::max(last, first + 1) && c < kColumns; ++c) {
-      columns[c] |= run.up ? kUp : kDown;
+      columns[c] |= span.up ? kUp : kDown;
     }
   }
 }
@@ -136,7 +136,7 @@ std::string Timeline(const ItemRow& row, Window w) {
   if (row.item->type == kRestartItem) {
     MarkRestarts(row, w, columns);
   } else {
-    MarkRuns(row, w, columns);
+    MarkSpans(row, w, columns);
   }
   std::string svg =
       "<svg class=\"timeline\" viewBox=\"0 0 1000 20\" preserveAspectRatio=\"none\" "

@@ -37,8 +37,8 @@ UptimeReport BuildReport(const UptimeRecord& record, Window window, UnixSeconds 
   for (const ItemReports& item : record.items) {
     ItemRow row;
     row.item = &item;
-    row.runs = RunsOf(item, now);
-    row.figures = FiguresOf(item, row.runs, window);
+    row.spans = SpansOf(item, now);
+    row.figures = FiguresOf(item, row.spans, window);
     report.rows.push_back(std::move(row));
   }
   std::stable_sort(report.rows.begin(), report.rows.end(), [](const ItemRow& a, const ItemRow& b) {

@@ -1,5 +1,5 @@
 #pragma once
-// The uptime report over a window: each item's runs and figures, in the order the report shows
+// The uptime report over a window: each item's spans and figures, in the order the report shows
 // them (local URLs, remote URLs, programs, spare items, then the "Restart" item; within a type
 // in the order of their first report), and its two renderings: the table for a terminal and a
 // self-contained page.
@@ -15,7 +15,7 @@ namespace snx::report {
 
 struct ItemRow {
   const ItemReports* item = nullptr;
-  std::vector<Run> runs;
+  std::vector<Span> spans;
   ItemFigures figures;
 };
 
