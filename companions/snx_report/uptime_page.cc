@@ -142,16 +142,19 @@ std::string Timeline(const ItemRow& row, Window w) {
       "<svg class=\"timeline\" viewBox=\"0 0 1000 20\" preserveAspectRatio=\"none\" "
       "shape-rendering=\"crispEdges\" role=\"img\" aria-label=\"timeline of " +
       Html(row.item->name) + "\">" + Rect(0, kColumns, kNoneColour);
-  for (int c = 0; c < kColumns;) {
-    const char* colour = ColourOf(columns[c]);
-    int end = c + 1;
-    while (end < kColumns && ColourOf(columns[end]) == colour) ++end;
-    if (colour != nullptr) {
-      const bool mark = colour != kUpColour;
-      const int width = mark ? std::max(end - c, kLeastMark) : end - c;
-      svg += Rect(std::min(c, kColumns - width), width, colour);
+  // Green first, then the marks over it: a short outage widened to be seen is not hidden by
+  // the up time that follows it.
+  for (const bool marks : {false, true}) {
+    for (int c = 0; c < kColumns;) {
+      const char* colour = ColourOf(columns[c]);
+      int end = c + 1;
+      while (end < kColumns && ColourOf(columns[end]) == colour) ++end;
+      if (colour != nullptr && (colour != kUpColour) == marks) {
+        const int width = marks ? std::max(end - c, kLeastMark) : end - c;
+        svg += Rect(std::min(c, kColumns - width), width, colour);
+      }
+      c = end;
     }
-    c = end;
   }
   return svg + "</svg>\n";
 }

@@ -183,6 +183,8 @@ TEST_F(UptimeReportTest, TableAndPageShowEveryItemAndEscapeItsName) {
   const UptimeRecord r = Read("", Line("12/01/26 00:00:00", "101, " + hostile + ", UP") +
                                       Line("12/01/26 12:00:00", "101, " + hostile + ", DN") +
                                       Line("12/01/26 06:00:00", "102, http://far/, UP") +
+                                      Line("12/01/26 18:00:00", "102, http://far/, DN") +
+                                      Line("12/01/26 18:01:00", "102, http://far/, UP") +
                                       Line("12/01/26 08:00:00", "103, Restart, UP"));
   const UptimeReport report = BuildReport(r, {Utc(2026, 12, 1), Utc(2026, 12, 2)}, Utc(2026, 12, 2));
   const std::string table = RenderTable(report, scale_);
@@ -201,11 +203,14 @@ TEST_F(UptimeReportTest, TableAndPageShowEveryItemAndEscapeItsName) {
   EXPECT_EQ(page.find("src="), std::string::npos);
   EXPECT_EQ(page.find('\x1b'), std::string::npos);
   EXPECT_NE(page.find("&lt;script&gt;alert(&#39;1&#39;)&lt;/script&gt;&amp;"), std::string::npos);
-  // Half the day green, then red to the end; the remote URL grey until 06:00.
+  // Half the day green, then red to the end; the remote URL grey until 06:00, and its one
+  // minute down drawn wide enough to see, over the green.
   EXPECT_NE(page.find("<rect x=\"0\" y=\"0\" width=\"500\" height=\"20\" fill=\"#2e9e44\"/>"
                       "<rect x=\"500\" y=\"0\" width=\"500\" height=\"20\" fill=\"#d62828\"/>"),
             std::string::npos);
-  EXPECT_NE(page.find("<rect x=\"250\" y=\"0\" width=\"750\" height=\"20\" fill=\"#2e9e44\"/>"),
+  const auto green = page.find("<rect x=\"751\" y=\"0\" width=\"249\" height=\"20\" fill=\"#2e9e44\"/>");
+  ASSERT_NE(green, std::string::npos);
+  EXPECT_NE(page.find("<rect x=\"750\" y=\"0\" width=\"3\" height=\"20\" fill=\"#d62828\"/>", green),
             std::string::npos);
 }
 
