@@ -112,10 +112,20 @@ void UptimeReader::TakeLine(std::string_view line) {
     ++record_.other_lines;  // the log's blank lines
     return;
   }
-  const std::optional<CivilTime> stamp = ParseLogStamp(line);
-  if (!stamp) {
-    ++record_.skipped;
-    return;
+  std::int64_t civil;
+  if (minute_civil_ >= 0 && line.size() >= kStampSize &&
+      std::memcmp(line.data(), minute_text_, sizeof minute_text_) == 0 && line[14] == ':' &&
+      line[15] >= '0' && line[15] <= '5' && line[16] >= '0' && line[16] <= '9') {
+    civil = minute_civil_ + (line[15] - '0') * 10 + (line[16] - '0');
+  } else {
+    const std::optional<CivilTime> stamp = ParseLogStamp(line);
+    if (!stamp) {
+      ++record_.skipped;
+      return;
+    }
+    civil = CivilSeconds(*stamp);
+    minute_civil_ = civil - stamp->second;
+    std::memcpy(minute_text_, line.data(), sizeof minute_text_);
   }
   if (!StartsWith(line, kStampSize, kEventKind)) {
     const bool own = StartsWith(line, kStampSize, kMessageKind) ||
@@ -142,12 +152,25 @@ void UptimeReader::TakeLine(std::string_view line) {
     ++record_.skipped;
     return;
   }
-  record_.items[index].reports.push_back(Report::Of(scale_.ToUnix(*stamp), up));
+  record_.items[index].reports.push_back(Report::Of(scale_.ToUnix(civil), up));
   ++record_.reports;
 }
 
 std::size_t UptimeReader::ItemIndex(std::int32_t type, std::string_view key,
                                     std::string_view name) {
+  if (previous_ < follower_.size()) {
+    const std::size_t guess = follower_[previous_];
+    if (guess < last_key_.size() && last_key_[guess] == key) return previous_ = guess;
+  }
+  const std::size_t index = LookUp(type, key, name);
+  if (index == kMaxItems) return index;
+  if (previous_ < follower_.size()) follower_[previous_] = index;
+  if (index == follower_.size()) follower_.push_back(kMaxItems), last_key_.emplace_back();
+  last_key_[index] = key;
+  return previous_ = index;
+}
+
+std::size_t UptimeReader::LookUp(std::int32_t type, std::string_view key, std::string_view name) {
   if (auto it = exact_.find(key); it != exact_.end()) return it->second;
   std::string folded = std::to_string(type) + '\n' + Folded(name);
   auto found = folded_.find(folded);

@@ -69,6 +69,7 @@ class UptimeReader {
  private:
   void TakeLine(std::string_view line);
   std::size_t ItemIndex(std::int32_t type, std::string_view key, std::string_view name);
+  std::size_t LookUp(std::int32_t type, std::string_view key, std::string_view name);
 
   LocalTimeScale& scale_;
   UptimeRecord record_;
@@ -81,6 +82,15 @@ class UptimeReader {
   };
   std::unordered_map<std::string, std::size_t, Hash, std::equal_to<>> exact_;
   std::unordered_map<std::string, std::size_t> folded_;
+  // The watchdog reports its items in the same order every cycle: the item that followed an
+  // item last time is tried first (with the text it was last written as), before any look-up.
+  std::vector<std::size_t> follower_;
+  std::vector<std::string> last_key_;
+  std::size_t previous_ = 0;
+  // The civil seconds of the last line's minute ("MM/DD/YY HH:MM"): lines of one minute read
+  // only their seconds.
+  char minute_text_[14] = {};
+  std::int64_t minute_civil_ = -1;
 };
 
 // Reads the ".old" copy, then the log itself, of the folder. Missing files are left out of
