@@ -38,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   RenderTable(report, scale);
   const std::string page = RenderPage(report, scale);
   if (page.find("<script") != std::string::npos) abort();
-  FormatMetrics(MetricsFromRecord(record));
+  snx::metrics::FormatMetrics(MetricsFromRecord(record));
   scale.ParseBound(bytes.substr(0, 24), now, true);
   return 0;
 }

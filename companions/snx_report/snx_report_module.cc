@@ -56,7 +56,7 @@ class CUtReport final : public ComObject<IUtReport> {
 
   HRESULT GetMetrics(Variant* text) override {
     if (text == nullptr) return E_POINTER;
-    *text = Variant::Text(FormatMetrics(MetricsFromRecord(record_)));
+    *text = Variant::Text(snx::metrics::FormatMetrics(MetricsFromRecord(record_)));
     return S_OK;
   }
 

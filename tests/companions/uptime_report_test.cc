@@ -1,17 +1,11 @@
-// The uptime report from hand-made logs: what is read and skipped, spans, figures, the table,
-// the page and the metrics.
+// The uptime report from hand-made logs: what is read and skipped, spans, figures, the table
+// and the page.
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cstdlib>
-#include <filesystem>
 
 #include "platform/fake/fake_clock.h"
 #include "platform/file_system.h"
 #include "support/test_support.h"
-#include "uptime_metrics.h"
 #include "uptime_report.h"
 
 namespace snx::report {
@@ -212,52 +206,6 @@ TEST_F(UptimeReportTest, TableAndPageShowEveryItemAndEscapeItsName) {
   ASSERT_NE(green, std::string::npos);
   EXPECT_NE(page.find("<rect x=\"750\" y=\"0\" width=\"3\" height=\"20\" fill=\"#d62828\"/>", green),
             std::string::npos);
-}
-
-TEST_F(UptimeReportTest, MetricsEscapeLabelsAndKeepChangeTimes) {
-  MetricsBook book;
-  book.NoteItem(kLocalUrlItem, "http://a/\"q\"\\", true, 100);
-  book.NoteItem(kLocalUrlItem, "http://a/\"q\"\\", true, 200);
-  book.NoteItem(kProgramItem, std::string("bad\xff\nname"), false, 150);
-  book.NoteItem(kRestartItem, "Restart", true, 150);
-  book.NoteItem(kProgramItem, std::string("bad\xff\nname"), true, 300);
-  book.CountRestart();
-  book.CountAlert(AlertChannel::kPhone, AlertEvent::kServerDown);
-  book.CycleDone(310, 1001);
-  const std::string text = FormatMetrics(book.Snapshot());
-  EXPECT_NE(text.find("snxsvc_item_up{type=\"local_url\",name=\"http://a/\\\"q\\\"\\\\\"} 1\n"),
-            std::string::npos) << text;
-  EXPECT_NE(text.find("snxsvc_item_last_change_timestamp_seconds{type=\"local_url\",name=\"http://"
-                      "a/\\\"q\\\"\\\\\"} 100\n"), std::string::npos) << text;
-  EXPECT_NE(text.find("{type=\"program\",name=\"bad?\\\\nname\"} 300\n"), std::string::npos)
-      << text;
-  EXPECT_EQ(text.find("name=\"Restart"), std::string::npos);
-  EXPECT_NE(text.find("snxsvc_restarts_total 1\n"), std::string::npos);
-  EXPECT_NE(text.find("snxsvc_alerts_sent_total{channel=\"phone\",event=\"server_down\"} 1\n"),
-            std::string::npos);
-  EXPECT_NE(text.find("snxsvc_last_cycle_timestamp_seconds 310\n"), std::string::npos);
-  EXPECT_NE(text.find("snxsvc_ops_state 1001\n"), std::string::npos);
-
-  // Written whole: a symbolic link at the path is replaced, never written through.
-  dir_.Write("elsewhere", "kept");
-  const std::string path = dir_.File("snxsvc.prom");
-  ASSERT_EQ(symlink(dir_.File("elsewhere").c_str(), path.c_str()), 0);
-  ASSERT_TRUE(WriteMetricsFile(platform::Files(), path, book.Snapshot()));
-  EXPECT_EQ(dir_.Read("elsewhere"), "kept");
-  EXPECT_EQ(dir_.Read("snxsvc.prom"), text);
-  struct stat st{};
-  ASSERT_EQ(lstat(path.c_str(), &st), 0);
-  EXPECT_TRUE(S_ISREG(st.st_mode));
-  EXPECT_EQ(st.st_mode & 0777, 0644u);
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.path()), {}), 2);
-
-  // promtool (Debian's prometheus package) judges the text, when it is installed.
-  if (std::system("command -v promtool >/dev/null 2>&1") != 0) {
-    GTEST_SKIP() << "promtool is not installed";
-  }
-  const std::string command = "promtool check metrics < " + path + " > " +
-                              dir_.File("promtool.out") + " 2>&1";
-  EXPECT_EQ(std::system(command.c_str()), 0) << dir_.Read("promtool.out");
 }
 
 }  // namespace
