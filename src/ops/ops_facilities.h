@@ -28,5 +28,5 @@ struct COpsFacilities {
   std::chrono::milliseconds minute = snx::platform::kStandardMinute;
   // The metrics file written after every cycle (SNX_METRICS_FILE in the real wiring); none
   // when "".
-  std::string metrics_file;
+  std::string metrics_file{};
 };
