@@ -81,8 +81,8 @@ TEST_F(WsEmailTest, SendsTheWholeDialogueWithABlankLineAndADotStuffedBody) {
             ".\r\n"
             "QUIT\r\n");
   ASSERT_EQ(net_.connects().size(), 1u);
-  EXPECT_EQ(net_.connects()[0].address, "192.0.2.7");
-  EXPECT_EQ(net_.connects()[0].port, 25);
+  EXPECT_EQ(net_.connects()[0].address + ":" + std::to_string(net_.connects()[0].port),
+            "192.0.2.7:25");
   EXPECT_THAT(log_.Messages(), ElementsAre("Email sent to Rcpt To:<c@example.org> ",
                                            "Email content was: first\n.\r\n..two\rQUIT"));
   EXPECT_TRUE(log_.HasEvent("CWsEmail::SendList() sent message."));
@@ -178,7 +178,6 @@ TEST_F(WsEmailTest, DateTextAndZone) {
     const char* text;
     const char* zone;
   } cases[] = {
-      {FakeClock::FromUtc(2004, 5, 1, 23, 0, 0), 0, "Sat, 1 May 2004 23:00:00", "+0000"},
       {FakeClock::FromUtc(2004, 5, 1, 23, 0, 0), 330, "Sun, 2 May 2004 04:30:00", "+0530"},
       {FakeClock::FromUtc(2026, 1, 1, 5, 4, 9), -360, "Wed, 31 Dec 2025 23:04:09", "-0600"},
       {FakeClock::FromUtc(2024, 2, 29, 12, 0, 0), -570, "Thu, 29 Feb 2024 02:30:00", "-0930"},
@@ -206,8 +205,6 @@ TEST_F(WsEmailTest, ServerTextsWithAndWithoutAPort) {
   }
   // An address found for one server name is not used for another.
   ASSERT_TRUE(mail_.ResolveNameToIp("mail.example"));
-  mail_.SetServerName("mail.example");
-  EXPECT_FALSE(mail_.ServerAddress().View().empty());
   mail_.SetServerName("other.example");
   EXPECT_TRUE(mail_.ServerAddress().View().empty());
 }

@@ -57,17 +57,6 @@ TEST(CipherTest, KeyTableNeverChanges) {
   EXPECT_EQ(hash, 0x38305ccba5c1e376ULL);
 }
 
-TEST(CipherTest, EveryPrintableCharacterSurvivesAtEveryKindOfPosition) {
-  for (std::int64_t p : {0, 1, 1989, 1990, 1995, 1999, 2000, 2001, 2254, 3999, 4000, 10000}) {
-    for (int x = 32; x <= 126; ++x) {
-      const unsigned char e = CCryptoTxtfile::Encipher(static_cast<unsigned char>(x), p);
-      ASSERT_EQ(e, RefEncipher(static_cast<unsigned char>(x), p)) << "p=" << p << " x=" << x;
-      ASSERT_TRUE(e >= 32 && e <= 192) << "p=" << p << " x=" << x;
-      ASSERT_EQ(CCryptoTxtfile::Decipher(e, p), x) << "p=" << p << " x=" << x;
-    }
-  }
-}
-
 TEST(CryptoTxtfileTest, EveryLineIsEncipheredAtItsOwnPositions) {
   TempDir dir;
   // Lines of every length up to the buffer's, so that lines straddle position 2000 and its later

@@ -169,13 +169,11 @@ TEST_F(RamFileTest, AFileThatCannotBeReadFailsTheLoadAndIsLeftAlone) {
   EXPECT_EQ(image_.Lines(), kSample);
 }
 
-TEST_F(RamFileTest, AMissingFileIsCreatedEmpty) {
-  ASSERT_TRUE(image_.Initialize(dir_.path(), kName));
-  EXPECT_TRUE(image_.Lines().empty());
+TEST_F(RamFileTest, AMissingFileIsCreatedEmptyAndAnImageIsReadOnceUnlessLoadToRamIsAsked) {
+  CRamFileRO empty;
+  ASSERT_TRUE(empty.Initialize(dir_.path(), kName));
+  EXPECT_TRUE(empty.Lines().empty());
   EXPECT_EQ(dir_.Read("AutoSet.caf"), "");
-}
-
-TEST_F(RamFileTest, AnInitializedImageIsNotReadAgainButLoadToRamReadsAfresh) {
   Load({"[KEYS]", "A=1"});
   WriteSettings(dir_, {"[KEYS]", "A=2"});
   ASSERT_TRUE(image_.Initialize(dir_.path(), kName));

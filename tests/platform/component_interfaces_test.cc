@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
@@ -30,13 +29,6 @@ std::ptrdiff_t Slot(F C::*member) {
   return static_cast<std::ptrdiff_t>((r.pointer - 1) / sizeof(void*));
 }
 
-TEST(ComponentInterfacesTest, DispatchBaseTakesTheFirstSevenSlots) {
-  EXPECT_EQ(Slot(&IUnknown::QueryInterface), 0);
-  EXPECT_EQ(Slot(&IUnknown::Release), 2);
-  EXPECT_EQ(Slot(&IDispatch::GetTypeInfoCount), 3);
-  EXPECT_EQ(Slot(&IDispatch::Invoke), 6);
-}
-
 TEST(ComponentInterfacesTest, CompanionMethodsStandAtTheirSlots) {
   EXPECT_EQ(Slot(&IWatcher::Configure), 7);
   EXPECT_EQ(Slot(&IWatcher::AddCounter), 11);
@@ -59,15 +51,6 @@ TEST(ComponentInterfacesTest, CompanionMethodsStandAtTheirSlots) {
   EXPECT_EQ(Slot(&IUtReport::Load), 8);
   EXPECT_EQ(Slot(&IUtReport::GetMetrics), 12);
   EXPECT_EQ(Slot(&IUtReport::GetText), 13);
-}
-
-TEST(ComponentInterfacesTest, IdentifiersAreDistinct) {
-  const GUID ids[] = {CLSID_Watcher,    IWatcher::kIid,    CLSID_Actor,  IActor::kIid,
-                      CLSID_VoiceAlert, IVoiceAlert::kIid, CLSID_Pulse,  IPulse::kIid,
-                      CLSID_UtReport,   IUtReport::kIid,   IID_IUnknown, IID_IDispatch};
-  for (std::size_t i = 0; i < std::size(ids); ++i) {
-    for (std::size_t j = i + 1; j < std::size(ids); ++j) EXPECT_FALSE(ids[i] == ids[j]) << i << j;
-  }
 }
 
 }  // namespace

@@ -8,7 +8,6 @@
 
 #include "platform/component_factory.h"
 #include "platform/component_object.h"
-#include "platform/fake/fake_component_factory.h"
 #include "platform/fake/fake_key_store.h"
 #include "platform/pulse_interface.h"
 #include "platform/watcher_interface.h"
@@ -51,9 +50,6 @@ TEST(ComponentValuesTest, VariantsReadAsTheKindAsked) {
   EXPECT_FALSE(Variant::Text("4x").AsInt());
   EXPECT_FALSE(Variant::Text("").AsInt());
   EXPECT_FALSE(Variant().AsInt());
-  EXPECT_EQ(Variant::Int(3).TextValue(), "");
-  EXPECT_EQ(Variant::Text("x").IntValue(), 0);
-  EXPECT_EQ(Variant::Bool(false).BoolValue(), VARIANT_FALSE);
 }
 
 TEST(ComponentObjectTest, CountsReferencesAndAnswersOnlyItsInterfaces) {
@@ -68,10 +64,9 @@ TEST(ComponentObjectTest, CountsReferencesAndAnswersOnlyItsInterfaces) {
   EXPECT_EQ(pulse->QueryInterface(IWatcher::kIid, wrong.PutVoid()), E_NOINTERFACE);
   EXPECT_FALSE(wrong);
   ComPtr<IPulse> copy = pulse;
-  EXPECT_EQ(pulse->AddRef(), 3u);
-  EXPECT_EQ(pulse->Release(), 2u);
-  copy.Reset();
   pulse.Reset();
+  EXPECT_EQ(ModuleObjectCount().load(), before + 1) << "a copy keeps it alive";
+  copy.Reset();
   EXPECT_EQ(ModuleObjectCount().load(), before) << "deleted at the last release";
 }
 
@@ -133,24 +128,6 @@ TEST_F(PluginFactoryTest, FilesThatCannotServeFailClearly) {
             S_OK);
   EXPECT_EQ(factory_->CreateInstance(CLSID_Watcher, IWatcher::kIid, pulse.PutVoid()),
             CLASS_E_CLASSNOTAVAILABLE);
-}
-
-TEST(FakeComponentFactoryTest, RegistersKeysAndHandsOutObjects) {
-  struct Pulse final : ComObject<IPulse> {
-    HRESULT Beat(std::int32_t* alive) override { return *alive = -1, S_OK; }
-  };
-  FakeKeyStore keys;
-  FakeComponentFactory factory(&keys);
-  factory.AddClass(
-      {CLSID_Pulse, kPulseProgId, "Pulse"}, [] { return new Pulse; }, "QorPulse.dll");
-  EXPECT_EQ(factory.RegisterServer("/opt/x/QorPulse.dll", false, nullptr), S_OK);
-  EXPECT_TRUE(HasKey(keys, "QorPulse.Pulse.1"));
-  ComPtr<IPulse> pulse;
-  EXPECT_EQ(factory.CreateByProgID("qorpulse.pulse", IPulse::kIid, pulse.PutVoid()), S_OK);
-  factory.FailCreation(CLSID_Pulse, E_FAIL);
-  EXPECT_EQ(factory.CreateInstance(CLSID_Pulse, IPulse::kIid, pulse.PutVoid()), E_FAIL);
-  EXPECT_EQ(factory.CreationCount(CLSID_Pulse), 1);
-  EXPECT_EQ(factory.RegisterServer("Other.dll", false, nullptr), CO_E_DLLNOTFOUND);
 }
 
 }  // namespace

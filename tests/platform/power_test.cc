@@ -1,10 +1,7 @@
-// Recording power: the only kind the tests may reach.
-
 #include "platform/power.h"
 
 #include <gtest/gtest.h>
 
-#include "platform/fake/fake_power.h"
 #include "support/test_support.h"
 
 namespace snx::platform {
@@ -23,14 +20,6 @@ TEST(PowerTest, RecordingAppendsEachRequestUnderTheStateRoot) {
   EXPECT_NE(text.find("reboot requested: restarts failed\n"), std::string::npos) << text;
   EXPECT_NE(text.find("reboot requested: again\\nwith a line break\n"), std::string::npos)
       << "one line per request: " << text;
-}
-
-TEST(PowerTest, FakeRecordsAndCanRefuse) {
-  FakePower power;
-  EXPECT_TRUE(power.ForceReboot("one"));
-  power.SetFailing(true);
-  EXPECT_FALSE(power.ForceReboot("two"));
-  EXPECT_EQ(power.Requests(), std::vector<std::string>{"one"});
 }
 
 }  // namespace

@@ -69,25 +69,23 @@ TEST_F(MenderTest, LoadFailures) {
   EXPECT_TRUE(log_.HasError("CTxtFile4::ReadTextLine has buffer overflow."));
 }
 
-TEST_F(MenderTest, DetectWatchesPosixAndWindowsPaths) {
+TEST_F(MenderTest, DetectWatchesPosixAndWindowsPathsAndNeedsAFolder) {
   ASSERT_TRUE(Load("Detect=/var/log/app.log\nDetect= C:\\logs\\web.log \nDetect=" + Folder() +
                    "own.log\n"));
-  const CActivityDetector* posix = mender_.InstructionAt(0)->Detector();
-  ASSERT_TRUE(posix->IsReady());
-  EXPECT_EQ(posix->WatchedPath().ToString(), "/var/log/app.log");
-  EXPECT_EQ(posix->CopyPath().ToString(), Folder() + "app.log");
-  const CActivityDetector* windows = mender_.InstructionAt(1)->Detector();
-  EXPECT_EQ(windows->WatchedPath().ToString(), "C:\\logs\\web.log");
-  EXPECT_EQ(windows->CopyPath().ToString(), Folder() + "web.log");
+  const auto paths = [&](int i) {
+    const CActivityDetector* d = mender_.InstructionAt(i)->Detector();
+    return d->WatchedPath().ToString() + " -> " + d->CopyPath().ToString();
+  };
+  EXPECT_EQ(paths(0), "/var/log/app.log -> " + Folder() + "app.log");
+  EXPECT_EQ(paths(1), "C:\\logs\\web.log -> " + Folder() + "web.log");
   // A file of the installation folder is never its own copy.
-  EXPECT_EQ(mender_.InstructionAt(2)->Detector()->CopyPath().ToString(), Folder() + "own.log.copy");
-}
+  EXPECT_EQ(paths(2), Folder() + "own.log -> " + Folder() + "own.log.copy");
 
-TEST_F(MenderTest, DetectWithoutAFolderStopsTheLoad) {
-  EXPECT_FALSE(Load("Start=first\nDetect=app.log\nStart=never\n"));
-  // The steps read so far stay; nothing after the bad line is read.
-  EXPECT_EQ(Steps(mender_), (std::vector<std::string>{"Start|first", "Detect|app.log"}));
-  EXPECT_TRUE(log_.HasError("CMender::LoadFromIniFile() failed"));
+  // A file without a folder stops the load: the steps read so far stay, nothing after is read.
+  WriteProgram("Start=first\nDetect=app.log\nStart=never\n");
+  CMender m(clock_, launcher_, power_, keys_, factory_);
+  EXPECT_FALSE(m.LoadProgram(Folder()));
+  EXPECT_EQ(Steps(m), (std::vector<std::string>{"Start|first", "Detect|app.log"}));
 }
 
 TEST_F(MenderTest, ProgramOthersMayWriteIsRefused) {
