@@ -14,7 +14,7 @@ metrics::MetricsSnapshot MetricsFromRecord(const UptimeRecord& record) {
       for (const Report& r : item.reports) ++*(r.Up() ? s.restarts : s.reboots);
       continue;
     }
-    const Span& last = SpansOf(item, 0).back();
+    const Span last = SpansOf(item, 0).back();  // a copy: the spans are a temporary
     s.items.push_back({item.type, item.name, last.up, last.start});
   }
   return s;

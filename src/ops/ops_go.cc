@@ -223,8 +223,9 @@ void COpsMngrThread::GoodCycle(std::int32_t state_at_check) {
     if (m_pSettings->m_bPhoneAlertsReady && PhoneReady()) {
       std::lock_guard lock(m_PhoneMutex);
       m_Phoner.SetMessageType(PHONE_MSG_SERVER_UP);
-      if (m_Phoner.SendUpMessage())
+      if (m_Phoner.SendUpMessage()) {
         m_Metrics.CountAlert(AlertChannel::kPhone, AlertEvent::kServerUp);
+      }
     }
     if (m_pSettings->m_bEmailEnabled) SendEmails(false);
   }
