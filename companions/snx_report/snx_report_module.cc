@@ -1,23 +1,107 @@
-// SnxReport.dll: the report companion "SnxReport.UtReport". The watchdog only registers it;
-// its object describes itself.
+// SnxReport.dll: the report companion "SnxReport.UtReport". It reads the uptime record of a
+// folder and renders the uptime report over a window (see docs/report.md).
 
+#include <new>
+#include <optional>
+#include <string>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/component_factory.h"
 #include "platform/component_object.h"
+#include "platform/file_system.h"
 #include "platform/ut_report_interface.h"
+#include "uptime_metrics.h"
+#include "uptime_report.h"
 
 namespace {
 
 using namespace snx::platform;
+using namespace snx::report;
+
+constexpr const char* kDefaultSince = "24h";
 
 class CUtReport final : public ComObject<IUtReport> {
  public:
   HRESULT Describe(Variant* text) override {
     if (text == nullptr) return E_POINTER;
-    *text = Variant::Text("SnxReport.UtReport: uptime reports are read from the Uptime log.");
+    *text = Variant::Text(
+        "SnxReport.UtReport: availability, outages and timelines from the Uptime log.");
     return S_OK;
   }
+
+  HRESULT Load(Variant* folder, std::int32_t* loaded) override {
+    if (folder == nullptr || loaded == nullptr) return E_POINTER;
+    *loaded = ReadUptimeRecord(Use<FileSystem>(), scale_, folder->TextValue(), record_, why_)
+                  ? -1
+                  : 0;
+    if (*loaded == -1) why_.clear();
+    return S_OK;
+  }
+
+  HRESULT SetWindow(Variant* since, Variant* until, std::int32_t* taken) override {
+    if (since == nullptr || until == nullptr || taken == nullptr) return E_POINTER;
+    *taken = 0;
+    const std::string since_text = since->TextValue().empty() ? kDefaultSince : since->TextValue();
+    if (!WindowOf(since_text, until->TextValue())) return S_OK;
+    since_ = since_text;
+    until_ = until->TextValue();
+    why_.clear();
+    *taken = -1;
+    return S_OK;
+  }
+
+  HRESULT GetTable(Variant* text) override { return Render(text, RenderTable); }
+  HRESULT GetPage(Variant* html) override { return Render(html, RenderPage); }
+
+  HRESULT GetMetrics(Variant* text) override {
+    if (text == nullptr) return E_POINTER;
+    *text = Variant::Text(snx::metrics::FormatMetrics(MetricsFromRecord(record_)));
+    return S_OK;
+  }
+
+  HRESULT GetText(Variant* text) override {
+    if (text == nullptr) return E_POINTER;
+    *text = Variant::Text(why_);
+    return S_OK;
+  }
+
+ private:
+  // The window of the texts, or none (and why_ says why).
+  std::optional<Window> WindowOf(const std::string& since, const std::string& until) {
+    const UnixSeconds now = scale_.Now();
+    std::optional<UnixSeconds> to = now;
+    if (!until.empty()) to = scale_.ParseBound(until, now, false);
+    if (!to) {
+      why_ = "until: not a date (MM/DD/YY [HH:MM:SS] or YYYY-MM-DD [HH:MM:SS])";
+      return std::nullopt;
+    }
+    const std::optional<UnixSeconds> from = scale_.ParseBound(since, *to, true);
+    if (!from) {
+      why_ = "since: not 24h, 7d, 30d (a number of hours or days) or a date (MM/DD/YY "
+             "[HH:MM:SS] or YYYY-MM-DD [HH:MM:SS])";
+      return std::nullopt;
+    }
+    if (*from >= *to) {
+      why_ = "the window is empty: since is not before until";
+      return std::nullopt;
+    }
+    return Window{*from, *to};
+  }
+
+  HRESULT Render(Variant* out, std::string (*render)(const UptimeReport&, LocalTimeScale&)) {
+    if (out == nullptr) return E_POINTER;
+    const std::optional<Window> window = WindowOf(since_, until_);
+    if (!window) return E_FAIL;  // only when "now" moved before a given since
+    *out = Variant::Text(render(BuildReport(record_, *window, scale_.Now()), scale_));
+    return S_OK;
+  }
+
+  LocalTimeScale scale_{Use<Clock>()};
+  UptimeRecord record_;
+  std::string since_ = kDefaultSince;
+  std::string until_;
+  std::string why_;
 };
 
 const std::vector<ClassInfo>& Classes() {

@@ -4,6 +4,7 @@
 // and the process list are leaf facilities the probes reach themselves (Use<F>()).
 
 #include <chrono>
+#include <string>
 
 #include "platform/minute_length.h"
 
@@ -25,4 +26,7 @@ struct COpsFacilities {
   snx::platform::MailTransport& mail;
   // One minute of MinuteInterval (SNX_MINUTE_SECONDS in the real wiring).
   std::chrono::milliseconds minute = snx::platform::kStandardMinute;
+  // The metrics file written after every cycle (SNX_METRICS_FILE in the real wiring); none
+  // when "".
+  std::string metrics_file{};
 };

@@ -8,7 +8,11 @@
 #include "ops/cycle_decision.h"
 #include "ops/ops_mngr_thread.h"
 #include "platform/clock.h"
+#include "platform/file_system.h"
 #include "platform/visible_text.h"
+
+using snx::metrics::AlertChannel;
+using snx::metrics::AlertEvent;
 
 namespace {
 
@@ -21,9 +25,8 @@ std::string NameInWatcherText(std::string_view text) {
   const std::size_t open = text.find('(');
   if (open == std::string_view::npos) return std::string(text);
   const std::size_t close = text.find(')', open + 1);
-  return std::string(text.substr(open + 1, close == std::string_view::npos
-                                               ? std::string_view::npos
-                                               : close - open - 1));
+  return std::string(text.substr(
+      open + 1, close == std::string_view::npos ? std::string_view::npos : close - open - 1));
 }
 
 }  // namespace
@@ -112,6 +115,7 @@ bool COpsMngrThread::StartGo() {
       SetCurrentAction("Found missing program(s)", "Running a Restart.");
       LogEvent("Running a Restart prior to GO loop. 2");
       m_Insurer.BeginPhase();
+      ++m_Metrics.m_iRestarts;
       DoRestarter();
       m_Insurer.EndPhase();
     }
@@ -172,13 +176,17 @@ void COpsMngrThread::Go() {
     const std::int32_t state_at_check = m_pSettings->m_iLastKnownServerState;
     LogEvent("OnBtnGo() 2: m_iLastKnownServerState == " + std::to_string(state_at_check));
     Sleep(100);
+    bool rebooting = false;
     if (local_ok) {
       GoodCycle(state_at_check);
       restart_count = 0;
     } else {
       failure_seen = true;
-      if (FailedCycle(state_at_check, restart_count)) break;
+      rebooting = FailedCycle(state_at_check, restart_count);
     }
+    m_Metrics.CycleEnded(UnixSecondsOf(m_Facilities.clock));
+    PublishMetrics();
+    if (rebooting) break;
     LogEvent("COpsMngrThread::Go 11");
     m_Insurer.EndPhase();
     if (!m_pOwner->m_bGo) break;
@@ -215,7 +223,9 @@ void COpsMngrThread::GoodCycle(std::int32_t state_at_check) {
     if (m_pSettings->m_bPhoneAlertsReady && PhoneReady()) {
       std::lock_guard lock(m_PhoneMutex);
       m_Phoner.SetMessageType(PHONE_MSG_SERVER_UP);
-      m_Phoner.SendUpMessage();
+      if (m_Phoner.SendUpMessage()) {
+        m_Metrics.CountAlert(AlertChannel::kPhone, AlertEvent::kServerUp);
+      }
     }
     if (m_pSettings->m_bEmailEnabled) SendEmails(false);
   }
@@ -255,7 +265,9 @@ bool COpsMngrThread::FailedCycle(std::int32_t state_at_check, std::int32_t& rest
     if (m_pSettings->m_bPhoneAlertsReady && PhoneReady()) {
       std::lock_guard lock(m_PhoneMutex);
       m_Phoner.SetMessageType(PHONE_MSG_SERVER_DOWN);
-      m_Phoner.SendDownMessage();
+      if (m_Phoner.SendDownMessage()) {
+        m_Metrics.CountAlert(AlertChannel::kPhone, AlertEvent::kServerDown);
+      }
     }
     if (m_pSettings->m_bEmailEnabled) SendEmails(true);
   }
@@ -264,10 +276,12 @@ bool COpsMngrThread::FailedCycle(std::int32_t state_at_check, std::int32_t& rest
   if (DecideCycle(false, restart_count, m_pSettings->m_iRestartsB4Reboot) ==
       CycleDecision::kReboot) {
     m_ItemManager.Update(ITEM_RESTART, "Restart", ITEM_STATE_DOWN, changed);
+    ++m_Metrics.m_iReboots;
     m_Mender.ReBoot();
     return true;
   }
   m_ItemManager.Update(ITEM_RESTART, "Restart", ITEM_STATE_UP, changed);
+  ++m_Metrics.m_iRestarts;
   m_Insurer.BeginPhase();
   if (m_pSettings->m_bUseIni) m_Mender.RunRestarterOperations();
   DoRestarter();
@@ -280,6 +294,7 @@ void COpsMngrThread::LeaveGo(bool failure_seen) {
   m_Insurer.EndPhase();
   SetCurrentAction("Exiting GO MODE: :", ".");
   m_pOwner->m_iOpsState = failure_seen ? OPS_FAILURES_SEEN : OPS_STOPPED;
+  PublishMetrics();
   m_bDisablePopups = false;
   SetPopupDisableState();
   LogEvent("COpsMngrThread::Go(): Testing has STOPPED.");
@@ -294,5 +309,11 @@ bool COpsMngrThread::SendEmails(bool down) {
     LogError("COpsMngrThread::SendEmails() failed");
     return false;
   }
+  m_Metrics.CountAlert(AlertChannel::kEmail,
+                       down ? AlertEvent::kServerDown : AlertEvent::kServerUp);
   return true;
+}
+
+void COpsMngrThread::PublishMetrics() {
+  m_Metrics.Write(snx::platform::Files(), m_Facilities.metrics_file, m_pOwner->m_iOpsState);
 }

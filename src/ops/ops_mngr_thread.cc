@@ -64,6 +64,9 @@ COpsMngrThread::COpsMngrThread(COpsOwner& owner, const COpsFacilities& facilitie
   // Every wait for calls and mail ends on a STOP or the kill request.
   m_Phoner.SetStopPredicate([this] { return StopOrKill(); });
   m_Emailer.Client().SetStopCheck([this] { return StopOrKill(); });
+  m_ItemManager.SetReportListener([this](std::int32_t type, std::string_view name, bool up) {
+    m_Metrics.NoteItem(type, name, up, UnixSecondsOf(m_Facilities.clock));
+  });
 }
 
 COpsMngrThread::~COpsMngrThread() = default;

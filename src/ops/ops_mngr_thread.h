@@ -25,6 +25,7 @@
 #include "core/qor_object.h"
 #include "ops/ops_codes.h"
 #include "ops/ops_facilities.h"
+#include "ops/ops_metrics.h"
 #include "ops/ops_owner.h"
 #include "probes/item_manager.h"
 #include "probes/w_manager.h"
@@ -104,6 +105,7 @@ class COpsMngrThread : public CQorObject, public CMenderOwner {
   CMender& Mender() { return m_Mender; }
   CPhoner& Phoner() { return m_Phoner; }
   CWManager* WManager() { return m_pWManager.get(); }
+  COpsMetrics& Metrics() { return m_Metrics; }
   CAllSets* Settings() { return m_pSettings; }
 
  private:
@@ -114,6 +116,8 @@ class COpsMngrThread : public CQorObject, public CMenderOwner {
   // True when the machine is being rebooted (the loop ends).
   bool FailedCycle(std::int32_t state_at_check, std::int32_t& restart_count);
   void LeaveGo(bool failure_seen);
+  // Writes the figures to the metrics file (when one is set) with the present operations state.
+  void PublishMetrics();
   void ShowAlertWarnings();
   void SaveServerState(std::int32_t state);
   bool PhoneReady();
@@ -145,4 +149,5 @@ class COpsMngrThread : public CQorObject, public CMenderOwner {
   bool m_bLocalUrlsOk = false;
   std::unique_ptr<CWManager> m_pWManager;
   bool m_bAutoStart = false;
+  COpsMetrics m_Metrics;
 };

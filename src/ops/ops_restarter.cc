@@ -14,18 +14,13 @@
 
 namespace {
 
-std::int64_t Seconds(snx::platform::Clock& clock) {
-  return std::chrono::duration_cast<std::chrono::seconds>(clock.WallNow().time_since_epoch())
-      .count();
-}
-
 constexpr std::int64_t kRegisterWaitStep = 2000;
 constexpr std::int64_t kRegisterWaitLast = 6000;
 
 }  // namespace
 
 bool COpsMngrThread::DoRestarter() {
-  const std::int64_t start = Seconds(m_Facilities.clock);
+  const std::int64_t start = UnixSecondsOf(m_Facilities.clock);
   LogEvent("COpsMngrThread::DoRestarter() 0.");
   for (const std::string& entry : SectionEntries("[STOPS]")) {
     if (StopOrKill()) break;
@@ -77,7 +72,7 @@ bool COpsMngrThread::DoRestarter() {
         break;
       }
       LogMessage("COpsMngrThread::DoRestarter() re-trys to register URL or process..");
-      const std::int64_t elapsed = Seconds(m_Facilities.clock) - start;
+      const std::int64_t elapsed = UnixSecondsOf(m_Facilities.clock) - start;
       LogEvent("Cannot verify this restart:   " + m_pWManager->FailureText().ToString());
       LogEvent("\nWe assume it's a slow starter.");
       LogEvent("\nWe assume it's a slow starter.Retrying for " + std::to_string(limit - elapsed) +

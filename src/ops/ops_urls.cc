@@ -55,18 +55,26 @@ bool COpsMngrThread::HandleRemoteUrls(bool alerts) {
       m_ItemManager.Update(ITEM_REMOTE_URL, url, ITEM_STATE_DOWN, changed);
     }
     if (changed && alerts) {
-      if (m_pSettings->m_bEmailEnabled && !m_Emailer.SendRemoteUrlEmail(!good, url)) {
-        LogError("Email alerts are failing.");
-        LogError("Is Internet Connection OK?");
+      const auto event =
+          good ? snx::metrics::AlertEvent::kRemoteUp : snx::metrics::AlertEvent::kRemoteDown;
+      if (m_pSettings->m_bEmailEnabled) {
+        if (m_Emailer.SendRemoteUrlEmail(!good, url)) {
+          m_Metrics.CountAlert(snx::metrics::AlertChannel::kEmail, event);
+        } else {
+          LogError("Email alerts are failing.");
+          LogError("Is Internet Connection OK?");
+        }
       }
       if (m_pSettings->m_bPhoneAlertsReady) {
         std::lock_guard lock(m_PhoneMutex);
         if (m_Phoner.Status(4)) {
           m_Phoner.SetMessageType(good ? PHONE_MSG_REMOTE_URL_UP : PHONE_MSG_REMOTE_URL_DOWN);
-          m_Phoner.SendCustomMessage(
-              (good ? "A monitored remote website has resumed operation. The URL is: "
-                    : "A monitored remote website has failed. The URL is: ") +
-              url);
+          if (m_Phoner.SendCustomMessage(
+                  (good ? "A monitored remote website has resumed operation. The URL is: "
+                        : "A monitored remote website has failed. The URL is: ") +
+                  url)) {
+            m_Metrics.CountAlert(snx::metrics::AlertChannel::kPhone, event);
+          }
         }
       }
     }

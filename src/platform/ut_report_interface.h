@@ -1,6 +1,11 @@
 #pragma once
-// IUtReport: the report companion "SnxReport.UtReport" ("SnxReport.dll"). The watchdog only
-// registers it; its one method gives a one-line description of the component.
+// IUtReport: the report companion "SnxReport.UtReport" ("SnxReport.dll"). It reads the uptime
+// record ("Uptime.log" and its ".old" copy) and renders the uptime report: a table, an HTML
+// page and Prometheus metrics. The watchdog registers it; `snxctl report` drives it.
+// Methods stand in slot order after the seven of the dispatch base (method 1 = slot 7); texts
+// go in and out as Variants; a 32-bit out value of -1 means yes.
+
+#include <cstdint>
 
 #include "platform/component.h"
 
@@ -18,6 +23,21 @@ class IUtReport : public IDispatch {
 
   // 1 (7): a one-line description (text).
   virtual HRESULT Describe(Variant* text) = 0;
+  // 2 (8): reads the uptime record of a folder (text, a path; the install folder). -1 = at
+  // least one of "Uptime.log" and "Uptime.old" was read; else GetText says why.
+  virtual HRESULT Load(Variant* folder, std::int32_t* loaded) = 0;
+  // 3 (9): sets the window: since (text: "24h", "7d", "30d", a date "MM/DD/YY [HH:MM:SS]" or
+  // "YYYY-MM-DD [HH:MM:SS]"; empty = 24h) and until (text: a date; empty = now). -1 = taken;
+  // else the window is as before and GetText says why.
+  virtual HRESULT SetWindow(Variant* since, Variant* until, std::int32_t* taken) = 0;
+  // 4 (10): the report as a table for a terminal (text).
+  virtual HRESULT GetTable(Variant* text) = 0;
+  // 5 (11): the report as one self-contained HTML page (text).
+  virtual HRESULT GetPage(Variant* html) = 0;
+  // 6 (12): what the uptime record tells, as Prometheus text-format metrics (text).
+  virtual HRESULT GetMetrics(Variant* text) = 0;
+  // 7 (13): why the last Load or SetWindow failed; empty after a success.
+  virtual HRESULT GetText(Variant* text) = 0;
 
  protected:
   ~IUtReport() = default;

@@ -108,14 +108,17 @@ bool CItemManager::Update(std::int32_t type, std::string_view name, std::int32_t
     return false;
   }
   changed = item->SetState(new_state, now, CItem::kTimeValid);
-  std::string line;
   if (new_state == ITEM_STATE_UP || new_state == ITEM_STATE_DOWN) {
-    line = std::to_string(type) + ", ";
-    line.append(name);
-    line += new_state == ITEM_STATE_UP ? ", UP" : ", DN";
+    Report(type, name, new_state == ITEM_STATE_UP);
+  } else {
+    m_UptimeLog.LogEvent("");
   }
-  m_UptimeLog.LogEvent(line);
   return true;
+}
+
+void CItemManager::Report(std::int32_t type, std::string_view name, bool up) {
+  m_UptimeLog.LogEvent(Joined(std::to_string(type) + ", ", name) + (up ? ", UP" : ", DN"));
+  if (m_fnOnReport) m_fnOnReport(type, name, up);
 }
 
 void CItemManager::LogProgramsUp(std::string_view text) {
@@ -124,8 +127,7 @@ void CItemManager::LogProgramsUp(std::string_view text) {
     auto* item = static_cast<CItem*>(m_Programs.GetAt(i));
     if (item == nullptr) continue;
     if (item->m_sImageName.IsSame(text)) break;
-    m_UptimeLog.LogEvent(Joined(std::to_string(ITEM_PROGRAM) + ", ", item->m_sName.View()) +
-                         ", UP");
+    Report(ITEM_PROGRAM, item->m_sName.View(), true);
   }
 }
 

@@ -4,7 +4,9 @@
 // out later.
 
 #include <cstdint>
+#include <functional>
 #include <string_view>
+#include <utility>
 
 #include "core/pointer_stack.h"
 #include "core/qor_object.h"
@@ -26,6 +28,10 @@ class CItemManager : public CQorObject {
   void SetFolder(std::string_view folder) { m_sFolder.Assign(folder); }
   const CQorStr& Folder() const { return m_sFolder; }
 
+  // Told of every up and down report as it goes into the log (type, name, up).
+  using ReportListener = std::function<void(std::int32_t, std::string_view, bool)>;
+  void SetReportListener(ReportListener listener) { m_fnOnReport = std::move(listener); }
+
   bool ReInitialize();
   bool AddItem(std::int32_t type, std::string_view name);
   bool Update(std::int32_t type, std::string_view name, std::int32_t new_state, bool& changed);
@@ -46,8 +52,12 @@ class CItemManager : public CQorObject {
   CItem* FindFirst(std::int32_t type, std::string_view text, CQorStr CItem::*field,
                    std::string_view failure);
 
+  // Writes one report line and tells the listener.
+  void Report(std::int32_t type, std::string_view name, bool up);
+
   CQorStr m_sFolder;
   CLogFile m_UptimeLog;
+  ReportListener m_fnOnReport;
   bool m_bLive = false;
   CPointerStack m_Programs;    // ITEM_PROGRAM
   CPointerStack m_LocalUrls;   // ITEM_LOCAL_URL

@@ -4,6 +4,7 @@
 #include "platform/component_factory.h"
 #include "platform/key_store.h"
 #include "platform/mail_transport.h"
+#include "platform/metrics_file.h"
 #include "platform/minute_length.h"
 #include "platform/power.h"
 
@@ -27,4 +28,5 @@ CServiceWiring::CServiceWiring(std::string_view install_folder)
                    Use<snx::platform::KeyStore>(),
                    Use<snx::platform::ComponentFactory>(),
                    snx::platform::DefaultFacility<snx::platform::MailTransport>(),
-                   snx::platform::MinuteLength()} {}
+                   snx::platform::MinuteLength(),
+                   snx::platform::MetricsFilePath()} {}

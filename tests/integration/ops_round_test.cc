@@ -99,6 +99,7 @@ TEST(OpsRound, ASiteThatDiesIsReportedRestartedAndReportedBack) {
   ScopedEnv power_env("SNX_POWER", "record");
   ScopedEnv minute_env("SNX_MINUTE_SECONDS", "1");
   ScopedEnv dial_env("VOICE_DIAL_RECORD", install.File("calls.txt").c_str());
+  ScopedEnv metrics_env("SNX_METRICS_FILE", root.File("snxsvc.prom").c_str());
 
   // The install folder: the plug-ins, the dial command, a web-server reset that records.
   for (const char* dll : {"QorPerf.dll", "QorPulse.dll", "SnxReport.dll", "QorVoiceAlert.dll",
@@ -193,6 +194,16 @@ TEST(OpsRound, ASiteThatDiesIsReportedRestartedAndReportedBack) {
   EXPECT_THAT(calls, HasSubstr("The site is down."));
   EXPECT_THAT(calls, HasSubstr("The site is up."));
   EXPECT_FALSE(fs::exists(platform::RebootRequestsPath()));  // restarts, no reboot
+  // The figures of the round, as the node exporter would read them.
+  const std::string figures = root.Read("snxsvc.prom");
+  for (const std::string& sample :
+       {"snxsvc_item_up{type=\"local_url\",name=\"" + url + "\"} 1\n",
+        std::string("snxsvc_restarts_total 1\n"),
+        std::string("snxsvc_alerts_sent_total{channel=\"email\",event=\"server_down\"} 1\n"),
+        std::string("snxsvc_alerts_sent_total{channel=\"phone\",event=\"server_up\"} 1\n")}) {
+    EXPECT_THAT(figures, HasSubstr(sample));
+  }
+  EXPECT_EQ(PromtoolComplaint(root.File("snxsvc.prom")).value_or(""), "");
 }
 
 }  // namespace

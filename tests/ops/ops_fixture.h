@@ -3,7 +3,8 @@
 // one), a recording launcher and power facility, a key store in memory, components in memory
 // (watcher, voice alert, assurance actor), a scripted SMTP server, scripted web answers and a
 // process list of the test's making. Go runs on the test's own thread; a hook on the clock
-// plays the part of time passing between cycles.
+// plays the part of time passing between cycles. The figures go to a metrics file in a folder
+// of their own.
 
 #include <gtest/gtest.h>
 
@@ -65,7 +66,8 @@ class OpsTest : public ::testing::Test {
       : root_env_("SNX_ROOT", root_.path().c_str()),
         factory_(&keys_),
         mail_(&clock_),
-        facilities_{clock_, launcher_, power_, keys_, factory_, mail_} {
+        facilities_{clock_, launcher_, power_, keys_, factory_, mail_,
+                    platform::kStandardMinute, metrics_dir_.File("snxsvc.prom")} {
     factory_.AddClass({platform::CLSID_Watcher, platform::kWatcherProgId, "Watcher"},
                       [this]() -> platform::IUnknown* {
                         return static_cast<platform::IWatcher*>(new MemoryWatcher(watcher_));
@@ -196,6 +198,7 @@ class OpsTest : public ::testing::Test {
   platform::FakeComponentFactory factory_;
   platform::FakeMailTransport mail_;
   WatcherRecord watcher_;
+  TempDir metrics_dir_;  // the metrics file goes here
   platform::ComPtr<platform::FakeVoiceAlert> voice_;
   platform::ComPtr<platform::FakeActor> actor_;
   COpsFacilities facilities_;

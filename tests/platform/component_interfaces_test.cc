@@ -48,6 +48,9 @@ TEST(ComponentInterfacesTest, CompanionMethodsStandAtTheirSlots) {
 
   EXPECT_EQ(Slot(&IPulse::Beat), 7);
   EXPECT_EQ(Slot(&IUtReport::Describe), 7);
+  EXPECT_EQ(Slot(&IUtReport::Load), 8);
+  EXPECT_EQ(Slot(&IUtReport::GetMetrics), 12);
+  EXPECT_EQ(Slot(&IUtReport::GetText), 13);
 }
 
 }  // namespace

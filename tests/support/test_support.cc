@@ -104,4 +104,19 @@ ScopedEnv::~ScopedEnv() {
   }
 }
 
+bool HaveProgram(const char* program) {
+  return std::system((std::string("command -v ") + program + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+std::optional<std::string> PromtoolComplaint(const std::string& path) {
+  if (!HaveProgram("promtool")) return std::nullopt;
+  const std::string out = path + ".promtool";
+  const std::string command = "promtool check metrics < '" + path + "' > '" + out + "' 2>&1";
+  const bool passed = std::system(command.c_str()) == 0;
+  std::ifstream in(out);
+  std::string said((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::filesystem::remove(out);
+  return passed ? "" : "promtool: " + said;
+}
+
 }  // namespace snx::test

@@ -3,6 +3,7 @@
 // environment variable.
 
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -80,5 +81,12 @@ class ScopedEnv {
   bool had_ = false;
   std::string old_;
 };
+
+// True when the program is on the PATH.
+bool HaveProgram(const char* program);
+
+// What `promtool check metrics` says against the file ("" when it passes); nullopt when promtool
+// (Debian's prometheus package) is not installed.
+std::optional<std::string> PromtoolComplaint(const std::string& path);
 
 }  // namespace snx::test

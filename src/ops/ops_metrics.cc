@@ -1,0 +1,48 @@
+#include "ops/ops_metrics.h"
+
+#include "core/log_writer.h"
+#include "probes/item.h"
+
+void COpsMetrics::NoteItem(std::int32_t type, std::string_view name, bool up, std::int64_t when) {
+  if (type == ITEM_RESTART) return;
+  for (snx::metrics::MetricsItem& item : m_Items) {
+    if (item.type != type || item.name != name) continue;
+    if (item.up != up) {
+      item.up = up;
+      item.last_change = when;
+    }
+    return;
+  }
+  m_Items.push_back({type, std::string(name), up, when});
+}
+
+void COpsMetrics::CountAlert(snx::metrics::AlertChannel channel, snx::metrics::AlertEvent event) {
+  ++m_Alerts[static_cast<int>(channel)][static_cast<int>(event)];
+}
+
+snx::metrics::MetricsSnapshot COpsMetrics::Snapshot(std::int32_t ops_state) const {
+  snx::metrics::MetricsSnapshot s;
+  s.items = m_Items;
+  s.restarts = m_iRestarts;
+  s.reboots = m_iReboots;
+  s.reboots_withheld = m_iRebootsWithheld;
+  s.ops_state = ops_state;
+  s.last_cycle = m_iLastCycle;
+  s.alerts = m_Alerts;
+  return s;
+}
+
+bool COpsMetrics::Write(snx::platform::FileSystem& files, std::string_view path,
+                        std::int32_t ops_state) {
+  if (path.empty()) return true;
+  if (snx::metrics::WriteMetricsFile(files, path, Snapshot(ops_state))) {
+    if (m_bWriteFailing) LogMessage("The metrics file is written again.");
+    m_bWriteFailing = false;
+    return true;
+  }
+  if (!m_bWriteFailing) {
+    LogError("Cannot write the metrics file: " + snx::platform::LastFileError());
+  }
+  m_bWriteFailing = true;
+  return false;
+}

@@ -1,0 +1,52 @@
+#pragma once
+// COpsMetrics: the figures the operations thread keeps across its cycles for Prometheus (the
+// text of core/metrics_text.h): each item's last report and when its state last changed, the
+// restarts, reboots and reboots withheld decided so far, the alerts sent, the operations state
+// and when the last cycle ended. After every cycle the thread writes them to the metrics file.
+//
+// Only the operations thread touches it, and what it calls.
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/metrics_text.h"
+#include "platform/clock.h"
+#include "platform/file_system.h"
+
+// Seconds since the Unix epoch of the clock's wall time.
+inline std::int64_t UnixSecondsOf(snx::platform::Clock& clock) {
+  return std::chrono::duration_cast<std::chrono::seconds>(clock.WallNow().time_since_epoch())
+      .count();
+}
+
+class COpsMetrics {
+ public:
+  // The counters, bumped where the thread decides.
+  std::uint64_t m_iRestarts = 0;
+  std::uint64_t m_iReboots = 0;
+  // Reboots decided but held back instead of made (counted by whoever withholds them).
+  std::uint64_t m_iRebootsWithheld = 0;
+
+  // An up or down report of an item at `when`. A change of state (or the first report of an
+  // item) takes that time as the time of the change. The "Restart" item is counted apart.
+  void NoteItem(std::int32_t type, std::string_view name, bool up, std::int64_t when);
+  // An alert that went out.
+  void CountAlert(snx::metrics::AlertChannel channel, snx::metrics::AlertEvent event);
+  void CycleEnded(std::int64_t when) { m_iLastCycle = when; }
+
+  snx::metrics::MetricsSnapshot Snapshot(std::int32_t ops_state) const;
+
+  // Replaces the file at `path` (nothing when it is ""). A failure is logged, once until a write
+  // succeeds again, and otherwise ignored: the figures stay for the next write.
+  bool Write(snx::platform::FileSystem& files, std::string_view path, std::int32_t ops_state);
+
+ private:
+  std::vector<snx::metrics::MetricsItem> m_Items;
+  snx::metrics::AlertCounts m_Alerts{};
+  std::optional<std::int64_t> m_iLastCycle;
+  bool m_bWriteFailing = false;
+};

@@ -1,0 +1,212 @@
+// The uptime report from hand-made logs: what is read and skipped, spans, figures, the table
+// and the page.
+
+#include <gtest/gtest.h>
+
+#include "platform/fake/fake_clock.h"
+#include "platform/file_system.h"
+#include "support/test_support.h"
+#include "uptime_report.h"
+
+namespace snx::report {
+namespace {
+
+using platform::FakeClock;
+
+std::string Line(std::string_view stamp, std::string_view text,
+                 std::string_view kind = " (event): ") {
+  return std::string(stamp) + std::string(kind) + std::string(text) + "\r\r\n";
+}
+
+UnixSeconds Utc(int y, int mo, int d, int h = 0, int mi = 0, int s = 0) {
+  return CivilSeconds({y, mo, d, h, mi, s});
+}
+
+class UptimeReportTest : public ::testing::Test {
+ protected:
+  UptimeRecord Read(const std::string& old_log, const std::string& log) {
+    if (!old_log.empty()) dir_.Write("Uptime.old", old_log);
+    if (!log.empty()) dir_.Write("Uptime.log", log);
+    UptimeRecord record;
+    std::string why;
+    EXPECT_TRUE(ReadUptimeRecord(platform::Files(), scale_, dir_.path(), record, why)) << why;
+    return record;
+  }
+  const ItemReports& Item(const UptimeRecord& r, std::string_view name) {
+    for (const ItemReports& item : r.items) {
+      if (item.name == name) return item;
+    }
+    ADD_FAILURE() << "no item " << name;
+    return r.items.front();
+  }
+
+  snx::test::TempDir dir_;
+  FakeClock clock_{FakeClock::FromUtc(2026, 12, 2)};
+  LocalTimeScale scale_{clock_};
+};
+
+TEST_F(UptimeReportTest, KnownOutagesGiveTheFiguresWorkedOutByHand) {
+  // One day; down 10:00:00-10:14:24 (864 s) and 20:00:00-20:00:30 (30 s); up 00:00 to 24:00
+  // otherwise: (86400 - 894) / 86400 = 98.9652...%.
+  const UptimeRecord r = Read("", Line("12/01/26 00:00:00", "101, http://web/, UP") +
+                                      Line("12/01/26 10:00:00", "101, http://web/, DN") +
+                                      Line("12/01/26 10:05:00", "101, http://web/, DN") +
+                                      Line("12/01/26 10:14:24", "101, http://web/, UP") +
+                                      Line("12/01/26 20:00:00", "101, http://web/, DN") +
+                                      Line("12/01/26 20:00:30", "101, http://web/, UP"));
+  const ItemReports& web = Item(r, "http://web/");
+  const ItemFigures f = FiguresOf(web, SpansOf(web, Utc(2026, 12, 2)),
+                                  {Utc(2026, 12, 1), Utc(2026, 12, 2)});
+  EXPECT_EQ(f.down_seconds, 894);
+  EXPECT_EQ(f.up_seconds, 86400 - 894);
+  EXPECT_EQ(AvailabilityText(f), "98.96 %");
+  EXPECT_EQ(f.outages, 2);
+  EXPECT_EQ(f.longest_outage, 864);
+  EXPECT_EQ(f.mean_time_to_recovery, 447);
+  EXPECT_EQ(f.state, ItemState::kUp);
+  EXPECT_EQ(f.since, Utc(2026, 12, 1, 20, 0, 30));
+
+  // A window that cuts the first outage: it is counted whole, its time only inside.
+  const ItemFigures cut = FiguresOf(web, SpansOf(web, Utc(2026, 12, 2)),
+                                    {Utc(2026, 12, 1, 10, 10), Utc(2026, 12, 1, 12)});
+  EXPECT_EQ(cut.down_seconds, 264);
+  EXPECT_EQ(cut.outages, 1);
+  EXPECT_EQ(cut.longest_outage, 864);
+  // A little down time never shows as 100.00 %.
+  EXPECT_EQ(ShownAvailability(100.0 * 86399 / 86400), 99.99);
+}
+
+TEST_F(UptimeReportTest, SpansFollowTheReportsWhateverTheirOrderAndFile) {
+  // The .old copy alone knows the program; the log starts with a DN and holds its reports out
+  // of time order; "RESTART" is the same item as "Restart".
+  const UptimeRecord r = Read(Line("11/30/26 23:00:00", "100, nginx, UP") +
+                                  Line("11/30/26 23:30:00", "103, Restart, UP"),
+                              Line("12/01/26 03:00:00", "101, http://web/, UP") +
+                                  Line("12/01/26 01:00:00", "101, http://web/, DN") +
+                                  Line("12/01/26 02:00:00", "103, RESTART, UP") +
+                                  Line("12/01/26 04:00:00", "103, Restart, DN"));
+  ASSERT_EQ(r.items.size(), 3u);
+  EXPECT_EQ(r.reports, 6u);
+  EXPECT_EQ(r.files.size(), 2u);
+  const Window day{Utc(2026, 12, 1), Utc(2026, 12, 2)};
+
+  const ItemReports& web = Item(r, "http://web/");
+  const std::vector<Span> spans = SpansOf(web, Utc(2026, 12, 2));
+  ASSERT_EQ(spans.size(), 2u);
+  EXPECT_FALSE(spans[0].up);
+  EXPECT_EQ(spans[0].start, Utc(2026, 12, 1, 1));
+  EXPECT_EQ(spans[0].end, Utc(2026, 12, 1, 3));
+  const ItemFigures f = FiguresOf(web, spans, day);
+  EXPECT_EQ(f.down_seconds, 7200);  // the hour before the first report is no report
+  EXPECT_EQ(f.up_seconds, 21 * 3600);
+  EXPECT_EQ(f.outages, 1);
+
+  const ItemReports& nginx = Item(r, "nginx");
+  const ItemFigures n = FiguresOf(nginx, SpansOf(nginx, Utc(2026, 12, 2)), day);
+  EXPECT_EQ(n.availability, 100.0);
+  EXPECT_EQ(n.since, Utc(2026, 11, 30, 23));
+
+  const ItemReports& restart = Item(r, "Restart");
+  const ItemFigures rs = FiguresOf(restart, SpansOf(restart, Utc(2026, 12, 2)), day);
+  EXPECT_EQ(rs.up_reports, 1);  // the one of the day
+  EXPECT_EQ(rs.down_reports, 1);
+
+  // An item down at the window's end: an outage without recovery, so no mean time to it.
+  const ItemFigures open =
+      FiguresOf(web, spans, {Utc(2026, 12, 1), Utc(2026, 12, 1, 2)});
+  EXPECT_EQ(open.state, ItemState::kDown);
+  EXPECT_EQ(open.longest_outage, 3600);
+  EXPECT_FALSE(open.mean_time_to_recovery);
+  EXPECT_EQ(open.availability, 0.0);
+}
+
+TEST_F(UptimeReportTest, LinesTheWatchdogDidNotWriteAreSkippedAndCounted) {
+  const std::string good = Line("12/01/26 01:00:00", "102, https://a.example/x, y, DN");
+  const UptimeRecord r = Read(
+      "", Line("12/01/26 00:00:00", "///////////////////////////////////////////", " Message: ") +
+              "\r\r\n" + Line("12/01/26 00:00:00", "") + good +
+              "garbage without a stamp\r\r\n" +
+              Line("13/01/26 00:00:00", "101, x, UP") +        // no month 13
+              Line("02/30/26 00:00:00", "101, x, UP") +        // no 30 February
+              Line("12/01/26 00:00:00", "105, x, UP") +        // no such type
+              Line("12/01/26 00:00:00", "101, x, MAYBE") +     // no such state
+              Line("12/01/26 00:00:00", "101, x, UP", " Note: ") +
+              std::string("\0\xff\x1b[2J\n", 7) +
+              Line("12/01/26 00:00:00", "101, " + std::string(kMaxLineBytes, 'n') + ", UP") +
+              "12/01/26 02:00:00 (event): 102, https://a.example/x, y, UP");  // no end of line
+  EXPECT_EQ(r.reports, 2u);
+  EXPECT_EQ(r.other_lines, 3u);
+  EXPECT_EQ(r.skipped, 8u);
+  EXPECT_EQ(r.too_long, 1u);
+  ASSERT_EQ(r.items.size(), 1u);
+  EXPECT_EQ(r.items[0].name, "https://a.example/x, y");  // a name may hold ", "
+  EXPECT_EQ(r.items[0].reports.size(), 2u);
+}
+
+TEST_F(UptimeReportTest, LogTimesAreLocalAndBoundsTakeEveryForm) {
+  clock_.SetUtcOffset(std::chrono::minutes(-360));  // six hours west
+  EXPECT_EQ(scale_.ToUnix(*ParseLogStamp("12/01/26 00:00:00")), Utc(2026, 12, 1, 6));
+  EXPECT_EQ(scale_.LogStamp(Utc(2026, 12, 1, 6)), "12/01/26 00:00:00");
+  const UnixSeconds end = Utc(2026, 12, 10);
+  struct Case {
+    const char* text;
+    std::optional<UnixSeconds> since;
+  };
+  const Case cases[] = {
+      {"24h", end - 86400},
+      {"7d", end - 7 * 86400},
+      {"12/01/26", Utc(2026, 12, 1, 6)},
+      {"12/01/26 13:30:00", Utc(2026, 12, 1, 19, 30)},
+      {"2026-12-01", Utc(2026, 12, 1, 6)},
+      {"2026-12-01T13:30:00", Utc(2026, 12, 1, 19, 30)},
+      {"0h", std::nullopt},
+      {"1w", std::nullopt},
+      {"-7d", std::nullopt},
+      {"02/29/26", std::nullopt},
+      {"2026-12-01 25:00:00", std::nullopt},
+      {"12/01/26 13:30", std::nullopt},
+      {"2026-12-01junk", std::nullopt},
+      {"", std::nullopt},
+  };
+  for (const Case& c : cases) EXPECT_EQ(scale_.ParseBound(c.text, end, true), c.since) << c.text;
+  EXPECT_FALSE(scale_.ParseBound("24h", end, false));  // an end is a date
+}
+
+TEST_F(UptimeReportTest, TableAndPageShowEveryItemAndEscapeItsName) {
+  const std::string hostile = "http://x/<script>alert('1')</script>&\x1b[31m";
+  const UptimeRecord r = Read("", Line("12/01/26 00:00:00", "101, " + hostile + ", UP") +
+                                      Line("12/01/26 12:00:00", "101, " + hostile + ", DN") +
+                                      Line("12/01/26 06:00:00", "102, http://far/, UP") +
+                                      Line("12/01/26 18:00:00", "102, http://far/, DN") +
+                                      Line("12/01/26 18:01:00", "102, http://far/, UP") +
+                                      Line("12/01/26 08:00:00", "103, Restart, UP"));
+  const UptimeReport report = BuildReport(r, {Utc(2026, 12, 1), Utc(2026, 12, 2)}, Utc(2026, 12, 2));
+  const std::string table = RenderTable(report, scale_);
+  EXPECT_NE(table.find("50.00 %"), std::string::npos) << table;
+  EXPECT_NE(table.find("1 restart, 0 reboots"), std::string::npos) << table;
+  EXPECT_EQ(table.find('\x1b'), std::string::npos);
+
+  const std::string page = RenderPage(report, scale_);
+  std::size_t timelines = 0;
+  for (auto at = page.find("<svg class=\"timeline\""); at != std::string::npos;
+       at = page.find("<svg class=\"timeline\"", at + 1)) {
+    ++timelines;
+  }
+  EXPECT_EQ(timelines, 3u);
+  EXPECT_EQ(page.find("<script"), std::string::npos);
+  EXPECT_EQ(page.find("src="), std::string::npos);
+  EXPECT_EQ(page.find('\x1b'), std::string::npos);
+  EXPECT_NE(page.find("&lt;script&gt;alert(&#39;1&#39;)&lt;/script&gt;&amp;"), std::string::npos);
+  // Half the day green, then red to the end; the remote URL grey until 06:00, and its one
+  // minute down drawn wide enough to see, over the green.
+  EXPECT_NE(page.find("<rect x=\"0\" y=\"0\" width=\"500\" height=\"20\" fill=\"#2e9e44\"/>"
+                      "<rect x=\"500\" y=\"0\" width=\"500\" height=\"20\" fill=\"#d62828\"/>"),
+            std::string::npos);
+  const auto green = page.find("<rect x=\"751\" y=\"0\" width=\"249\" height=\"20\" fill=\"#2e9e44\"/>");
+  ASSERT_NE(green, std::string::npos);
+  EXPECT_NE(page.find("<rect x=\"750\" y=\"0\" width=\"3\" height=\"20\" fill=\"#d62828\"/>", green),
+            std::string::npos);
+}
+
+}  // namespace
+}  // namespace snx::report

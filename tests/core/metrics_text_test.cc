@@ -1,0 +1,58 @@
+// The metrics text: label values made safe, figures left out when unknown, and the file
+// replaced whole, never written through a symbolic link.
+
+#include "core/metrics_text.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "support/test_support.h"
+
+namespace snx::metrics {
+namespace {
+
+TEST(MetricsTextTest, LabelsAreEscapedAndTheFileIsReplacedWhole) {
+  MetricsSnapshot s;
+  s.items = {{101, "http://a/\"q\"\\", true, 100}, {100, std::string("bad\xff\nname"), false, 300}};
+  s.restarts = 1;
+  s.reboots_withheld = 0;
+  s.alerts.emplace();
+  (*s.alerts)[static_cast<int>(AlertChannel::kPhone)][static_cast<int>(AlertEvent::kServerDown)] =
+      2;
+  const std::string text = FormatMetrics(s);
+  EXPECT_NE(text.find("snxsvc_item_up{type=\"local_url\",name=\"http://a/\\\"q\\\"\\\\\"} 1\n"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("snxsvc_item_last_change_timestamp_seconds{type=\"program\",name=\"bad?"
+                      "\\\\nname\"} 300\n"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("snxsvc_alerts_sent_total{channel=\"phone\",event=\"server_down\"} 2\n"),
+            std::string::npos);
+  EXPECT_NE(text.find("# TYPE snxsvc_reboots_withheld_total counter\n"
+                      "snxsvc_reboots_withheld_total 0\n"),
+            std::string::npos);
+  // Unknown figures are left out, not shown as 0.
+  EXPECT_EQ(text.find("snxsvc_reboots_total"), std::string::npos);
+  EXPECT_EQ(text.find("snxsvc_ops_state"), std::string::npos);
+
+  test::TempDir dir;
+  dir.Write("elsewhere", "kept");
+  const std::string path = dir.File("snxsvc.prom");
+  ASSERT_EQ(symlink(dir.File("elsewhere").c_str(), path.c_str()), 0);
+  ASSERT_TRUE(WriteMetricsFile(platform::Files(), path, s));
+  EXPECT_EQ(dir.Read("elsewhere"), "kept");
+  EXPECT_EQ(dir.Read("snxsvc.prom"), text);
+  struct stat st {};
+  ASSERT_EQ(lstat(path.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(st.st_mode & 0777, 0644u);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
+  EXPECT_EQ(test::PromtoolComplaint(path).value_or(""), "");
+}
+
+}  // namespace
+}  // namespace snx::metrics

@@ -1,0 +1,77 @@
+// The metrics file after every Go cycle: items, restarts and alerts as they happen, and a file
+// that cannot be written for a while neither stops the loop nor loses the figures.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "ops/ops_fixture.h"
+
+namespace snx::test {
+namespace {
+
+// The value of the sample named exactly so ("name{labels}" or "name"), or -1.
+std::int64_t Sample(const std::string& text, const std::string& name) {
+  const std::string needle = "\n" + name + " ";
+  const auto at = ("\n" + text).find(needle);
+  return at == std::string::npos ? -1 : std::stoll(text.substr(at + needle.size() - 1));
+}
+
+TEST_F(OpsTest, EveryCycleLeavesItsFiguresInTheMetricsFile) {
+  Load(With({}));
+  const std::string path = metrics_dir_.File("snxsvc.prom");
+  const std::string site = "snxsvc_item_up{type=\"local_url\",name=\"http://site.test/\"}";
+  const std::string change =
+      "snxsvc_item_last_change_timestamp_seconds{type=\"local_url\",name=\"http://site.test/\"}";
+  const std::string down_mail = "snxsvc_alerts_sent_total{channel=\"email\",event=\"server_down\"}";
+  const std::string up_call = "snxsvc_alerts_sent_total{channel=\"phone\",event=\"server_up\"}";
+  std::vector<std::int64_t> wait_began;
+  SetSite(500);
+  on_wait = [&](int cycle) {
+    wait_began.push_back(UnixSecondsOf(clock_));
+    if (cycle == 1) {
+      // The failed cycle: down, restarted, the down alerts counted, the cycle's end stamped
+      // (its wait begins a few seconds later).
+      const std::string text = metrics_dir_.Read("snxsvc.prom");
+      EXPECT_EQ(Sample(text, site), 0) << text;
+      EXPECT_EQ(Sample(text, "snxsvc_restarts_total"), 1);
+      EXPECT_EQ(Sample(text, "snxsvc_reboots_total"), 0);
+      EXPECT_EQ(Sample(text, "snxsvc_reboots_withheld_total"), 0);
+      EXPECT_EQ(Sample(text, down_mail), 1);
+      EXPECT_EQ(Sample(text, up_call), 0);
+      EXPECT_EQ(Sample(text, "snxsvc_ops_state"), OPS_GO_RESTARTING);
+      EXPECT_NEAR(Sample(text, "snxsvc_last_cycle_timestamp_seconds"), wait_began[0], 5);
+      EXPECT_EQ(text.find("name=\"Restart\""), std::string::npos);
+      EXPECT_EQ(PromtoolComplaint(path).value_or(""), "");
+      // A folder where the file should be: the next write fails.
+      std::filesystem::remove(path);
+      std::filesystem::create_directory(path);
+      SetSite(200);
+    } else if (cycle == 2) {
+      EXPECT_TRUE(std::filesystem::is_directory(path));
+      std::filesystem::remove(path);
+    } else {
+      Stop();
+    }
+  };
+  StartAndGo();
+  ASSERT_EQ(cycles_, 3);
+  EXPECT_THAT(log_.Errors(), ::testing::Contains(::testing::HasSubstr(
+                                 "Cannot write the metrics file: cannot write " + path)));
+  EXPECT_THAT(log_.Messages(), ::testing::Contains("The metrics file is written again."));
+
+  // The up report of cycle 2 is the item's change; Go's end leaves the stopped state.
+  const std::string text = metrics_dir_.Read("snxsvc.prom");
+  EXPECT_EQ(Sample(text, site), 1) << text;
+  EXPECT_GT(Sample(text, change), wait_began[0]);
+  EXPECT_LE(Sample(text, change), wait_began[1]);
+  EXPECT_EQ(Sample(text, up_call), 1);
+  EXPECT_EQ(Sample(text, down_mail), 1);
+  EXPECT_EQ(Sample(text, "snxsvc_restarts_total"), 1);
+  EXPECT_EQ(Sample(text, "snxsvc_ops_state"), OPS_STOPPED);
+  EXPECT_NEAR(Sample(text, "snxsvc_last_cycle_timestamp_seconds"), wait_began[2], 5);
+}
+
+}  // namespace
+}  // namespace snx::test
