@@ -31,7 +31,7 @@ PushOutcome CPulsePush::Push(std::string_view url) {
   PushOutcome out;
   auto fail = [&out](std::string why) {
     out.why = std::move(why);
-    out.report = "push failed: " + out.why;
+    out.report = out.why;
     return out;
   };
   const auto deadline = clock_.MonoNow() + kBound;
@@ -62,7 +62,7 @@ PushOutcome CPulsePush::Push(std::string_view url) {
     trail += " answered " + std::to_string(answer.status);
     if (answer.status >= 200 && answer.status <= 299) {
       out.ok = true;
-      out.report = "pushed to " + trail;
+      out.report = trail;
       return out;
     }
     if (!IsRedirect(answer.status)) return fail(trail);
