@@ -98,10 +98,10 @@ std::int64_t CHeartbeat::AgeOf(const BeatStamp& beat) {
   using std::chrono::seconds;
   const auto now = clock_.WallNow();
   const snx::platform::LocalTime local = clock_.ToLocal(now);
-  const std::int64_t beat_local = CalendarSeconds(beat.year, beat.month, beat.day, beat.hour,
-                                                  beat.minute, beat.second);
-  const std::int64_t now_local = CalendarSeconds(local.year, local.month, local.day, local.hour,
-                                                 local.minute, local.second);
+  const std::int64_t beat_local =
+      CalendarSeconds(beat.year, beat.month, beat.day, beat.hour, beat.minute, beat.second);
+  const std::int64_t now_local =
+      CalendarSeconds(local.year, local.month, local.day, local.hour, local.minute, local.second);
   const std::int64_t naive = now_local - beat_local;
   // The offsets the zone has near the beat's time; an offset counts only where the beat's
   // local time, read with it, really has it.
@@ -146,7 +146,8 @@ HeartbeatCheck CHeartbeat::Test(std::string_view install_folder, std::int64_t ma
   BeatStamp beat;
   const int this_year = clock_.ToLocal(clock_.WallNow()).year;
   if (!ParseBeatLine(last, this_year, beat)) {
-    c.why = "garbled heartbeat: the last line of " + c.path + " is not \"MM/DD/YY HH:MM:SS System working.\": \"" + c.line + "\"";
+    c.why = "garbled heartbeat: the last line of " + c.path +
+            " is not \"MM/DD/YY HH:MM:SS System working.\": \"" + c.line + "\"";
     c.report = c.why;
     return c;
   }

@@ -1,8 +1,8 @@
 #include "platform/url_parse.h"
 
-#include "platform/ascii.h"
-
 #include <cctype>
+
+#include "platform/ascii.h"
 
 namespace snx::platform {
 namespace {

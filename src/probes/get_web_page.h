@@ -85,4 +85,3 @@ class CGetWebPage {
   static inline std::atomic<std::int64_t> s_iConnectTimeoutMs{kDefaultConnectTimeout.count()};
   static inline std::atomic<std::int64_t> s_iTotalTimeoutMs{kDefaultTotalTimeout.count()};
 };
-

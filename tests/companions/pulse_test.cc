@@ -27,10 +27,12 @@ TEST(BeatLineTest, OnlyTheWatchdogsOwnLineReads) {
   ASSERT_TRUE(ParseBeatLine("02/29/24 23:59:59 System working.", 2026, s));
   ASSERT_TRUE(ParseBeatLine("12/31/99 00:00:00 System working.", 2026, s));
   EXPECT_EQ(s.year, 1999) << "the century nearest to now";
-  for (const char* bad : {"", "12/07/26 06:50:09", "12/07/26 06:50:09 System working", "13/07/26 06:50:09 System working.",
-                          "02/29/25 06:50:09 System working.", "12/07/26 24:00:00 System working.",
-                          "1/07/26 06:50:09 System working.", "12-07-26 06:50:09 System working.",
-                          "12/07/26 06:50:09 System working. and more", "ab/07/26 06:50:09 System working."}) {
+  for (const char* bad :
+       {"", "12/07/26 06:50:09", "12/07/26 06:50:09 System working",
+        "13/07/26 06:50:09 System working.", "02/29/25 06:50:09 System working.",
+        "12/07/26 24:00:00 System working.", "1/07/26 06:50:09 System working.",
+        "12-07-26 06:50:09 System working.", "12/07/26 06:50:09 System working. and more",
+        "ab/07/26 06:50:09 System working."}) {
     EXPECT_FALSE(ParseBeatLine(bad, 2026, s)) << bad;
   }
   EXPECT_EQ(LastLine("a\r\nb\r\n\r\n  \r\n"), "b");
@@ -57,10 +59,12 @@ TEST_F(HeartbeatTest, AgeDecidesAndEveryOtherFileIsStaleWithItsReason) {
     bool fresh;
     const char* says;
   } cases[] = {
-      {"12/07/26 06:30:00 System working.\r\n12/07/26 06:40:00 System working.\r\n", true, "600 seconds old"},
+      {"12/07/26 06:30:00 System working.\r\n12/07/26 06:40:00 System working.\r\n", true,
+       "600 seconds old"},
       {"12/07/26 06:39:59 System working.\r\n", false, "stale: 601 seconds old, more than 600"},
       {"12/07/26 06:50:30 System working.\r\n", true, "0 seconds old"},
-      {"12/07/26 06:52:00 System working.\r\n", false, "120 seconds in the future: the clock jumped"},
+      {"12/07/26 06:52:00 System working.\r\n", false,
+       "120 seconds in the future: the clock jumped"},
       {"12/07/26 06:49:00 System working.\r\nnoise\r\n", false, "garbled heartbeat"},
       {"", false, "holds no line"},
   };
@@ -68,7 +72,8 @@ TEST_F(HeartbeatTest, AgeDecidesAndEveryOtherFileIsStaleWithItsReason) {
     WriteBeat(c.file);
     const HeartbeatCheck check = Test(600);
     EXPECT_EQ(check.fresh, c.fresh) << c.file;
-    EXPECT_NE((check.why + check.report).find(c.says), std::string::npos) << check.why << check.report;
+    EXPECT_NE((check.why + check.report).find(c.says), std::string::npos)
+        << check.why << check.report;
     EXPECT_EQ(check.why.empty(), c.fresh);
   }
   std::filesystem::remove(dir_.File("Beat.txt"));
@@ -83,7 +88,8 @@ TEST_F(HeartbeatTest, ReadsOnlyTheTailOfALongFileAndPrefersTheHeartbeatFolder) {
 
   const std::string drive = root_.path() + "/var/lib/snxsvc/drives/D/Heartbeat";
   std::filesystem::create_directories(drive);
-  EXPECT_NE(Test(60).why.find(drive + "/Beat.txt"), std::string::npos) << "written there, when it exists";
+  EXPECT_NE(Test(60).why.find(drive + "/Beat.txt"), std::string::npos)
+      << "written there, when it exists";
 }
 
 // A zone that leaves summer time (+2 h) for winter time (+1 h) at 2026-10-25 01:00 UTC.

@@ -53,7 +53,8 @@ TEST_F(SnxctlPulseTest, AFreshHeartbeatPushesAndAStaleOneTellsTheFailUrl) {
   EXPECT_EQ(fail_.request_count(), 0);
   EXPECT_NE(run.out.find("answered 200"), std::string::npos) << run.out;
 
-  for (const std::string& beat : {BeatLine(3600), std::string("12/07/26 25:00:00 System working.\r\n")}) {
+  for (const std::string& beat :
+       {BeatLine(3600), std::string("12/07/26 25:00:00 System working.\r\n")}) {
     dir_.Write("Beat.txt", beat);
     run = Pulse({"--max-age", "600", "--url", ok_.Url("/push"), "--fail-url", fail_.Url("/fail")});
     EXPECT_EQ(run.exit_code, 1) << run.out;

@@ -165,7 +165,8 @@ int RunPulse(const std::vector<std::string>& args) {
   std::int32_t answer = 0;
   Variant where = Variant::Text(folder);
   pulse->Configure(&where, &answer);
-  if (answer != -1) return Fail("the companion is not ready: " + TextOf(pulse.Get(), &IPulse::GetText));
+  if (answer != -1)
+    return Fail("the companion is not ready: " + TextOf(pulse.Get(), &IPulse::GetText));
 
   Variant max_age = Variant::Int(static_cast<std::int32_t>(o.max_age));
   std::int32_t fresh = 0;
@@ -177,15 +178,16 @@ int RunPulse(const std::vector<std::string>& args) {
 
   const std::string& target = fresh == -1 ? o.url : o.fail_url;
   if (target.empty()) {
-    std::printf("no fail URL configured (PulseFailUrl): nothing pushed; the monitor will miss "
-                "the push\n");
+    std::printf(
+        "no fail URL configured (PulseFailUrl): nothing pushed; the monitor will miss "
+        "the push\n");
     return kExitFailure;
   }
   Variant url = Variant::Text(target);
   std::int32_t answered = 0;
   pulse->Push(&url, &answered);
-  std::printf("%s%s: %s\n", fresh == -1 ? "push" : "fail push",
-              answered == -1 ? "" : " failed", TextOf(pulse.Get(), &IPulse::GetReport).c_str());
+  std::printf("%s%s: %s\n", fresh == -1 ? "push" : "fail push", answered == -1 ? "" : " failed",
+              TextOf(pulse.Get(), &IPulse::GetReport).c_str());
   std::fflush(stdout);
   return fresh == -1 && answered == -1 ? kExitOk : kExitFailure;
 }

@@ -1,5 +1,6 @@
 // The HTTP facility on libcurl: one easy handle per request, plain http unless https is asked
-// for (and then nothing else), redirects never followed, the raw header lines of the final answer kept, and every request bounded in time.
+// for (and then nothing else), redirects never followed, the raw header lines of the final answer
+// kept, and every request bounded in time.
 
 #include <curl/curl.h>
 

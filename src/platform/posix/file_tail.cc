@@ -30,7 +30,8 @@ std::optional<std::string> ReadFileTail(std::string_view path, std::size_t max_b
     ~Closer() { ::close(fd); }
   } closer{fd};
   struct stat st {};
-  if (::fstat(fd, &st) != 0) return Failed(why, "cannot read " + posix + ": " + std::strerror(errno));
+  if (::fstat(fd, &st) != 0)
+    return Failed(why, "cannot read " + posix + ": " + std::strerror(errno));
   if (!S_ISREG(st.st_mode)) return Failed(why, posix + " is not a regular file");
   const auto size = static_cast<std::size_t>(st.st_size);
   const std::size_t want = size < max_bytes ? size : max_bytes;
