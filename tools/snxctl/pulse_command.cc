@@ -139,8 +139,11 @@ int RunPulse(const std::vector<std::string>& args) {
 
   CAllSets settings;
   CRamFileRO image;
-  if (!LoadSettings(folder, settings, image)) {
-    return Fail("cannot read the settings file in " + folder);
+  // An unreadable settings file matters only for what is not given on the command line.
+  if (!LoadSettings(folder, settings, image) &&
+      (!o.url_given || !o.fail_url_given || o.max_age < 0)) {
+    return Fail("cannot read the settings file in " + folder +
+                "; give --url, --fail-url and --max-age to do without it");
   }
   if (!o.url_given) o.url = settings.m_sPulseUrl.GetBuffer();
   if (!o.fail_url_given) o.fail_url = settings.m_sPulseFailUrl.GetBuffer();
