@@ -2,6 +2,8 @@
 // service) that the watchdog's heartbeat is fresh, through the life-sign companion
 // "QorPulse.Pulse". Run once a minute by snxsvc-pulse.timer (docs/pulse.md).
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -156,7 +158,7 @@ int RunPulse(const std::vector<std::string>& args) {
   }
   if (o.max_age < 0) {
     const long minutes = settings.m_iMinuteInterval < 0 ? 0 : settings.m_iMinuteInterval;
-    o.max_age = (2 * minutes + 1) * MinuteSeconds();
+    o.max_age = std::min<long>((2 * minutes + 1) * MinuteSeconds(), INT32_MAX);
   }
 
   std::string why;
