@@ -11,6 +11,11 @@ if(SNX_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
+if(SNX_TSAN)
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+endif()
+
 find_package(Threads REQUIRED)
 
 # snx_folder_library(NAME FOLDER... DEPS ...): every .cc file of the folders becomes one static

@@ -16,15 +16,7 @@ namespace {
 constexpr std::chrono::milliseconds kLockWait{500};
 constexpr int kLineBufferSize = 4096;
 
-// "MM/DD/YY HH:MM:SS" in local time.
-std::string TimeStamp() {
-  auto& clock = snx::platform::Use<snx::platform::Clock>();
-  const snx::platform::LocalTime t = clock.ToLocal(clock.WallNow());
-  char stamp[32];
-  std::snprintf(stamp, sizeof stamp, "%02d/%02d/%02d %02d:%02d:%02d", t.month % 100, t.day % 100,
-                t.year % 100, t.hour % 100, t.minute % 100, t.second % 100);
-  return stamp;
-}
+std::string TimeStamp() { return LogTimeStamp(snx::platform::Use<snx::platform::Clock>()); }
 
 // The text with every control character but CR and LF written as an escape: no line of the log
 // puts escape sequences on the terminal of whoever reads it. (CR LF inside the system's own
@@ -43,6 +35,14 @@ std::string WithoutTerminalControls(std::string_view text) {
 }
 
 }  // namespace
+
+std::string LogTimeStamp(snx::platform::Clock& clock) {
+  const snx::platform::LocalTime t = clock.ToLocal(clock.WallNow());
+  char stamp[32];
+  std::snprintf(stamp, sizeof stamp, "%02d/%02d/%02d %02d:%02d:%02d", t.month % 100, t.day % 100,
+                t.year % 100, t.hour % 100, t.minute % 100, t.second % 100);
+  return stamp;
+}
 
 CLogFile::CLogFile() : m_pMutex(snx::platform::OpenNamedMutex(kMutexName)) {
   SetQuiet(true);  // the log's own file errors go to the debugger output

@@ -6,12 +6,20 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "core/log_writer.h"
 #include "core/qor_str.h"
 #include "files/txt_file4.h"
 #include "platform/named_mutex.h"
+
+namespace snx::platform {
+class Clock;
+}
+
+// "MM/DD/YY HH:MM:SS" of the clock's local time: the stamp every log line begins with.
+std::string LogTimeStamp(snx::platform::Clock& clock);
 
 class CLogFile : public CTxtFile4, public CLogWriter {
  public:

@@ -54,6 +54,11 @@ const char* LaunchOutcomeName(LaunchOutcome outcome);
 
 struct LaunchRequest {
   std::string command_line;
+  // When not empty: the program (a POSIX path or a name looked up on PATH) and its arguments,
+  // passed to it exactly as they stand: no splitting, no folding of separators, no built-ins.
+  // For texts from outside (message texts, names). `command_line` then only describes the
+  // request (log lines, the fake launcher's scripts).
+  std::vector<std::string> argv;
   LaunchWindow window = LaunchWindow::kNormal;
   bool wait = true;
   // Bounds every wait; the engine's max wait (300 s) by default.

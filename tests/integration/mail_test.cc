@@ -11,6 +11,7 @@
 
 #include "alerts/ws_email.h"
 #include "files/settings_file_writer.h"
+#include "integration/aiosmtpd_sink.h"
 #include "integration/smtp_peer.h"
 #include "integration/subprocess.h"
 #include "platform/clock.h"
@@ -66,30 +67,6 @@ TEST(MailOverSocketsTest, OddServers) {
   }
 }
 
-// The aiosmtpd server, keeping each message as "RCPT address" lines, a blank line and the
-// message as it came.
-constexpr const char* kSink = R"(import asyncio, os, sys
-from aiosmtpd.smtp import SMTP
-out = sys.argv[1]
-count = 0
-class Keep:
-    async def handle_DATA(self, server, session, envelope):
-        global count
-        count += 1
-        name = os.path.join(out, "msg-%d" % count)
-        with open(name + ".tmp", "wb") as f:
-            for r in envelope.rcpt_tos:
-                f.write(b"RCPT " + r.encode() + b"\n")
-            f.write(b"\n" + envelope.original_content)
-        os.rename(name + ".tmp", name + ".eml")
-        return "250 OK"
-async def main():
-    srv = await asyncio.get_running_loop().create_server(
-        lambda: SMTP(Keep(), hostname="sink"), "127.0.0.1", 0)
-    print("listening %d" % srv.sockets[0].getsockname()[1], flush=True)
-    await srv.serve_forever()
-asyncio.run(main())
-)";
 
 class SnxctlMailTest : public ::testing::Test {
  protected:
@@ -118,17 +95,11 @@ class SnxctlMailTest : public ::testing::Test {
 TEST_F(SnxctlMailTest, DeliversTheAlertToTheFirst32AddressesThroughAiosmtpd) {
   if (!std::filesystem::exists("/usr/bin/python3")) GTEST_SKIP() << "no /usr/bin/python3";
   snx::test::TempDir spool;
-  spool.Write("sink.py", kSink);
-  snx::test::Child sink({"/usr/bin/python3", "-u", spool.File("sink.py"), spool.path()}, true);
-  std::string banner;
-  for (int i = 0; i < 200 && banner.find('\n') == std::string::npos; ++i) {
-    usleep(50000);
-    banner = sink.Output();
-  }
-  ASSERT_EQ(banner.rfind("listening ", 0), 0u) << "aiosmtpd did not start: " << banner;
+  snx::test::AiosmtpdSink sink(spool);
+  ASSERT_TRUE(sink.Started()) << "aiosmtpd did not start: " << sink.Banner();
   std::vector<std::string> addresses;
   for (int i = 0; i < 34; ++i) addresses.push_back("user" + std::to_string(i) + "@example.org");
-  WriteSettings("127.0.0.1:" + banner.substr(10, banner.find('\n') - 10), addresses);
+  WriteSettings(sink.Server(), addresses);
 
   const auto down = MailTest({"--down"});
   EXPECT_EQ(down.exit_code, 0) << down.out;

@@ -1,6 +1,7 @@
 // The /proc process list, with child processes of our own making.
 
 #include "platform/process_list.h"
+#include "platform/process_stats.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -8,7 +9,9 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <thread>
 #include <memory>
 #include <string>
 #include <vector>
@@ -76,6 +79,19 @@ TEST(ProcessListTest, ReadsMoreProcessesThanOldFixedLimitsAllowed) {
   int found = 0;
   for (const auto& c : children) found += Find(list, c->pid) != nullptr ? 1 : 0;
   EXPECT_EQ(found, kChildren);
+}
+
+TEST(ProcessStatsTest, AChildThatEndedIsGoneBeforeItIsReaped) {
+  SleepingChild child("/bin/sleep");
+  ASSERT_GT(child.pid, 0);
+  ProcessStats stats;
+  ASSERT_TRUE(Use<ProcessStatsReader>().Read(child.pid, stats));
+  EXPECT_EQ(stats.pid, child.pid);
+  ASSERT_EQ(kill(child.pid, SIGKILL), 0);
+  // Not reaped yet: /proc still has the entry, as a zombie.
+  siginfo_t info{};
+  ASSERT_EQ(waitid(P_PID, static_cast<id_t>(child.pid), &info, WEXITED | WNOWAIT), 0);
+  EXPECT_FALSE(Use<ProcessStatsReader>().Read(child.pid, stats));
 }
 
 }  // namespace

@@ -12,20 +12,24 @@ namespace snx::test {
 CapturingLog::CapturingLog() : previous_(g_pLogFile) { g_pLogFile = this; }
 CapturingLog::~CapturingLog() { g_pLogFile = previous_; }
 
+void CapturingLog::Keep(const char* kind, std::string_view text) {
+  std::lock_guard lock(mutex_);
+  lines_.push_back({kind, std::string(text)});
+}
 bool CapturingLog::LogError(std::string_view text) {
-  lines_.push_back({"Error", std::string(text)});
+  Keep("Error", text);
   return true;
 }
 bool CapturingLog::LogMessage(std::string_view text) {
-  lines_.push_back({"Message", std::string(text)});
+  Keep("Message", text);
   return true;
 }
 bool CapturingLog::LogEvent(std::string_view text) {
-  lines_.push_back({"Event", std::string(text)});
+  Keep("Event", text);
   return true;
 }
 bool CapturingLog::LogBlankLines(int count) {
-  for (int i = 0; i < count; ++i) lines_.push_back({"Blank", ""});
+  for (int i = 0; i < count; ++i) Keep("Blank", "");
   return true;
 }
 

@@ -2,6 +2,7 @@
 // Helpers shared by the tests: a log that keeps its lines, temporary folders, and a scoped
 // environment variable.
 
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -10,7 +11,8 @@
 
 namespace snx::test {
 
-// Keeps every line written through g_pLogFile while it is installed.
+// Keeps every line written through g_pLogFile while it is installed. Writers on several threads
+// may log at once; read the lines once they are done.
 class CapturingLog : public CLogWriter {
  public:
   struct Line {
@@ -34,9 +36,15 @@ class CapturingLog : public CLogWriter {
   std::vector<std::string> Messages() const;
   bool HasError(std::string_view text) const;
   bool HasEvent(std::string_view text) const;
-  void Clear() { lines_.clear(); }
+  void Clear() {
+    std::lock_guard lock(mutex_);
+    lines_.clear();
+  }
 
  private:
+  void Keep(const char* kind, std::string_view text);
+
+  std::mutex mutex_;
   std::vector<Line> lines_;
   CLogWriter* previous_;
 };

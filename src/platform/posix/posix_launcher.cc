@@ -101,10 +101,11 @@ std::string SearchPath(const std::string& name) {
   std::size_t start = 0;
   for (;;) {
     const std::size_t end = path.find(':', start);
-    std::string dir =
-        path.substr(start, end == std::string::npos ? std::string::npos : end - start);
-    if (dir.empty()) dir = ".";
-    const std::string candidate = dir + "/" + name;
+    const std::string_view dir = std::string_view(path).substr(
+        start, end == std::string::npos ? std::string::npos : end - start);
+    std::string candidate;
+    candidate.reserve(dir.size() + name.size() + 2);
+    candidate.append(dir.empty() ? std::string_view(".") : dir).append(1, '/').append(name);
     if (IsExecutableFile(candidate)) return candidate;
     if (end == std::string::npos) return "";
     start = end + 1;
@@ -153,6 +154,7 @@ class PosixLauncher final : public Launcher {
   explicit PosixLauncher(const LauncherContext& context) : context_(context) {}
 
   LaunchResult Run(const LaunchRequest& request) override {
+    if (!request.argv.empty()) return RunArgv(request);
     std::vector<std::string> words = SplitCommandLine(request.command_line);
     if (words.empty()) return Failed(LaunchOutcome::kBadCommand, "empty command line");
     const std::string_view name = WithoutExe(words[0]);
@@ -176,6 +178,22 @@ class PosixLauncher final : public Launcher {
   }
 
  private:
+  // The program and its arguments as given: only the program is looked up (PATH for a name).
+  LaunchResult RunArgv(const LaunchRequest& request) {
+    std::vector<std::string> words = request.argv;
+    const std::string& program = words[0];
+    const std::string found =
+        program.find('/') != std::string::npos ? program : SearchPath(program);
+    if (found.empty() || !IsExecutableFile(found)) {
+      struct stat st {};
+      const bool exists = !found.empty() && ::stat(found.c_str(), &st) == 0;
+      return Failed(exists ? LaunchOutcome::kStartFailed : LaunchOutcome::kNotFound,
+                    (exists ? "not executable: " : "program not found: ") + program);
+    }
+    words[0] = found;
+    return Spawn(words, request);
+  }
+
   std::string InstallFolder() const {
     if (!context_.install_folder.empty()) {
       std::string f = context_.install_folder;

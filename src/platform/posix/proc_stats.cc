@@ -54,6 +54,9 @@ class ProcStatsReader final : public ProcessStatsReader {
     // The name in parentheses may hold anything; the fields follow its last ")".
     const char* close = std::strrchr(buffer, ')');
     if (close == nullptr) return false;
+    // A process that has ended but is not yet reaped (Z) or is being torn down (X) no longer
+    // runs, though its /proc entry is still there.
+    if (close[1] == ' ' && (close[2] == 'Z' || close[2] == 'X')) return false;
     // Fields from the state (3rd) on; the start time is the 22nd.
     const char* p = close + 1;
     for (int field = 3; field < 22 && p != nullptr; ++field) {

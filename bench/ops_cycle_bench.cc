@@ -1,0 +1,312 @@
+// One Go cycle over 100 local URLs served on loopback (the whole cycle: Go's start, the local
+// pass with its item updates and uptime lines, the service log, the remote pass, the good
+// cycle's state save and heartbeat) against 100 bare libcurl fetches of the same pages, in
+// the same run. The cycle's own pauses (100 ms after each good URL) go through a virtual
+// clock: the figure is the work, not the pacing. Target: within 1.3 times the bare fetches.
+//
+// Then, when Debian's monit is installed (apt-get install monit), the CPU time of 10 of our
+// cycles against monit checking the same 100 URLs for 10 of its cycles (monit -I, one-second
+// cycles, started and ended here). Target: at most half of monit's.
+
+#include <benchmark/benchmark.h>
+#include <curl/curl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "../tests/support/loopback_http_server.h"
+#include "files/all_sets.h"
+#include "files/crypto_txtfile.h"
+#include "files/log_file.h"
+#include "files/ram_file_ro.h"
+#include "ops/ops_mngr_thread.h"
+#include "ops/ops_owner.h"
+#include "platform/fake/capturing_message_sink.h"
+#include "platform/fake/fake_clock.h"
+#include "platform/fake/fake_component_factory.h"
+#include "platform/fake/fake_key_store.h"
+#include "platform/fake/fake_launcher.h"
+#include "platform/fake/fake_mail_transport.h"
+#include "platform/fake/fake_power.h"
+#include "platform/fake/fake_process_list.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace snx::platform;
+
+constexpr int kUrls = 100;
+
+std::atomic<long> g_requests{0};
+
+snx::test::LoopbackHttpServer& Server() {
+  static snx::test::LoopbackHttpServer server([](const std::string&) {
+    ++g_requests;
+    return snx::test::LoopbackHttpServer::Answer(200, {"Content-Type: text/html"},
+                                                 "<html><body>The service is up.</body></html>\n");
+  });
+  return server;
+}
+
+std::string PageUrl(int i) { return Server().Url("/page" + std::to_string(i)); }
+
+// A clock whose sleeps are virtual and which ends Go when its first cycle starts to wait.
+class CycleClock : public FakeClock {
+ public:
+  std::function<void()> on_sleep;
+  void SleepFor(std::chrono::milliseconds span) override {
+    FakeClock::SleepFor(span);
+    if (on_sleep) on_sleep();
+  }
+};
+
+// The operations thread over fakes for everything but the web and the files.
+class Rig {
+ public:
+  Rig()
+      : folder_(MakeFolder()),
+        clock_install_(clock_),
+        process_install_(processes_),
+        box_install_(boxes_),
+        facilities_{clock_, launcher_, power_, keys_, factory_, mail_} {
+    std::vector<std::string> lines = {"[KEYS]", "AdminId=a", "Password=p", "MachineName=HOST",
+                                      "MinuteInterval=10", "RstrSecs=30", "[URLS]"};
+    for (int i = 0; i < kUrls; ++i) lines.push_back(PageUrl(i));
+    CCryptoTxtfile file;
+    file.Initialize(CCryptoTxtfile::kSettingsLineSize);
+    file.Create(folder_ + "AutoSet.caf");
+    for (const auto& l : lines) file.Append(l);
+    file.Close();
+    std::ofstream(folder_ + "Sentinex.ini") << "MaxWait=60\n";
+    ::chmod((folder_ + "Sentinex.ini").c_str(), 0600);
+    log_.SetDirectory(folder_);
+    log_.Open("SNXSVC");
+    g_pLogFile = &log_;
+    image_.Initialize(folder_, CAllSets::kSettingsFileName);
+    settings_.SetProgramDirectory(folder_);
+    settings_.SetSettingsImage(&image_);
+    settings_.ReInitialize();
+    owner_.SetSettings(&settings_);
+    owner_.SetProgramDirectory(folder_);
+    owner_.InitializeCommandEvent();
+    thread_ = std::make_unique<COpsMngrThread>(owner_, facilities_);
+    thread_->Initialize();
+    clock_.on_sleep = [this] {
+      if (owner_.ReadAction() == "Go MODE: waiting for next test :") {
+        owner_.m_bGo = false;
+        thread_->SetCommand(SNX_STOP);
+      }
+    };
+  }
+  ~Rig() {
+    thread_.reset();
+    g_pLogFile = nullptr;
+    std::error_code ec;
+    fs::remove_all(folder_, ec);
+  }
+  // One Go run of one cycle; true when every local URL was good.
+  bool Cycle() {
+    owner_.m_bGo = true;
+    thread_->SetCommand(SNX_GO);
+    thread_->Go();
+    return thread_->LocalUrlsOk();
+  }
+
+ private:
+  static std::string MakeFolder() {
+    std::string pattern = (fs::temp_directory_path() / "snxbench-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) return "/tmp/";
+    return pattern + "/";
+  }
+  std::string folder_;
+  CycleClock clock_;
+  ScopedInstall<Clock> clock_install_;
+  FakeProcessList processes_;
+  ScopedInstall<ProcessList> process_install_;
+  CapturingMessageSink boxes_;
+  ScopedInstall<MessageSink> box_install_;
+  FakeLauncher launcher_;
+  FakePower power_;
+  FakeKeyStore keys_;
+  FakeComponentFactory factory_{&keys_};
+  FakeMailTransport mail_;
+  COpsFacilities facilities_;
+  CLogFile log_;
+  CRamFileRO image_;
+  CAllSets settings_;
+  COpsOwner owner_;
+  std::unique_ptr<COpsMngrThread> thread_;
+};
+
+size_t Discard(char*, size_t size, size_t count, void*) { return size * count; }
+
+bool BareFetches() {
+  for (int i = 0; i < kUrls; ++i) {
+    CURL* h = curl_easy_init();
+    const std::string url = PageUrl(i);
+    curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, Discard);
+    const CURLcode rc = curl_easy_perform(h);
+    long status = 0;
+    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+    curl_easy_cleanup(h);
+    if (rc != CURLE_OK || status != 200) return false;
+  }
+  return true;
+}
+
+double g_ours_ns = 0;
+double g_bare_ns = 0;
+
+void BM_BareLibcurl100(benchmark::State& state) {
+  for (auto _ : state) {
+    if (!BareFetches()) return state.SkipWithError("bare fetch failed");
+  }
+}
+
+void BM_GoCycle100Urls(benchmark::State& state) {
+  Rig rig;
+  for (auto _ : state) {
+    if (!rig.Cycle()) return state.SkipWithError("a local URL failed");
+  }
+}
+
+BENCHMARK(BM_BareLibcurl100)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
+BENCHMARK(BM_GoCycle100Urls)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
+
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  RatioReporter() : ConsoleReporter(OO_Tabular) {}
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const auto& run : runs) {
+      const double ns =
+          run.GetAdjustedRealTime() * (run.time_unit == benchmark::kMillisecond ? 1e6 : 1.0);
+      if (run.benchmark_name().find("BM_GoCycle100Urls") == 0) g_ours_ns = ns;
+      if (run.benchmark_name().find("BM_BareLibcurl100") == 0) g_bare_ns = ns;
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+};
+
+double ThreadCpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_THREAD, &usage);
+  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// utime + stime of a process, in seconds.
+double ProcessCpuSeconds(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::size_t close = all.rfind(')');
+  if (close == std::string::npos) return -1;
+  std::istringstream fields(all.substr(close + 2));
+  std::string field;
+  unsigned long utime = 0, stime = 0;
+  for (int i = 3; i <= 15 && fields >> field; ++i) {
+    if (i == 14) utime = std::stoul(field);
+    if (i == 15) stime = std::stoul(field);
+  }
+  return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// Monit checking the 100 pages, one-second cycles, until it has made `cycles` passes; its CPU
+// time, or -1 when it could not be run.
+double MonitCpuSeconds(int cycles) {
+  const char* monit = "/usr/bin/monit";
+  if (access(monit, X_OK) != 0) return -1;
+  const std::string dir = (fs::temp_directory_path() / ("snxmonit-" + std::to_string(getpid()))).string();
+  fs::create_directories(dir);
+  const std::string control = dir + "/monitrc";
+  {
+    std::ofstream rc(control);
+    rc << "set daemon 1\nset logfile " << dir << "/monit.log\nset idfile " << dir
+       << "/id\nset statefile " << dir << "/state\nset pidfile " << dir << "/pid\n";
+    for (int i = 0; i < kUrls; ++i) {
+      rc << "check host page" << i << " with address 127.0.0.1\n  if failed port "
+         << Server().port() << " protocol http request \"/page" << i << "\" then alert\n";
+    }
+  }
+  ::chmod(control.c_str(), 0600);
+  const long start_requests = g_requests.load();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    execl(monit, monit, "-I", "-c", control.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  double cpu = -1;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (std::chrono::steady_clock::now() < end) {
+    if (g_requests.load() - start_requests >= static_cast<long>(cycles) * kUrls) {
+      cpu = ProcessCpuSeconds(pid);
+      break;
+    }
+    if (waitpid(pid, nullptr, WNOHANG) == pid) return -1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+  std::error_code ec;
+  fs::remove_all(dir, ec);
+  return cpu;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // The log's lock file and the key store of this run are its own.
+  const std::string root =
+      (fs::temp_directory_path() / ("snxbench-root-" + std::to_string(getpid()))).string();
+  fs::create_directories(root);
+  setenv("SNX_ROOT", root.c_str(), 1);
+  curl_global_init(CURL_GLOBAL_DEFAULT);
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  if (g_ours_ns > 0 && g_bare_ns > 0) {
+    const double ratio = g_ours_ns / g_bare_ns;
+    std::printf("100 URLs: one Go cycle %.2f ms, 100 bare libcurl fetches %.2f ms, ratio %.2f "
+                "(target <= 1.3) %s\n",
+                g_ours_ns / 1e6, g_bare_ns / 1e6, ratio, ratio <= 1.3 ? "MET" : "NOT MET");
+  }
+  constexpr int kCycles = 10;
+  double ours = 0;
+  {
+    Rig rig;
+    const double before = ThreadCpuSeconds();
+    for (int i = 0; i < kCycles; ++i) rig.Cycle();
+    ours = ThreadCpuSeconds() - before;
+  }
+  const double monit = MonitCpuSeconds(kCycles);
+  if (monit < 0) {
+    std::printf("10 cycles: ours %.3f s CPU; monit not run (install it with: apt-get install "
+                "monit)\n",
+                ours);
+  } else {
+    const double ratio = monit > 0 ? ours / monit : 0;
+    std::printf("10 cycles over 100 URLs: CPU ours %.3f s, monit %.3f s, ratio %.2f "
+                "(target <= 0.5) %s\n",
+                ours, monit, ratio, ratio <= 0.5 ? "MET" : "NOT MET");
+  }
+  benchmark::Shutdown();
+  std::error_code ec;
+  fs::remove_all(root, ec);
+  return 0;
+}

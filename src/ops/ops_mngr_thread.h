@@ -1,0 +1,148 @@
+#pragma once
+// COpsMngrThread: the one worker thread that does all the watching and mending. Its owner
+// creates it, then runs InitInstance on a thread of its own: start-up (Initialize), the
+// command wait (KeepAlive, with the automatic start into Go mode after a reboot made by this
+// system), and the end (ExitInstance). Go mode (Go), the URL tests and the soft restart
+// (DoRestarter) run on it; so do every fetch, mail, call and restart, one at a time.
+//
+// The thread talks to its owner only through COpsOwner: flags, codes, the command event and
+// the action texts. It is the restart engine's owner view too (CMenderOwner): the engine's
+// sleeps and waits end on a STOP or the kill request.
+//
+// Every sleep goes through the clock it is given and ends within one 2-second slice on a STOP
+// or the kill request.
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "alerts/emailer.h"
+#include "alerts/phoner.h"
+#include "core/qor_object.h"
+#include "ops/ops_codes.h"
+#include "ops/ops_facilities.h"
+#include "ops/ops_owner.h"
+#include "probes/item_manager.h"
+#include "probes/w_manager.h"
+#include "recovery/insurer.h"
+#include "recovery/mender.h"
+#include "recovery/mender_owner.h"
+
+class CAllSets;
+
+class COpsMngrThread : public CQorObject, public CMenderOwner {
+ public:
+  static constexpr const char* kAutoRunKey = "SOFTWARE\\Qorvex\\Sentinex";
+  static constexpr const char* kErrorModeKey = "SYSTEM\\CurrentControlSet\\Control\\Windows";
+  static constexpr int kPhoneAnswers = 4;
+
+  COpsMngrThread(COpsOwner& owner, const COpsFacilities& facilities);
+  COpsMngrThread(const COpsMngrThread&) = delete;
+  COpsMngrThread& operator=(const COpsMngrThread&) = delete;
+  ~COpsMngrThread() override;
+
+  // ---- lifecycle (ops_mngr_thread.cc) ----
+  // The thread's whole run: Initialize, KeepAlive until the kill request, ExitInstance.
+  bool InitInstance();
+  int ExitInstance();
+  bool Initialize();
+  bool LowLevelInit();
+  bool KeepAlive();
+  bool RunTest() { return false; }
+  bool ValidateRequireds(bool show);
+  bool LocateInternetExplorer();
+  bool AskForInternetExplorer();
+  bool ReadPopupDisableState();
+  bool SetPopupDisableState();
+  bool LoadProcPerfs();
+  bool LoadAutoRunStatus();
+  bool LoadItems();
+  // May be called from any thread: while the operations thread uses the phone client, the
+  // answers of its last refresh stand.
+  bool RefreshPhoneStatus();
+  bool SetCurrentAction(std::string_view action, std::string_view object);
+
+  // ---- Go mode (ops_go.cc) ----
+  void Go();
+  bool SendEmails(bool down);
+
+  // ---- URL tests (ops_urls.cc) ----
+  bool RunUrls();
+  bool HandleRemoteUrls(bool alerts);
+  bool RunNextRemoteUrl(std::string_view url);
+
+  // ---- the soft restart (ops_restarter.cc) ----
+  bool DoRestarter();
+
+  // ---- the owner's side ----
+  void SetOwner(COpsOwner* owner) { m_pOwner = owner; }
+  // The pending command (SNX_GO, SNX_TEST or SNX_STOP), written before "EventCommand" fires.
+  void SetCommand(std::int32_t code) { m_iCommand = code; }
+  std::int32_t Command() const { return m_iCommand; }
+  // Answer 1 to 4 of the phone component's last refresh.
+  bool PhoneStatus(int which) const {
+    return which >= 1 && which <= kPhoneAnswers && m_abPhoneStatus[which - 1].load();
+  }
+  std::atomic<bool> m_bCreatedNotResumed{false};
+
+  // ---- CMenderOwner ----
+  void SetOpsState(std::int32_t state) override { m_pOwner->m_iOpsState = state; }
+  std::int32_t PendingCommand() const override { return m_iCommand; }
+  bool KillRequested() const override { return m_pOwner->m_bKillRequest.load(); }
+
+  // ---- what tests and the tools look at ----
+  std::int32_t RemoteUrlState() const { return m_iRemoteUrlState; }
+  bool LocalUrlsOk() const { return m_bLocalUrlsOk; }
+  bool RestartVerified() const { return m_bRestartVerified; }
+  bool AutoStart() const { return m_bAutoStart; }
+  bool DisablePopups() const { return m_bDisablePopups; }
+  CItemManager& Items() { return m_ItemManager; }
+  CMender& Mender() { return m_Mender; }
+  CPhoner& Phoner() { return m_Phoner; }
+  CWManager* WManager() { return m_pWManager.get(); }
+  CAllSets* Settings() { return m_pSettings; }
+
+ private:
+  // Go's pieces (ops_go.cc).
+  bool StartGo();
+  void RunCycle(std::int32_t& restart_count);
+  void GoodCycle(std::int32_t state_at_check);
+  // True when the machine is being rebooted (the loop ends).
+  bool FailedCycle(std::int32_t state_at_check, std::int32_t& restart_count);
+  void LeaveGo(bool failure_seen);
+  void ShowAlertWarnings();
+  void SaveServerState(std::int32_t state);
+  bool PhoneReady();
+  std::chrono::milliseconds CycleWait() const;
+  // The Go flag, the kill request and a STOP: the loop goes on while all allow it.
+  bool GoOn() const;
+  // Sleeps that end on a STOP or the kill request.
+  void Sleep(std::int64_t milliseconds) { m_Mender.SleepWatchingStop(milliseconds); }
+  // The entries of a settings section, first to the first empty one.
+  std::vector<std::string> SectionEntries(std::string_view section);
+  // Refreshes the phone answers; the caller holds m_PhoneMutex.
+  bool RefreshPhoneStatusLocked();
+
+  COpsFacilities m_Facilities;
+  CAllSets* m_pSettings = nullptr;  // not owned
+  COpsOwner* m_pOwner;              // not owned
+  std::atomic<std::int32_t> m_iCommand{0};
+  std::atomic<bool> m_abPhoneStatus[kPhoneAnswers] = {};
+  bool m_bDisablePopups = false;
+  CInsurer m_Insurer;
+  std::int32_t m_iRemoteUrlState = REMOTE_URLS_NONE;
+  CItemManager m_ItemManager;
+  CMender m_Mender;
+  CPhoner m_Phoner;
+  std::mutex m_PhoneMutex;  // one user of the phone client at a time
+  CEmailer m_Emailer;
+  const std::atomic<bool>* m_pGoFlag = nullptr;  // the owner's Go flag
+  bool m_bRestartVerified = false;
+  bool m_bLocalUrlsOk = false;
+  std::unique_ptr<CWManager> m_pWManager;
+  bool m_bAutoStart = false;
+};

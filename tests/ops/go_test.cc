@@ -1,0 +1,180 @@
+// Go mode over fakes, cycle by cycle on a virtual clock: which cycles restart, which reboots,
+// which send the down and up alerts, the states they leave, and how Go ends.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "ops/ops_fixture.h"
+
+namespace snx::test {
+namespace {
+
+using ::testing::Contains;
+using ::testing::HasSubstr;
+
+// One row of the alert table: the site's answer in each cycle and what must come of it.
+struct AlertCase {
+  const char* name;
+  const char* restarts_b4_reboot;
+  bool after_reboot;         // AutoRun "1": the thread starts as after a reboot made by us
+  std::vector<bool> cycles;  // true: the local URL answers 200 in that cycle
+  int down_mails, up_mails, down_calls, up_calls;
+  int restarts;
+  bool reboot;
+  std::int32_t server_state;  // at the end
+  std::int32_t ops_state;     // at the end
+};
+
+class GoAlertTable : public OpsTest, public ::testing::WithParamInterface<AlertCase> {};
+
+TEST_P(GoAlertTable, RestartsRebootsAndAlertsAsTheCyclesGo) {
+  const AlertCase& c = GetParam();
+  Load(With({std::string("RestartsB4Reboot=") + c.restarts_b4_reboot}));
+  if (c.after_reboot) {
+    platform::HKEY key = nullptr;
+    ASSERT_EQ(keys_.CreateKey(platform::HKEY_LOCAL_MACHINE, COpsMngrThread::kAutoRunKey, key),
+              platform::RegResult::kOk);
+    keys_.SetValue(key, "AutoRun", platform::RegValue::String("1"));
+    keys_.CloseKey(key);
+  }
+  // The answer of cycle n is set when the wait before it begins.
+  SetSite(c.cycles[0] ? 200 : 500);
+  on_wait = [&](int cycle) {
+    if (cycle >= static_cast<int>(c.cycles.size())) return Stop();
+    SetSite(c.cycles[cycle] ? 200 : 500);
+  };
+  StartAndGo();
+
+  EXPECT_EQ(MailsWithSubject("Server down"), c.down_mails);
+  EXPECT_EQ(MailsWithSubject("Server up"), c.up_mails);
+  EXPECT_EQ(PhoneCalls("Server down"), c.down_calls);
+  EXPECT_EQ(PhoneCalls("Server up"), c.up_calls);
+  EXPECT_EQ(Restarts(), c.restarts);
+  EXPECT_EQ(power_.Requests().size(), c.reboot ? 1u : 0u);
+  EXPECT_EQ(settings_.m_iLastKnownServerState, c.server_state);
+  EXPECT_EQ(owner_.m_iOpsState, c.ops_state);
+  EXPECT_FALSE(owner_.m_bGoLoopRunning);
+  EXPECT_EQ(ItemState(ITEM_RESTART, "Restart"),
+            c.reboot ? ITEM_STATE_DOWN : (c.restarts > 0 ? ITEM_STATE_UP : ITEM_STATE_UNKNOWN));
+  // The state the file keeps is the state in memory.
+  CRamFileRO reread;
+  ASSERT_TRUE(reread.Initialize(Folder(), CAllSets::kSettingsFileName));
+  EXPECT_STREQ(reread.GetKey("SvrStatus"), CAllSets::ServerStateWord(c.server_state));
+}
+
+const AlertCase kAlertCases[] = {
+    {"GoodAfterGoodSendsNothing", "2", false, {true, true}, 0, 0, 0, 0, 0, false,
+     QOR_SERVER_UP, OPS_STOPPED},
+    {"FailureThatRecoversSendsOneDownAndOneUpSet", "2", false, {false, true, true}, 1, 1, 1, 1, 1,
+     false, QOR_SERVER_UP, OPS_STOPPED},
+    {"TwoRestartsThenTheThirdFailureReboots", "2", false, {false, false, false}, 1, 0, 1, 0, 2,
+     true, QOR_FAILS_DETECTED_SERVER_REBOOTONG, OPS_FAILURES_SEEN},
+    {"NoLimitRestartsForEver", "0", false, {false, false, false, false, false}, 1, 0, 1, 0, 5,
+     false, QOR_FAILS_DETECTED_SERVER_RESTARTING, OPS_FAILURES_SEEN},
+    {"FirstGoodCycleAfterOurRebootSendsUp", "2", true, {true}, 0, 1, 0, 1, 0, false,
+     QOR_SERVER_UP, OPS_STOPPED},
+    {"FirstFailureAfterOurRebootSendsNoDown", "2", true, {false, true}, 0, 1, 0, 1, 1, false,
+     QOR_SERVER_UP, OPS_STOPPED},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cycles, GoAlertTable, ::testing::ValuesIn(kAlertCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(OpsTest, RemoteFailureWithGoodLocalTestsIsStateGoRemoteFailingWithoutRestart) {
+  Load(With({}, {"[URLS]", kLocalUrl, "[RURLS]", kRemoteUrl}));
+  http_.Answer("far.test", 80, "/", 503);
+  std::int32_t state_in_wait = 0;
+  on_wait = [&](int cycle) {
+    state_in_wait = owner_.m_iOpsState;
+    if (cycle == 2) Stop();
+  };
+  StartAndGo();
+  EXPECT_EQ(state_in_wait, OPS_GO_REMOTE_FAILING);
+  EXPECT_EQ(Restarts(), 0);
+  EXPECT_EQ(MailsWithSubject("Server down"), 0);
+  // Two failing passes: one remote alert of each kind.
+  EXPECT_EQ(MailsWithSubject(std::string("Failed Remote URL: ") + kRemoteUrl), 1);
+  EXPECT_EQ(PhoneCalls(std::string("A monitored remote website has failed. The URL is: ") +
+                       kRemoteUrl),
+            1);
+  EXPECT_TRUE(log_.HasEvent(
+      "Detects Failing Remote URL(s) but Local Ops are NORMAL. System is running."));
+}
+
+// A STOP or the kill request during the 10-minute wait ends Go within one 2-second slice.
+class GoEnds : public OpsTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(GoEnds, StopOrKillDuringTheWaitEndsGoWithinASlice) {
+  const bool kill = GetParam();
+  Load(With({}));
+  platform::Clock::MonoTime asked;
+  on_wait = [&](int) {
+    asked = clock_.MonoNow();
+    if (kill) {
+      owner_.m_bKillRequest = true;
+    } else {
+      Stop();
+    }
+  };
+  StartAndGo();
+  EXPECT_EQ(cycles_, 1);
+  EXPECT_LE(clock_.MonoNow() - asked, std::chrono::seconds(2));
+  EXPECT_EQ(owner_.m_iOpsState, OPS_STOPPED);
+  EXPECT_EQ(owner_.ReadAction(), "Exiting GO MODE: :");
+}
+
+INSTANTIATE_TEST_SUITE_P(StopAndKill, GoEnds, ::testing::Bool());
+
+TEST_F(OpsTest, MinuteIntervalZeroWaitsTenMinutes) {
+  Load(With({"MinuteInterval=0"}));
+  std::vector<platform::Clock::MonoTime> starts;
+  on_wait = [&](int cycle) {
+    starts.push_back(clock_.MonoNow());
+    if (cycle == 2) Stop();
+  };
+  StartAndGo();
+  EXPECT_EQ(settings_.m_iMinuteInterval, 10);
+  ASSERT_EQ(starts.size(), 2u);
+  const auto apart = starts[1] - starts[0];
+  EXPECT_GE(apart, std::chrono::minutes(10));
+  EXPECT_LT(apart, std::chrono::minutes(10) + std::chrono::seconds(5));
+}
+
+TEST_F(OpsTest, AGoodCycleWritesTheHeartbeatAndAFailedOneNamesTheWatchedProgram) {
+  // A watched program whose activity stands still: the watcher names it.
+  Load(With({}, {"[URLS]", kLocalUrl, "[STOPS]", "/opt/apps/server.bin"}));
+  processes_.Add(4242, "/opt/apps/server.bin");
+  watcher_.working = false;
+  StopAfter(1);
+  StartAndGo();
+  EXPECT_TRUE(log_.HasError("Failure in Elapsed Time of server stands still"));
+  EXPECT_THAT(log_.Errors(), Contains("FAILURE DETECTED. Attempting RESTART........"));
+  EXPECT_EQ(Restarts(), 1);
+  // The restart killed the program the watcher holds, twice.
+  const auto lines = launcher_.CommandLines();
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "KILL /f 4242"), 2);
+  EXPECT_FALSE(std::filesystem::exists(dir_.File("Beat.txt")));
+
+  // Activity again: the next Go's good cycle writes the heartbeat.
+  watcher_.working = true;
+  cycles_ = 0;
+  owner_.m_bGo = true;
+  thread_.SetCommand(SNX_GO);
+  thread_.Go();
+  EXPECT_THAT(dir_.Read("Beat.txt"), HasSubstr("System working."));
+}
+
+TEST_F(OpsTest, MissingRequiredSettingRefusesGoWithItsMessage) {
+  Lines lines = With({});
+  lines.erase(std::find(lines.begin(), lines.end(), "AdminId=admin"));
+  Load(lines);
+  StartAndGo();
+  EXPECT_TRUE(log_.HasError("COpsMngrThread::LowLevelInit() Requireds are Invalid."));
+  ASSERT_EQ(boxes_.boxes().size(), 1u);
+  EXPECT_EQ(boxes_.boxes()[0].text, "Required LOGON ID was not entered. \r\n Load it in 'Settings'.");
+  EXPECT_TRUE(http_.requests().empty());
+  EXPECT_FALSE(log_.HasEvent("COpsMngrThread::Go(): Testing has STOPPED."));
+}
+
+}  // namespace
+}  // namespace snx::test

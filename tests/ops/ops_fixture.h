@@ -1,0 +1,221 @@
+#pragma once
+// The operations thread over fakes: a virtual clock (installed for everything that asks for
+// one), a recording launcher and power facility, a key store in memory, components in memory
+// (watcher, voice alert, assurance actor), a scripted SMTP server, scripted web answers and a
+// process list of the test's making. Go runs on the test's own thread; a hook on the clock
+// plays the part of time passing between cycles.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "files/all_sets.h"
+#include "files/ram_file_ro.h"
+#include "ops/ops_mngr_thread.h"
+#include "ops/ops_owner.h"
+#include "platform/fake/capturing_message_sink.h"
+#include "platform/fake/fake_actor.h"
+#include "platform/fake/fake_http_client.h"
+#include "platform/fake/fake_mail_transport.h"
+#include "platform/fake/fake_process_list.h"
+#include "platform/fake/fake_voice_alert.h"
+#include "recovery/mender_fixture.h"
+
+namespace snx::test {
+
+using Lines = std::vector<std::string>;
+
+inline const char* kSiteHost = "site.test";
+inline const char* kLocalUrl = "http://site.test/";
+inline const char* kRemoteUrl = "http://far.test/";
+
+// Keys every test needs: the required ones, e-mail and phone alerts on.
+inline Lines BaseKeys() {
+  return {"[KEYS]",
+          "AdminId=admin",
+          "Password=secret",
+          "MachineName=WEB1",
+          "MinuteInterval=10",
+          "RstrSecs=30",
+          "RestartsB4Reboot=2",
+          "EmailEnabled=1",
+          "SmtpServer=mail.test",
+          "EmailFrom=watch@example.org",
+          "EmailSubject=Server up",
+          "EmailSubjectDn=Server down",
+          "EmailBodyUp=All is well again.",
+          "EmailBodyDown=The server is down.",
+          "EmailUrl=http://probe.test/",
+          "PNum1=5551234",
+          "PName1=Admin",
+          "PE1=1",
+          "MsgDown=Server down",
+          "MsgUp=Server up",
+          "[EMAILS]",
+          "admin@example.org"};
+}
+
+class OpsTest : public ::testing::Test {
+ protected:
+  OpsTest()
+      : root_env_("SNX_ROOT", root_.path().c_str()),
+        factory_(&keys_),
+        mail_(&clock_),
+        facilities_{clock_, launcher_, power_, keys_, factory_, mail_} {
+    factory_.AddClass({platform::CLSID_Watcher, platform::kWatcherProgId, "Watcher"},
+                      [this]() -> platform::IUnknown* {
+                        return static_cast<platform::IWatcher*>(new MemoryWatcher(watcher_));
+                      },
+                      platform::kWatcherFile);
+    factory_.AddClass({platform::CLSID_VoiceAlert, platform::kVoiceAlertProgId, "Voice"},
+                      [this]() -> platform::IUnknown* {
+                        voice_ = platform::ComPtr<platform::FakeVoiceAlert>::Attach(
+                            new platform::FakeVoiceAlert());
+                        voice_->AddRef();
+                        return static_cast<platform::IVoiceAlert*>(voice_.Get());
+                      },
+                      platform::kVoiceAlertFile);
+    factory_.AddClass({platform::CLSID_Actor, platform::kActorProgId, "Actor"},
+                      [this]() -> platform::IUnknown* {
+                        actor_ = platform::ComPtr<platform::FakeActor>::Attach(
+                            new platform::FakeActor());
+                        actor_->AddRef();
+                        return static_cast<platform::IActor*>(actor_.Get());
+                      });
+    mail_.AddHost("mail.test", "192.0.2.25");
+    mail_.Greet({"220 ready\r\n"});
+    for (const char* word : {"HELO", "MAIL", "RCPT", "."}) mail_.OnCommand(word, {"250 ok\r\n"});
+    mail_.OnCommand("DATA", {"354 go\r\n"});
+    mail_.OnCommand("QUIT", {"221 bye\r\n"});
+    SetSite(200);
+    clock_.on_sleep = [this] { OnSleep(); };
+  }
+
+  std::string Folder() const { return dir_.path() + "/"; }
+
+  // Writes the settings file, loads it as the command object does and gives it to the owner.
+  void Load(Lines lines) {
+    dir_.Write("Sentinex.ini", "MaxWait=300\n");  // a restart program without sections
+    ::chmod(dir_.File("Sentinex.ini").c_str(), 0600);
+    ASSERT_TRUE(image_.InitializeWithLines(Folder(), CAllSets::kSettingsFileName, lines));
+    ASSERT_TRUE(image_.SaveToFile());
+    settings_.SetProgramDirectory(Folder());
+    settings_.SetSettingsImage(&image_);
+    ASSERT_TRUE(settings_.ReInitialize());
+    owner_.SetSettings(&settings_);
+    owner_.SetProgramDirectory(Folder());
+    ASSERT_TRUE(owner_.InitializeCommandEvent());
+  }
+  // Base keys with these changed or added, and more sections after them.
+  static Lines With(const Lines& keys, const Lines& sections = {"[URLS]", kLocalUrl}) {
+    Lines out = BaseKeys();
+    for (const auto& k : keys) {
+      const std::string name = k.substr(0, k.find('=') + 1);
+      auto at = std::find_if(out.begin(), out.end(),
+                             [&](const std::string& l) { return l.rfind(name, 0) == 0; });
+      if (at != out.end()) {
+        *at = k;
+      } else {
+        out.insert(out.begin() + 1, k);
+      }
+    }
+    out.insert(out.end(), sections.begin(), sections.end());
+    return out;
+  }
+
+  // The local site answers this status from now on.
+  void SetSite(std::uint32_t status, std::string_view path = "/") {
+    http_.Answer(kSiteHost, 80, path, status);
+  }
+
+  // Start-up as the thread does it, then Go with the GO command pending.
+  void StartAndGo() {
+    thread_.Initialize();
+    owner_.m_bGo = true;
+    thread_.SetCommand(SNX_GO);
+    thread_.Go();
+  }
+
+  // Called once per cycle as its wait begins, with the number of the cycle (from 1).
+  std::function<void(int cycle)> on_wait;
+  // Ends Go at the wait after `cycles` cycles, as a STOP command does.
+  void StopAfter(int cycles) {
+    on_wait = [this, cycles](int cycle) {
+      if (cycle >= cycles) Stop();
+    };
+  }
+  void Stop() {
+    owner_.m_bGo = false;
+    owner_.m_bTest = false;
+    owner_.m_iOpsState = OPS_STOPPING;
+    thread_.SetCommand(SNX_STOP);
+  }
+
+  // What went out.
+  int MailsWithSubject(const std::string& subject) const {
+    const std::string bytes = mail_.SentBytes();
+    const std::string needle = "Subject: " + subject + "\r\n";
+    int n = 0;
+    for (auto at = bytes.find(needle); at != std::string::npos; at = bytes.find(needle, at + 1)) {
+      ++n;
+    }
+    return n;
+  }
+  int PhoneCalls(const std::string& message) const {
+    return voice_ ? voice_->CountOf("SetMessage " + message) : 0;
+  }
+  int Restarts() const {
+    int n = 0;
+    for (const auto& l : launcher_.CommandLines()) n += l == "IISRESET.exe";
+    return n;
+  }
+  std::int32_t ItemState(std::int32_t type, const std::string& name) {
+    CItem* item = thread_.Items().GetItemRef(type, name);
+    return item != nullptr ? item->m_iState : -1;
+  }
+
+  CapturingLog log_;
+  TempDir dir_;
+  TempDir root_;
+  ScopedEnv root_env_;
+  HookClock clock_;
+  platform::ScopedInstall<platform::Clock> install_clock_{clock_};
+  platform::FakeHttpClient http_;
+  platform::ScopedInstall<platform::HttpClient> install_http_{http_};
+  platform::FakeProcessList processes_;
+  platform::ScopedInstall<platform::ProcessList> install_processes_{processes_};
+  platform::CapturingMessageSink boxes_;
+  platform::ScopedInstall<platform::MessageSink> install_boxes_{boxes_};
+  platform::FakeLauncher launcher_;
+  platform::FakePower power_;
+  platform::FakeKeyStore keys_;
+  platform::FakeComponentFactory factory_;
+  platform::FakeMailTransport mail_;
+  WatcherRecord watcher_;
+  platform::ComPtr<platform::FakeVoiceAlert> voice_;
+  platform::ComPtr<platform::FakeActor> actor_;
+  COpsFacilities facilities_;
+  CRamFileRO image_;
+  CAllSets settings_;
+  COpsOwner owner_;
+  COpsMngrThread thread_{owner_, facilities_};
+  int cycles_ = 0;
+
+ private:
+  void OnSleep() {
+    const bool waiting = owner_.ReadAction() == "Go MODE: waiting for next test :";
+    if (waiting && !in_wait_ && on_wait) {
+      in_wait_ = true;
+      on_wait(++cycles_);
+    } else if (!waiting) {
+      in_wait_ = false;
+    }
+  }
+  bool in_wait_ = false;
+};
+
+}  // namespace snx::test
