@@ -65,9 +65,12 @@ TEST_F(SnxctlPulseTest, AFreshHeartbeatPushesAndAStaleOneTellsTheFailUrl) {
   EXPECT_NE(run.out.find("garbled"), std::string::npos) << run.out;
 
   std::filesystem::remove(dir_.File("Beat.txt"));
-  run = Pulse({"--url", ok_.Url("/push")});
+  run = Pulse({"--url", ok_.Url("/push"), "--fail-url", fail_.Url("/fail")});
   EXPECT_EQ(run.exit_code, 1) << run.out;
   EXPECT_NE(run.out.find("no heartbeat: cannot open"), std::string::npos) << run.out;
+  EXPECT_EQ(fail_.request_count(), 3);
+  run = Pulse({"--url", ok_.Url("/push")});
+  EXPECT_EQ(run.exit_code, 1) << run.out;
   EXPECT_NE(run.out.find("nothing pushed"), std::string::npos) << run.out;
   EXPECT_EQ(ok_.request_count(), 1);
 }
@@ -77,17 +80,21 @@ TEST_F(SnxctlPulseTest, CredentialsAndFragmentsStayHomeAndOneRedirectIsFollowed)
     return LoopbackHttpServer::Answer(302, {"Location: " + ok_.Url("/moved?k=2#x")});
   });
   dir_.Write("Beat.txt", BeatLine(0));
-  std::string url = mover.Url("/push?k=1#frag");
+  // Line ends and blanks in the query must not open a header line of their own.
+  std::string url = mover.Url("/push?k=1 HTTP/1.0\r\nX-Smuggled: 1#frag");
   url.insert(7, "user:secret@");
   const auto run = Pulse({"--url", url});
   EXPECT_EQ(run.exit_code, 0) << run.out;
   ASSERT_EQ(mover.request_count(), 1);
   ASSERT_EQ(ok_.request_count(), 1);
-  EXPECT_EQ(mover.requests()[0].rfind("GET /push?k=1 HTTP/1.1\r\n", 0), 0u) << mover.requests()[0];
+  EXPECT_EQ(mover.requests()[0].rfind("GET /push?k=1%20HTTP/1.0%0D%0AX-Smuggled:%201 HTTP/1.1\r\n", 0),
+            0u)
+      << mover.requests()[0];
   EXPECT_EQ(ok_.requests()[0].rfind("GET /moved?k=2 HTTP/1.1\r\n", 0), 0u) << ok_.requests()[0];
   for (const auto& head : {mover.requests()[0], ok_.requests()[0]}) {
     EXPECT_EQ(head.find("Authorization"), std::string::npos) << head;
     EXPECT_EQ(head.find("secret"), std::string::npos) << head;
+    EXPECT_EQ(head.find("\nX-Smuggled"), std::string::npos) << head;
   }
   EXPECT_EQ(run.out.find("secret"), std::string::npos) << run.out;
 }
