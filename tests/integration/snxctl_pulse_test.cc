@@ -87,8 +87,9 @@ TEST_F(SnxctlPulseTest, CredentialsAndFragmentsStayHomeAndOneRedirectIsFollowed)
   EXPECT_EQ(run.exit_code, 0) << run.out;
   ASSERT_EQ(mover.request_count(), 1);
   ASSERT_EQ(ok_.request_count(), 1);
-  EXPECT_EQ(mover.requests()[0].rfind("GET /push?k=1%20HTTP/1.0%0D%0AX-Smuggled:%201 HTTP/1.1\r\n", 0),
-            0u)
+  EXPECT_EQ(
+      mover.requests()[0].rfind("GET /push?k=1%20HTTP/1.0%0D%0AX-Smuggled:%201 HTTP/1.1\r\n", 0),
+      0u)
       << mover.requests()[0];
   EXPECT_EQ(ok_.requests()[0].rfind("GET /moved?k=2 HTTP/1.1\r\n", 0), 0u) << ok_.requests()[0];
   for (const auto& head : {mover.requests()[0], ok_.requests()[0]}) {
