@@ -1,32 +1,25 @@
-// QorPulse.dll: the life-sign companion "QorPulse.Pulse". The watchdog only registers it; its
-// object answers that it is alive.
+// QorPulse.dll: the plug-in's entries. The life-sign companion "QorPulse.Pulse": the watchdog
+// only registers it; snxctl pulse drives it (docs/pulse.md).
 
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/component_factory.h"
-#include "platform/component_object.h"
-#include "platform/pulse_interface.h"
+#include "platform/http_client.h"
+#include "pulse.h"
 
 namespace {
 
-using namespace snx::platform;
-
-class CPulse final : public ComObject<IPulse> {
- public:
-  HRESULT Beat(std::int32_t* alive) override {
-    if (alive == nullptr) return E_POINTER;
-    *alive = -1;
-    return S_OK;
-  }
-};
-
-const std::vector<ClassInfo>& Classes() {
-  static const std::vector<ClassInfo> classes = {{CLSID_Pulse, kPulseProgId, "QorPulse Pulse"}};
+const std::vector<snx::platform::ClassInfo>& Classes() {
+  static const std::vector<snx::platform::ClassInfo> classes = {
+      {snx::platform::CLSID_Pulse, snx::platform::kPulseProgId, "QorPulse Pulse"}};
   return classes;
 }
 
-IUnknown* NewObjectOf(const CLSID& clsid) {
-  return clsid == CLSID_Pulse ? new (std::nothrow) CPulse() : nullptr;
+snx::platform::IUnknown* NewObjectOf(const snx::platform::CLSID& clsid) {
+  if (!(clsid == snx::platform::CLSID_Pulse)) return nullptr;
+  return new (std::nothrow) CPulse(snx::platform::Use<snx::platform::Clock>(),
+                                   snx::platform::Use<snx::platform::HttpClient>());
 }
 
 }  // namespace

@@ -134,6 +134,8 @@ bool CAllSets::LoadIfNexessary() {
   m_sUseIni.Assign(Text("UseIni"));
   m_bUseIni = false;
   m_bWATCH = YesNo("WATCH", true);
+  m_sPulseUrl.Assign(Text("PulseUrl"));
+  m_sPulseFailUrl.Assign(Text("PulseFailUrl"));
 
   LogEvent("CPhoneSettings::LoadIfNexessary() SvrState.");
   m_sSvrStatus.Assign(Text(kSvrStatusKey));

@@ -80,6 +80,10 @@ class CAllSets : public CQorObject {
   std::int32_t m_iSensitivity = 5;
   bool m_bWATCH = false;
   CQorStr m_sSvrStatus;
+  // Where snxctl pulse tells a monitor outside the machine that the heartbeat is fresh, and
+  // (optional) where it tells one that it is stale (docs/pulse.md). The service does not use them.
+  CQorStr m_sPulseUrl;
+  CQorStr m_sPulseFailUrl;
   bool m_bPhoneAlertsReady = false;
   // The last known server state; the operations thread changes it and then calls SaveSettings.
   std::atomic<std::int32_t> m_iLastKnownServerState{QOR_SERVER_UP};

@@ -1,7 +1,8 @@
 #pragma once
 // One HTTP request on the wire: the web page fetch asks for a page through this facility and
-// decides itself what the answer means. Redirects are never followed here, only plain http is
-// spoken, and every request is bounded in time.
+// decides itself what the answer means. Redirects are never followed here, plain http is spoken
+// unless the request asks for https (only the life-sign companion does), and every request is
+// bounded in time.
 
 #include <chrono>
 #include <cstddef>
@@ -18,6 +19,8 @@ struct HttpRequest {
   std::string method = "GET";
   std::string host;  // a name or an address; an IPv6 address without brackets
   std::uint16_t port = 80;
+  // Over TLS, the server's certificate checked against the system's trusted authorities.
+  bool https = false;
   std::string path = "/";  // the request target as sent: path and query
   // Extra header lines without line ends ("Accept: text/*"); they replace any default of the
   // same name.

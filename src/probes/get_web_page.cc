@@ -5,7 +5,6 @@
 #include <string>
 
 #include "core/log_writer.h"
-#include "platform/ascii.h"
 #include "platform/clock.h"
 #include "platform/visible_text.h"
 #include "probes/page_session.h"
@@ -24,8 +23,6 @@ struct LibraryFailure {
 
 constexpr std::size_t kMaxLibraryMessage = 1024;
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
 std::string Joined(std::string_view a, std::string_view b) {
   std::string out(a);
   out.append(b);
@@ -33,38 +30,6 @@ std::string Joined(std::string_view a, std::string_view b) {
 }
 
 }  // namespace
-
-namespace snx::probes {
-
-bool FindLocationHeader(std::string_view raw_headers, std::string& location) {
-  location.clear();
-  std::string_view rest = raw_headers;
-  bool first = true;
-  while (!rest.empty()) {
-    const std::size_t lf = rest.find('\n');
-    std::string_view line = rest.substr(0, lf);
-    rest = lf == std::string_view::npos ? std::string_view() : rest.substr(lf + 1);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    if (first) {  // the status line
-      first = false;
-      continue;
-    }
-    if (line.empty()) break;  // the end of the header lines
-    const std::size_t colon = line.find(':');
-    if (colon == std::string_view::npos) continue;
-    std::string_view name = line.substr(0, colon);
-    while (!name.empty() && IsBlank(name.back())) name.remove_suffix(1);
-    if (!snx::platform::EqualsNoCase(name, "Location")) continue;
-    std::string_view value = line.substr(colon + 1);
-    while (!value.empty() && IsBlank(value.front())) value.remove_prefix(1);
-    while (!value.empty() && IsBlank(value.back())) value.remove_suffix(1);
-    location.assign(value);
-    return !location.empty();
-  }
-  return false;
-}
-
-}  // namespace snx::probes
 
 bool CGetWebPage::ParseOptions(std::string_view option) {
   const CQorStr text(option);

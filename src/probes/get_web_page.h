@@ -16,6 +16,7 @@
 
 #include "core/qor_str.h"
 #include "platform/http_client.h"
+#include "probes/url_parse.h"  // FindLocationHeader
 
 class CPageSession;
 namespace snx::probes {
@@ -84,9 +85,3 @@ class CGetWebPage {
   static inline std::atomic<std::int64_t> s_iConnectTimeoutMs{kDefaultConnectTimeout.count()};
   static inline std::atomic<std::int64_t> s_iTotalTimeoutMs{kDefaultTotalTimeout.count()};
 };
-
-namespace snx::probes {
-// The value of the first "Location" header line of a raw header text (name matched without
-// case, blanks and the line end stripped); false when there is none or it is empty.
-bool FindLocationHeader(std::string_view raw_headers, std::string& location);
-}  // namespace snx::probes

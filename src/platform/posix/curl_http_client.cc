@@ -1,5 +1,6 @@
-// The HTTP facility on libcurl: one easy handle per request, plain http only, redirects never
-// followed, the raw header lines of the final answer kept, and every request bounded in time.
+// The HTTP facility on libcurl: one easy handle per request, plain http unless https is asked
+// for (and then nothing else), redirects never followed, the raw header lines of the final answer
+// kept, and every request bounded in time.
 
 #include <curl/curl.h>
 
@@ -83,7 +84,7 @@ long Millis(std::chrono::milliseconds span) {
 }
 
 std::string BuildUrl(const HttpRequest& request) {
-  std::string url = "http://";
+  std::string url = request.https ? "https://" : "http://";
   const bool ipv6 = request.host.find(':') != std::string::npos;
   if (ipv6) url += '[';
   url += request.host;
@@ -127,8 +128,9 @@ class CurlHttpClient : public HttpClient {
     const std::string url = BuildUrl(request);
     curl_easy_setopt(h, CURLOPT_ERRORBUFFER, error_text);
     curl_easy_setopt(h, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http");
-    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http");
+    const char* protocol = request.https ? "https" : "http";
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, protocol);
+    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, protocol);
     curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, Millis(request.connect_timeout));

@@ -1,8 +1,10 @@
-#include "probes/url_parse.h"
+#include "platform/url_parse.h"
 
 #include <cctype>
 
-namespace snx::probes {
+#include "platform/ascii.h"
+
+namespace snx::platform {
 namespace {
 
 // Puts a "/" before a path that does not start with one. Built anew rather than by insert(0, ..),
@@ -250,4 +252,29 @@ std::string ResolveReference(const UrlParts& base, std::string_view reference) {
   return ComposeUrl(target);
 }
 
-}  // namespace snx::probes
+bool FindLocationHeader(std::string_view raw_headers, std::string& location) {
+  location.clear();
+  std::string_view rest = raw_headers;
+  bool first = true;
+  while (!rest.empty()) {
+    const std::size_t lf = rest.find('\n');
+    std::string_view line = rest.substr(0, lf);
+    rest = lf == std::string_view::npos ? std::string_view() : rest.substr(lf + 1);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (first) {  // the status line
+      first = false;
+      continue;
+    }
+    if (line.empty()) break;  // the end of the header lines
+    const std::size_t colon = line.find(':');
+    if (colon == std::string_view::npos) continue;
+    std::string_view name = line.substr(0, colon);
+    while (!name.empty() && IsBlank(name.back())) name.remove_suffix(1);
+    if (!EqualsNoCase(name, "Location")) continue;
+    location.assign(TrimBlanks(line.substr(colon + 1)));
+    return !location.empty();
+  }
+  return false;
+}
+
+}  // namespace snx::platform
