@@ -1,0 +1,32 @@
+#include "service/command_session.h"
+
+#include "platform/control_protocol.h"
+#include "service/service_module.h"
+
+namespace sp = snx::platform;
+
+std::string AnswerRequestLine(ISNXSVR& object, std::string_view line) {
+  std::string why;
+  const std::optional<sp::ControlRequest> request = sp::ParseControlRequest(line, &why);
+  if (!request) return sp::AnswerError(why);
+  if (request->method == sp::ControlMethod::kOpsCommand) {
+    const sp::VARIANT command = sp::Variant::Int(request->code);
+    std::int32_t result = 0;
+    object.OpsCommand(&command, &result);
+    return sp::AnswerInteger(result);
+  }
+  // The result starts empty; an unknown code leaves it so.
+  sp::VARIANT result;
+  object.GetStringResult(&request->code, &result);
+  return result.IsText() ? sp::AnswerText(result.TextValue()) : sp::AnswerNone();
+}
+
+CCommandSession::CCommandSession(CServiceModule& module)
+    : m_Module(module), m_pObject(module.AddObjectRef()) {}
+
+CCommandSession::~CCommandSession() { m_Module.ReleaseObjectRef(); }
+
+std::string CCommandSession::Answer(std::string_view line) {
+  if (m_pObject == nullptr) return sp::AnswerError("the command object could not be made");
+  return AnswerRequestLine(*m_pObject, line);
+}

@@ -1,0 +1,169 @@
+// The command socket on a real Unix socket: bounded lines, errors that keep the connection,
+// the peer check, sessions that end with their connection, and a stopping server.
+
+#include "platform/line_socket.h"
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <mutex>
+#include <thread>
+
+#include "support/test_support.h"
+
+namespace snx::platform {
+namespace {
+
+using namespace std::chrono_literals;
+
+struct Counters {
+  std::atomic<int> open{0};
+  std::atomic<int> made{0};
+  std::mutex mutex;
+  std::vector<PeerIdentity> refused;
+};
+
+class EchoSession : public LineSession {
+ public:
+  explicit EchoSession(Counters& c) : c_(c) {
+    ++c_.open;
+    ++c_.made;
+  }
+  ~EchoSession() override { --c_.open; }
+  std::string Answer(std::string_view line) override {
+    return line.empty() ? "ERR empty" : "ECHO " + std::string(line);
+  }
+
+ private:
+  Counters& c_;
+};
+
+class LineSocketTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    options_.path = dir_.File("run/test.sock");
+    options_.max_line = 16;
+    options_.on_refused = [this](const PeerIdentity& p) {
+      std::lock_guard<std::mutex> lock(counters_.mutex);
+      counters_.refused.push_back(p);
+    };
+    std::string error;
+    ASSERT_TRUE(server_->Start(
+        options_, [this](const PeerIdentity&) { return std::make_unique<EchoSession>(counters_); },
+        error))
+        << error;
+  }
+  std::unique_ptr<LineClient> Connect() {
+    auto client = MakeUnixLineClient();
+    std::string error;
+    EXPECT_TRUE(client->Connect(options_.path, error)) << error;
+    return client;
+  }
+  static std::string Ask(LineClient& client, std::string_view line) {
+    std::string answer, error;
+    if (!client.Exchange(line, answer, 4096, 5s, error)) return "FAILED " + error;
+    return answer;
+  }
+  template <class F>
+  static bool Eventually(F ready) {
+    for (int i = 0; i < 500 && !ready(); ++i) std::this_thread::sleep_for(10ms);
+    return ready();
+  }
+
+  snx::test::TempDir dir_;
+  LineServerOptions options_;
+  Counters counters_;
+  std::unique_ptr<LineServer> server_ = MakeUnixLineServer();
+};
+
+TEST_F(LineSocketTest, BadAndOverlongLinesAreAnsweredAndTheConnectionGoesOn) {
+  struct stat st {};
+  ASSERT_EQ(::stat(options_.path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0660u);
+  auto client = Connect();
+  EXPECT_EQ(Ask(*client, "hello"), "ECHO hello");
+  EXPECT_EQ(Ask(*client, ""), "ERR empty");
+  EXPECT_EQ(Ask(*client, std::string(5000, 'x')), "ERR line too long");
+  EXPECT_EQ(Ask(*client, std::string(16, 'y') + "\r"), "ECHO " + std::string(16, 'y') + "\r");
+  EXPECT_EQ(Ask(*client, "again"), "ECHO again");
+  // Two requests in one write get two answers in order.
+  EXPECT_EQ(Ask(*client, "a\nb"), "ECHO a");
+  std::string second, error;
+  ASSERT_TRUE(client->Exchange("c", second, 4096, 5s, error));
+  EXPECT_EQ(second, "ECHO b");
+  EXPECT_EQ(counters_.made, 1);
+}
+
+TEST_F(LineSocketTest, SessionsEndWithTheirConnectionAndWhenTheServerStops) {
+  {
+    auto a = Connect();
+    auto b = Connect();
+    EXPECT_EQ(Ask(*a, "1"), "ECHO 1");
+    EXPECT_EQ(Ask(*b, "2"), "ECHO 2");
+    EXPECT_EQ(counters_.open, 2);
+  }
+  EXPECT_TRUE(Eventually([&] { return counters_.open == 0; }));
+  auto idle = Connect();
+  EXPECT_EQ(Ask(*idle, "x"), "ECHO x");
+  server_->Stop();  // with a connection open: its session is gone when Stop returns
+  EXPECT_EQ(counters_.open, 0);
+  EXPECT_FALSE(std::filesystem::exists(options_.path));
+  EXPECT_EQ(Ask(*idle, "y").rfind("FAILED", 0), 0u);
+}
+
+TEST_F(LineSocketTest, ALiveServerIsNotReplacedAStaleOneIsAndOtherFilesAreLeftAlone) {
+  std::string error;
+  auto second = MakeUnixLineServer();
+  auto make = [this](const PeerIdentity&) { return std::make_unique<EchoSession>(counters_); };
+  EXPECT_FALSE(second->Start(options_, make, error));
+  EXPECT_NE(error.find("another server"), std::string::npos) << error;
+
+  LineServerOptions plain = options_;
+  plain.path = dir_.File("plain");
+  dir_.Write("plain", "keep");
+  EXPECT_FALSE(second->Start(plain, make, error));
+  EXPECT_EQ(dir_.Read("plain"), "keep");
+
+  // A socket file whose server died (nobody listens) is replaced.
+  server_ = MakeUnixLineServer();  // the old one stops and removes its socket
+  ASSERT_TRUE(second->Start(options_, make, error)) << error;
+  second.reset();  // a stopped server removed the socket; make a stale one by hand
+  ASSERT_TRUE(server_->Start(options_, make, error)) << error;
+  auto client = Connect();
+  EXPECT_EQ(Ask(*client, "z"), "ECHO z");
+}
+
+TEST_F(LineSocketTest, APeerOfAnotherUidIsRefused) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to connect as another user";
+  // Open the way for the other user, so only the credential check stands between.
+  ::chmod(dir_.path().c_str(), 0755);
+  ::chmod(dir_.File("run").c_str(), 0755);
+  ::chmod(options_.path.c_str(), 0666);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(3);
+    auto client = MakeUnixLineClient();
+    std::string answer, error;
+    if (!client->Connect(options_.path, error)) ::_exit(4);
+    const bool refused = client->Exchange("hello", answer, 4096, 5s, error) &&
+                         answer == "ERR access denied";
+    std::string more;
+    const bool closed = !client->Exchange("again", more, 4096, 5s, error);
+    ::_exit(refused && closed ? 0 : 5);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(counters_.made, 0);
+  std::lock_guard<std::mutex> lock(counters_.mutex);
+  ASSERT_EQ(counters_.refused.size(), 1u);
+  EXPECT_EQ(counters_.refused[0].uid, 65534u);
+}
+
+}  // namespace
+}  // namespace snx::platform
