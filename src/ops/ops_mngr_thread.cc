@@ -60,10 +60,12 @@ COpsMngrThread::COpsMngrThread(COpsOwner& owner, const COpsFacilities& facilitie
       m_Mender(facilities.clock, facilities.launcher, facilities.power, facilities.keys,
                facilities.components),
       m_Phoner(facilities.components, facilities.clock),
-      m_Emailer(facilities.mail, facilities.clock) {
+      m_Emailer(facilities.mail, facilities.clock),
+      m_RebootRecord(facilities.clock, CRebootRecord::DefaultPath()) {
   // Every wait for calls and mail ends on a STOP or the kill request.
   m_Phoner.SetStopPredicate([this] { return StopOrKill(); });
   m_Emailer.Client().SetStopCheck([this] { return StopOrKill(); });
+  m_Mender.SetBeforeRebootHook([this] { RecordReboot(); });
 }
 
 COpsMngrThread::~COpsMngrThread() = default;
@@ -162,6 +164,7 @@ bool COpsMngrThread::LowLevelInit() {
     m_Insurer.SetTimeOut(m_pSettings->m_iRstrSecs * 1000);
     m_Insurer.Initialize();
     LoadItems();
+    LoadRebootRecord();
   }
   LogEvent("COpsMngrThread::LowLevelInit() done");
   return result;
