@@ -90,6 +90,7 @@ bool CAllSets::LoadIfNexessary() {
 
   LogEvent("CPhoneSettings::LoadIfNexessary() 2.");
   m_iRestartsB4Reboot = Number("RestartsB4Reboot", 0);
+  m_iMaxRebootsPerDay = Number("MaxRebootsPerDay", 0);
   m_sAdminId.Assign(Text("AdminId"));
   m_sMachineName.Assign(Text("MachineName"));
   m_sDomainName.Assign(Text("DomainName"));

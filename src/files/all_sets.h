@@ -53,6 +53,8 @@ class CAllSets : public CQorObject {
 
   // ---- the settings ----
   std::int32_t m_iRestartsB4Reboot = 0;
+  // The most automatic reboots within 24 hours; 0 (or less) sets no cap.
+  std::int32_t m_iMaxRebootsPerDay = 0;
   CQorStr m_sAdminId;
   CQorStr m_sMachineName;
   CQorStr m_sDomainName;

@@ -17,6 +17,9 @@ constexpr std::int32_t SNX_PHONE_QUERY_3 = 1010;
 constexpr std::int32_t SNX_PHONE_QUERY_4 = 1011;
 constexpr std::int32_t SNX_GET_CURRENT_ACTION = 1012;
 constexpr std::int32_t SNX_GET_CURRENT_ACTION_OBJECT = 1013;
+// The reboot storm guard, as text "N C W": automatic reboots in the last 24 hours, the
+// MaxRebootsPerDay cap (0: none) and the reboots withheld since the service started.
+constexpr std::int32_t SNX_GET_REBOOT_GUARD = 1014;
 
 // Operations states, as OpsCommand(SNX_GET_OPS_STATE) returns them.
 constexpr std::int32_t OPS_READY = 999;

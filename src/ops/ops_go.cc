@@ -142,6 +142,7 @@ void COpsMngrThread::Go() {
     m_pOwner->m_iOpsState = OPS_GO_IDLE;
     m_Insurer.BeginPhase();
     failure_seen = false;
+    m_sRebootWithheld.clear();
     bool local_ok = true;
     m_pOwner->m_iOpsState = OPS_GO_TESTING;
     LogEvent("COpsMngrThread::Go 5");
@@ -199,7 +200,9 @@ void COpsMngrThread::Go() {
       }
     }
     LogEvent("COpsMngrThread::Go 12");
-    SetCurrentAction("Go MODE: waiting for next test :", ".");
+    // While a reboot is withheld the waiting action says so.
+    SetCurrentAction("Go MODE: waiting for next test :",
+                     m_sRebootWithheld.empty() ? std::string_view(".") : m_sRebootWithheld);
     Sleep(CycleWait().count());
     LogEvent("COpsMngrThread::Go 13");
   }
@@ -219,6 +222,7 @@ void COpsMngrThread::GoodCycle(std::int32_t state_at_check) {
     SetCurrentAction("Go MODE: sleeping.", "Ops are normal.");
   }
   m_Mender.WriteHeartbeatFile();
+  m_bDownAlertsSent = false;
   if (state_at_check != QOR_SERVER_UP) {
     if (m_pSettings->m_bPhoneAlertsReady && PhoneReady()) {
       std::lock_guard lock(m_PhoneMutex);
@@ -261,32 +265,41 @@ bool COpsMngrThread::FailedCycle(std::int32_t state_at_check, std::int32_t& rest
   LogError("FAILURE DETECTED. Attempting RESTART........");
   LogError(kBanner);
   LogError(kBanner);
-  if (state_at_check == QOR_SERVER_UP && restart_count <= 0) {
-    if (m_pSettings->m_bPhoneAlertsReady && PhoneReady()) {
-      std::lock_guard lock(m_PhoneMutex);
-      m_Phoner.SetMessageType(PHONE_MSG_SERVER_DOWN);
-      if (m_Phoner.SendDownMessage()) {
-        m_Metrics.CountAlert(AlertChannel::kPhone, AlertEvent::kServerDown);
-      }
-    }
-    if (m_pSettings->m_bEmailEnabled) SendEmails(true);
-  }
+  if (state_at_check == QOR_SERVER_UP && restart_count <= 0) SendDownAlerts();
   m_Insurer.EndPhase();
   bool changed = false;
   if (DecideCycle(false, restart_count, m_pSettings->m_iRestartsB4Reboot) ==
       CycleDecision::kReboot) {
+    // A reboot beyond MaxRebootsPerDay is withheld: reported as a reboot would be, then the
+    // applications are restarted as in any other failed cycle.
+    const bool allowed = RebootAllowed();
     m_ItemManager.Update(ITEM_RESTART, "Restart", ITEM_STATE_DOWN, changed);
-    ++m_Metrics.m_iReboots;
-    m_Mender.ReBoot();
-    return true;
+    if (allowed) {
+      ++m_Metrics.m_iReboots;
+      m_Mender.ReBoot();
+      return true;
+    }
+  } else {
+    m_ItemManager.Update(ITEM_RESTART, "Restart", ITEM_STATE_UP, changed);
   }
-  m_ItemManager.Update(ITEM_RESTART, "Restart", ITEM_STATE_UP, changed);
   ++m_Metrics.m_iRestarts;
   m_Insurer.BeginPhase();
   if (m_pSettings->m_bUseIni) m_Mender.RunRestarterOperations();
   DoRestarter();
   ++restart_count;
   return false;
+}
+
+void COpsMngrThread::SendDownAlerts() {
+  m_bDownAlertsSent = true;
+  if (m_pSettings->m_bPhoneAlertsReady && PhoneReady()) {
+    std::lock_guard lock(m_PhoneMutex);
+    m_Phoner.SetMessageType(PHONE_MSG_SERVER_DOWN);
+    if (m_Phoner.SendDownMessage()) {
+      m_Metrics.CountAlert(AlertChannel::kPhone, AlertEvent::kServerDown);
+    }
+  }
+  if (m_pSettings->m_bEmailEnabled) SendEmails(true);
 }
 
 void COpsMngrThread::LeaveGo(bool failure_seen) {

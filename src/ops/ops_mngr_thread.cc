@@ -60,13 +60,15 @@ COpsMngrThread::COpsMngrThread(COpsOwner& owner, const COpsFacilities& facilitie
       m_Mender(facilities.clock, facilities.launcher, facilities.power, facilities.keys,
                facilities.components),
       m_Phoner(facilities.components, facilities.clock),
-      m_Emailer(facilities.mail, facilities.clock) {
+      m_Emailer(facilities.mail, facilities.clock),
+      m_RebootRecord(facilities.clock, CRebootRecord::DefaultPath()) {
   // Every wait for calls and mail ends on a STOP or the kill request.
   m_Phoner.SetStopPredicate([this] { return StopOrKill(); });
   m_Emailer.Client().SetStopCheck([this] { return StopOrKill(); });
   m_ItemManager.SetReportListener([this](std::int32_t type, std::string_view name, bool up) {
     m_Metrics.NoteItem(type, name, up, UnixSecondsOf(m_Facilities.clock));
   });
+  m_Mender.SetBeforeRebootHook([this] { RecordReboot(); });
 }
 
 COpsMngrThread::~COpsMngrThread() = default;
@@ -165,6 +167,7 @@ bool COpsMngrThread::LowLevelInit() {
     m_Insurer.SetTimeOut(m_pSettings->m_iRstrSecs * 1000);
     m_Insurer.Initialize();
     LoadItems();
+    LoadRebootRecord();
   }
   LogEvent("COpsMngrThread::LowLevelInit() done");
   return result;

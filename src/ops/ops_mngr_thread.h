@@ -27,6 +27,7 @@
 #include "ops/ops_facilities.h"
 #include "ops/ops_metrics.h"
 #include "ops/ops_owner.h"
+#include "ops/reboot_record.h"
 #include "probes/item_manager.h"
 #include "probes/w_manager.h"
 #include "recovery/insurer.h"
@@ -108,6 +109,18 @@ class COpsMngrThread : public CQorObject, public CMenderOwner {
   COpsMetrics& Metrics() { return m_Metrics; }
   CAllSets* Settings() { return m_pSettings; }
 
+  // ---- the reboot storm guard (ops_reboot_guard.cc) ----
+  // The automatic reboots of the last 24 hours; any thread may ask.
+  CRebootRecord& RebootRecord() { return m_RebootRecord; }
+  // MaxRebootsPerDay as Go mode last read it (0: no cap); any thread may ask.
+  std::int32_t RebootCap() const { return m_iRebootCap; }
+  // Reboot decisions withheld by the guard since this thread object was made; any thread may
+  // ask (the metrics' snxsvc_reboots_withheld_total).
+  std::uint64_t RebootsWithheldTotal() const { return m_iRebootsWithheldTotal; }
+  // "N C W": reboots in the last 24 hours, the cap and the reboots withheld, for the command
+  // socket.
+  std::string RebootGuardSummary();
+
  private:
   // Go's pieces (ops_go.cc).
   bool StartGo();
@@ -115,6 +128,15 @@ class COpsMngrThread : public CQorObject, public CMenderOwner {
   void GoodCycle(std::int32_t state_at_check);
   // True when the machine is being rebooted (the loop ends).
   bool FailedCycle(std::int32_t state_at_check, std::int32_t& restart_count);
+  // The down alerts of a failure, by phone and e-mail.
+  void SendDownAlerts();
+  // Reads the reboot record at start-up; a missing or damaged one gives one warning line.
+  void LoadRebootRecord();
+  // Whether a reboot decided now keeps within MaxRebootsPerDay; when not, the reboot is
+  // withheld: the line, the action and (once a run of failures) the down alerts.
+  bool RebootAllowed();
+  // Records the reboot about to be asked for (the engine calls it just before the power call).
+  void RecordReboot();
   void LeaveGo(bool failure_seen);
   // Writes the figures to the metrics file (when one is set) with the present operations state.
   void PublishMetrics();
@@ -150,4 +172,12 @@ class COpsMngrThread : public CQorObject, public CMenderOwner {
   std::unique_ptr<CWManager> m_pWManager;
   bool m_bAutoStart = false;
   COpsMetrics m_Metrics;
+  // The reboot storm guard.
+  CRebootRecord m_RebootRecord;
+  std::atomic<std::int32_t> m_iRebootCap{0};
+  std::atomic<std::uint64_t> m_iRebootsWithheldTotal{0};
+  // The down alerts went out in this run of failed cycles (cleared by a good cycle).
+  bool m_bDownAlertsSent = false;
+  // Why this cycle's reboot was withheld ("" when it was not): the object of the waiting action.
+  std::string m_sRebootWithheld;
 };

@@ -96,6 +96,9 @@ class CMender : public CQorObject, public CWatcherCounterSink {
 
   // ---- reboot and automatic logon ----
   bool ReBoot();
+  // Called by ReBoot just before it asks the power facility for the reboot (the owner records
+  // the reboot there, so a reboot that happens is never missing from its record).
+  void SetBeforeRebootHook(std::function<void()> hook) { m_BeforeReboot = std::move(hook); }
   void SetWinlogonValues();
   bool VerifyWinlogonValue(std::string_view name, std::string_view expected);
 
@@ -185,4 +188,5 @@ class CMender : public CQorObject, public CWatcherCounterSink {
   StepListener m_StepListener;
   bool m_bDryRun = false;
   std::string m_sStepOutcome;  // what the last launch or fetch came to, for the listener
+  std::function<void()> m_BeforeReboot;
 };

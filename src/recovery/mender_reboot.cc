@@ -32,6 +32,7 @@ bool CMender::ReBoot() {
   }
   LogEvent(
       "CMender::ReBoot() has set m_iLastKnownServerState == QOR_FAILS_DETECTED_SERVER_REBOOTONG.");
+  if (m_BeforeReboot) m_BeforeReboot();
   return m_Power.ForceReboot("Failures Detected. Re-booting server....");
 }
 

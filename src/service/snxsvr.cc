@@ -177,6 +177,12 @@ sp::HRESULT CSNXSVR::OpsCommand(const sp::VARIANT* pvCommand, std::int32_t* plng
 sp::HRESULT CSNXSVR::GetStringResult(const std::int32_t* plngCommand, sp::VARIANT* pvResult) {
   if (plngCommand == nullptr || pvResult == nullptr) return sp::S_OK;
   const std::int32_t code = *plngCommand;
+  if (code == SNX_GET_REBOOT_GUARD) {
+    if (m_pThreadOwner && m_pThreadOwner->OpsThread() != nullptr) {
+      *pvResult = sp::Variant::Text(m_pThreadOwner->OpsThread()->RebootGuardSummary());
+    }
+    return sp::S_OK;
+  }
   if (code != SNX_GET_CURRENT_ACTION && code != SNX_GET_CURRENT_ACTION_OBJECT) return sp::S_OK;
   sp::DebugOutput(code == SNX_GET_CURRENT_ACTION
                       ? "CSNXSVR::GetStringResult SNX_GET_CURRENT_ACTION command received.\n"

@@ -139,7 +139,9 @@ constexpr const char* kStopHelp =
     "Exit status: 0 taken, 1 not taken or the service is not running, 2 bad arguments.\n";
 constexpr const char* kStateHelp =
     "usage: snxctl state\n\nPrints the operations state: its number and its name (OPS_READY 999\n"
-    "to OPS_STOPPING 1006), and whether the Go loop runs.\n\n"
+    "to OPS_STOPPING 1006), and whether the Go loop runs; then the automatic reboots of the\n"
+    "last 24 hours, the MaxRebootsPerDay cap and the reboots withheld since the service\n"
+    "started.\n\n"
     "Exit status: 0 printed, 1 the service is not running, 2 bad arguments.\n";
 constexpr const char* kActionHelp =
     "usage: snxctl action\n\nPrints the current action of the operations thread and the object\n"
@@ -170,6 +172,18 @@ int RunState(const std::vector<std::string>& args) {
   const auto go = state ? service.Command(1005) : std::nullopt;
   if (!go) return kExitFailure;
   std::printf("%d %s%s\n", *state, StateName(*state), *go == -1 ? " (Go loop running)" : "");
+  // The reboot storm guard: "N C W" (a service without the guard answers NONE).
+  const auto guard = service.Text(1014);
+  if (!guard) return kExitFailure;
+  long reboots = 0;
+  long cap = 0;
+  unsigned long long withheld = 0;
+  if (std::sscanf(guard->c_str(), "%ld %ld %llu", &reboots, &cap, &withheld) == 3) {
+    const std::string limit =
+        cap > 0 ? "MaxRebootsPerDay " + std::to_string(cap) : std::string("no cap");
+    std::printf("automatic reboots in the last 24 hours: %ld (%s); reboots withheld: %llu\n",
+                reboots, limit.c_str(), withheld);
+  }
   return kExitOk;
 }
 
