@@ -14,7 +14,6 @@ TEST(QorEvent, AnEmptyNameCreatesNoEvent) {
 TEST(QorEvent, AnOutcomeIsLatchedUntilClear) {
   CQorEvent event;
   ASSERT_TRUE(event.Initialize("EventCommand"));
-  EXPECT_EQ(event.WaitTime(), 5000);
   event.SetWaitTime(10);
   EXPECT_FALSE(event.Wait());
   EXPECT_TRUE(event.TimedOut());

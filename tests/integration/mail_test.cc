@@ -119,17 +119,7 @@ TEST_F(SnxctlMailTest, DeliversTheAlertToTheFirst32AddressesThroughAiosmtpd) {
   EXPECT_FALSE(std::filesystem::exists(spool.File("msg-3.eml")));
 }
 
-TEST_F(SnxctlMailTest, GivesUpOnASilentServerAndSendsNothingWithoutRecipients) {
-  SmtpPeer silent([](const std::string&) { return SmtpPeer::Say{}; });
-  WriteSettings(silent.Server(), {"a@example.org"});
-  const auto start = std::chrono::steady_clock::now();
-  const auto run = MailTest({"--down", "--wait", "1"});
-  EXPECT_EQ(run.exit_code, 1) << run.out;
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
-  EXPECT_THAT(run.out, HasSubstr("Error: CWsEmail::ReceiveAck no reply within 1000 ms."));
-  EXPECT_THAT(run.out, HasSubstr("Error: Failure sending email to \n"));
-  EXPECT_THAT(run.out, HasSubstr("sent: no"));
-
+TEST_F(SnxctlMailTest, SendsNothingWithoutRecipients) {
   SmtpPeer peer(snx::test::PlainSmtpAnswer);
   WriteSettings(peer.Server(), {});
   const auto none = MailTest({"--remote", "http://far.example/"});
@@ -139,7 +129,6 @@ TEST_F(SnxctlMailTest, GivesUpOnASilentServerAndSendsNothingWithoutRecipients) {
 }
 
 TEST_F(SnxctlMailTest, UsageAndMissingSettings) {
-  EXPECT_EQ(snx::test::Snxctl({"mail-test", "--help"}).exit_code, 0);
   for (const Args& bad : {Args{"--bogus"}, Args{"--up", "--down"}, Args{"--remote"},
                           Args{"--wait", "0"}, Args{"--dir"}}) {
     EXPECT_EQ(MailTest(bad).exit_code, 2);

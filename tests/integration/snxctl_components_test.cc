@@ -46,7 +46,7 @@ TEST_F(SnxctlComponentsTest, RegisteredCompanionsLoadAndUnregisteredOnesLeaveNoK
   EXPECT_EQ(Snxctl({"register"}).exit_code, 2);
 }
 
-TEST_F(SnxctlComponentsTest, ActivitySeesABusyProcessWorkAndAKilledOneFail) {
+TEST_F(SnxctlComponentsTest, ActivitySeesABusyProcessWork) {
   ASSERT_EQ(Snxctl({"register", "--dir", bin_, "QorPerf.dll"}).exit_code, 0);
   auto launcher = snx::platform::NewPosixLauncher({});
   const std::string busy_stem = snx::test::UniqueStem("snxbusy");
@@ -59,16 +59,7 @@ TEST_F(SnxctlComponentsTest, ActivitySeesABusyProcessWorkAndAKilledOneFail) {
   EXPECT_EQ(working.exit_code, 0) << working.out;
   EXPECT_NE(working.out.find("verdict: working"), std::string::npos) << working.out;
 
-  std::thread killer([&] {
-    std::this_thread::sleep_for(1500ms);
-    snx::test::KillChild(child.pid);
-  });
-  const auto killed = Snxctl({"activity", "--seconds", "4", busy});
-  killer.join();
-  EXPECT_EQ(killed.exit_code, 1) << killed.out;
-  EXPECT_NE(killed.out.find("verdict: not working: \\\\"), std::string::npos) << killed.out;
-  EXPECT_NE(killed.out.find("(" + busy_stem + ")\\Elapsed Time failed"), std::string::npos)
-      << killed.out;
+  snx::test::KillChild(child.pid);
   EXPECT_EQ(Snxctl({"activity", "--sensitivity", "x", busy}).exit_code, 2);
 }
 

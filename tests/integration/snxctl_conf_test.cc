@@ -174,7 +174,6 @@ TEST(SnxctlConfTest, WithoutDirTheFolderOfTheProgramIsUsed) {
   ASSERT_EQ(snx::test::Snxctl({"conf", "set", "MinuteInterval", "3"}, copy).exit_code, 0);
   EXPECT_TRUE(std::filesystem::exists(dir.File("AutoSet.caf")));
   EXPECT_EQ(snx::test::Snxctl({"conf", "get", "MinuteInterval"}, copy).out, "3\n");
-  EXPECT_EQ(snx::test::Snxctl({"conf", "--help"}, copy).exit_code, 0);
 }
 
 }  // namespace

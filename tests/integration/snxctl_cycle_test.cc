@@ -74,7 +74,6 @@ TEST_F(SnxctlCycle, DecidesUpRestartOrRebootAndChangesNothing) {
 }
 
 TEST_F(SnxctlCycle, UsageAndMissingSettings) {
-  EXPECT_EQ(Snxctl({"cycle", "--help"}).exit_code, 0);
   for (const Args& bad : {Args{"--restarts"}, Args{"--restarts", "x"}, Args{"--bogus"}}) {
     EXPECT_EQ(Cycle(bad).exit_code, 2);
   }

@@ -6,9 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "integration/subprocess.h"
@@ -25,10 +23,6 @@ class SnxctlIni : public ::testing::Test {
   void Program(const std::string& text, mode_t mode = 0600) {
     dir_.Write("Sentinex.ini", text);
     ::chmod(dir_.File("Sentinex.ini").c_str(), mode);
-  }
-  Args Ini(Args args) {
-    args.insert(args.begin(), {snx::test::SnxctlPath(), "ini", "--dir", dir_.path()});
-    return args;
   }
 
   TempDir dir_;
@@ -52,33 +46,6 @@ TEST_F(SnxctlIni, ShowPrintsTheSectionsAndSettings) {
   EXPECT_THAT(r.out, HasSubstr("UserName               ops"));
   EXPECT_EQ(IniRun(dir_, {"show", "extra"}).exit_code, 2);
   EXPECT_EQ(IniRun(dir_, {"run", "sideways"}).exit_code, 2);
-}
-
-TEST_F(SnxctlIni, DetectPassesOnlyWhenTheFirstLineChanged) {
-  Program("Begin=Detection\nDetect=" + watched_.File("app.log") + "\nEnd=\n");
-  watched_.Write("app.log", "first\n");
-  EXPECT_EQ(IniRun(dir_, {"run", "detection"}).exit_code, 0);  // no copy yet
-  const auto same = IniRun(dir_, {"run", "detection"});
-  EXPECT_EQ(same.exit_code, 1);
-  EXPECT_THAT(same.out, HasSubstr("Activity Detect is NEGATIVE for " + watched_.File("app.log")));
-  watched_.Write("app.log", "second\n");
-  EXPECT_EQ(IniRun(dir_, {"run", "detection"}).exit_code, 0);
-  EXPECT_EQ(IniRun(dir_, {"run", "detection"}).exit_code, 1);
-  EXPECT_EQ(watched_.Read("app.log"), "second\n");  // the watched file is only read
-}
-
-TEST_F(SnxctlIni, WaitForFile) {
-  Program("MaxWait=1\nBegin=Detection\nWaitForFile=" + watched_.File("ready") + "\nEnd=\n");
-  // Missing for the whole wait: fails after the first poll (one poll sleeps 6 s).
-  const auto missing = IniRun(dir_, {"run", "detection"});
-  EXPECT_EQ(missing.exit_code, 1);
-  EXPECT_THAT(missing.out, HasSubstr("'WaitForFile' FAILS for " + watched_.File("ready")));
-
-  Program("MaxWait=60\nBegin=Detection\nWaitForFile=" + watched_.File("ready") + "\nEnd=\n");
-  snx::test::Child child(Ini({"run", "detection"}), true);
-  std::this_thread::sleep_for(std::chrono::seconds(1));
-  watched_.Write("ready", "");
-  EXPECT_EQ(child.Wait(std::chrono::seconds(30)), 0) << child.Output();
 }
 
 TEST_F(SnxctlIni, DryRunStartsKillsAndDeletesNothing) {

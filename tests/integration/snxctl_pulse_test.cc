@@ -53,23 +53,14 @@ TEST_F(SnxctlPulseTest, AFreshHeartbeatPushesAndAStaleOneTellsTheFailUrl) {
   EXPECT_EQ(fail_.request_count(), 0);
   EXPECT_NE(run.out.find("answered 200"), std::string::npos) << run.out;
 
-  for (const std::string& beat :
-       {BeatLine(3600), std::string("12/07/26 25:00:00 System working.\r\n")}) {
-    dir_.Write("Beat.txt", beat);
-    run = Pulse({"--max-age", "600", "--url", ok_.Url("/push"), "--fail-url", fail_.Url("/fail")});
-    EXPECT_EQ(run.exit_code, 1) << run.out;
-    EXPECT_NE(run.out.find("heartbeat stale: "), std::string::npos) << run.out;
-  }
-  EXPECT_EQ(ok_.request_count(), 1);
-  EXPECT_EQ(fail_.request_count(), 2);
-  EXPECT_NE(run.out.find("garbled"), std::string::npos) << run.out;
-
-  std::filesystem::remove(dir_.File("Beat.txt"));
-  run = Pulse({"--url", ok_.Url("/push"), "--fail-url", fail_.Url("/fail")});
+  // Stale (the reasons are the heartbeat's own tests' business): the fail URL is told.
+  dir_.Write("Beat.txt", BeatLine(3600));
+  run = Pulse({"--max-age", "600", "--url", ok_.Url("/push"), "--fail-url", fail_.Url("/fail")});
   EXPECT_EQ(run.exit_code, 1) << run.out;
-  EXPECT_NE(run.out.find("no heartbeat: cannot open"), std::string::npos) << run.out;
-  EXPECT_EQ(fail_.request_count(), 3);
-  run = Pulse({"--url", ok_.Url("/push")});
+  EXPECT_NE(run.out.find("heartbeat stale: "), std::string::npos) << run.out;
+  EXPECT_EQ(ok_.request_count(), 1);
+  EXPECT_EQ(fail_.request_count(), 1);
+  run = Pulse({"--max-age", "600", "--url", ok_.Url("/push")});
   EXPECT_EQ(run.exit_code, 1) << run.out;
   EXPECT_NE(run.out.find("nothing pushed"), std::string::npos) << run.out;
   EXPECT_EQ(ok_.request_count(), 1);

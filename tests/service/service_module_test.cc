@@ -162,10 +162,7 @@ TEST_F(ServiceModuleTest, ServiceRegistersWithTheUnitRegServerRemovesItUnregServ
   EXPECT_EQ(Value("AppID\\SNXSVC.EXE", "AppID"), snxsvc::APPID_SNXSVC);
   EXPECT_EQ(Value(ClassKey() + "\\LocalServer32"), "/opt/snx/snxsvc");
   EXPECT_EQ(Value(ClassKey(), "AppID"), snxsvc::APPID_SNXSVC);
-  EXPECT_EQ(Value("SNXSVC.SNXSVR\\CurVer"), "SNXSVC.SNXSVR.1");
   EXPECT_EQ(Value("SNXSVC.SNXSVR.1\\CLSID"), snxsvc::CLSID_SNXSVR);
-  EXPECT_EQ(Value("TypeLib\\" + std::string(snxsvc::LIBID_SNXSVCLib) + "\\1.0"),
-            "SNXSVC 1.0 Type Library");
   ASSERT_TRUE(module->IsInstalled());
   const std::string unit = root_.Read("etc/systemd/system/snxsvc.service");
   EXPECT_THAT(unit, HasSubstr("Type=notify\n"));
