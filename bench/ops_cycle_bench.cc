@@ -83,8 +83,9 @@ class Rig {
         process_install_(processes_),
         box_install_(boxes_),
         facilities_{clock_, launcher_, power_, keys_, factory_, mail_} {
-    std::vector<std::string> lines = {"[KEYS]", "AdminId=a", "Password=p", "MachineName=HOST",
-                                      "MinuteInterval=10", "RstrSecs=30", "[URLS]"};
+    std::vector<std::string> lines = {
+        "[KEYS]",      "AdminId=a", "Password=p", "MachineName=HOST", "MinuteInterval=10",
+        "RstrSecs=30", "[URLS]"};
     for (int i = 0; i < kUrls; ++i) lines.push_back(PageUrl(i));
     CCryptoTxtfile file;
     file.Initialize(CCryptoTxtfile::kSettingsLineSize);
@@ -231,7 +232,8 @@ double ProcessCpuSeconds(pid_t pid) {
 double MonitCpuSeconds(int cycles) {
   const char* monit = "/usr/bin/monit";
   if (access(monit, X_OK) != 0) return -1;
-  const std::string dir = (fs::temp_directory_path() / ("snxmonit-" + std::to_string(getpid()))).string();
+  const std::string dir =
+      (fs::temp_directory_path() / ("snxmonit-" + std::to_string(getpid()))).string();
   fs::create_directories(dir);
   const std::string control = dir + "/monitrc";
   {
@@ -282,9 +284,10 @@ int main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks(&reporter);
   if (g_ours_ns > 0 && g_bare_ns > 0) {
     const double ratio = g_ours_ns / g_bare_ns;
-    std::printf("100 URLs: one Go cycle %.2f ms, 100 bare libcurl fetches %.2f ms, ratio %.2f "
-                "(target <= 1.3) %s\n",
-                g_ours_ns / 1e6, g_bare_ns / 1e6, ratio, ratio <= 1.3 ? "MET" : "NOT MET");
+    std::printf(
+        "100 URLs: one Go cycle %.2f ms, 100 bare libcurl fetches %.2f ms, ratio %.2f "
+        "(target <= 1.3) %s\n",
+        g_ours_ns / 1e6, g_bare_ns / 1e6, ratio, ratio <= 1.3 ? "MET" : "NOT MET");
   }
   constexpr int kCycles = 10;
   double ours = 0;
@@ -296,14 +299,16 @@ int main(int argc, char** argv) {
   }
   const double monit = MonitCpuSeconds(kCycles);
   if (monit < 0) {
-    std::printf("10 cycles: ours %.3f s CPU; monit not run (install it with: apt-get install "
-                "monit)\n",
-                ours);
+    std::printf(
+        "10 cycles: ours %.3f s CPU; monit not run (install it with: apt-get install "
+        "monit)\n",
+        ours);
   } else {
     const double ratio = monit > 0 ? ours / monit : 0;
-    std::printf("10 cycles over 100 URLs: CPU ours %.3f s, monit %.3f s, ratio %.2f "
-                "(target <= 0.5) %s\n",
-                ours, monit, ratio, ratio <= 0.5 ? "MET" : "NOT MET");
+    std::printf(
+        "10 cycles over 100 URLs: CPU ours %.3f s, monit %.3f s, ratio %.2f "
+        "(target <= 0.5) %s\n",
+        ours, monit, ratio, ratio <= 0.5 ? "MET" : "NOT MET");
   }
   benchmark::Shutdown();
   std::error_code ec;

@@ -91,7 +91,8 @@ long StatusKb(pid_t pid, const std::string& field) {
   std::ifstream in("/proc/" + std::to_string(pid) + "/status");
   std::string line;
   while (std::getline(in, line)) {
-    if (line.rfind(field + ":", 0) == 0) return std::strtol(line.c_str() + field.size() + 1, nullptr, 10);
+    if (line.rfind(field + ":", 0) == 0)
+      return std::strtol(line.c_str() + field.size() + 1, nullptr, 10);
   }
   return -1;
 }
@@ -159,7 +160,8 @@ int main(int argc, char** argv) {
   int window = 15;
   if (argc == 3 && std::string(argv[1]) == "--window") window = std::atoi(argv[2]);
   if (window <= 0 || window >= kMinuteSeconds || (argc != 1 && argc != 3)) {
-    std::fprintf(stderr, "usage: service_memory_bench [--window SECONDS below %d]\n", kMinuteSeconds);
+    std::fprintf(stderr, "usage: service_memory_bench [--window SECONDS below %d]\n",
+                 kMinuteSeconds);
     return 2;
   }
   const std::string snxsvc = std::string(SNX_BIN_DIR) + "/snxsvc";
@@ -211,8 +213,8 @@ int main(int argc, char** argv) {
                            ? Spawn({monit, "-I", "-c", dir + "/monitrc"}, dir + "/monit.out")
                            : -1;
   const bool monit_ran =
-      theirs > 0 &&
-      WaitUntil([&] { return g_requests.load() - before_monit >= kUrls; }, std::chrono::seconds(30));
+      theirs > 0 && WaitUntil([&] { return g_requests.load() - before_monit >= kUrls; },
+                              std::chrono::seconds(30));
 
   Figures our_figures, their_figures;
   if (ok) {
@@ -247,9 +249,10 @@ int main(int argc, char** argv) {
     const bool met = our_figures.rss <= their_figures.rss && our_figures.anon <= their_figures.anon;
     std::printf("  target (VmRSS and RssAnon at most monit's): %s\n", met ? "MET" : "NOT MET");
   }
-  std::printf("  idle CPU: over a %d s window of the wait between cycles (one minute = %d s here), "
-              "scaled to 60 s\n",
-              window, kMinuteSeconds);
+  std::printf(
+      "  idle CPU: over a %d s window of the wait between cycles (one minute = %d s here), "
+      "scaled to 60 s\n",
+      window, kMinuteSeconds);
   std::error_code ec;
   fs::remove_all(dir, ec);
   return 0;

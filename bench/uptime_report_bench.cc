@@ -52,12 +52,12 @@ class YearOfReports {
       const bool down = (random >> 24) < 3;  // about 1 report in 85 is down
       const int type = item < 60 ? 101 : item < 90 ? 102 : 100;
       char line[160];
-      const int n = std::snprintf(line, sizeof line, "%s (event): %d, %s%d/status, %s\r\r\n",
-                                  stamp.c_str(), type,
-                                  type == 100 ? "/usr/sbin/worker" : "http://host.example/app",
-                                  item, down ? "DN" : "UP");
+      const int n = std::snprintf(
+          line, sizeof line, "%s (event): %d, %s%d/status, %s\r\r\n", stamp.c_str(), type,
+          type == 100 ? "/usr/sbin/worker" : "http://host.example/app", item, down ? "DN" : "UP");
       buffer.append(line, n);
-      if (buffer.size() > (1 << 20)) std::fwrite(buffer.data(), 1, buffer.size(), out), buffer.clear();
+      if (buffer.size() > (1 << 20))
+        std::fwrite(buffer.data(), 1, buffer.size(), out), buffer.clear();
     }
     std::fwrite(buffer.data(), 1, buffer.size(), out);
     std::fclose(out);
@@ -96,9 +96,8 @@ void BM_ReadLinesChunks(benchmark::State& state) {
     auto file = snx::platform::Files().Open(Year().log(), "rb");
     std::size_t lines = 0;
     for (std::size_t n; (n = file->Read(buffer.data(), buffer.size())) > 0;) {
-      for (const char* p = buffer.data(); (p = static_cast<const char*>(
-                                               std::memchr(p, '\n', buffer.data() + n - p)));
-           ++p) {
+      for (const char* p = buffer.data();
+           (p = static_cast<const char*>(std::memchr(p, '\n', buffer.data() + n - p))); ++p) {
         ++lines;
       }
     }
@@ -129,8 +128,14 @@ void BM_Report(benchmark::State& state) {
   }
   state.SetItemsProcessed(state.iterations() * kLines);
 }
-BENCHMARK_TEMPLATE(BM_Report, false)->Name("BM_Report")->Unit(benchmark::kMillisecond)->MinTime(2.0);
-BENCHMARK_TEMPLATE(BM_Report, true)->Name("BM_ReportPage")->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK_TEMPLATE(BM_Report, false)
+    ->Name("BM_Report")
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(2.0);
+BENCHMARK_TEMPLATE(BM_Report, true)
+    ->Name("BM_ReportPage")
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(2.0);
 
 }  // namespace
 

@@ -122,8 +122,7 @@ std::optional<CivilTime> ParseLogStamp(std::string_view text) {
 }
 
 std::int64_t LocalTimeScale::OffsetAt(UnixSeconds t) {
-  const platform::LocalTime l =
-      clock_.ToLocal(platform::Clock::WallTime(std::chrono::seconds(t)));
+  const platform::LocalTime l = clock_.ToLocal(platform::Clock::WallTime(std::chrono::seconds(t)));
   return CivilSeconds({l.year, l.month, l.day, l.hour, l.minute, l.second}) - t;
 }
 
@@ -149,8 +148,8 @@ UnixSeconds LocalTimeScale::Now() {
 std::string LocalTimeScale::LogStamp(UnixSeconds t) {
   const CivilTime c = ToCivil(t);
   char stamp[40];
-  std::snprintf(stamp, sizeof stamp, "%02d/%02d/%02d %02d:%02d:%02d", c.month, c.day,
-                c.year % 100, c.hour, c.minute, c.second);
+  std::snprintf(stamp, sizeof stamp, "%02d/%02d/%02d %02d:%02d:%02d", c.month, c.day, c.year % 100,
+                c.hour, c.minute, c.second);
   return stamp;
 }
 

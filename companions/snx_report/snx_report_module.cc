@@ -32,9 +32,8 @@ class CUtReport final : public ComObject<IUtReport> {
 
   HRESULT Load(Variant* folder, std::int32_t* loaded) override {
     if (folder == nullptr || loaded == nullptr) return E_POINTER;
-    *loaded = ReadUptimeRecord(Use<FileSystem>(), scale_, folder->TextValue(), record_, why_)
-                  ? -1
-                  : 0;
+    *loaded =
+        ReadUptimeRecord(Use<FileSystem>(), scale_, folder->TextValue(), record_, why_) ? -1 : 0;
     if (*loaded == -1) why_.clear();
     return S_OK;
   }
@@ -78,8 +77,9 @@ class CUtReport final : public ComObject<IUtReport> {
     }
     const std::optional<UnixSeconds> from = scale_.ParseBound(since, *to, true);
     if (!from) {
-      why_ = "since: not 24h, 7d, 30d (a number of hours or days) or a date (MM/DD/YY "
-             "[HH:MM:SS] or YYYY-MM-DD [HH:MM:SS])";
+      why_ =
+          "since: not 24h, 7d, 30d (a number of hours or days) or a date (MM/DD/YY "
+          "[HH:MM:SS] or YYYY-MM-DD [HH:MM:SS])";
       return std::nullopt;
     }
     if (*from >= *to) {

@@ -25,8 +25,8 @@ ItemFigures FiguresOf(const ItemReports& item, const std::vector<Span>& spans, W
       f.state = span.up ? ItemState::kUp : ItemState::kDown;
       f.since = span.start;
     }
-    const std::int64_t inside =
-        std::max<std::int64_t>(0, std::min(span.end, window.to) - std::max(span.start, window.from));
+    const std::int64_t inside = std::max<std::int64_t>(
+        0, std::min(span.end, window.to) - std::max(span.start, window.from));
     (span.up ? f.up_seconds : f.down_seconds) += inside;
     if (span.up || span.start >= window.to || span.end <= window.from) continue;
     const bool ended_inside = !span.open && span.end <= window.to;
@@ -55,4 +55,3 @@ double ShownAvailability(double percent) {
 }
 
 }  // namespace snx::report
-

@@ -16,9 +16,9 @@ enum class ItemState { kNoReport, kDown, kUp };
 
 struct Span {
   UnixSeconds start;
-  UnixSeconds end;    // the next report of the other state, or now
+  UnixSeconds end;  // the next report of the other state, or now
   bool up;
-  bool open;          // the last span: no report of the other state came yet
+  bool open;  // the last span: no report of the other state came yet
 };
 
 struct Window {

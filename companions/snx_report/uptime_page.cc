@@ -94,8 +94,8 @@ class Scale {
  public:
   explicit Scale(Window w) : from_(w.from), length_(std::max<std::int64_t>(1, w.to - w.from)) {}
   double X(UnixSeconds t) const {
-    return std::clamp(static_cast<double>(t - from_) * kColumns / static_cast<double>(length_),
-                      0.0, static_cast<double>(kColumns));
+    return std::clamp(static_cast<double>(t - from_) * kColumns / static_cast<double>(length_), 0.0,
+                      static_cast<double>(kColumns));
   }
 
  private:
@@ -198,9 +198,9 @@ std::string RenderPage(const UptimeReport& report, LocalTimeScale& scale) {
     page += (i == 0 ? " from " : ", ") + Html(record.files[i]);
   }
   page += "; " + std::to_string(record.skipped) + (record.skipped == 1 ? " line" : " lines") +
-          " skipped.</p>\n<p class=\"legend\">" +
-          Key(kUpColour, "up") + Key(kDownColour, "down or reboot") +
-          Key(kNoneColour, "no report") + Key(kRestartColour, "restart") + "</p>\n";
+          " skipped.</p>\n<p class=\"legend\">" + Key(kUpColour, "up") +
+          Key(kDownColour, "down or reboot") + Key(kNoneColour, "no report") +
+          Key(kRestartColour, "restart") + "</p>\n";
   if (report.rows.empty()) page += "<p>No item has reported.</p>\n";
   for (const ItemRow& row : report.rows) {
     page += "<section class=\"item\">\n<h2>" + Html(row.item->name) + "<small>" +

@@ -128,8 +128,8 @@ void UptimeReader::TakeLine(std::string_view line) {
     std::memcpy(minute_text_, line.data(), sizeof minute_text_);
   }
   if (!StartsWith(line, kStampSize, kEventKind)) {
-    const bool own = StartsWith(line, kStampSize, kMessageKind) ||
-                     StartsWith(line, kStampSize, kErrorKind);
+    const bool own =
+        StartsWith(line, kStampSize, kMessageKind) || StartsWith(line, kStampSize, kErrorKind);
     ++(own ? record_.other_lines : record_.skipped);
     return;
   }

@@ -36,8 +36,8 @@ struct Report {
 
 struct ItemReports {
   std::int32_t type = 0;
-  std::string name;              // as first written (the watchdog matches names without case)
-  std::vector<Report> reports;   // in time order (reports of one second in the order read)
+  std::string name;             // as first written (the watchdog matches names without case)
+  std::vector<Report> reports;  // in time order (reports of one second in the order read)
 };
 
 struct UptimeRecord {
@@ -73,8 +73,8 @@ class UptimeReader {
 
   LocalTimeScale& scale_;
   UptimeRecord record_;
-  std::string partial_;       // a line not yet ended
-  bool discarding_ = false;   // inside a line already too long
+  std::string partial_;      // a line not yet ended
+  bool discarding_ = false;  // inside a line already too long
   // "TYPE, name" as written, and TYPE + folded name, to the item's index.
   struct Hash {
     using is_transparent = void;

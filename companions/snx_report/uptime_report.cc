@@ -65,7 +65,8 @@ std::string TypeLabel(std::int32_t type) {
 std::string DurationText(std::int64_t seconds) {
   char text[48];
   if (seconds < 60) {
-    std::snprintf(text, sizeof text, "%llds", static_cast<long long>(std::max<std::int64_t>(0, seconds)));
+    std::snprintf(text, sizeof text, "%llds",
+                  static_cast<long long>(std::max<std::int64_t>(0, seconds)));
   } else if (seconds < 3600) {
     std::snprintf(text, sizeof text, "%lldm %02llds", static_cast<long long>(seconds / 60),
                   static_cast<long long>(seconds % 60));
@@ -101,8 +102,8 @@ std::string RenderTable(const UptimeReport& report, LocalTimeScale& scale) {
   if (report.rows.empty()) return out + "No item has reported.\n";
 
   char line[512];
-  std::snprintf(line, sizeof line, "%-10s %9s %7s %-9s %-9s %-4s %-17s  %s\n", "TYPE",
-                "AVAILABLE", "OUTAGES", "LONGEST", "MTTR", "NOW", "SINCE", "NAME");
+  std::snprintf(line, sizeof line, "%-10s %9s %7s %-9s %-9s %-4s %-17s  %s\n", "TYPE", "AVAILABLE",
+                "OUTAGES", "LONGEST", "MTTR", "NOW", "SINCE", "NAME");
   out += line;
   for (const ItemRow& row : report.rows) {
     const ItemFigures& f = row.figures;

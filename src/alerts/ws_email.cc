@@ -130,8 +130,8 @@ bool CWsEmail::GatherReply(std::vector<std::string>& lines) {
                " bytes.");
       break;
     }
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
-                                                                            m_Clock.MonoNow());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - m_Clock.MonoNow());
     stopped = m_fnStop && m_fnStop();
     timed_out = left.count() <= 0;
     if (stopped || timed_out) break;
@@ -217,7 +217,7 @@ bool CWsEmail::Dialogue() {
   if (data == Await::kRefused || data == Await::kNothing) return false;
   const std::string body = StuffedBody();
   for (const std::string_view text :
-        {std::string_view(m_sFromHdr), std::string_view(m_sDateHdr),
+       {std::string_view(m_sFromHdr), std::string_view(m_sDateHdr),
         std::string_view("X-Mailer: SMTP Sender \r\n"), std::string_view(m_sToHdr),
         std::string_view(m_sSubjectHdr), std::string_view("\r\n"), std::string_view(body)}) {
     if (!SendQorStr(text)) return false;
@@ -260,8 +260,7 @@ bool CWsEmail::SendList() {
 
     LogEvent("CWsEmail::SendList() 3");
     LogEvent("CWsEmail::SendList() 4");
-    snx::platform::Connected c =
-        m_Transport.Connect(m_sServerAddress, m_uServerPort, m_ReplyWait);
+    snx::platform::Connected c = m_Transport.Connect(m_sServerAddress, m_uServerPort, m_ReplyWait);
     if (c.connection == nullptr) {
       LogError("CWsEmail::SendList() connect() failed: " + c.error);
     } else {

@@ -26,9 +26,7 @@ bool CPointerStack::Initialize(int size) {
   return true;
 }
 
-bool CPointerStack::EnsureInitialized() {
-  return m_bInitialized || Initialize(kDefaultSize);
-}
+bool CPointerStack::EnsureInitialized() { return m_bInitialized || Initialize(kDefaultSize); }
 
 bool CPointerStack::Push(void* pointer) {
   if (!EnsureInitialized()) {

@@ -42,8 +42,7 @@ bool CTxtFile4::IsInitialized() {
   return true;
 }
 
-bool CTxtFile4::OpenStream(std::string_view path, std::string_view mode,
-                           std::string_view failure) {
+bool CTxtFile4::OpenStream(std::string_view path, std::string_view mode, std::string_view failure) {
   if (!IsInitialized()) return false;
   m_pFile.reset();  // forget any earlier stream
   m_bOpen = false;

@@ -33,7 +33,8 @@ struct ControlRequest {
 
 // One request line without its LF (a trailing CR is allowed). nullopt for anything else, with
 // `why` saying what was wrong.
-std::optional<ControlRequest> ParseControlRequest(std::string_view line, std::string* why = nullptr);
+std::optional<ControlRequest> ParseControlRequest(std::string_view line,
+                                                  std::string* why = nullptr);
 std::string FormatControlRequest(const ControlRequest& request);
 
 enum class AnswerKind { kInteger, kText, kNone, kError };

@@ -46,8 +46,8 @@ class CWManager : public CQorObject {
   // Hands the record's four counters to the engine, in order; false at the first refusal.
   bool AddCounters(CPImage& record);
 
-  CRamFileRO* m_pImage = nullptr;             // not owned
-  CWatcherCounterSink* m_pEngine = nullptr;   // not owned
+  CRamFileRO* m_pImage = nullptr;            // not owned
+  CWatcherCounterSink* m_pEngine = nullptr;  // not owned
   CQorStr m_sMachineName;
   CQorStr m_sLastErrorText;
   CQorStr m_sPrefix;

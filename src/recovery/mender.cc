@@ -18,7 +18,11 @@ using snx::recovery::LogBlankLine;
 CMender::CMender(snx::platform::Clock& clock, snx::platform::Launcher& launcher,
                  snx::platform::Power& power, snx::platform::KeyStore& keys,
                  snx::platform::ComponentFactory& components)
-    : m_Clock(clock), m_Launcher(launcher), m_Power(power), m_Keys(keys), m_Components(components) {}
+    : m_Clock(clock),
+      m_Launcher(launcher),
+      m_Power(power),
+      m_Keys(keys),
+      m_Components(components) {}
 
 CMender::~CMender() { ReleaseComponents(); }
 

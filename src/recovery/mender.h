@@ -42,7 +42,8 @@ class CMender : public CQorObject, public CWatcherCounterSink {
   static constexpr const char* kDefaultBrowserPath =
       "\\Program Files\\Internet Explorer\\IExplore.exe";
   static constexpr const char* kAutoRunKey = "SOFTWARE\\Qorvex\\Sentinex";
-  static constexpr const char* kWinlogonKey = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
+  static constexpr const char* kWinlogonKey =
+      "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
   static constexpr const char* kUninstallKey =
       "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Sentinex";
   static constexpr const char* kHeartbeatFolder = "D:\\Heartbeat";

@@ -56,10 +56,8 @@ struct Companion {
   const char* prog_id;
 };
 constexpr Companion kCompanions[] = {
-    {"QorPulse.dll", "QorPulse.Pulse"},
-    {"SnxReport.dll", "SnxReport.UtReport"},
-    {"QorPerf.dll", "QorPerf.Watcher"},
-    {"QorVoiceAlert.dll", "QorVoiceAlert.VoiceAlert"},
+    {"QorPulse.dll", "QorPulse.Pulse"},   {"SnxReport.dll", "SnxReport.UtReport"},
+    {"QorPerf.dll", "QorPerf.Watcher"},   {"QorVoiceAlert.dll", "QorVoiceAlert.VoiceAlert"},
     {"QorAssure.dll", "QorAssure.Actor"},
 };
 

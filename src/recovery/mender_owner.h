@@ -8,8 +8,8 @@
 
 class CMenderOwner {
  public:
-  static constexpr std::int32_t kStopCommand = 1003;  // SNX_STOP
-  static constexpr std::int32_t kOpsGoTesting = 1002; // OPS_GO_TESTING
+  static constexpr std::int32_t kStopCommand = 1003;   // SNX_STOP
+  static constexpr std::int32_t kOpsGoTesting = 1002;  // OPS_GO_TESTING
 
   virtual void SetOpsState(std::int32_t state) = 0;
   // The command code the operations thread has pending (1000, 1001 or 1003).

@@ -10,7 +10,8 @@ using snx::platform::RegResult;
 using snx::platform::RegValue;
 
 namespace {
-constexpr const char* kBanner = "XXXXXXX**********************XXXXXXX*************************XXXXXXX";
+constexpr const char* kBanner =
+    "XXXXXXX**********************XXXXXXX*************************XXXXXXX";
 }  // namespace
 
 bool CMender::ReBoot() {
@@ -58,7 +59,8 @@ void CMender::SetWinlogonValues() {
        "Error: Cannot verify AutoAdminLogon value"},
   };
   for (const Entry& e : entries) {
-    if (key == nullptr || m_Keys.SetValue(key, e.name, RegValue::String(e.data)) != RegResult::kOk) {
+    if (key == nullptr ||
+        m_Keys.SetValue(key, e.name, RegValue::String(e.data)) != RegResult::kOk) {
       LogError(e.set_failed);
     }
     if (!VerifyWinlogonValue(e.name, e.data)) LogError(e.verify_failed);
@@ -73,8 +75,8 @@ bool CMender::VerifyWinlogonValue(std::string_view name, std::string_view expect
   if (m_Keys.OpenKey(snx::platform::HKEY_LOCAL_MACHINE, kWinlogonKey, key) == RegResult::kOk) {
     RegValue value;
     if (m_Keys.QueryValue(key, name, value) == RegResult::kOk &&
-        value.type == snx::platform::RegType::kString &&
-        value.DataSize() <= expected.size() + 1 && value.DataSize() <= 512) {
+        value.type == snx::platform::RegType::kString && value.DataSize() <= expected.size() + 1 &&
+        value.DataSize() <= 512) {
       read.Assign(value.text);
     }
     m_Keys.CloseKey(key);

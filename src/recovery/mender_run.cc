@@ -108,7 +108,8 @@ std::string CMender::DescribeStep(const CInstruction& step) {
   const CQorStr& value = step.Value();
   const std::string max_wait = std::to_string(std::max<std::int32_t>(m_iMaxWait, 0));
   CQorStr browser(m_sBrowserPath);
-  const std::string open_url = Cat({"start without waiting: ", browser.EscapeSlashes(), " -e ", value});
+  const std::string open_url =
+      Cat({"start without waiting: ", browser.EscapeSlashes(), " -e ", value});
   if (name.IsSame("Detect")) {
     const CActivityDetector* d = step.Detector();
     return d == nullptr ? "nothing"
@@ -116,12 +117,14 @@ std::string CMender::DescribeStep(const CInstruction& step) {
                                d->CopyPath(), "; pass when it changed"});
   }
   if (name.IsSame("Wait")) {
-    const std::int64_t seconds = std::clamp<std::int64_t>(value.ToInt(), 0, std::max(m_iMaxWait, 0));
+    const std::int64_t seconds =
+        std::clamp<std::int64_t>(value.ToInt(), 0, std::max(m_iMaxWait, 0));
     return Cat({"sleep ", std::to_string(seconds), " s (in 2 s slices; a stop ends it)"});
   }
   if (name.IsSame("Stop")) {
-    return Cat({"kill, hidden, and wait up to ", max_wait, " s: KILL /f  ",
-                value.IsSame("InternetExplorer") ? std::string_view("IExplore.exe") : value.View()});
+    return Cat(
+        {"kill, hidden, and wait up to ", max_wait, " s: KILL /f  ",
+         value.IsSame("InternetExplorer") ? std::string_view("IExplore.exe") : value.View()});
   }
   if (name.IsSame("Start")) {
     return IsUrl(value) ? open_url : Cat({"start without waiting: ", Escaped(value)});
@@ -130,7 +133,8 @@ std::string CMender::DescribeStep(const CInstruction& step) {
   if (name.IsSame("StartAndComplete")) {
     if (IsUrl(value)) return Cat({"fetch ", value, "; pass on a 2xx answer"});
     if (value.Find("IisReset") >= 0) {
-      return Cat({"reset the web server, hidden, and wait up to ", max_wait, " s: ", Escaped(value)});
+      return Cat(
+          {"reset the web server, hidden, and wait up to ", max_wait, " s: ", Escaped(value)});
     }
     return Cat({"run and wait up to ", max_wait, " s: ", Escaped(value)});
   }
@@ -177,7 +181,8 @@ bool CMender::PerformStep(CInstruction& step) {
   }
   if (name.IsSame("Wait")) {
     // A negative wait (the file can hold one) is no wait.
-    const std::int64_t seconds = std::clamp<std::int64_t>(value.ToInt(), 0, std::max(m_iMaxWait, 0));
+    const std::int64_t seconds =
+        std::clamp<std::int64_t>(value.ToInt(), 0, std::max(m_iMaxWait, 0));
     if (seconds > 0) SleepWatchingStop(seconds * 1000);
     return true;
   }

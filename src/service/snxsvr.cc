@@ -184,9 +184,10 @@ sp::HRESULT CSNXSVR::GetStringResult(const std::int32_t* plngCommand, sp::VARIAN
     return sp::S_OK;
   }
   if (code != SNX_GET_CURRENT_ACTION && code != SNX_GET_CURRENT_ACTION_OBJECT) return sp::S_OK;
-  sp::DebugOutput(code == SNX_GET_CURRENT_ACTION
-                      ? "CSNXSVR::GetStringResult SNX_GET_CURRENT_ACTION command received.\n"
-                      : "CSNXSVR::GetStringResult SNX_GET_CURRENT_ACTION_OBJECT command received.\n");
+  sp::DebugOutput(
+      code == SNX_GET_CURRENT_ACTION
+          ? "CSNXSVR::GetStringResult SNX_GET_CURRENT_ACTION command received.\n"
+          : "CSNXSVR::GetStringResult SNX_GET_CURRENT_ACTION_OBJECT command received.\n");
   std::string text;
   if (m_pThreadOwner) {
     text = code == SNX_GET_CURRENT_ACTION ? m_pThreadOwner->ReadAction()

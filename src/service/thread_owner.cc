@@ -84,8 +84,8 @@ bool CThreadOwner::RestartOpsMngrThread() {
 
 bool CThreadOwner::CreateOpsMngrThread() {
   CLogWriter* log = g_pLogFile;
-  m_pOpsThread = m_MakeThread ? m_MakeThread(*this)
-                              : std::make_unique<COpsMngrThread>(*this, m_Facilities);
+  m_pOpsThread =
+      m_MakeThread ? m_MakeThread(*this) : std::make_unique<COpsMngrThread>(*this, m_Facilities);
   g_pLogFile = log;
   if (!m_pOpsThread) return false;
   m_pOpsThread->SetOwner(this);

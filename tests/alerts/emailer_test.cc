@@ -91,7 +91,9 @@ TEST_F(EmailerTest, IncompleteSettingsStopTheAlertBeforeAnyNetworkActivity) {
       {Without("EmailBodyUp"), {"a@x"}, "Warning: no email up message body is defined."},
       {Without("EmailFrom"), {"a@x"}, "Warning: no email 'from address' is defined."},
       {Without("EmailUrl"), {"a@x"}, "Warning: no 'Email Connect Url' is defined."},
-      {Without("EmailUrl", "https://probe.example/"), {"a@x"}, "Incorrect EmailUrl format. Use 'http://' header."},
+      {Without("EmailUrl", "https://probe.example/"),
+       {"a@x"},
+       "Incorrect EmailUrl format. Use 'http://' header."},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.reason);

@@ -18,8 +18,8 @@ namespace {
 
 using snx::platform::FakeClock;
 using snx::platform::FakeMailTransport;
-using ::testing::ElementsAre;
 using ::testing::Each;
+using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::Le;
 

@@ -1,12 +1,13 @@
 // The uptime report from hand-made logs: what is read and skipped, spans, figures, the table
 // and the page.
 
+#include "uptime_report.h"
+
 #include <gtest/gtest.h>
 
 #include "platform/fake/fake_clock.h"
 #include "platform/file_system.h"
 #include "support/test_support.h"
-#include "uptime_report.h"
 
 namespace snx::report {
 namespace {
@@ -55,8 +56,8 @@ TEST_F(UptimeReportTest, KnownOutagesGiveTheFiguresWorkedOutByHand) {
                                       Line("12/01/26 20:00:00", "101, http://web/, DN") +
                                       Line("12/01/26 20:00:30", "101, http://web/, UP"));
   const ItemReports& web = Item(r, "http://web/");
-  const ItemFigures f = FiguresOf(web, SpansOf(web, Utc(2026, 12, 2)),
-                                  {Utc(2026, 12, 1), Utc(2026, 12, 2)});
+  const ItemFigures f =
+      FiguresOf(web, SpansOf(web, Utc(2026, 12, 2)), {Utc(2026, 12, 1), Utc(2026, 12, 2)});
   EXPECT_EQ(f.down_seconds, 894);
   EXPECT_EQ(f.up_seconds, 86400 - 894);
   EXPECT_EQ(AvailabilityText(f), "98.96 %");
@@ -79,12 +80,12 @@ TEST_F(UptimeReportTest, KnownOutagesGiveTheFiguresWorkedOutByHand) {
 TEST_F(UptimeReportTest, SpansFollowTheReportsWhateverTheirOrderAndFile) {
   // The .old copy alone knows the program; the log starts with a DN and holds its reports out
   // of time order; "RESTART" is the same item as "Restart".
-  const UptimeRecord r = Read(Line("11/30/26 23:00:00", "100, nginx, UP") +
-                                  Line("11/30/26 23:30:00", "103, Restart, UP"),
-                              Line("12/01/26 03:00:00", "101, http://web/, UP") +
-                                  Line("12/01/26 01:00:00", "101, http://web/, DN") +
-                                  Line("12/01/26 02:00:00", "103, RESTART, UP") +
-                                  Line("12/01/26 04:00:00", "103, Restart, DN"));
+  const UptimeRecord r = Read(
+      Line("11/30/26 23:00:00", "100, nginx, UP") + Line("11/30/26 23:30:00", "103, Restart, UP"),
+      Line("12/01/26 03:00:00", "101, http://web/, UP") +
+          Line("12/01/26 01:00:00", "101, http://web/, DN") +
+          Line("12/01/26 02:00:00", "103, RESTART, UP") +
+          Line("12/01/26 04:00:00", "103, Restart, DN"));
   ASSERT_EQ(r.items.size(), 3u);
   EXPECT_EQ(r.reports, 6u);
   EXPECT_EQ(r.files.size(), 2u);
@@ -112,8 +113,7 @@ TEST_F(UptimeReportTest, SpansFollowTheReportsWhateverTheirOrderAndFile) {
   EXPECT_EQ(rs.down_reports, 1);
 
   // An item down at the window's end: an outage without recovery, so no mean time to it.
-  const ItemFigures open =
-      FiguresOf(web, spans, {Utc(2026, 12, 1), Utc(2026, 12, 1, 2)});
+  const ItemFigures open = FiguresOf(web, spans, {Utc(2026, 12, 1), Utc(2026, 12, 1, 2)});
   EXPECT_EQ(open.state, ItemState::kDown);
   EXPECT_EQ(open.longest_outage, 3600);
   EXPECT_FALSE(open.mean_time_to_recovery);
@@ -124,12 +124,11 @@ TEST_F(UptimeReportTest, LinesTheWatchdogDidNotWriteAreSkippedAndCounted) {
   const std::string good = Line("12/01/26 01:00:00", "102, https://a.example/x, y, DN");
   const UptimeRecord r = Read(
       "", Line("12/01/26 00:00:00", "///////////////////////////////////////////", " Message: ") +
-              "\r\r\n" + Line("12/01/26 00:00:00", "") + good +
-              "garbage without a stamp\r\r\n" +
-              Line("13/01/26 00:00:00", "101, x, UP") +        // no month 13
-              Line("02/30/26 00:00:00", "101, x, UP") +        // no 30 February
-              Line("12/01/26 00:00:00", "105, x, UP") +        // no such type
-              Line("12/01/26 00:00:00", "101, x, MAYBE") +     // no such state
+              "\r\r\n" + Line("12/01/26 00:00:00", "") + good + "garbage without a stamp\r\r\n" +
+              Line("13/01/26 00:00:00", "101, x, UP") +     // no month 13
+              Line("02/30/26 00:00:00", "101, x, UP") +     // no 30 February
+              Line("12/01/26 00:00:00", "105, x, UP") +     // no such type
+              Line("12/01/26 00:00:00", "101, x, MAYBE") +  // no such state
               Line("12/01/26 00:00:00", "101, x, UP", " Note: ") +
               std::string("\0\xff\x1b[2J\n", 7) +
               Line("12/01/26 00:00:00", "101, " + std::string(kMaxLineBytes, 'n') + ", UP") +
@@ -180,7 +179,8 @@ TEST_F(UptimeReportTest, TableAndPageShowEveryItemAndEscapeItsName) {
                                       Line("12/01/26 18:00:00", "102, http://far/, DN") +
                                       Line("12/01/26 18:01:00", "102, http://far/, UP") +
                                       Line("12/01/26 08:00:00", "103, Restart, UP"));
-  const UptimeReport report = BuildReport(r, {Utc(2026, 12, 1), Utc(2026, 12, 2)}, Utc(2026, 12, 2));
+  const UptimeReport report =
+      BuildReport(r, {Utc(2026, 12, 1), Utc(2026, 12, 2)}, Utc(2026, 12, 2));
   const std::string table = RenderTable(report, scale_);
   EXPECT_NE(table.find("50.00 %"), std::string::npos) << table;
   EXPECT_NE(table.find("1 restart, 0 reboots"), std::string::npos) << table;
@@ -202,10 +202,12 @@ TEST_F(UptimeReportTest, TableAndPageShowEveryItemAndEscapeItsName) {
   EXPECT_NE(page.find("<rect x=\"0\" y=\"0\" width=\"500\" height=\"20\" fill=\"#2e9e44\"/>"
                       "<rect x=\"500\" y=\"0\" width=\"500\" height=\"20\" fill=\"#d62828\"/>"),
             std::string::npos);
-  const auto green = page.find("<rect x=\"751\" y=\"0\" width=\"249\" height=\"20\" fill=\"#2e9e44\"/>");
+  const auto green =
+      page.find("<rect x=\"751\" y=\"0\" width=\"249\" height=\"20\" fill=\"#2e9e44\"/>");
   ASSERT_NE(green, std::string::npos);
-  EXPECT_NE(page.find("<rect x=\"750\" y=\"0\" width=\"3\" height=\"20\" fill=\"#d62828\"/>", green),
-            std::string::npos);
+  EXPECT_NE(
+      page.find("<rect x=\"750\" y=\"0\" width=\"3\" height=\"20\" fill=\"#d62828\"/>", green),
+      std::string::npos);
 }
 
 }  // namespace

@@ -39,7 +39,8 @@ asyncio.run(main())
 class AiosmtpdSink {
  public:
   explicit AiosmtpdSink(const TempDir& spool)
-      : script_(WriteScript(spool)), child_({"/usr/bin/python3", "-u", script_, spool.path()}, true) {
+      : script_(WriteScript(spool)),
+        child_({"/usr/bin/python3", "-u", script_, spool.path()}, true) {
     for (int i = 0; i < 200 && banner_.find('\n') == std::string::npos; ++i) {
       usleep(50000);
       banner_ = child_.Output();
@@ -48,9 +49,7 @@ class AiosmtpdSink {
   bool Started() const { return banner_.rfind("listening ", 0) == 0; }
   const std::string& Banner() const { return banner_; }
   // "127.0.0.1:PORT", the SmtpServer setting that reaches it.
-  std::string Server() const {
-    return "127.0.0.1:" + banner_.substr(10, banner_.find('\n') - 10);
-  }
+  std::string Server() const { return "127.0.0.1:" + banner_.substr(10, banner_.find('\n') - 10); }
 
  private:
   static std::string WriteScript(const TempDir& spool) {

@@ -47,10 +47,10 @@ TEST(MailOverSocketsTest, OddServers) {
     bool sent;
   } cases[] = {
       {"", {{"554 busy\r\n"}}, false},
-      {"", {{"220-peer\r\n22", "0 ready\r\n"}}, true},  // a greeting in two pieces
-      {"DATA", {{"554 no valid recipients\r\n"}}, false},   // no 354
-      {"HELO", {}, false},                                  // never answers
-      {"Mail", {{}, true}, false},                          // closes mid-dialogue
+      {"", {{"220-peer\r\n22", "0 ready\r\n"}}, true},     // a greeting in two pieces
+      {"DATA", {{"554 no valid recipients\r\n"}}, false},  // no 354
+      {"HELO", {}, false},                                 // never answers
+      {"Mail", {{}, true}, false},                         // closes mid-dialogue
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.word) + (c.say.pieces.empty() ? "" : c.say.pieces[0]));
@@ -67,20 +67,20 @@ TEST(MailOverSocketsTest, OddServers) {
   }
 }
 
-
 class SnxctlMailTest : public ::testing::Test {
  protected:
   void WriteSettings(const std::string& server, const std::vector<std::string>& addresses) {
-    std::vector<std::string> lines = {"[KEYS]",
-                                      "SmtpServer=" + server,
-                                      "EmailFrom=watch@example.org",
-                                      "EmailSubject=Server up again",
-                                      "EmailSubjectDn=Server down: web shop",
-                                      "EmailBodyUp=.",
-                                      "EmailBodyDown=The web shop stopped answering; restarting it.",
-                                      "EmailUrl=http://127.0.0.1:1/",
-                                      "EmailEnabled=1",
-                                      "[EMAILS]"};
+    std::vector<std::string> lines = {
+        "[KEYS]",
+        "SmtpServer=" + server,
+        "EmailFrom=watch@example.org",
+        "EmailSubject=Server up again",
+        "EmailSubjectDn=Server down: web shop",
+        "EmailBodyUp=.",
+        "EmailBodyDown=The web shop stopped answering; restarting it.",
+        "EmailUrl=http://127.0.0.1:1/",
+        "EmailEnabled=1",
+        "[EMAILS]"};
     lines.insert(lines.end(), addresses.begin(), addresses.end());
     snx::test::WriteSettings(install_, lines);
   }

@@ -5,12 +5,11 @@
 // restart it, and report it up again.
 
 #include <dirent.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <filesystem>
@@ -63,7 +62,8 @@ std::vector<int> PidsOf(const std::string& program) {
     const std::string name = entry.path().filename();
     if (name.find_first_not_of("0123456789") != std::string::npos) continue;
     std::error_code ec;
-    if (fs::read_symlink(entry.path() / "exe", ec).string() == program) pids.push_back(std::stoi(name));
+    if (fs::read_symlink(entry.path() / "exe", ec).string() == program)
+      pids.push_back(std::stoi(name));
   }
   return pids;
 }
@@ -102,8 +102,8 @@ TEST(OpsRound, ASiteThatDiesIsReportedRestartedAndReportedBack) {
   ScopedEnv metrics_env("SNX_METRICS_FILE", root.File("snxsvc.prom").c_str());
 
   // The install folder: the plug-ins, the dial command, a web-server reset that records.
-  for (const char* dll : {"QorPerf.dll", "QorPulse.dll", "SnxReport.dll", "QorVoiceAlert.dll",
-                          "QorAssure.dll"}) {
+  for (const char* dll :
+       {"QorPerf.dll", "QorPulse.dll", "SnxReport.dll", "QorVoiceAlert.dll", "QorAssure.dll"}) {
     fs::copy_file(BinFolder() + dll, install.File(dll));
   }
   fs::copy_file(std::string(SNX_SOURCE_DIR) + "/examples/voice-dial.record",
@@ -115,9 +115,9 @@ TEST(OpsRound, ASiteThatDiesIsReportedRestartedAndReportedBack) {
   ::chmod(install.File("Sentinex.ini").c_str(), 0600);
   for (const char* dll : {"QorPerf.dll", "QorVoiceAlert.dll", "QorAssure.dll"}) {
     std::string why;
-    ASSERT_EQ(platform::Use<platform::ComponentFactory>().RegisterServer(install.File(dll), false,
-                                                                         &why),
-              platform::S_OK)
+    ASSERT_EQ(
+        platform::Use<platform::ComponentFactory>().RegisterServer(install.File(dll), false, &why),
+        platform::S_OK)
         << why;
   }
 
@@ -127,17 +127,38 @@ TEST(OpsRound, ASiteThatDiesIsReportedRestartedAndReportedBack) {
   std::uint16_t port = 0;
   ::close(ListenOnLoopback(port));
   const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/";
-  const std::string start_line = site + " -u " + install.File("site.py") + " " + std::to_string(port);
+  const std::string start_line =
+      site + " -u " + install.File("site.py") + " " + std::to_string(port);
 
-  WriteSettings(install, {"[KEYS]", "AdminId=admin", "Password=secret", "MachineName=TESTHOST",
-                          "MinuteInterval=2", "RstrSecs=20", "RestartsB4Reboot=3", "WATCH=0",
-                          "EmailEnabled=1", "SmtpServer=" + sink.Server(),
-                          "EmailFrom=watch@example.org", "EmailSubject=Site up",
-                          "EmailSubjectDn=Site down", "EmailBodyUp=Back.",
-                          "EmailBodyDown=Gone.", "EmailUrl=http://127.0.0.1:1/", "PNum1=5551234",
-                          "PName1=Ops", "PE1=1", "MsgDown=The site is down.",
-                          "MsgUp=The site is up.", "[EMAILS]", "ops@example.org", "[URLS]", url,
-                          "[PROGS]", start_line, "[STOPS]", site});
+  WriteSettings(install, {"[KEYS]",
+                          "AdminId=admin",
+                          "Password=secret",
+                          "MachineName=TESTHOST",
+                          "MinuteInterval=2",
+                          "RstrSecs=20",
+                          "RestartsB4Reboot=3",
+                          "WATCH=0",
+                          "EmailEnabled=1",
+                          "SmtpServer=" + sink.Server(),
+                          "EmailFrom=watch@example.org",
+                          "EmailSubject=Site up",
+                          "EmailSubjectDn=Site down",
+                          "EmailBodyUp=Back.",
+                          "EmailBodyDown=Gone.",
+                          "EmailUrl=http://127.0.0.1:1/",
+                          "PNum1=5551234",
+                          "PName1=Ops",
+                          "PE1=1",
+                          "MsgDown=The site is down.",
+                          "MsgUp=The site is up.",
+                          "[EMAILS]",
+                          "ops@example.org",
+                          "[URLS]",
+                          url,
+                          "[PROGS]",
+                          start_line,
+                          "[STOPS]",
+                          site});
 
   // The service's own log, as the command object keeps it.
   CLogFile log;
@@ -153,8 +174,8 @@ TEST(OpsRound, ASiteThatDiesIsReportedRestartedAndReportedBack) {
   settings.SetSettingsImage(&image);
   ASSERT_TRUE(settings.ReInitialize());
 
-  auto first = std::make_unique<Child>(std::vector<std::string>{site, "-u", install.File("site.py"),
-                                                                std::to_string(port)});
+  auto first = std::make_unique<Child>(
+      std::vector<std::string>{site, "-u", install.File("site.py"), std::to_string(port)});
   ASSERT_TRUE(WaitFor([&] { return !PidsOf(site).empty(); }, std::chrono::seconds(10)));
 
   CServiceWiring wiring(folder);
@@ -169,13 +190,15 @@ TEST(OpsRound, ASiteThatDiesIsReportedRestartedAndReportedBack) {
     owner.FireCommandEvent();
 
     // A good first cycle writes the heartbeat; then the site dies.
-    EXPECT_TRUE(WaitFor([&] { return fs::exists(install.File("Beat.txt")); },
-                        std::chrono::seconds(30)));
+    EXPECT_TRUE(
+        WaitFor([&] { return fs::exists(install.File("Beat.txt")); }, std::chrono::seconds(30)));
     first.reset();  // killed and reaped
-    EXPECT_TRUE(WaitFor([&] { return Spooled(spool).find("Subject: Site down") != std::string::npos; },
-                        std::chrono::seconds(30)));
-    EXPECT_TRUE(WaitFor([&] { return Spooled(spool).find("Subject: Site up") != std::string::npos; },
-                        std::chrono::seconds(60)));
+    EXPECT_TRUE(
+        WaitFor([&] { return Spooled(spool).find("Subject: Site down") != std::string::npos; },
+                std::chrono::seconds(30)));
+    EXPECT_TRUE(
+        WaitFor([&] { return Spooled(spool).find("Subject: Site up") != std::string::npos; },
+                std::chrono::seconds(60)));
     EXPECT_TRUE(owner.KillAllThreads());
   }
   g_pLogFile = previous;

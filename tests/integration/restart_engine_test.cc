@@ -58,8 +58,7 @@ TEST(RestartEngineIntegration, WatchesAndKillsARealChildThroughTheRealWatcher) {
   const std::string program = folder + "snxwatched";
   std::filesystem::copy_file("/bin/sleep", program);
   ::chmod(program.c_str(), 0755);
-  install.Write("Sentinex.ini",
-                "Begin=RESTARTER\nStart=" + program + " 120\nWait=1\nEnd=\n");
+  install.Write("Sentinex.ini", "Begin=RESTARTER\nStart=" + program + " 120\nWait=1\nEnd=\n");
   ::chmod(install.File("Sentinex.ini").c_str(), 0600);
 
   KeyStore& keys = Use<KeyStore>();

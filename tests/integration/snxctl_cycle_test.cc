@@ -32,9 +32,9 @@ class SnxctlCycle : public ::testing::Test {
     return "http://127.0.0.1:" + std::to_string(server_.port()) + path;
   }
   void Write() {
-    WriteSettings(dir_, {"[KEYS]", "AdminId=a", "Password=p", "MachineName=HOST",
-                         "RestartsB4Reboot=2", "SvrStatus=Restarting", "[URLS]", Url("/a"),
-                         Url("/b"), "[RURLS]", Url("/far")});
+    WriteSettings(dir_,
+                  {"[KEYS]", "AdminId=a", "Password=p", "MachineName=HOST", "RestartsB4Reboot=2",
+                   "SvrStatus=Restarting", "[URLS]", Url("/a"), Url("/b"), "[RURLS]", Url("/far")});
   }
   snx::test::Run Cycle(Args args = {}) {
     args.insert(args.begin(), {"cycle", "--dir", dir_.path()});

@@ -14,8 +14,8 @@
 
 namespace {
 
-using ::testing::HasSubstr;
 using snx::test::TempDir;
+using ::testing::HasSubstr;
 using Args = std::vector<std::string>;
 
 class SnxctlIni : public ::testing::Test {
@@ -35,8 +35,9 @@ snx::test::Run IniRun(const TempDir& dir, Args args) {
 }
 
 TEST_F(SnxctlIni, ShowPrintsTheSectionsAndSettings) {
-  Program("MaxWait=30\nBegin=Detection\nDetect=/var/log/app.log\nEnd=\n"
-          "Begin=RESTARTER\nStop=server\nStart=/usr/sbin/app --serve\nEnd=\nUserName=ops\n");
+  Program(
+      "MaxWait=30\nBegin=Detection\nDetect=/var/log/app.log\nEnd=\n"
+      "Begin=RESTARTER\nStop=server\nStart=/usr/sbin/app --serve\nEnd=\nUserName=ops\n");
   const auto r = IniRun(dir_, {"show"});
   EXPECT_EQ(r.exit_code, 0) << r.out;
   EXPECT_THAT(r.out, HasSubstr("[Detection] detection section"));

@@ -63,18 +63,78 @@ TEST_P(GoAlertTable, RestartsRebootsAndAlertsAsTheCyclesGo) {
 }
 
 const AlertCase kAlertCases[] = {
-    {"GoodAfterGoodSendsNothing", "2", false, {true, true}, 0, 0, 0, 0, 0, false,
-     QOR_SERVER_UP, OPS_STOPPED},
-    {"FailureThatRecoversSendsOneDownAndOneUpSet", "2", false, {false, true, true}, 1, 1, 1, 1, 1,
-     false, QOR_SERVER_UP, OPS_STOPPED},
-    {"TwoRestartsThenTheThirdFailureReboots", "2", false, {false, false, false}, 1, 0, 1, 0, 2,
-     true, QOR_FAILS_DETECTED_SERVER_REBOOTONG, OPS_FAILURES_SEEN},
-    {"NoLimitRestartsForEver", "0", false, {false, false, false, false, false}, 1, 0, 1, 0, 5,
-     false, QOR_FAILS_DETECTED_SERVER_RESTARTING, OPS_FAILURES_SEEN},
-    {"FirstGoodCycleAfterOurRebootSendsUp", "2", true, {true}, 0, 1, 0, 1, 0, false,
-     QOR_SERVER_UP, OPS_STOPPED},
-    {"FirstFailureAfterOurRebootSendsNoDown", "2", true, {false, true}, 0, 1, 0, 1, 1, false,
-     QOR_SERVER_UP, OPS_STOPPED},
+    {"GoodAfterGoodSendsNothing",
+     "2",
+     false,
+     {true, true},
+     0,
+     0,
+     0,
+     0,
+     0,
+     false,
+     QOR_SERVER_UP,
+     OPS_STOPPED},
+    {"FailureThatRecoversSendsOneDownAndOneUpSet",
+     "2",
+     false,
+     {false, true, true},
+     1,
+     1,
+     1,
+     1,
+     1,
+     false,
+     QOR_SERVER_UP,
+     OPS_STOPPED},
+    {"TwoRestartsThenTheThirdFailureReboots",
+     "2",
+     false,
+     {false, false, false},
+     1,
+     0,
+     1,
+     0,
+     2,
+     true,
+     QOR_FAILS_DETECTED_SERVER_REBOOTONG,
+     OPS_FAILURES_SEEN},
+    {"NoLimitRestartsForEver",
+     "0",
+     false,
+     {false, false, false, false, false},
+     1,
+     0,
+     1,
+     0,
+     5,
+     false,
+     QOR_FAILS_DETECTED_SERVER_RESTARTING,
+     OPS_FAILURES_SEEN},
+    {"FirstGoodCycleAfterOurRebootSendsUp",
+     "2",
+     true,
+     {true},
+     0,
+     1,
+     0,
+     1,
+     0,
+     false,
+     QOR_SERVER_UP,
+     OPS_STOPPED},
+    {"FirstFailureAfterOurRebootSendsNoDown",
+     "2",
+     true,
+     {false, true},
+     0,
+     1,
+     0,
+     1,
+     1,
+     false,
+     QOR_SERVER_UP,
+     OPS_STOPPED},
 };
 
 INSTANTIATE_TEST_SUITE_P(Cycles, GoAlertTable, ::testing::ValuesIn(kAlertCases),
@@ -94,11 +154,11 @@ TEST_F(OpsTest, RemoteFailureWithGoodLocalTestsIsStateGoRemoteFailingWithoutRest
   EXPECT_EQ(MailsWithSubject("Server down"), 0);
   // Two failing passes: one remote alert of each kind.
   EXPECT_EQ(MailsWithSubject(std::string("Failed Remote URL: ") + kRemoteUrl), 1);
-  EXPECT_EQ(PhoneCalls(std::string("A monitored remote website has failed. The URL is: ") +
-                       kRemoteUrl),
-            1);
-  EXPECT_TRUE(log_.HasEvent(
-      "Detects Failing Remote URL(s) but Local Ops are NORMAL. System is running."));
+  EXPECT_EQ(
+      PhoneCalls(std::string("A monitored remote website has failed. The URL is: ") + kRemoteUrl),
+      1);
+  EXPECT_TRUE(
+      log_.HasEvent("Detects Failing Remote URL(s) but Local Ops are NORMAL. System is running."));
 }
 
 // A STOP or the kill request during the 10-minute wait ends Go within one 2-second slice.
@@ -171,7 +231,8 @@ TEST_F(OpsTest, MissingRequiredSettingRefusesGoWithItsMessage) {
   StartAndGo();
   EXPECT_TRUE(log_.HasError("COpsMngrThread::LowLevelInit() Requireds are Invalid."));
   ASSERT_EQ(boxes_.boxes().size(), 1u);
-  EXPECT_EQ(boxes_.boxes()[0].text, "Required LOGON ID was not entered. \r\n Load it in 'Settings'.");
+  EXPECT_EQ(boxes_.boxes()[0].text,
+            "Required LOGON ID was not entered. \r\n Load it in 'Settings'.");
   EXPECT_TRUE(http_.requests().empty());
   EXPECT_FALSE(log_.HasEvent("COpsMngrThread::Go(): Testing has STOPPED."));
 }

@@ -66,28 +66,35 @@ class OpsTest : public ::testing::Test {
       : root_env_("SNX_ROOT", root_.path().c_str()),
         factory_(&keys_),
         mail_(&clock_),
-        facilities_{clock_, launcher_, power_, keys_, factory_, mail_,
-                    platform::kStandardMinute, metrics_dir_.File("snxsvc.prom")} {
-    factory_.AddClass({platform::CLSID_Watcher, platform::kWatcherProgId, "Watcher"},
-                      [this]() -> platform::IUnknown* {
-                        return static_cast<platform::IWatcher*>(new MemoryWatcher(watcher_));
-                      },
-                      platform::kWatcherFile);
-    factory_.AddClass({platform::CLSID_VoiceAlert, platform::kVoiceAlertProgId, "Voice"},
-                      [this]() -> platform::IUnknown* {
-                        voice_ = platform::ComPtr<platform::FakeVoiceAlert>::Attach(
-                            new platform::FakeVoiceAlert());
-                        voice_->AddRef();
-                        return static_cast<platform::IVoiceAlert*>(voice_.Get());
-                      },
-                      platform::kVoiceAlertFile);
-    factory_.AddClass({platform::CLSID_Actor, platform::kActorProgId, "Actor"},
-                      [this]() -> platform::IUnknown* {
-                        actor_ = platform::ComPtr<platform::FakeActor>::Attach(
-                            new platform::FakeActor());
-                        actor_->AddRef();
-                        return static_cast<platform::IActor*>(actor_.Get());
-                      });
+        facilities_{clock_,
+                    launcher_,
+                    power_,
+                    keys_,
+                    factory_,
+                    mail_,
+                    platform::kStandardMinute,
+                    metrics_dir_.File("snxsvc.prom")} {
+    factory_.AddClass(
+        {platform::CLSID_Watcher, platform::kWatcherProgId, "Watcher"},
+        [this]() -> platform::IUnknown* {
+          return static_cast<platform::IWatcher*>(new MemoryWatcher(watcher_));
+        },
+        platform::kWatcherFile);
+    factory_.AddClass(
+        {platform::CLSID_VoiceAlert, platform::kVoiceAlertProgId, "Voice"},
+        [this]() -> platform::IUnknown* {
+          voice_ =
+              platform::ComPtr<platform::FakeVoiceAlert>::Attach(new platform::FakeVoiceAlert());
+          voice_->AddRef();
+          return static_cast<platform::IVoiceAlert*>(voice_.Get());
+        },
+        platform::kVoiceAlertFile);
+    factory_.AddClass(
+        {platform::CLSID_Actor, platform::kActorProgId, "Actor"}, [this]() -> platform::IUnknown* {
+          actor_ = platform::ComPtr<platform::FakeActor>::Attach(new platform::FakeActor());
+          actor_->AddRef();
+          return static_cast<platform::IActor*>(actor_.Get());
+        });
     mail_.AddHost("mail.test", "192.0.2.25");
     mail_.Greet({"220 ready\r\n"});
     for (const char* word : {"HELO", "MAIL", "RCPT", "."}) mail_.OnCommand(word, {"250 ok\r\n"});

@@ -101,7 +101,9 @@ class RestarterTest : public OpsTest {
     }
     http_.ClearRequests();
   }
-  static int PidOf(std::string_view line) { return line.rfind("/opt/apps/one", 0) == 0 ? 501 : 502; }
+  static int PidOf(std::string_view line) {
+    return line.rfind("/opt/apps/one", 0) == 0 ? 501 : 502;
+  }
 };
 
 TEST_F(RestarterTest, KillsResetsStartsAndVerifies) {

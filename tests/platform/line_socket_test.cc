@@ -3,11 +3,10 @@
 
 #include "platform/line_socket.h"
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <atomic>
 #include <filesystem>
@@ -150,8 +149,8 @@ TEST_F(LineSocketTest, APeerOfAnotherUidIsRefused) {
     auto client = MakeUnixLineClient();
     std::string answer, error;
     if (!client->Connect(options_.path, error)) ::_exit(4);
-    const bool refused = client->Exchange("hello", answer, 4096, 5s, error) &&
-                         answer == "ERR access denied";
+    const bool refused =
+        client->Exchange("hello", answer, 4096, 5s, error) && answer == "ERR access denied";
     std::string more;
     const bool closed = !client->Exchange("again", more, 4096, 5s, error);
     ::_exit(refused && closed ? 0 : 5);

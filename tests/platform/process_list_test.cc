@@ -1,7 +1,6 @@
 // The /proc process list, with child processes of our own making.
 
 #include "platform/process_list.h"
-#include "platform/process_stats.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -11,11 +10,12 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
-#include <thread>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "platform/process_stats.h"
 #include "support/test_support.h"
 
 extern char** environ;

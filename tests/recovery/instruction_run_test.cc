@@ -15,30 +15,32 @@ using platform::LaunchWindow;
 
 TEST_F(MenderTest, RestarterStepsStartWhatTheyShould) {
   dir_.Write("done.sig", "x");
-  ASSERT_TRUE(Load(
-      "Start=/bin/outside ## outside any section: never run\n"
-      "Begin=RESTARTER\n"
-      "Stop=InternetExplorer\n"
-      "Stop=internetexplorer\n"
-      "Stop=server.exe\n"
-      "Start=C:/Tools/go.exe\n"
-      "Start=http://localhost/warm\n"
-      "StartWithInternetExplorer=not a url\n"
-      "StartAndComplete=C:\\Tools\\iisreset.exe /restart\n"
-      "StartAndComplete=/usr/local/bin/warm-up\n"
-      "DeleteSignalFile=" + dir_.File("done.sig") + "\nDeleteSignalFile=/no/such\n" +
-      "End=\n"
-      "Start=/bin/after\n"));
+  ASSERT_TRUE(
+      Load("Start=/bin/outside ## outside any section: never run\n"
+           "Begin=RESTARTER\n"
+           "Stop=InternetExplorer\n"
+           "Stop=internetexplorer\n"
+           "Stop=server.exe\n"
+           "Start=C:/Tools/go.exe\n"
+           "Start=http://localhost/warm\n"
+           "StartWithInternetExplorer=not a url\n"
+           "StartAndComplete=C:\\Tools\\iisreset.exe /restart\n"
+           "StartAndComplete=/usr/local/bin/warm-up\n"
+           "DeleteSignalFile=" +
+           dir_.File("done.sig") + "\nDeleteSignalFile=/no/such\n" +
+           "End=\n"
+           "Start=/bin/after\n"));
   EXPECT_TRUE(mender_.RunRestarterOperations());
-  EXPECT_EQ(Lines(), (std::vector<std::string>{
-                         "KILL /f  IExplore.exe",
-                         "KILL /f  IExplore.exe",
-                         "KILL /f  server.exe",
-                         "C:\\\\Tools\\\\go.exe",
-                         "\\\\Program Files\\\\Internet Explorer\\\\IExplore.exe -e http://localhost/warm",
-                         "C:\\\\Tools\\\\iisreset.exe \\\\restart",
-                         "\\\\usr\\\\local\\\\bin\\\\warm-up",
-                     }));
+  EXPECT_EQ(Lines(),
+            (std::vector<std::string>{
+                "KILL /f  IExplore.exe",
+                "KILL /f  IExplore.exe",
+                "KILL /f  server.exe",
+                "C:\\\\Tools\\\\go.exe",
+                "\\\\Program Files\\\\Internet Explorer\\\\IExplore.exe -e http://localhost/warm",
+                "C:\\\\Tools\\\\iisreset.exe \\\\restart",
+                "\\\\usr\\\\local\\\\bin\\\\warm-up",
+            }));
   // Kills and the reset run hidden and are waited for (never longer than the max wait); plain
   // starts are not waited for; StartAndComplete waits for a window of its own.
   std::vector<std::string> how;
@@ -67,9 +69,9 @@ TEST_F(MenderTest, WaitSleepsInSlicesBoundedByMaxWait) {
     std::chrono::milliseconds slept;
   };
   const Case cases[] = {
-      {"Wait=600\n", 302s},     // capped at 300 s: 151 slices of 2 s
-      {"Wait=10\n", 12s},       // 6 slices
-      {"Wait=-5\n", 0s},        // a negative wait is no wait
+      {"Wait=600\n", 302s},  // capped at 300 s: 151 slices of 2 s
+      {"Wait=10\n", 12s},    // 6 slices
+      {"Wait=-5\n", 0s},     // a negative wait is no wait
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.program);
@@ -154,7 +156,8 @@ TEST_F(MenderTest, DetectSeesTheFirstLineChange) {
 }
 
 TEST_F(MenderTest, ChildWaitsAreBoundedAndEndOnStop) {
-  ASSERT_TRUE(Load("MaxWait=30\nBegin=RESTARTER\nStartAndComplete=/opt/hangs\nStop=server\nEnd=\n"));
+  ASSERT_TRUE(
+      Load("MaxWait=30\nBegin=RESTARTER\nStartAndComplete=/opt/hangs\nStop=server\nEnd=\n"));
   LaunchResult timed_out;
   timed_out.outcome = LaunchOutcome::kTimedOut;
   launcher_.Script("\\\\opt\\\\hangs", timed_out, 1);
@@ -169,8 +172,8 @@ TEST_F(MenderTest, ChildWaitsAreBoundedAndEndOnStop) {
   });
   EXPECT_TRUE(mender_.RunRestarterOperations());  // a child that hangs does not stop the run
   EXPECT_TRUE(stop_seen);
-  EXPECT_TRUE(log_.HasError(
-      "CMender gave up waiting after 30 seconds (MaxWait) for: \\\\opt\\\\hangs"));
+  EXPECT_TRUE(
+      log_.HasError("CMender gave up waiting after 30 seconds (MaxWait) for: \\\\opt\\\\hangs"));
   EXPECT_EQ(Lines().size(), 2u);
 }
 

@@ -100,11 +100,12 @@ class MenderTest : public ::testing::Test {
       : root_env_("SNX_ROOT", root_.path().c_str()),
         factory_(&keys_),
         mender_(clock_, launcher_, power_, keys_, factory_) {
-    factory_.AddClass({platform::CLSID_Watcher, platform::kWatcherProgId, "QorPerf Watcher"},
-                      [this]() -> platform::IUnknown* {
-                        return static_cast<platform::IWatcher*>(new MemoryWatcher(watcher_));
-                      },
-                      platform::kWatcherFile);
+    factory_.AddClass(
+        {platform::CLSID_Watcher, platform::kWatcherProgId, "QorPerf Watcher"},
+        [this]() -> platform::IUnknown* {
+          return static_cast<platform::IWatcher*>(new MemoryWatcher(watcher_));
+        },
+        platform::kWatcherFile);
     mender_.SetOwner(&owner_);
     mender_.SetKeepGoingFlag(&go_);
   }

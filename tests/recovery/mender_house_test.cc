@@ -26,7 +26,8 @@ class HouseTest : public MenderTest {
   // The text of a value under HKEY_LOCAL_MACHINE, or "(none)".
   std::string Value(std::string_view key_path, std::string_view name) {
     HKEY key = nullptr;
-    if (keys_.OpenKey(platform::HKEY_LOCAL_MACHINE, key_path, key) != RegResult::kOk) return "(none)";
+    if (keys_.OpenKey(platform::HKEY_LOCAL_MACHINE, key_path, key) != RegResult::kOk)
+      return "(none)";
     RegValue v;
     const RegResult r = keys_.QueryValue(key, name, v);
     keys_.CloseKey(key);
@@ -127,7 +128,7 @@ TEST_F(HouseTest, WinlogonValues) {
   EXPECT_EQ(Value(CMender::kWinlogonKey, "DefaultUserName"), "Administrator");
   EXPECT_EQ(Value(CMender::kWinlogonKey, "DefaultPassword"), "");
   EXPECT_TRUE(mender_.VerifyWinlogonValue("DefaultUserName", "aDMINISTRATOR"));  // case ignored
-  EXPECT_FALSE(mender_.VerifyWinlogonValue("DefaultUserName", "Admin"));  // too long to read
+  EXPECT_FALSE(mender_.VerifyWinlogonValue("DefaultUserName", "Admin"));         // too long to read
   keys_.FailWritesAfter(0);
   mender_.SetUserName("operator");
   mender_.SetWinlogonValues();
@@ -149,8 +150,8 @@ TEST_F(HouseTest, CompanionRegistration) {
     }
   });
   EXPECT_TRUE(mender_.RegisterAtlObject("QorPerf.DLL", "QorPerf.Watcher"));
-  EXPECT_EQ(Lines(), (std::vector<std::string>{"Regsvr32 /s /u QorPerf.DLL",
-                                               "Regsvr32 /s QorPerf.DLL"}));
+  EXPECT_EQ(Lines(),
+            (std::vector<std::string>{"Regsvr32 /s /u QorPerf.DLL", "Regsvr32 /s QorPerf.DLL"}));
   EXPECT_FALSE(mender_.RegisterAtlObject("QorPulse", "QorPulse.Pulse"));
   EXPECT_TRUE(log_.HasError("Cannot find file: " + Folder() + "QorPulse.dll"));
 

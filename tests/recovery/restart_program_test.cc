@@ -20,22 +20,22 @@ std::vector<std::string> Steps(CMender& m) {
 }
 
 TEST_F(MenderTest, LineFormatKeywordsAndSettings) {
-  ASSERT_TRUE(Load(
-      "## a comment line\r\n"
-      "start = notepad.exe ## comment\r\n"
-      "Start=a=b\n"
-      "a line without an equals sign\n"
-      "Unknown = ignored\n"
-      "  STOP  =  server.exe  \n"
-      "RetryCount=abc\n"
-      "MaxWait=\n"
-      "UserName=first\n"
-      "UserName=second\n"
-      "PathToInternetExplorer=/usr/bin/firefox\n"
-      "DomainName = CORP # one hash is text\n"
-      "Wait=5"));  // the last line has no line end
+  ASSERT_TRUE(
+      Load("## a comment line\r\n"
+           "start = notepad.exe ## comment\r\n"
+           "Start=a=b\n"
+           "a line without an equals sign\n"
+           "Unknown = ignored\n"
+           "  STOP  =  server.exe  \n"
+           "RetryCount=abc\n"
+           "MaxWait=\n"
+           "UserName=first\n"
+           "UserName=second\n"
+           "PathToInternetExplorer=/usr/bin/firefox\n"
+           "DomainName = CORP # one hash is text\n"
+           "Wait=5"));  // the last line has no line end
   EXPECT_EQ(Steps(mender_), (std::vector<std::string>{"start|notepad.exe", "Start|a=b",
-                                                       "STOP|server.exe", "Wait|5"}));
+                                                      "STOP|server.exe", "Wait|5"}));
   EXPECT_EQ(mender_.RetryCount(), 0);
   EXPECT_EQ(mender_.MaxWait(), 0);
   EXPECT_EQ(mender_.UserName().ToString(), "second");
@@ -54,7 +54,8 @@ TEST_F(MenderTest, LoadFailures) {
   const Case cases[] = {
       {"missing file", false, ""},
       {"no line with =", true, "just words\n## Start=x\n"},
-      {"line longer than the buffer", true, "Start=a\nStart=" + std::string(600, 'x') + "\nStart=b\n"},
+      {"line longer than the buffer", true,
+       "Start=a\nStart=" + std::string(600, 'x') + "\nStart=b\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

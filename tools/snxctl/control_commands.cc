@@ -29,16 +29,26 @@ constexpr std::chrono::seconds kAnswerWait{40};
 
 const char* StateName(std::int32_t state) {
   switch (state) {
-    case 0: return "NOT_STARTED";
-    case 999: return "OPS_READY";
-    case 1000: return "OPS_STOPPED";
-    case 1001: return "OPS_GO_IDLE";
-    case 1002: return "OPS_GO_TESTING";
-    case 1003: return "OPS_GO_RESTARTING";
-    case 1004: return "OPS_FAILURES_SEEN";
-    case 1005: return "OPS_GO_REMOTE_FAILING";
-    case 1006: return "OPS_STOPPING";
-    default: return "UNKNOWN";
+    case 0:
+      return "NOT_STARTED";
+    case 999:
+      return "OPS_READY";
+    case 1000:
+      return "OPS_STOPPED";
+    case 1001:
+      return "OPS_GO_IDLE";
+    case 1002:
+      return "OPS_GO_TESTING";
+    case 1003:
+      return "OPS_GO_RESTARTING";
+    case 1004:
+      return "OPS_FAILURES_SEEN";
+    case 1005:
+      return "OPS_GO_REMOTE_FAILING";
+    case 1006:
+      return "OPS_STOPPING";
+    default:
+      return "UNKNOWN";
   }
 }
 
@@ -119,7 +129,8 @@ int SendCommand(const char* name, const char* help, std::int32_t code,
   const auto result = service.Command(code);
   if (!result) return kExitFailure;
   if (*result != -1) {
-    std::fprintf(stderr, "snxctl %s: the service did not take the command (see SNXSVC.log)\n", name);
+    std::fprintf(stderr, "snxctl %s: the service did not take the command (see SNXSVC.log)\n",
+                 name);
     return kExitFailure;
   }
   std::printf("%s: sent\n", name);
@@ -266,10 +277,13 @@ int RunWatch(const std::vector<std::string>& args) {
 const SubCommandRegistrar kGo({"go", "start Go mode in the running service", RunGo});
 const SubCommandRegistrar kTest({"test", "send the Test command to the running service", RunTest});
 const SubCommandRegistrar kStop({"stop", "end Go mode in the running service", RunStop});
-const SubCommandRegistrar kState({"state", "the operations state of the running service", RunState});
-const SubCommandRegistrar kAction({"action", "the current action of the running service", RunAction});
+const SubCommandRegistrar kState({"state", "the operations state of the running service",
+                                  RunState});
+const SubCommandRegistrar kAction({"action", "the current action of the running service",
+                                   RunAction});
 const SubCommandRegistrar kPhone({"phone", "one of the phone alert component's answers", RunPhone});
-const SubCommandRegistrar kWatch({"watch", "state and current action, refreshed every second", RunWatch});
+const SubCommandRegistrar kWatch({"watch", "state and current action, refreshed every second",
+                                  RunWatch});
 
 }  // namespace
 }  // namespace snxctl

@@ -166,8 +166,8 @@ int Run(const std::string& folder, const std::vector<std::string>& args) {
                 passed ? "passed" : "FAILED");
     std::fflush(stdout);
   });
-  const bool passed = section == "detection" ? engine.RunDetectOperations()
-                                             : engine.RunRestarterOperations();
+  const bool passed =
+      section == "detection" ? engine.RunDetectOperations() : engine.RunRestarterOperations();
   if (steps == 0 && engine.InstructionCount() > 0) {
     std::printf("no step ran: the program has no %s section with steps\n", section.c_str());
   }

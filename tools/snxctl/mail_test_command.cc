@@ -118,8 +118,9 @@ int RunMailTest(const std::vector<std::string>& args) {
     }
   }
   if (!settings.m_bEmailEnabled) {
-    std::fprintf(stderr, "snxctl mail-test: note: EmailEnabled is off; the watchdog sends no "
-                         "e-mail alerts until it is on\n");
+    std::fprintf(stderr,
+                 "snxctl mail-test: note: EmailEnabled is off; the watchdog sends no "
+                 "e-mail alerts until it is on\n");
   }
 
   KeptLog log(KeptLines::kAll, /*echo=*/true);
@@ -127,8 +128,8 @@ int RunMailTest(const std::vector<std::string>& args) {
                    snx::platform::Use<snx::platform::Clock>());
   emailer.Initialize(&settings);
   emailer.Client().SetReplyWait(wait);
-  const bool sent = have_remote ? emailer.SendRemoteUrlEmail(!up, remote)
-                                : emailer.SendAlertEmail(!up);
+  const bool sent =
+      have_remote ? emailer.SendRemoteUrlEmail(!up, remote) : emailer.SendAlertEmail(!up);
   std::printf("sent: %s\n", sent ? "yes" : "no");
   return sent ? kExitOk : kExitFailure;
 }

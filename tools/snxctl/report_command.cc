@@ -114,7 +114,8 @@ int RunReport(const std::vector<std::string>& args) {
 
   // The page first: a page that cannot be written leaves the file as it was and fails alone.
   if (!o.html.empty()) {
-    if (!ReplaceFileWith(Use<FileSystem>(), o.html, TextOf(&IUtReport::GetPage, *report.Get()), 0644)) {
+    if (!ReplaceFileWith(Use<FileSystem>(), o.html, TextOf(&IUtReport::GetPage, *report.Get()),
+                         0644)) {
       return Fail(LastFileError());
     }
     std::fprintf(stderr, "snxctl report: page written to %s\n", VisibleText(o.html).c_str());

@@ -35,7 +35,8 @@ std::string UntrustedFileReason(std::string_view path_text) {
     return "is owned by uid " + std::to_string(st.st_uid) +
            ", neither root nor the service's user (uid " + std::to_string(self) + ")";
   }
-  if ((st.st_mode & S_IWOTH) != 0) return "is writable by everyone (mode " + Octal(st.st_mode) + ")";
+  if ((st.st_mode & S_IWOTH) != 0)
+    return "is writable by everyone (mode " + Octal(st.st_mode) + ")";
   if ((st.st_mode & S_IWGRP) != 0) {
     return "is writable by its group (mode " + Octal(st.st_mode) + ")";
   }

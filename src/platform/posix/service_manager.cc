@@ -72,15 +72,13 @@ class SystemdServiceManager : public ServiceManager {
     if (fd < 0) return false;
     const socklen_t size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + length);
     const bool sent = ::sendto(fd, state.data(), state.size(), MSG_NOSIGNAL,
-                               reinterpret_cast<const sockaddr*>(&addr), size) ==
-                      static_cast<ssize_t>(state.size());
+                               reinterpret_cast<const sockaddr*>(&addr),
+                               size) == static_cast<ssize_t>(state.size());
     ::close(fd);
     return sent;
   }
 
-  void LogEvent(std::string_view text) override {
-    posix::SendToSyslog(posix::kSyslogInfo, text);
-  }
+  void LogEvent(std::string_view text) override { posix::SendToSyslog(posix::kSyslogInfo, text); }
 
   bool ManagesRoot(std::string_view root) override {
     struct stat st {};

@@ -33,8 +33,8 @@ int PollSpan(std::chrono::milliseconds timeout) {
 int WaitFor(int fd, short events, std::chrono::milliseconds timeout) {
   const auto until = std::chrono::steady_clock::now() + BoundedWait(timeout);
   for (;;) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        until - std::chrono::steady_clock::now());
     pollfd p{fd, events, 0};
     const int n = ::poll(&p, 1, PollSpan(left));
     if (n >= 0) return n > 0 ? 1 : 0;

@@ -99,7 +99,8 @@ class UnixLineServer : public LineServer {
     sockaddr_un addr{};
     if (!FillAddress(options.path, addr, error)) return false;
     const std::size_t cut = options.path.rfind('/');
-    if (cut != std::string::npos && cut > 0 && !posix::MakeFolderTree(options.path.substr(0, cut))) {
+    if (cut != std::string::npos && cut > 0 &&
+        !posix::MakeFolderTree(options.path.substr(0, cut))) {
       error = "cannot make the folder of " + options.path + ": " + std::strerror(errno);
       return false;
     }
@@ -114,7 +115,8 @@ class UnixLineServer : public LineServer {
     if (::bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof(addr)) != 0 ||
         ::chmod(options.path.c_str(), 0660) != 0 ||
         (admin_gid_ != kNoGroup &&
-         ::chown(options.path.c_str(), static_cast<uid_t>(-1), static_cast<gid_t>(admin_gid_)) != 0 &&
+         ::chown(options.path.c_str(), static_cast<uid_t>(-1), static_cast<gid_t>(admin_gid_)) !=
+             0 &&
          errno != EPERM) ||
         ::listen(fd, 16) != 0) {
       error = "cannot listen on " + options.path + ": " + std::strerror(errno);
