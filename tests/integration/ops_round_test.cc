@@ -68,17 +68,6 @@ std::vector<int> PidsOf(const std::string& program) {
   return pids;
 }
 
-// Waits up to `limit` for the text to appear in one of the files `read` gives.
-template <class F>
-bool WaitFor(F ready, std::chrono::seconds limit) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (!ready()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-  return true;
-}
-
 std::string Spooled(const TempDir& spool) {
   std::string all;
   for (int i = 1; fs::exists(spool.File("msg-" + std::to_string(i) + ".eml")); ++i) {
@@ -176,7 +165,7 @@ TEST(OpsRound, ASiteThatDiesIsReportedRestartedAndReportedBack) {
 
   auto first = std::make_unique<Child>(
       std::vector<std::string>{site, "-u", install.File("site.py"), std::to_string(port)});
-  ASSERT_TRUE(WaitFor([&] { return !PidsOf(site).empty(); }, std::chrono::seconds(10)));
+  ASSERT_TRUE(Within(std::chrono::seconds(10), [&] { return !PidsOf(site).empty(); }));
 
   CServiceWiring wiring(folder);
   {
@@ -191,14 +180,14 @@ TEST(OpsRound, ASiteThatDiesIsReportedRestartedAndReportedBack) {
 
     // A good first cycle writes the heartbeat; then the site dies.
     EXPECT_TRUE(
-        WaitFor([&] { return fs::exists(install.File("Beat.txt")); }, std::chrono::seconds(30)));
+        Within(std::chrono::seconds(30), [&] { return fs::exists(install.File("Beat.txt")); }));
     first.reset();  // killed and reaped
-    EXPECT_TRUE(
-        WaitFor([&] { return Spooled(spool).find("Subject: Site down") != std::string::npos; },
-                std::chrono::seconds(30)));
-    EXPECT_TRUE(
-        WaitFor([&] { return Spooled(spool).find("Subject: Site up") != std::string::npos; },
-                std::chrono::seconds(60)));
+    EXPECT_TRUE(Within(std::chrono::seconds(30), [&] {
+      return Spooled(spool).find("Subject: Site down") != std::string::npos;
+    }));
+    EXPECT_TRUE(Within(std::chrono::seconds(60), [&] {
+      return Spooled(spool).find("Subject: Site up") != std::string::npos;
+    }));
     EXPECT_TRUE(owner.KillAllThreads());
   }
   g_pLogFile = previous;

@@ -34,13 +34,6 @@ int CountOf(const std::string& text, const std::string& needle) {
   for (auto at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
   return n;
 }
-bool Within(std::chrono::seconds limit, const std::function<bool()>& ready) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  for (; !ready(); std::this_thread::sleep_for(std::chrono::milliseconds(100))) {
-    if (std::chrono::steady_clock::now() > end) return false;
-  }
-  return true;
-}
 // Stops the service as systemd does; its exit code.
 int Terminate(Child& service) {
   ::kill(service.pid(), SIGTERM);

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/test_support.h"
@@ -19,6 +20,16 @@
 extern char** environ;
 
 namespace snx::test {
+
+// True once `ready` answers true, polled every 100 ms; false when `limit` passed first.
+template <class F>
+bool Within(std::chrono::seconds limit, F ready) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  for (; !ready(); std::this_thread::sleep_for(std::chrono::milliseconds(100))) {
+    if (std::chrono::steady_clock::now() > end) return false;
+  }
+  return true;
+}
 
 class Child {
  public:
