@@ -28,12 +28,6 @@ int TwoDigits(std::string_view text, std::size_t at) {
   return (a - '0') * 10 + (b - '0');
 }
 
-int DaysInMonth(int year, int month) {
-  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  return month == 2 && leap ? 29 : kDays[month - 1];
-}
-
 std::string Plural(std::int64_t n, const char* unit) {
   return std::to_string(n) + " " + unit + (n == 1 || n == -1 ? "" : "s");
 }
@@ -73,20 +67,9 @@ bool ParseBeatLine(std::string_view line, int this_year, BeatStamp& out) {
   s.year = this_year - this_year % 100 + yy;
   if (s.year > this_year + 50) s.year -= 100;
   if (s.year < this_year - 50) s.year += 100;
-  if (s.day < 1 || s.day > DaysInMonth(s.year, s.month)) return false;
+  if (s.day < 1 || s.day > snx::platform::DaysInMonth(s.year, s.month)) return false;
   out = s;
   return true;
-}
-
-std::int64_t CalendarSeconds(int year, int month, int day, int hour, int minute, int second) {
-  // Days from 1970-01-01 of a proleptic Gregorian date (H. Hinnant's days_from_civil).
-  const std::int64_t y = year - (month <= 2 ? 1 : 0);
-  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const std::int64_t yoe = y - era * 400;
-  const std::int64_t doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-  const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  const std::int64_t days = era * 146097 + doe - 719468;
-  return days * 86400 + hour * 3600 + minute * 60 + second;
 }
 
 std::string CHeartbeat::PathFor(std::string_view install_folder) {
@@ -98,10 +81,10 @@ std::int64_t CHeartbeat::AgeOf(const BeatStamp& beat) {
   using std::chrono::seconds;
   const auto now = clock_.WallNow();
   const snx::platform::LocalTime local = clock_.ToLocal(now);
-  const std::int64_t beat_local =
-      CalendarSeconds(beat.year, beat.month, beat.day, beat.hour, beat.minute, beat.second);
-  const std::int64_t now_local =
-      CalendarSeconds(local.year, local.month, local.day, local.hour, local.minute, local.second);
+  const std::int64_t beat_local = snx::platform::CalendarSeconds(
+      beat.year, beat.month, beat.day, beat.hour, beat.minute, beat.second);
+  const std::int64_t now_local = snx::platform::CalendarSeconds(
+      local.year, local.month, local.day, local.hour, local.minute, local.second);
   const std::int64_t naive = now_local - beat_local;
   // The offsets the zone has near the beat's time; an offset counts only where the beat's
   // local time, read with it, really has it.

@@ -27,9 +27,6 @@ std::string_view LastLine(std::string_view tail);
 // any other text or an impossible date or time.
 bool ParseBeatLine(std::string_view line, int this_year, BeatStamp& out);
 
-// Seconds since 1970-01-01 of a calendar time, read without any time zone.
-std::int64_t CalendarSeconds(int year, int month, int day, int hour, int minute, int second);
-
 struct HeartbeatCheck {
   bool fresh = false;
   std::string path;  // the file read, as a POSIX path

@@ -8,26 +8,10 @@ namespace {
 
 constexpr std::int64_t kDay = 86400;
 
-// Days since 1970-01-01 of a proleptic Gregorian date (H. Hinnant's days_from_civil).
-std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
-}
-
-int DaysInMonth(int year, int month) {
-  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  return month == 2 && leap ? 29 : kDays[month - 1];
-}
-
 bool Valid(const CivilTime& t) {
-  return t.month >= 1 && t.month <= 12 && t.day >= 1 && t.day <= DaysInMonth(t.year, t.month) &&
-         t.hour >= 0 && t.hour <= 23 && t.minute >= 0 && t.minute <= 59 && t.second >= 0 &&
-         t.second <= 59;
+  return t.month >= 1 && t.month <= 12 && t.day >= 1 &&
+         t.day <= platform::DaysInMonth(t.year, t.month) && t.hour >= 0 && t.hour <= 23 &&
+         t.minute >= 0 && t.minute <= 59 && t.second >= 0 && t.second <= 59;
 }
 
 // The two digits at `at`, or -1.
@@ -79,9 +63,7 @@ std::optional<CivilTime> ParseDate(std::string_view text) {
 }  // namespace
 
 std::int64_t CivilSeconds(const CivilTime& t) {
-  return DaysFromCivil(t.year, static_cast<unsigned>(t.month), static_cast<unsigned>(t.day)) *
-             kDay +
-         t.hour * 3600 + t.minute * 60 + t.second;
+  return platform::CalendarSeconds(t.year, t.month, t.day, t.hour, t.minute, t.second);
 }
 
 CivilTime CivilFromSeconds(std::int64_t civil) {

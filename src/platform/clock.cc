@@ -10,6 +10,21 @@ double ToOleDate(Clock::WallTime t) {
   return kUnixEpochDay + since_epoch.count() / kSecondsPerDay;
 }
 
+int DaysInMonth(int year, int month) {
+  using namespace std::chrono;
+  const year_month_day_last last(std::chrono::year(year),
+                                 month_day_last(std::chrono::month(static_cast<unsigned>(month))));
+  return static_cast<int>(static_cast<unsigned>(last.day()));
+}
+
+std::int64_t CalendarSeconds(int year, int month, int day, int hour, int minute, int second) {
+  using namespace std::chrono;
+  const sys_days date =
+      year_month_day(std::chrono::year(year), std::chrono::month(static_cast<unsigned>(month)),
+                     std::chrono::day(static_cast<unsigned>(day)));
+  return std::int64_t{date.time_since_epoch().count()} * 86400 + hour * 3600 + minute * 60 + second;
+}
+
 std::chrono::milliseconds BoundedWait(std::chrono::milliseconds span) {
   constexpr std::chrono::milliseconds kLongest = std::chrono::hours(24 * 365 * 10);
   if (span < std::chrono::milliseconds::zero()) return std::chrono::milliseconds::zero();

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 
@@ -47,5 +48,11 @@ std::chrono::milliseconds BoundedWait(std::chrono::milliseconds span);
 
 // Days since 1899-12-30 as a double, the date form the uptime record keeps.
 double ToOleDate(Clock::WallTime t);
+
+// Days in a month (1 to 12) of the Gregorian calendar.
+int DaysInMonth(int year, int month);
+
+// Seconds since 1970-01-01 00:00:00 of a valid calendar time, read without any time zone.
+std::int64_t CalendarSeconds(int year, int month, int day, int hour, int minute, int second);
 
 }  // namespace snx::platform

@@ -21,8 +21,8 @@ using namespace std::chrono_literals;
 TEST(BeatLineTest, OnlyTheWatchdogsOwnLineReads) {
   BeatStamp s;
   ASSERT_TRUE(ParseBeatLine("12/07/26 06:50:09 System working.\r", 2026, s));
-  EXPECT_EQ(CalendarSeconds(s.year, s.month, s.day, s.hour, s.minute, s.second),
-            CalendarSeconds(2026, 12, 7, 6, 50, 9));
+  EXPECT_EQ(snx::platform::CalendarSeconds(s.year, s.month, s.day, s.hour, s.minute, s.second),
+            snx::platform::CalendarSeconds(2026, 12, 7, 6, 50, 9));
   ASSERT_TRUE(ParseBeatLine("02/29/24 23:59:59 System working.", 2026, s));
   ASSERT_TRUE(ParseBeatLine("12/31/99 00:00:00 System working.", 2026, s));
   EXPECT_EQ(s.year, 1999) << "the century nearest to now";
