@@ -140,6 +140,7 @@ void COpsMngrThread::Go() {
     SetCurrentAction("GO MODE: Top of test loop. ", ".");
     m_pOwner->m_bGoLoopRunning = true;
     m_pOwner->m_iOpsState = OPS_GO_IDLE;
+    StatusCycleBegins();
     m_Insurer.BeginPhase();
     failure_seen = false;
     m_sRebootWithheld.clear();
@@ -187,6 +188,7 @@ void COpsMngrThread::Go() {
     }
     m_Metrics.CycleEnded(UnixSecondsOf(m_Facilities.clock));
     PublishMetrics();
+    StatusCycleEnds();
     if (rebooting) break;
     LogEvent("COpsMngrThread::Go 11");
     m_Insurer.EndPhase();
@@ -203,6 +205,7 @@ void COpsMngrThread::Go() {
     // While a reboot is withheld the waiting action says so.
     SetCurrentAction("Go MODE: waiting for next test :",
                      m_sRebootWithheld.empty() ? std::string_view(".") : m_sRebootWithheld);
+    StatusWaitBegins();
     Sleep(CycleWait().count());
     LogEvent("COpsMngrThread::Go 13");
   }
@@ -308,6 +311,7 @@ void COpsMngrThread::LeaveGo(bool failure_seen) {
   SetCurrentAction("Exiting GO MODE: :", ".");
   m_pOwner->m_iOpsState = failure_seen ? OPS_FAILURES_SEEN : OPS_STOPPED;
   PublishMetrics();
+  StatusGoEnds();
   m_bDisablePopups = false;
   SetPopupDisableState();
   LogEvent("COpsMngrThread::Go(): Testing has STOPPED.");

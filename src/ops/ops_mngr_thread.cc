@@ -67,6 +67,8 @@ COpsMngrThread::COpsMngrThread(COpsOwner& owner, const COpsFacilities& facilitie
   m_Emailer.Client().SetStopCheck([this] { return StopOrKill(); });
   m_ItemManager.SetReportListener([this](std::int32_t type, std::string_view name, bool up) {
     m_Metrics.NoteItem(type, name, up, UnixSecondsOf(m_Facilities.clock));
+    m_Status.NoteReport(type, name, up, UnixSecondsOf(m_Facilities.clock));
+    PublishStatus();
   });
   m_Mender.SetBeforeRebootHook([this] { RecordReboot(); });
 }
@@ -304,6 +306,7 @@ bool COpsMngrThread::LoadItems() {
     }
   }
   const bool restart_added = m_ItemManager.AddItem(ITEM_RESTART, "Restart");
+  PublishStatus();
   if (!restart_added || !all_added) {
     LogError("COpsMngrThread::LoadItems() failed.");
     return false;

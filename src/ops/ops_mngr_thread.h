@@ -27,6 +27,7 @@
 #include "ops/ops_facilities.h"
 #include "ops/ops_metrics.h"
 #include "ops/ops_owner.h"
+#include "ops/ops_status.h"
 #include "ops/reboot_record.h"
 #include "probes/item_manager.h"
 #include "probes/w_manager.h"
@@ -109,6 +110,10 @@ class COpsMngrThread : public CQorObject, public CMenderOwner {
   COpsMetrics& Metrics() { return m_Metrics; }
   CAllSets* Settings() { return m_pSettings; }
 
+  // ---- the status of the watched items (ops_status_thread.cc) ----
+  // Published by this thread, read by any (the command socket's Status).
+  const COpsStatusBoard& StatusBoard() const { return m_StatusBoard; }
+
   // ---- the reboot storm guard (ops_reboot_guard.cc) ----
   // The automatic reboots of the last 24 hours; any thread may ask.
   CRebootRecord& RebootRecord() { return m_RebootRecord; }
@@ -140,6 +145,12 @@ class COpsMngrThread : public CQorObject, public CMenderOwner {
   void LeaveGo(bool failure_seen);
   // Writes the figures to the metrics file (when one is set) with the present operations state.
   void PublishMetrics();
+  // The status board: a copy of the items and their figures (ops_status_thread.cc).
+  void PublishStatus();
+  void StatusCycleBegins();
+  void StatusCycleEnds();
+  void StatusWaitBegins();
+  void StatusGoEnds();
   void ShowAlertWarnings();
   void SaveServerState(std::int32_t state);
   bool PhoneReady();
@@ -172,6 +183,8 @@ class COpsMngrThread : public CQorObject, public CMenderOwner {
   std::unique_ptr<CWManager> m_pWManager;
   bool m_bAutoStart = false;
   COpsMetrics m_Metrics;
+  COpsStatusTracker m_Status;
+  COpsStatusBoard m_StatusBoard;
   // The reboot storm guard.
   CRebootRecord m_RebootRecord;
   std::atomic<std::int32_t> m_iRebootCap{0};

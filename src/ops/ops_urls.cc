@@ -15,6 +15,7 @@ bool COpsMngrThread::RunUrls() {
     SetCurrentAction("", url);
     LogEvent("COpsMngrThread::RunUrls() testing " + url);
     const CUrlOutcome outcome = TestUrl(url);
+    m_Status.NoteUrlTest(ITEM_LOCAL_URL, url, outcome);
     bool changed = false;
     if (outcome.good) {
       m_ItemManager.Update(ITEM_LOCAL_URL, url, ITEM_STATE_UP, changed);
@@ -94,6 +95,7 @@ bool COpsMngrThread::RunNextRemoteUrl(std::string_view url) {
   const std::string text(url);
   LogEvent("COpsMngrThread::RunNextRemoteUrl() testing " + text);
   const CUrlOutcome outcome = TestUrl(url);
+  m_Status.NoteUrlTest(ITEM_REMOTE_URL, url, outcome);
   if (outcome.good) return true;
   if (outcome.result <= 0) {
     LogError("COpsMngrThread::RunNextRemoteUrl() test failed for: " + text);

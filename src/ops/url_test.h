@@ -1,22 +1,31 @@
 #pragma once
-// The rule of a good URL, shared by the Go cycle and snxctl cycle: the page fetch with the
-// option "D" answered (result 0 or less) with a status from 200 to 299.
+// The rule of a good URL, shared by the Go cycle, snxctl cycle and snxctl probe: the page fetch
+// with the option "D" answered (result 0 or less) with a status from 200 to 299. The time a
+// URL takes to answer is measured here and nowhere else: from the request to the last byte of
+// the answer, on the installed clock (so a fake clock keeps tests exact).
 
+#include <chrono>
 #include <cstdint>
 #include <string_view>
 
+#include "platform/clock.h"
 #include "probes/get_web_page.h"
 
 struct CUrlOutcome {
   std::int32_t result = 0;   // the fetch's result: above 0 when it failed outright
   std::uint32_t status = 0;  // the answer's status code when result <= 0
   bool good = false;
+  std::chrono::milliseconds elapsed{0};  // the whole fetch, redirect included
 };
 
 inline CUrlOutcome TestUrl(std::string_view url) {
+  auto& clock = snx::platform::Use<snx::platform::Clock>();
   CGetWebPage page;
   CUrlOutcome outcome;
+  const auto started = clock.MonoNow();
   outcome.result = page.Go("D", url);
+  outcome.elapsed =
+      std::chrono::duration_cast<std::chrono::milliseconds>(clock.MonoNow() - started);
   outcome.status = outcome.result <= 0 ? page.StatusCode() : 0;
   outcome.good = outcome.result <= 0 && page.IsStatusOk();
   return outcome;

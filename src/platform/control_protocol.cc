@@ -88,6 +88,11 @@ ControlAnswer ParseControlAnswer(std::string_view line) {
   return answer;
 }
 
+bool IsStatusRequest(std::string_view line) {
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  return EqualsNoCase(line, kStatusRequest);
+}
+
 std::string ControlSocketPath() { return RuntimeDir() + "/snxsvc.sock"; }
 
 }  // namespace snx::platform

@@ -54,6 +54,16 @@ std::string AnswerError(std::string_view reason);
 // Reads an answer line (without LF); an unreadable line is an kError answer saying so.
 ControlAnswer ParseControlAnswer(std::string_view line);
 
+// The Status request: the line "Status" (any case), answered by several lines, each within
+// kMaxAnswerLine: "STATUS " and a JSON object (the operations), then one "ITEM " line with a
+// JSON object per watched item, then "END". An object that cannot tell its status answers one
+// "ERR" line instead.
+inline constexpr std::string_view kStatusRequest = "Status";
+inline constexpr std::string_view kStatusHead = "STATUS ";
+inline constexpr std::string_view kStatusItem = "ITEM ";
+inline constexpr std::string_view kStatusEnd = "END";
+bool IsStatusRequest(std::string_view line);
+
 // $SNX_ROOT/run/snxsvc/snxsvc.sock
 std::string ControlSocketPath();
 

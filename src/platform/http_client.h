@@ -32,6 +32,9 @@ struct HttpRequest {
   // How much of the body to keep. 0 ends the exchange as soon as the answer's headers are in,
   // as a client that only wants the status does; a longer body is cut and body_cut is set.
   std::size_t max_body_bytes = 0;
+  // Reads the answer to its last byte even when no more of the body is kept (the rest is
+  // dropped), so that the exchange lasts as long as the whole answer takes to come.
+  bool read_to_end = false;
   // Called once the connection to the server stands, before the request is sent.
   std::function<void()> on_connected;
 };

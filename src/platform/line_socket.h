@@ -70,6 +70,9 @@ class LineClient {
   // `timeout`. False with `error` on a closed connection, a time-out or an overlong answer.
   virtual bool Exchange(std::string_view request, std::string& answer, std::size_t max_line,
                         std::chrono::milliseconds timeout, std::string& error) = 0;
+  // Reads the next line of an answer of several lines, as Exchange reads its one.
+  virtual bool ReadLine(std::string& answer, std::size_t max_line,
+                        std::chrono::milliseconds timeout, std::string& error) = 0;
 };
 
 std::unique_ptr<LineClient> MakeUnixLineClient();

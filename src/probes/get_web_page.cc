@@ -156,6 +156,7 @@ snx::platform::HttpResult CGetWebPage::Send(CPageSession& session,
   request.connect_timeout = std::min(ConnectTimeout(), left);
   request.total_timeout = left;
   request.max_body_bytes = read_text ? kMaxBodyBytes : 0;
+  request.read_to_end = !read_text;  // a URL test lasts until the answer's last byte
   snx::platform::HttpResult answer = session.Send(std::move(request));
   if (!answer.answered) throw LibraryFailure{answer.error_number, answer.error_message};
   m_uStatusCode = answer.status;

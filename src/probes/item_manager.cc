@@ -136,3 +136,12 @@ void CItemManager::ClearItems() {
     while (void* entry = list->Pop()) std::unique_ptr<CItem> owned(static_cast<CItem*>(entry));
   }
 }
+
+void CItemManager::ForEachItem(const std::function<void(const CItem&)>& visit) {
+  for (CPointerStack* list : {&m_LocalUrls, &m_RemoteUrls, &m_Programs, &m_Spares, &m_Restart}) {
+    const int count = list->Count();
+    for (int i = 0; i < count; ++i) {
+      if (const auto* item = static_cast<const CItem*>(list->GetAt(i))) visit(*item);
+    }
+  }
+}

@@ -43,6 +43,9 @@ class CItemManager : public CQorObject {
   bool IsLive() override { return m_bLive && CQorObject::IsLive(); }
   bool Live() const { return m_bLive; }
   int Count(std::int32_t type);
+  // Every item: local URLs, remote URLs, programs, spare items, the restart engine; each list in
+  // the order its items were added.
+  void ForEachItem(const std::function<void(const CItem&)>& visit);
   CLogFile& UptimeLog() { return m_UptimeLog; }
 
  private:

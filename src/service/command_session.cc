@@ -5,7 +5,23 @@
 
 namespace sp = snx::platform;
 
+namespace {
+
+// The Status answer: its lines joined by LF (the session adds the last one).
+std::string AnswerStatus(ISNXSVR& object) {
+  const std::optional<COpsStatus> status = object.GetStatus();
+  if (!status) return sp::AnswerError("no status: the command object is not set up");
+  std::string lines = std::string(sp::kStatusHead) + StatusHeadJson(*status) + "\n";
+  for (const COpsItemStatus& item : status->items) {
+    lines += std::string(sp::kStatusItem) + StatusItemJson(item) + "\n";
+  }
+  return lines + std::string(sp::kStatusEnd);
+}
+
+}  // namespace
+
 std::string AnswerRequestLine(ISNXSVR& object, std::string_view line) {
+  if (sp::IsStatusRequest(line)) return AnswerStatus(object);
   std::string why;
   const std::optional<sp::ControlRequest> request = sp::ParseControlRequest(line, &why);
   if (!request) return sp::AnswerError(why);

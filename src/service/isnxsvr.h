@@ -4,7 +4,9 @@
 // result.
 
 #include <cstdint>
+#include <optional>
 
+#include "ops/ops_status.h"
 #include "platform/component.h"
 
 class ISNXSVR {
@@ -14,4 +16,7 @@ class ISNXSVR {
                                             std::int32_t* plngResult) = 0;
   virtual snx::platform::HRESULT GetStringResult(const std::int32_t* plngCommand,
                                                  snx::platform::VARIANT* pvResult) = 0;
+  // The command socket's Status request: the watched items and the operations now; none when
+  // the object cannot tell.
+  virtual std::optional<COpsStatus> GetStatus() { return std::nullopt; }
 };

@@ -196,3 +196,16 @@ sp::HRESULT CSNXSVR::GetStringResult(const std::int32_t* plngCommand, sp::VARIAN
   *pvResult = sp::Variant::Text(text);
   return sp::S_OK;
 }
+
+std::optional<COpsStatus> CSNXSVR::GetStatus() {
+  if (!m_pThreadOwner) return std::nullopt;
+  CThreadOwner& owner = *m_pThreadOwner;
+  COpsStatus status;
+  if (COpsMngrThread* thread = owner.OpsThread()) status = thread->StatusBoard().Read();
+  // What changes between publications is read as it is now.
+  status.ops_state = owner.m_iOpsState;
+  status.go_loop_running = owner.m_bGoLoopRunning;
+  status.action = owner.ReadAction();
+  status.object = owner.ReadActionObject();
+  return status;
+}

@@ -33,6 +33,7 @@ class CSNXSVR : public ISNXSVR {
                                     std::int32_t* plngResult) override;
   snx::platform::HRESULT GetStringResult(const std::int32_t* plngCommand,
                                          snx::platform::VARIANT* pvResult) override;
+  std::optional<COpsStatus> GetStatus() override;
 
   bool Initialize();
   CThreadOwner* ThreadOwner() { return m_pThreadOwner.get(); }

@@ -64,6 +64,7 @@ size_t OnBody(char* data, size_t size, size_t count, void* user) {
   body.append(data, limit - body.size());
   // A caller that wanted no body at all has not been cut short; one that wanted some has.
   if (limit > 0) ex->result->body_cut = true;
+  if (ex->request->read_to_end) return n;  // the rest is read and dropped
   ex->stopped_on_purpose = true;
   return 0;  // ends the transfer; reported as a write error and recognised below
 }

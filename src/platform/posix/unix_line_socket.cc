@@ -330,7 +330,16 @@ class UnixLineClient : public LineClient {
     }
     // A server that refused the peer has sent its answer and closed: the send fails, and the
     // answer is still there to read.
-    const bool sent = SendAll(fd_, line);
+    sent_ = SendAll(fd_, line);
+    return ReadLine(answer, max_line, timeout, error);
+  }
+
+  bool ReadLine(std::string& answer, std::size_t max_line, std::chrono::milliseconds timeout,
+                std::string& error) override {
+    if (fd_ < 0) {
+      error = "not connected";
+      return false;
+    }
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (true) {
       const std::size_t lf = pending_.find('\n');
@@ -357,7 +366,7 @@ class UnixLineClient : public LineClient {
       const ssize_t n = ::recv(fd_, buffer, sizeof(buffer), 0);
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) {
-        error = sent ? "the service closed the connection" : "the connection is closed";
+        error = sent_ ? "the service closed the connection" : "the connection is closed";
         return false;
       }
       pending_.append(buffer, static_cast<std::size_t>(n));
@@ -366,6 +375,7 @@ class UnixLineClient : public LineClient {
 
  private:
   int fd_ = -1;
+  bool sent_ = false;  // the last request went out
   std::string pending_;
 };
 
