@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <thread>
 #include <vector>
@@ -91,10 +92,35 @@ TEST_F(SnxsvcEndToEnd, DrivenBySnxctlAndEndedBySigtermDuringTheWait) {
   const CtlRun sleeping = SnxctlUntil({"action"}, waiting, std::chrono::seconds(40));
   EXPECT_THAT(sleeping.out, HasSubstr("action: Go MODE: waiting for next test :\nobject: ."));
   EXPECT_THAT(Snxctl({"state"}).out, HasSubstr("1001 OPS_GO_IDLE (Go loop running)"));
+  // Not on a terminal, watch prints a refresh only when something changed: the second of two
+  // refreshes during the wait is the same as the first.
   const CtlRun watch = Snxctl({"watch", "--count", "2"});
   EXPECT_EQ(watch.exit_code, 0) << watch.out;
-  EXPECT_EQ(std::count(watch.out.begin(), watch.out.end(), '\n'), 6) << watch.out;
+  EXPECT_EQ(std::count(watch.out.begin(), watch.out.end(), '\n'), 4) << watch.out;
   EXPECT_THAT(watch.out, HasSubstr("state 1001 OPS_GO_IDLE (Go loop running)"));
+  EXPECT_THAT(watch.out, HasSubstr("next test: "));
+  // status --json: one object with the documented keys; the URL was tested and is up.
+  const CtlRun status = Snxctl({"status", "--json"});
+  ASSERT_EQ(status.exit_code, 0) << status.out;
+  const nlohmann::json shown = nlohmann::json::parse(status.out, nullptr, false);
+  ASSERT_TRUE(shown.is_object()) << status.out;
+  EXPECT_EQ(shown["ops_state"], 1001);
+  EXPECT_EQ(shown["ops_state_name"], "OPS_GO_IDLE");
+  EXPECT_EQ(shown["go_loop_running"], true);
+  EXPECT_EQ(shown["action"], "Go MODE: waiting for next test :");
+  EXPECT_GT(shown["next_test_epoch"].get<std::int64_t>(),
+            shown["last_cycle_epoch"].get<std::int64_t>());
+  EXPECT_TRUE(shown["next_test"].get<std::string>().ends_with("Z"));
+  ASSERT_EQ(shown["items"].size(), 2u) << status.out;  // the URL and the restart engine
+  const nlohmann::json& url = shown["items"][0];
+  EXPECT_EQ(url["kind"], "local_url");
+  EXPECT_EQ(url["name"], site_.Url("/"));
+  EXPECT_EQ(url["state"], "up");
+  EXPECT_EQ(url["http_status"], 200);
+  EXPECT_TRUE(url["response_ms"].is_number_integer());
+  EXPECT_TRUE(url["since_epoch"].is_number_integer() && url["last_check"].is_string());
+  EXPECT_EQ(shown["items"][1]["state"], "unknown");
+  EXPECT_THAT(Snxctl({"status"}).out, HasSubstr("local URL   " + site_.Url("/")));
   // No phone component in this folder: every answer is no.
   const CtlRun phone = Snxctl({"phone", "4"});
   EXPECT_EQ(phone.exit_code, 1);
@@ -159,7 +185,7 @@ TEST(SnxctlControl, HelpUsageAndNoService) {
   TempDir root;
   ScopedEnv root_env("SNX_ROOT", root.path().c_str());
   using Args = std::vector<std::string>;
-  for (const char* command : {"go", "test", "stop", "state", "action", "watch"}) {
+  for (const char* command : {"go", "test", "stop", "state", "action", "status", "watch"}) {
     const CtlRun help = Snxctl({command, "--help"});
     EXPECT_EQ(help.exit_code, 0) << command;
     EXPECT_THAT(help.out, HasSubstr(std::string("usage: snxctl ") + command)) << command;

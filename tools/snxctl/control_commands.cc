@@ -1,5 +1,5 @@
-// snxctl go|test|stop|state|action|phone|watch: the control commands. They speak the service's
-// command socket protocol and nothing else (docs/service.md).
+// snxctl go|test|stop|state|action|phone|status|watch: the control commands. They speak the
+// service's command socket protocol and nothing else (docs/service.md).
 
 #include <signal.h>
 #include <unistd.h>
@@ -12,10 +12,13 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <variant>
 #include <vector>
 
+#include "ops/ops_status.h"
 #include "platform/control_protocol.h"
 #include "platform/line_socket.h"
+#include "snxctl/status_view.h"
 #include "snxctl/subcommand.h"
 
 namespace snxctl {
@@ -27,30 +30,7 @@ namespace sp = snx::platform;
 // (up to 15 seconds for the operations thread's start-up).
 constexpr std::chrono::seconds kAnswerWait{40};
 
-const char* StateName(std::int32_t state) {
-  switch (state) {
-    case 0:
-      return "NOT_STARTED";
-    case 999:
-      return "OPS_READY";
-    case 1000:
-      return "OPS_STOPPED";
-    case 1001:
-      return "OPS_GO_IDLE";
-    case 1002:
-      return "OPS_GO_TESTING";
-    case 1003:
-      return "OPS_GO_RESTARTING";
-    case 1004:
-      return "OPS_FAILURES_SEEN";
-    case 1005:
-      return "OPS_GO_REMOTE_FAILING";
-    case 1006:
-      return "OPS_STOPPING";
-    default:
-      return "UNKNOWN";
-  }
-}
+const char* StateName(std::int32_t state) { return OpsStateName(state); }
 
 // One connection to the running service.
 class Service {
@@ -104,6 +84,30 @@ class Service {
     return answer->text;
   }
 
+  // The Status answer as one object (docs/service.md); `quiet` leaves a refusal unsaid.
+  std::optional<nlohmann::json> Status(bool quiet = false) {
+    std::vector<std::string> lines;
+    std::string line;
+    std::string error;
+    bool read = client_->Exchange(sp::kStatusRequest, line, sp::kMaxAnswerLine, kAnswerWait, error);
+    while (read && line != sp::kStatusEnd && !line.starts_with("ERR ")) {
+      lines.push_back(line);
+      read = client_->ReadLine(line, sp::kMaxAnswerLine, kAnswerWait, error);
+    }
+    std::optional<nlohmann::json> status;
+    if (!read) {
+      std::fprintf(stderr, "snxctl %s: %s\n", command_, error.c_str());
+    } else if (line.starts_with("ERR ")) {
+      if (!quiet) {
+        std::fprintf(stderr, "snxctl %s: the service answered: %s (an snxsvc without Status?)\n",
+                     command_, sp::ParseControlAnswer(line).text.c_str());
+      }
+    } else if (!(status = StatusObject(lines, error))) {
+      std::fprintf(stderr, "snxctl %s: %s\n", command_, error.c_str());
+    }
+    return status;
+  }
+
  private:
   const char* command_;
   std::unique_ptr<sp::LineClient> client_;
@@ -149,10 +153,11 @@ constexpr const char* kStopHelp =
     "usage: snxctl stop\n\nEnds Go mode within about two seconds (the service keeps running).\n\n"
     "Exit status: 0 taken, 1 not taken or the service is not running, 2 bad arguments.\n";
 constexpr const char* kStateHelp =
-    "usage: snxctl state\n\nPrints the operations state: its number and its name (OPS_READY 999\n"
+    "usage: snxctl state [--json]\n\nPrints the operations state: its number and its name "
+    "(OPS_READY 999\n"
     "to OPS_STOPPING 1006), and whether the Go loop runs; then the automatic reboots of the\n"
     "last 24 hours, the MaxRebootsPerDay cap and the reboots withheld since the service\n"
-    "started.\n\n"
+    "started. --json prints the same as one JSON object (docs/service.md).\n\n"
     "Exit status: 0 printed, 1 the service is not running, 2 bad arguments.\n";
 constexpr const char* kActionHelp =
     "usage: snxctl action\n\nPrints the current action of the operations thread and the object\n"
@@ -161,9 +166,20 @@ constexpr const char* kActionHelp =
 constexpr const char* kPhoneHelp =
     "usage: snxctl phone N\n\nAsks the phone alert component its answer N (1 to 4) and prints\n"
     "yes or no.\n\nExit status: 0 yes, 1 no or the service is not running, 2 bad arguments.\n";
+constexpr const char* kStatusHelp =
+    "usage: snxctl status [--json]\n\nOne line per watched item: its kind (local URL, remote "
+    "URL, program,\n"
+    "restart), name, state (up, down, unknown: not tested yet), since when, the last check,\n"
+    "and for a URL the last HTTP status and the time the answer took to its last byte; then\n"
+    "the operations state, the current action and when the next test is due. --json prints\n"
+    "it as one JSON object (docs/service.md).\n\n"
+    "Exit status: 0 printed, 1 the service is not running, 2 bad arguments.\n";
 constexpr const char* kWatchHelp =
-    "usage: snxctl watch [--count N]\n\nShows the operations state and the current action,\n"
-    "refreshed every second until interrupted (Ctrl-C). --count N stops after N refreshes.\n\n"
+    "usage: snxctl watch [--count N]\n\nShows the operations state, the current action and "
+    "when the next test\n"
+    "is due, refreshed every second until interrupted (Ctrl-C). When the output is not a\n"
+    "terminal, a refresh is printed only when something changed. --count N stops after N\n"
+    "refreshes.\n\n"
     "Exit status: 0 interrupted or done, 1 the service is not running or went away, 2 bad\n"
     "arguments.\n";
 
@@ -175,17 +191,29 @@ int RunStop(const std::vector<std::string>& args) {
   return SendCommand("stop", kStopHelp, 1003, args);
 }
 
+// `--json` alone (true), no arguments (false), or an exit code.
+std::variant<bool, int> JsonFlag(const char* name, const char* help,
+                                 const std::vector<std::string>& args) {
+  if (args.size() == 1 && args[0] == "--json") return true;
+  if (auto done = CheckNoArguments(name, help, args)) return *done;
+  return false;
+}
+
 int RunState(const std::vector<std::string>& args) {
-  if (auto done = CheckNoArguments("state", kStateHelp, args)) return *done;
+  const auto json = JsonFlag("state", kStateHelp, args);
+  if (const int* done = std::get_if<int>(&json)) return *done;
   Service service("state");
   if (!service.Connect()) return kExitFailure;
   const auto state = service.Command(1004);
   const auto go = state ? service.Command(1005) : std::nullopt;
-  if (!go) return kExitFailure;
-  std::printf("%d %s%s\n", *state, StateName(*state), *go == -1 ? " (Go loop running)" : "");
   // The reboot storm guard: "N C W" (a service without the guard answers NONE).
-  const auto guard = service.Text(1014);
+  const auto guard = go ? service.Text(1014) : std::nullopt;
   if (!guard) return kExitFailure;
+  if (std::get<bool>(json)) {
+    PrintJson(StateObject(*state, *go == -1, guard));
+    return kExitOk;
+  }
+  std::printf("%d %s%s\n", *state, StateName(*state), *go == -1 ? " (Go loop running)" : "");
   long reboots = 0;
   long cap = 0;
   unsigned long long withheld = 0;
@@ -226,6 +254,22 @@ int RunPhone(const std::vector<std::string>& args) {
   return *answer == -1 ? kExitOk : kExitFailure;
 }
 
+int RunStatus(const std::vector<std::string>& args) {
+  const auto json = JsonFlag("status", kStatusHelp, args);
+  if (const int* done = std::get_if<int>(&json)) return *done;
+  Service service("status");
+  if (!service.Connect()) return kExitFailure;
+  const auto status = service.Status();
+  if (!status) return kExitFailure;
+  if (std::get<bool>(json)) {
+    PrintJson(*status);
+  } else {
+    const std::string table = StatusTable(*status, std::time(nullptr));
+    std::fwrite(table.data(), 1, table.size(), stdout);
+  }
+  return kExitOk;
+}
+
 volatile sig_atomic_t g_interrupted = 0;
 void OnInterrupt(int) { g_interrupted = 1; }
 
@@ -252,20 +296,38 @@ int RunWatch(const std::vector<std::string>& args) {
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
   const bool terminal = ::isatty(STDOUT_FILENO) == 1;
+  bool with_status = true;  // an snxsvc without the Status request shows no next test
+  std::string shown;
   for (long round = 0; !g_interrupted && round != count; ++round) {
     const auto state = service.Command(1004);
     const auto go = state ? service.Command(1005) : std::nullopt;
     const auto text = go ? service.Text(1012) : std::nullopt;
     const auto object = text ? service.Text(1013) : std::nullopt;
     if (!object) return g_interrupted ? kExitOk : kExitFailure;
-    char stamp[16] = "";
+    const auto status = with_status ? service.Status(true) : std::nullopt;
+    with_status = status.has_value();
+    const nlohmann::json next =
+        status ? status->value("next_test_epoch", nlohmann::json()) : nlohmann::json();
     const std::time_t now = std::time(nullptr);
-    std::strftime(stamp, sizeof(stamp), "%H:%M:%S", std::localtime(&now));
-    if (terminal) std::fputs("\033[H\033[J", stdout);
-    std::printf("%s  state %d %s%s\n          action: %s\n          object: %s\n", stamp, *state,
-                StateName(*state), *go == -1 ? " (Go loop running)" : "", text->c_str(),
-                object->c_str());
-    std::fflush(stdout);
+    char body[8192];
+    std::snprintf(body, sizeof(body), "state %d %s%s\n          action: %s\n          object: %s\n",
+                  *state, StateName(*state), *go == -1 ? " (Go loop running)" : "", text->c_str(),
+                  object->c_str());
+    std::string view = body;
+    if (next.is_number_integer()) {
+      const std::int64_t at = next.get<std::int64_t>();
+      view += "          next test: " + LocalClock(at);
+      // The count-down only where it is watched: elsewhere it would be a change every second.
+      if (terminal && at > now) view += " (in " + std::to_string(at - now) + "s)";
+      view += "\n";
+    }
+    // Away from a terminal (a log, a pipe) only a change is printed.
+    if (terminal || view != shown) {
+      if (terminal) std::fputs("\033[H\033[J", stdout);
+      shown = view;
+      std::printf("%s  %s", LocalClock(now).c_str(), view.c_str());
+      std::fflush(stdout);
+    }
     if (round + 1 == count) break;
     for (int slice = 0; slice < 10 && !g_interrupted; ++slice) {
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -282,6 +344,8 @@ const SubCommandRegistrar kState({"state", "the operations state of the running 
 const SubCommandRegistrar kAction({"action", "the current action of the running service",
                                    RunAction});
 const SubCommandRegistrar kPhone({"phone", "one of the phone alert component's answers", RunPhone});
+const SubCommandRegistrar kStatus({"status", "each watched item's state, then the operations",
+                                   RunStatus});
 const SubCommandRegistrar kWatch({"watch", "state and current action, refreshed every second",
                                   RunWatch});
 
