@@ -25,12 +25,22 @@ class KeptLog : public CLogWriter {
   KeptLog(const KeptLog&) = delete;
   KeptLog& operator=(const KeptLog&) = delete;
 
-  bool LogError(std::string_view text) override { return Keep("Error: ", text); }
+  static constexpr std::string_view kErrorMark = "Error: ";
+  bool LogError(std::string_view text) override { return Keep(kErrorMark, text); }
   bool LogMessage(std::string_view text) override {
     return errors_only_ || Keep("Message: ", text);
   }
   bool LogEvent(std::string_view text) override { return errors_only_ || Keep("(event): ", text); }
   bool LogBlankLines(int) override { return true; }
+
+  // The error lines kept, without their "Error: " mark.
+  std::vector<std::string> Errors() const {
+    std::vector<std::string> errors;
+    for (const auto& line : lines_) {
+      if (line.starts_with(kErrorMark)) errors.push_back(line.substr(kErrorMark.size()));
+    }
+    return errors;
+  }
 
   // Every kept line to stderr, each after `indent`.
   void Print(std::string_view indent = "") const {

@@ -8,26 +8,32 @@
 #include <vector>
 
 #include "core/log_writer.h"
+#include "ops/url_test.h"
 #include "platform/visible_text.h"
 #include "probes/get_web_page.h"
 #include "snxctl/kept_log.h"
+#include "snxctl/status_view.h"
 #include "snxctl/subcommand.h"
 
 namespace snxctl {
 namespace {
 
 constexpr const char* kProbeHelp =
-    "usage: snxctl probe [--connect-timeout SECONDS] [--timeout SECONDS] [--verbose] URL\n"
+    "usage: snxctl probe [--connect-timeout SECONDS] [--timeout SECONDS] [--verbose] [--json]\n"
+    "                    URL\n"
     "\n"
     "Fetches URL the way the watchdog tests a local or remote URL: one GET with the option \"D\",\n"
     "plain http only, one redirect (301, 302, 303) followed, after which the answer must be\n"
     "200, and a password challenge (401) counted as a failure. Prints the fetch's result\n"
     "(0 an answer came, 1 refused URL or password, 2 failed redirect or no answer), the status\n"
-    "code, and whether the watchdog would count the URL good (result 0 and status 200..299).\n"
+    "code, whether the watchdog would count the URL good (result 0 and status 200..299), and\n"
+    "the time the answer took to its last byte.\n"
     "\n"
     "  --connect-timeout S  bound on making the connection (default 30)\n"
     "  --timeout S          bound on the whole fetch (default 60)\n"
     "  --verbose            print the fetch's log lines to stderr even when the URL is good\n"
+    "  --json               print the result as one JSON object (url, ok, result, status,\n"
+    "                       error, response_ms; docs/service.md)\n"
     "\n"
     "Exit status: 0 good, 1 not good, 2 bad arguments.\n";
 
@@ -47,6 +53,7 @@ int RunProbe(const std::vector<std::string>& args) {
   std::chrono::milliseconds connect = CGetWebPage::kDefaultConnectTimeout;
   std::chrono::milliseconds total = CGetWebPage::kDefaultTotalTimeout;
   bool verbose = false;
+  bool json = false;
   std::string url;
   bool have_url = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -57,6 +64,8 @@ int RunProbe(const std::vector<std::string>& args) {
     }
     if (a == "--verbose" || a == "-v") {
       verbose = true;
+    } else if (a == "--json") {
+      json = true;
     } else if (a == "--connect-timeout" || a == "--timeout") {
       if (i + 1 >= args.size() || !ParseSeconds(args[i + 1], a == "--timeout" ? total : connect)) {
         std::fprintf(stderr, "snxctl probe: %s needs a number of seconds (0 < S <= 86400)\n",
@@ -82,15 +91,29 @@ int RunProbe(const std::vector<std::string>& args) {
 
   KeptLog kept;
   CGetWebPage::SetTimeouts(connect, total);
-  CGetWebPage page;
-  const std::int32_t result = page.Go("D", url);
-  const bool good = result < 1 && page.IsStatusOk();
+  const CUrlOutcome outcome = TestUrl(url);
+  const bool good = outcome.good;
 
-  std::printf("url: %s\nresult: %d\nstatus code: %u\ngood: %s\n",
-              snx::platform::VisibleText(url).c_str(), result, page.StatusCode(),
-              good ? "yes" : "no");
-  std::fflush(stdout);
-  if (verbose || !good) {
+  if (json) {
+    nlohmann::json out;
+    out["url"] = snx::platform::VisibleText(url);
+    out["ok"] = good;
+    out["result"] = outcome.result;
+    out["status"] = outcome.result <= 0 ? nlohmann::json(outcome.status) : nlohmann::json();
+    const std::vector<std::string> errors = kept.Errors();
+    std::string error;
+    for (const std::string& line : errors) error += (error.empty() ? "" : "; ") + line;
+    out["error"] = errors.empty() ? nlohmann::json() : nlohmann::json(error);
+    out["response_ms"] = outcome.elapsed.count();
+    PrintJson(out);
+  } else {
+    std::printf("url: %s\nresult: %d\nstatus code: %u\ngood: %s\ntime: %lld ms\n",
+                snx::platform::VisibleText(url).c_str(), outcome.result,
+                outcome.result <= 0 ? outcome.status : 1u,  // 1: the fetch got no answer
+                good ? "yes" : "no", static_cast<long long>(outcome.elapsed.count()));
+    std::fflush(stdout);
+  }
+  if (verbose || (!good && !json)) {
     kept.Print();
   }
   return good ? kExitOk : kExitFailure;
