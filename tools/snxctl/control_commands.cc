@@ -309,11 +309,9 @@ int RunWatch(const std::vector<std::string>& args) {
     const nlohmann::json next =
         status ? status->value("next_test_epoch", nlohmann::json()) : nlohmann::json();
     const std::time_t now = std::time(nullptr);
-    char body[8192];
-    std::snprintf(body, sizeof(body), "state %d %s%s\n          action: %s\n          object: %s\n",
-                  *state, StateName(*state), *go == -1 ? " (Go loop running)" : "", text->c_str(),
-                  object->c_str());
-    std::string view = body;
+    std::string view = "state " + std::to_string(*state) + " " + StateName(*state) +
+                       (*go == -1 ? " (Go loop running)" : "") + "\n          action: " + *text +
+                       "\n          object: " + *object + "\n";
     if (next.is_number_integer()) {
       const std::int64_t at = next.get<std::int64_t>();
       view += "          next test: " + LocalClock(at);
