@@ -27,7 +27,7 @@ file(WRITE ${SNX_DEBIAN_SCRIPTS}/conffiles "${SNX_PACKAGE_FOLDER}/Sentinex.ini\n
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME snxsvc)
-set(CPACK_PACKAGE_VERSION 1.0.0)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "SNXSVC")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "SNXSVC server watchdog with its control tool snxctl")
 set(CPACK_PACKAGE_CONTACT "SNXSVC maintainers <root@localhost>")

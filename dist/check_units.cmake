@@ -1,7 +1,7 @@
 # Checks of the shipped systemd units, run by ctest in script mode (cmake -P):
 #   -DCHECK=install -DBUILD_DIR=... -DUNIT_DIR=... -DSNXCTL=...: the pulse component installed
 #     into a scratch prefix puts the timer and its service in the unit folder, the service
-#     starting the configured snxctl;
+#     starting the configured snxctl (none configured: the prefix's own);
 #   -DCHECK=verify -DUNITS=a;b: systemd-analyze verify accepts them ("skipped" without it).
 if(CHECK STREQUAL "verify")
   find_program(ANALYZE systemd-analyze)
@@ -25,6 +25,9 @@ if(NOT rc EQUAL 0)
 endif()
 if(NOT EXISTS ${prefix}/${UNIT_DIR}/snxsvc-pulse.timer)
   message(FATAL_ERROR "snxsvc-pulse.timer is not installed in ${UNIT_DIR}")
+endif()
+if(NOT SNXCTL)
+  set(SNXCTL ${prefix}/snxctl)
 endif()
 file(STRINGS ${prefix}/${UNIT_DIR}/snxsvc-pulse.service exec REGEX "^ExecStart=")
 if(NOT exec STREQUAL "ExecStart=${SNXCTL} pulse")

@@ -104,6 +104,7 @@ bool CAllSets::LoadIfNexessary() {
       Number("RstrSecs",
              static_cast<std::int32_t>(std::clamp<std::int64_t>(half_interval, 15, INT32_MAX)));
   m_bLogEvents = YesNo("LogEvents", false);
+  m_sWebResetCommand.Assign(Text("WebResetCommand"));
   m_bGOS = YesNo("GOS", false);
 
   LogEvent("CPhoneSettings::LoadIfNexessary() Phone.");

@@ -64,6 +64,7 @@ class CAllSets : public CQorObject {
   std::int32_t m_iMinuteInterval = 0;
   std::int32_t m_iRstrSecs = 0;
   bool m_bLogEvents = false;
+  CQorStr m_sWebResetCommand;  // run when no iisreset is installed (docs/settings.md)
   bool m_bGOS = false;
   CQorStr m_sPNum[kPhoneEntries];
   CQorStr m_sPName[kPhoneEntries];

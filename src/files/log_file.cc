@@ -136,7 +136,20 @@ bool CLogFile::WriteKindLine(std::string_view kind, std::string_view text) {
 
 bool CLogFile::LogError(std::string_view text) { return WriteKindLine(" Error: ", text); }
 bool CLogFile::LogMessage(std::string_view text) { return WriteKindLine(" Message: ", text); }
-bool CLogFile::LogEvent(std::string_view text) { return WriteKindLine(" (event): ", text); }
+bool IsTraceLine(std::string_view text) {
+  const std::size_t colons = text.find("::");
+  if (colons == std::string_view::npos || colons < 2 || text[0] != 'C') return false;
+  for (const char c : text.substr(1, colons - 1)) {
+    const bool name = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+    if (!name && c != '_') return false;
+  }
+  return true;
+}
+
+bool CLogFile::LogEvent(std::string_view text) {
+  if (!m_bTraceLinesEnabled && IsTraceLine(text)) return false;
+  return WriteKindLine(" (event): ", text);
+}
 
 bool CLogFile::LogBlankLines(int count) {
   if (!m_bBlankLinesEnabled || count <= 0) return false;

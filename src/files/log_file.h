@@ -4,6 +4,7 @@
 // in this and other processes never mix their lines, and it is moved to its ".old" file when it
 // has reached the size limit at the moment it is opened.
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -17,6 +18,10 @@
 namespace snx::platform {
 class Clock;
 }
+
+// A trace line: an event text that begins with a class name and "::" (a "C" and a name, as in
+// "COpsMngrThread::LowLevelInit() 0." or "CMender::CPW 3"): the numbered steps of an operation.
+bool IsTraceLine(std::string_view text);
 
 // "MM/DD/YY HH:MM:SS" of the clock's local time: the stamp every log line begins with.
 std::string LogTimeStamp(snx::platform::Clock& clock);
@@ -42,6 +47,10 @@ class CLogFile : public CTxtFile4, public CLogWriter {
   void SetSizeLimit(std::int64_t bytes) { m_iSizeLimit = bytes; }
   void EnableBlankLines(bool enabled) { m_bBlankLinesEnabled = enabled; }
   bool BlankLinesEnabled() const { return m_bBlankLinesEnabled; }
+  // The LogEvents setting: when off, LogEvent leaves out the trace lines (IsTraceLine) and
+  // writes only the events that tell the administrator something. On at construction.
+  void EnableTraceLines(bool enabled) { m_bTraceLinesEnabled = enabled; }
+  bool TraceLinesEnabled() const { return m_bTraceLinesEnabled; }
   bool IsLogOpen() const { return m_bLogOpen; }
   const CQorStr& LogPath() const { return m_sLogPath; }
   const CQorStr& OldPath() const { return m_sOldPath; }
@@ -54,6 +63,7 @@ class CLogFile : public CTxtFile4, public CLogWriter {
 
   CQorStr m_sDirectory;
   bool m_bBlankLinesEnabled = false;
+  std::atomic<bool> m_bTraceLinesEnabled{true};
   std::int32_t m_iSpare = 2;
   CQorStr m_sLogPath;
   CQorStr m_sOldPath;

@@ -88,13 +88,9 @@ bool COpsMngrThread::StartGo() {
                      ".");
   }
   LogEvent("COpsMngrThread::Go() 3");
-  if (!LocateInternetExplorer()) {
-    AskForInternetExplorer();
-    LogError("Where is Internet Explorer?");
-    LogError("That is file IEXPLORE.EXE.");
-    LogError("Is usually at \\Program Files\\Internet Explorer\\ ");
-    SetCurrentAction("Cannot locate InternetExplorer...", "???");
-  }
+  // A browser is only needed by restart program steps that open a URL, and those fetch the URL
+  // themselves when there is none: a server without one is normal.
+  LocateInternetExplorer();
   SetCurrentAction("Registering objects", ".");
   m_Mender.RegisterCompanions();
   LogEvent("COpsMngrThread::Go() 4");

@@ -178,6 +178,7 @@ bool COpsMngrThread::LowLevelInit() {
 bool COpsMngrThread::ValidateRequireds(bool show) {
   if (auto* log_file = dynamic_cast<CLogFile*>(g_pLogFile)) {
     log_file->EnableBlankLines(m_pSettings->m_bLogEvents);
+    log_file->EnableTraceLines(m_pSettings->m_bLogEvents);
   }
   const char* problem = nullptr;
   if (m_pSettings->m_sAdminId.IsEmpty()) {
@@ -220,16 +221,9 @@ bool COpsMngrThread::LocateInternetExplorer() {
   return false;
 }
 
-bool COpsMngrThread::AskForInternetExplorer() {
-  snx::platform::MessageBoxOk(
-      kMessageCaption,
-      "Cannot find Internet Explorer.\r\nIs usually at C:\\Program Files\\Internet "
-      "Explorer\\Iexplore.exe\r\nPlease navigate to an click on it after OK");
-  return false;
-}
-
 bool COpsMngrThread::ReadPopupDisableState() {
-  ScopedKey key(m_Facilities.keys, kErrorModeKey, false);
+  // The service owns the key: the first start makes it.
+  ScopedKey key(m_Facilities.keys, kErrorModeKey, true);
   if (!key.IsOpen()) {
     LogError("COpsMngrThread::ReadPopupDisableState() failed");
     return false;

@@ -58,7 +58,6 @@ class COpsMngrThread : public CQorObject, public CMenderOwner {
   bool RunTest() { return false; }
   bool ValidateRequireds(bool show);
   bool LocateInternetExplorer();
-  bool AskForInternetExplorer();
   bool ReadPopupDisableState();
   bool SetPopupDisableState();
   bool LoadProcPerfs();

@@ -31,7 +31,7 @@ bool COpsMngrThread::DoRestarter() {
     Sleep(1500);
   }
   LogEvent("COpsMngrThread::DoRestarter() 1.");
-  if (!m_Mender.IISWasReset()) m_Mender.RunHidden("IISRESET.exe", true);
+  if (!m_Mender.IISWasReset()) m_Mender.ResetWebServer("IISRESET.exe", true);
   if (StopOrKill()) {
     LogError("COpsMngrThread::DoRestarter() Soft Restart failed.");
     return false;

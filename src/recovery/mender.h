@@ -94,6 +94,11 @@ class CMender : public CQorObject, public CWatcherCounterSink {
   void RunAndWait(std::string_view command_line);
   void RunNoWait(std::string_view command_line);
   void RunHidden(std::string_view command_line, bool wait);
+  // The web-server reset, hidden and waited for: `command_line` (the driver's "IISRESET.exe",
+  // or a restart program step's value) when its program is installed, else the setting
+  // WebResetCommand. With neither, `quiet` says nothing (a server without a reset is normal
+  // for the restart driver); otherwise the missing program is logged as any other.
+  void ResetWebServer(std::string_view command_line, bool quiet);
 
   // ---- reboot and automatic logon ----
   bool ReBoot();
@@ -153,7 +158,13 @@ class CMender : public CQorObject, public CWatcherCounterSink {
   bool WaitForFile(const CQorStr& value);
   bool KeepGoing() const;
   bool StopRequested() const;
-  void Launch(std::string_view command_line, snx::platform::LaunchWindow window, bool wait);
+  // Starts a command line as the steps do and logs how it went; a program that is not found is
+  // logged only when `report_missing`.
+  snx::platform::LaunchResult Launch(std::string_view command_line,
+                                     snx::platform::LaunchWindow window, bool wait,
+                                     bool report_missing = true);
+  // A "Start" of a URL: the browser opens it; with no browser the web fetch gets it.
+  void OpenUrl(const CQorStr& url);
   std::chrono::milliseconds MaxWaitSpan() const;
   void ReleaseWatcherObject();
   std::string StartupShortcutPath();

@@ -9,6 +9,7 @@
 #include "files/log_file.h"
 #include "files/txt_file4.h"
 #include "platform/clock.h"
+#include "platform/companion_files.h"
 #include "platform/component_factory.h"
 #include "platform/file_system.h"
 #include "platform/file_trust.h"
@@ -49,16 +50,6 @@ class OpenedKey {
  private:
   snx::platform::KeyStore& keys_;
   HKEY key_ = nullptr;
-};
-
-struct Companion {
-  const char* file;
-  const char* prog_id;
-};
-constexpr Companion kCompanions[] = {
-    {"QorPulse.dll", "QorPulse.Pulse"},   {"SnxReport.dll", "SnxReport.UtReport"},
-    {"QorPerf.dll", "QorPerf.Watcher"},   {"QorVoiceAlert.dll", "QorVoiceAlert.VoiceAlert"},
-    {"QorAssure.dll", "QorAssure.Actor"},
 };
 
 }  // namespace
@@ -275,7 +266,7 @@ bool CMender::LoadUninstallIconKey() {
 
 bool CMender::RegisterCompanions() {
   if (!snx::platform::Files().Exists(kDeveloperMarker)) {
-    for (const Companion& c : kCompanions) RegisterAtlObject(c.file, c.prog_id);
+    for (const auto& c : snx::platform::kCompanionFiles) RegisterAtlObject(c.file, c.prog_id);
   }
   return true;
 }

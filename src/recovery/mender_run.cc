@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/log_writer.h"
+#include "files/all_sets.h"
 #include "files/txt_file4.h"
 #include "platform/clock.h"
 #include "platform/component.h"
@@ -54,7 +55,8 @@ void CMender::SleepWatchingStop(std::int64_t milliseconds) {
   }
 }
 
-void CMender::Launch(std::string_view command_line, LaunchWindow window, bool wait) {
+snx::platform::LaunchResult CMender::Launch(std::string_view command_line, LaunchWindow window,
+                                            bool wait, bool report_missing) {
   snx::platform::LaunchRequest request;
   request.command_line.assign(command_line);
   request.window = window;
@@ -86,9 +88,12 @@ void CMender::Launch(std::string_view command_line, LaunchWindow window, bool wa
     case LaunchOutcome::kBadCommand:
       m_sStepOutcome = Cat({"could not start (", snx::platform::LaunchOutcomeName(result.outcome),
                             detail.empty() ? "" : ": ", detail, ")"});
-      LogError(Cat({"CMender could not start: ", line, " (", m_sStepOutcome, ")"}));
+      if (report_missing || result.outcome != LaunchOutcome::kNotFound) {
+        LogError(Cat({"CMender could not start: ", line, " (", m_sStepOutcome, ")"}));
+      }
       break;
   }
+  return result;
 }
 
 void CMender::RunAndWait(std::string_view command_line) {
@@ -101,6 +106,31 @@ void CMender::RunNoWait(std::string_view command_line) {
 
 void CMender::RunHidden(std::string_view command_line, bool wait) {
   Launch(command_line, LaunchWindow::kHidden, wait);
+}
+
+void CMender::ResetWebServer(std::string_view command_line, bool quiet) {
+  const std::string command =
+      m_pSettings != nullptr ? std::string(CQorStr::Trimmed(m_pSettings->m_sWebResetCommand.View()))
+                             : std::string();
+  const bool fallback = !command.empty();
+  const auto first = Launch(command_line, LaunchWindow::kHidden, true, !quiet && !fallback);
+  if (first.outcome != LaunchOutcome::kNotFound || !fallback) return;
+  Launch(command, LaunchWindow::kHidden, true);
+}
+
+void CMender::OpenUrl(const CQorStr& url) {
+  const std::string browser = Escaped(m_sBrowserPath);
+  if (Launch(Cat({browser, " -e ", url}), LaunchWindow::kNormal, false, false).outcome !=
+      LaunchOutcome::kNotFound) {
+    return;
+  }
+  CGetWebPage page;
+  const std::int32_t result = page.Go("D", url);
+  m_sStepOutcome = Cat({"no browser: fetched, result ", std::to_string(result), ", status ",
+                        std::to_string(page.StatusCode())});
+  LogMessage(Cat({"No browser at ", m_sBrowserPath, " (PathToInternetExplorer): fetched ", url,
+                  " instead (result ", std::to_string(result), ", status ",
+                  std::to_string(page.StatusCode()), ")"}));
 }
 
 std::string CMender::DescribeStep(const CInstruction& step) {
@@ -194,7 +224,7 @@ bool CMender::PerformStep(CInstruction& step) {
   }
   if (name.IsSame("Start") || name.IsSame("StartWithInternetExplorer")) {
     if (IsUrl(value)) {
-      RunNoWait(Cat({Escaped(m_sBrowserPath), " -e ", value}));
+      OpenUrl(value);
     } else if (name.IsSame("Start")) {
       RunNoWait(Escaped(value));
     }
@@ -209,7 +239,7 @@ bool CMender::PerformStep(CInstruction& step) {
       return result == 0 && page.IsStatusOk();
     }
     if (value.Find("IisReset") >= 0) {
-      RunHidden(Escaped(value), true);
+      ResetWebServer(Escaped(value), false);
       m_bIISWasReset = true;
       return true;
     }

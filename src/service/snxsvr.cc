@@ -64,6 +64,7 @@ bool CSNXSVR::PrepareLog() {
     std::fputs("Problem: insufficient RAM for CLogFile.\n", stdout);
     return false;
   }
+  log->EnableTraceLines(false);  // LogEvents is off until the settings say otherwise
   m_pOwnLog = std::move(log);
   g_pLogFile = m_pOwnLog.get();
   WriteBanner();
@@ -97,6 +98,10 @@ bool CSNXSVR::Initialize() {
     m_Settings.SetSettingsImage(nullptr);
     m_pRamFile = std::make_unique<CRamFileRO>();
     if (m_pRamFile->Initialize(m_sProgramDirectory, "\\AutoSet.caf")) {
+      // The trace lines of the settings load already follow LogEvents.
+      if (m_pOwnLog != nullptr) {
+        m_pOwnLog->EnableTraceLines(CAllSets::IsYes(m_pRamFile->GetKey("LogEvents")));
+      }
       LogEvent("CSNXSVR::Initialize() 2");
       m_Settings.SetSettingsImage(m_pRamFile.get());
       m_Settings.SetProgramDirectory(m_sProgramDirectory);

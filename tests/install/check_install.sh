@@ -1,7 +1,8 @@
 #!/bin/sh
 # The install folder and the package: `cmake --install` lays out a complete folder, its snxsvc
-# registers and writes the unit (under a test SNX_ROOT), and `cpack -G DEB` packs the same
-# folder with the maintainer scripts.
+# -Service (under a test SNX_ROOT) registers the service and the companions and links the
+# life-sign units so that cycle, report and pulse work as after the package, and `cpack -G DEB`
+# packs the same folder with the maintainer scripts.
 #   check_install.sh CMAKE CPACK BUILD_DIR
 set -eu
 cmake=$1 cpack=$2 build=$3
@@ -18,12 +19,50 @@ done
 [ "$(stat -c %a "$work/opt/Sentinex.ini")" = 644 ] || fail "Sentinex.ini is not 644"
 "$work/opt/snxctl" ini --dir "$work/opt" show >/dev/null || fail "the example Sentinex.ini does not load"
 
-SNX_ROOT="$work/root" "$work/opt/snxsvc" -Service || fail "snxsvc -Service failed"
-unit="$work/root/etc/systemd/system/snxsvc.service"
+for switch in --help --version; do
+  "$work/opt/snxsvc" $switch >"$work/out" || fail "snxsvc $switch: exit $?"
+done
+grep -qx "snxsvc $("$work/opt/snxctl" --version | cut -d' ' -f2)" "$work/out" ||
+  fail "snxsvc and snxctl differ in version"
+
+# By hand as by the package: -Service registers everything the tools need.
+export SNX_ROOT="$work/root" SNX_POWER=record
+"$work/opt/snxsvc" -Service >"$work/out" || fail "snxsvc -Service failed"
+grep -q '^next:' "$work/out" || fail "-Service does not say what comes next: $(cat "$work/out")"
+systemd="$work/root/etc/systemd/system"
+unit="$systemd/snxsvc.service"
 grep -qx "ExecStart=$work/opt/snxsvc" "$unit" || fail "unit: $(cat "$unit")"
 grep -qx "Type=notify" "$unit" || fail "unit is not Type=notify"
-SNX_ROOT="$work/root" "$work/opt/snxsvc" -UnregServer || fail "snxsvc -UnregServer failed"
+grep -qx "ExecStart=$work/opt/snxctl pulse" "$systemd/snxsvc-pulse.service" ||
+  fail "the pulse unit is not linked or names another snxctl"
+[ -L "$systemd/snxsvc-pulse.timer" ] || fail "the pulse timer is not linked"
+
+# A web page on loopback for the URL test and the push.
+python3 -c '
+import http.server, socketserver, sys
+s = socketserver.TCPServer(("127.0.0.1", 0), http.server.SimpleHTTPRequestHandler)
+print(s.server_address[1], flush=True)
+s.serve_forever()' >"$work/port" 2>/dev/null &
+server=$!
+trap 'kill $server 2>/dev/null; rm -rf "$work"' EXIT
+for _ in 1 2 3 4 5 6 7 8 9 10; do [ -s "$work/port" ] && break; sleep 0.5; done
+url="http://127.0.0.1:$(cat "$work/port")/"
+ctl="$work/opt/snxctl"
+"$ctl" conf set AdminId admin >/dev/null && "$ctl" conf set Password secret >/dev/null &&
+  "$ctl" conf set MachineName host >/dev/null && "$ctl" conf add URLS "$url" >/dev/null ||
+  fail "snxctl conf"
+"$ctl" cycle >"$work/out" 2>&1 && grep -qx 'decision: up' "$work/out" ||
+  fail "cycle on a good URL: $(cat "$work/out")"
+printf '01/10/25 00:00:00 (event): 101, %s, UP\r\r\n' "$url" >"$work/opt/Uptime.log"
+"$ctl" report --since 2000-01-01 >"$work/out" 2>&1 || fail "report: $(cat "$work/out")"
+date +'%m/%d/%y %H:%M:%S System working.' >"$work/opt/Beat.txt"
+"$ctl" pulse --url "$url" >"$work/out" 2>&1 || fail "pulse: $(cat "$work/out")"
+
+"$work/opt/snxsvc" -UnregServer || fail "snxsvc -UnregServer failed"
 [ ! -e "$unit" ] || fail "the unit is still there after -UnregServer"
+[ ! -L "$systemd/snxsvc-pulse.timer" ] || fail "the pulse timer link is still there"
+"$ctl" report --since 2000-01-01 >/dev/null 2>&1 && fail "a companion is still registered"
+unset SNX_ROOT
 
 if command -v dpkg-deb >/dev/null && command -v dpkg-shlibdeps >/dev/null; then
   (cd "$work" && "$cpack" -G DEB --config "$build/CPackConfig.cmake" -B "$work/deb" >/dev/null) ||

@@ -2,6 +2,7 @@
 // created through the plug-in factory, a real child started and killed by the engine's steps
 // through the real launcher, and the process activity watcher handing its counters on.
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -24,6 +25,7 @@
 #include "probes/w_manager.h"
 #include "recovery/mender.h"
 #include "recovery/mender_fixture.h"
+#include "support/loopback_http_server.h"
 #include "support/test_support.h"
 
 namespace {
@@ -114,6 +116,50 @@ TEST(RestartEngineIntegration, WatchesAndKillsARealChildThroughTheRealWatcher) {
   }
   ASSERT_FALSE(Alive(pid));
   EXPECT_FALSE(engine.XTst());
+}
+
+// On a stock Linux machine: no iisreset and no browser. The reset runs the administrator's
+// WebResetCommand (split without a shell) or, without one, quietly nothing; a Start of a URL
+// fetches it and says so.
+TEST(RestartEngineIntegration, WebResetCommandAndAUrlStartWithoutABrowser) {
+  snx::test::CapturingLog log;
+  TempDir root;
+  snx::test::ScopedEnv env("SNX_ROOT", root.path().c_str());
+  TempDir install;
+  const std::string folder = install.path() + "/";
+  install.Write("reset", "#!/bin/sh\necho \"ran $1\" >> \"$(dirname \"$0\")/resets.txt\"\n");
+  ::chmod(install.File("reset").c_str(), 0755);
+  snx::test::LoopbackHttpServer site(
+      [](const std::string&) { return snx::test::LoopbackHttpServer::Answer(200, {}, "ok"); });
+  install.Write("Sentinex.ini", "Begin=RESTARTER\nStart=" + site.Url("/warm") + "\nEnd=\n");
+  ::chmod(install.File("Sentinex.ini").c_str(), 0600);
+
+  KeyStore& keys = Use<KeyStore>();
+  std::unique_ptr<ComponentFactory> factory = NewPluginComponentFactory(keys);
+  LauncherContext context;
+  context.install_folder = folder;  // no iisreset here, none on PATH
+  context.components = factory.get();
+  std::unique_ptr<Launcher> launcher = NewPosixLauncher(context);
+  FakePower power;
+  CMender engine(Use<Clock>(), *launcher, power, keys, *factory);
+  CAllSets settings;
+  engine.SetSettings(&settings);
+
+  engine.ResetWebServer("IISRESET.exe", true);
+  EXPECT_TRUE(log.Errors().empty()) << ::testing::PrintToString(log.Errors());
+  EXPECT_FALSE(std::filesystem::exists(install.File("resets.txt")));
+
+  settings.m_sWebResetCommand.Assign(install.File("reset") + " nginx");
+  engine.ResetWebServer("IISRESET.exe", true);
+  EXPECT_EQ(install.Read("resets.txt"), "ran nginx\n");
+
+  const std::atomic<bool> go{true};
+  engine.SetKeepGoingFlag(&go);
+  ASSERT_TRUE(engine.LoadProgram(folder));
+  EXPECT_TRUE(engine.RunRestarterOperations());
+  ASSERT_EQ(site.request_count(), 1);
+  EXPECT_THAT(site.requests()[0], ::testing::StartsWith("GET /warm "));
+  EXPECT_THAT(::testing::PrintToString(log.Messages()), ::testing::HasSubstr("No browser at"));
 }
 
 }  // namespace

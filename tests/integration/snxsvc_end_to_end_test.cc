@@ -12,6 +12,7 @@
 #include <chrono>
 #include <filesystem>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -55,8 +56,9 @@ class SnxsvcEndToEnd : public ::testing::Test {
     fs::copy_file(BinFile("snxsvc"), install_.File("snxsvc"));
     ::chmod(install_.File("snxsvc").c_str(), 0755);
     // One minute is 20 seconds: after a good cycle the Go loop sits in a long wait.
-    WriteSettings(install_, {"[KEYS]", "AdminId=admin", "Password=secret", "MachineName=E2E",
-                             "MinuteInterval=1", "WATCH=0", "[URLS]", site_.Url("/")});
+    WriteSettings(install_,
+                  {"[KEYS]", "AdminId=admin", "Password=secret", "MachineName=E2E",
+                   "MinuteInterval=1", "WATCH=0", "LogEvents=1", "[URLS]", site_.Url("/")});
   }
 
   std::unique_ptr<Child> StartService() {
@@ -176,6 +178,14 @@ TEST_F(SnxsvcEndToEnd, DrivenBySnxctlAndEndedBySigtermDuringTheWait) {
   }
   EXPECT_EQ(stops, 2u);
   EXPECT_THAT(log, HasSubstr("SNXSvc functions terminated."));
+  // A quiet start on a stock machine: no browser, no pop-up key yet, no message box text.
+  for (const char* windows_only :
+       {"Where is Internet Explorer?", "ReadPopupDisableState() failed", "Internet Explorer"}) {
+    EXPECT_THAT(log + out, ::testing::Not(HasSubstr(windows_only)));
+  }
+  std::istringstream lines(out);
+  for (std::string line; std::getline(lines, line);)
+    EXPECT_THAT(line, ::testing::StartsWith("SNXSVC: "));
   EXPECT_FALSE(fs::exists(platform::ControlSocketPath()));
   EXPECT_EQ(Snxctl({"action"}).exit_code, 1);
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/file_system.h"
+#include "snx_version.h"
 #include "snxctl/subcommand.h"
 
 namespace snxctl {
@@ -21,7 +22,8 @@ std::vector<SubCommand>& Registry() {
 void PrintHelp(FILE* out) {
   std::fprintf(out,
                "usage: snxctl COMMAND [ARGS...]\n"
-               "       snxctl COMMAND --help\n\ncommands:\n");
+               "       snxctl COMMAND --help\n"
+               "       snxctl --version\n\ncommands:\n");
   std::vector<SubCommand> sorted = SubCommands();
   std::sort(sorted.begin(), sorted.end(), [](const SubCommand& a, const SubCommand& b) {
     return std::strcmp(a.name, b.name) < 0;
@@ -51,6 +53,10 @@ int Dispatch(int argc, char** argv) {
   const std::string name = argv[1];
   if (name == "--help" || name == "-h" || name == "help") {
     PrintHelp(stdout);
+    return kExitOk;
+  }
+  if (name == "--version") {
+    std::printf("snxctl %s\n", SNX_VERSION);
     return kExitOk;
   }
   for (const auto& c : SubCommands()) {
