@@ -71,15 +71,12 @@ bool ParseOptions(const char* name, const char* help, const std::vector<std::str
     }
     if (a == "--dir") {
       if (i + 1 >= args.size() || args[i + 1].empty()) {
-        std::fprintf(stderr, "snxctl %s: --dir needs a folder\n", name);
-        code = kExitUsage;
+        code = UsageError(name, "--dir needs a folder");
         return false;
       }
       o.folder = args[++i];
     } else if (a.size() > 1 && a[0] == '-') {
-      std::fprintf(stderr, "snxctl %s: unknown option '%s'\n%s", name, VisibleText(a).c_str(),
-                   help);
-      code = kExitUsage;
+      code = UsageError(name, "unknown option '" + a + "'");
       return false;
     } else {
       o.rest.push_back(a);
@@ -99,8 +96,7 @@ int RunRegistration(const char* name, bool unregister, const std::vector<std::st
   int code = kExitOk;
   if (!ParseOptions(name, kRegisterHelp, args, o, code)) return code;
   if (o.rest.size() != 1) {
-    std::fprintf(stderr, "snxctl %s: give one FILE\n%s", name, kRegisterHelp);
-    return kExitUsage;
+    return UsageError(name, "give one FILE");
   }
   std::string path = o.rest[0];
   if (path.find('/') == std::string::npos && path.find('\\') == std::string::npos) {
@@ -140,8 +136,7 @@ int RunComponents(const std::vector<std::string>& args) {
   int code = kExitOk;
   if (!ParseOptions("components", kComponentsHelp, args, o, code)) return code;
   if (!o.rest.empty()) {
-    std::fprintf(stderr, "snxctl components: no arguments expected\n%s", kComponentsHelp);
-    return kExitUsage;
+    return UsageError("components", "no arguments expected");
   }
   bool all_good = true;
   for (const Companion& c : kCompanions) {

@@ -117,8 +117,7 @@ std::optional<int> CheckNoArguments(const char* name, const char* help,
     std::fputs(help, stdout);
     return kExitOk;
   }
-  std::fprintf(stderr, "snxctl %s: unexpected argument '%s'\n%s", name, args[0].c_str(), help);
-  return kExitUsage;
+  return UsageError(name, "unexpected argument '" + args[0] + "'");
 }
 
 int SendCommand(const char* name, const char* help, std::int32_t code,
@@ -215,8 +214,7 @@ int RunPhone(const std::vector<std::string>& args) {
     return kExitOk;
   }
   if (args.size() != 1 || args[0].size() != 1 || args[0][0] < '1' || args[0][0] > '4') {
-    std::fprintf(stderr, "snxctl phone: N must be 1, 2, 3 or 4\n%s", kPhoneHelp);
-    return kExitUsage;
+    return UsageError("phone", "N must be 1, 2, 3 or 4");
   }
   Service service("phone");
   if (!service.Connect()) return kExitFailure;
@@ -242,8 +240,7 @@ int RunWatch(const std::vector<std::string>& args) {
       ++i;
       continue;
     }
-    std::fprintf(stderr, "snxctl watch: bad argument '%s'\n%s", args[i].c_str(), kWatchHelp);
-    return kExitUsage;
+    return UsageError("watch", "bad argument '" + args[i] + "'");
   }
   Service service("watch");
   if (!service.Connect()) return kExitFailure;

@@ -48,10 +48,7 @@ constexpr const char* kUsage =
     "Exit status: 0 the local side is up, 1 it is not (or the settings cannot be read),\n"
     "2 bad arguments.\n";
 
-int Usage(const std::string& message) {
-  std::fprintf(stderr, "snxctl cycle: %s\n\n%s", message.c_str(), kUsage);
-  return kExitUsage;
-}
+int Usage(const std::string& message) { return UsageError("cycle", message); }
 
 // The tool never stops and never asks the engine to end.
 class ToolOwner : public CMenderOwner {

@@ -40,10 +40,7 @@ constexpr const char* kMailTestHelp =
     "\n"
     "Exit status: 0 the message counted as sent, 1 it did not, 2 bad arguments.\n";
 
-int Usage(const std::string& message) {
-  std::fprintf(stderr, "snxctl mail-test: %s\n\n%s", message.c_str(), kMailTestHelp);
-  return kExitUsage;
-}
+int Usage(const std::string& message) { return UsageError("mail-test", message); }
 
 int Fail(const std::string& message) {
   std::fprintf(stderr, "snxctl mail-test: %s\n", message.c_str());

@@ -38,10 +38,7 @@ constexpr const char* kPhoneTestHelp =
 
 constexpr std::int64_t kMaxShownLog = 64 * 1024;
 
-int Usage(const std::string& problem) {
-  std::fprintf(stderr, "snxctl phone-test: %s\n%s", problem.c_str(), kPhoneTestHelp);
-  return kExitUsage;
-}
+int Usage(const std::string& problem) { return UsageError("phone-test", problem); }
 
 // What the phone log gained past `offset` (at most kMaxShownLog bytes of it).
 std::string LogTail(const std::string& path, std::int64_t offset) {

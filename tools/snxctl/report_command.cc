@@ -40,10 +40,7 @@ constexpr const char* kReportHelp =
     "Exit status: 0 reported, 1 no uptime log could be read, the companion is not registered\n"
     "or the page could not be written, 2 bad arguments.\n";
 
-int Usage(const std::string& text) {
-  std::fprintf(stderr, "snxctl report: %s\n%s", VisibleText(text).c_str(), kReportHelp);
-  return kExitUsage;
-}
+int Usage(const std::string& text) { return UsageError("report", text); }
 
 int Fail(const std::string& text) {
   std::fprintf(stderr, "snxctl report: %s\n", VisibleText(text).c_str());

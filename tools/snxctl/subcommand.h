@@ -28,4 +28,8 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;  // the operation ran and failed (or the answer is "no")
 constexpr int kExitUsage = 2;    // bad arguments
 
+// A bad argument: one line saying what is wrong, a pointer to `snxctl COMMAND --help` (not the
+// whole help) on stderr; returns kExitUsage. `command` is "conf", "probe", ... or "" for snxctl.
+int UsageError(const std::string& command, const std::string& message);
+
 }  // namespace snxctl
