@@ -18,6 +18,7 @@
 #include "platform/file_system.h"
 #include "platform/path_map.h"
 #include "snxctl/kept_log.h"
+#include "snxctl/settings_access.h"
 #include "snxctl/subcommand.h"
 
 namespace snxctl {
@@ -303,6 +304,7 @@ int Run(const Options& o) {
   }
 
   if (!Files().FolderExists(o.folder)) return Fail("no such folder: " + o.folder);
+  if (const std::string why = SettingsUnreadable(o.folder); !why.empty()) return Fail(why);
   SettingsFile settings(o.folder);
   if (cmd == "import") return Import(settings, a[0]);
   if (shape->writes) {

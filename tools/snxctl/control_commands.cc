@@ -61,6 +61,7 @@ class Service {
     client_ = sp::MakeUnixLineClient();
     std::string error;
     if (client_->Connect(sp::ControlSocketPath(), error)) return true;
+    if (client_->PermissionDenied()) return Denied();
     std::fprintf(stderr, "snxctl %s: the service is not running (nothing answers at %s: %s)\n",
                  command_, sp::ControlSocketPath().c_str(), error.c_str());
     return false;
@@ -76,16 +77,22 @@ class Service {
     }
     sp::ControlAnswer answer = sp::ParseControlAnswer(line);
     if (answer.kind == sp::AnswerKind::kError) {
-      std::fprintf(stderr, "snxctl %s: the service answered: %s\n", command_, answer.text.c_str());
       if (answer.text == "access denied") {
-        std::fprintf(stderr,
-                     "snxctl %s: only root, the service's user and members of the group snxadm "
-                     "may control it\n",
-                     command_);
+        Denied();
+      } else {
+        std::fprintf(stderr, "snxctl %s: the service answered: %s\n", command_,
+                     answer.text.c_str());
       }
       return std::nullopt;
     }
     return answer;
+  }
+
+  // The socket refused to open for this user, or the service refused its credentials.
+  bool Denied() const {
+    std::fprintf(stderr, "snxctl %s: permission denied: run as root or as a member of snxadm\n",
+                 command_);
+    return false;
   }
 
   std::optional<std::int32_t> Command(std::int32_t code) {

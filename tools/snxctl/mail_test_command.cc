@@ -15,6 +15,7 @@
 #include "platform/mail_transport.h"
 #include "platform/path_map.h"
 #include "snxctl/kept_log.h"
+#include "snxctl/settings_access.h"
 #include "snxctl/subcommand.h"
 
 namespace snxctl {
@@ -101,6 +102,7 @@ int RunMailTest(const std::vector<std::string>& args) {
   if (!Files().Exists(path)) {
     return Fail("no settings file at " + snx::platform::ToPosixPath(path));
   }
+  if (const std::string why = SettingsUnreadable(folder); !why.empty()) return Fail(why);
 
   CRamFileRO image;
   CAllSets settings;

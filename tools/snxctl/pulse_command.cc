@@ -17,6 +17,7 @@
 #include "platform/visible_text.h"
 #include "snxctl/install_folder.h"
 #include "snxctl/kept_log.h"
+#include "snxctl/settings_access.h"
 #include "snxctl/subcommand.h"
 
 namespace snxctl {
@@ -141,7 +142,8 @@ int RunPulse(const std::vector<std::string>& args) {
   // An unreadable settings file matters only for what is not given on the command line.
   if (!LoadSettings(folder, settings, image) &&
       (!o.url_given || !o.fail_url_given || o.max_age < 0)) {
-    return Fail("cannot read the settings file in " + folder +
+    const std::string why = SettingsUnreadable(folder);
+    return Fail((why.empty() ? "cannot read the settings file in " + folder : why) +
                 "; give --url, --fail-url and --max-age to do without it");
   }
   if (!o.url_given) o.url = settings.m_sPulseUrl.GetBuffer();
