@@ -110,6 +110,10 @@ TEST(SnxctlConfTest, BadInputLeavesTheFileAsItWas) {
       {{}, 2, "no command given"},
       {{"frobnicate"}, 2, "unknown command"},
       {{"list", "[A]B]"}, 2, "bad section name"},
+      {{"set", "MinuteInterval", "abc"},
+       2,
+       "MinuteInterval takes a whole number from 1 to 1440, not 'abc'; nothing changed"},
+      {{"set", "emailenabled", "yes"}, 2, "EmailEnabled takes 1 (yes) or 0 (no)"},
   };
   for (const auto& c : cases) {
     const auto run = Conf(dir, c.args);
@@ -117,6 +121,29 @@ TEST(SnxctlConfTest, BadInputLeavesTheFileAsItWas) {
     EXPECT_THAT(run.out, HasSubstr(c.message));
     EXPECT_EQ(dir.Read("AutoSet.caf"), before) << c.message;
   }
+}
+
+// conf check on the files of a real folder: a line per problem and exit 1, then exit 0 once
+// they are mended. An unknown key is set, with a warning.
+TEST(SnxctlConfTest, CheckTellsEachProblemOfTheSettingsAndTheRestartProgram) {
+  TempDir dir;
+  Import(dir);
+  const auto warned = Conf(dir, {"set", "EmailEnabeld", "1"});
+  EXPECT_EQ(warned.exit_code, 0);
+  EXPECT_THAT(warned.out, HasSubstr("warning: EmailEnabeld is not a key the service reads; did "
+                                    "you mean EmailEnabled?"));
+  dir.Write("Sentinex.ini", "Begin=RESTARTER\nStpo=typo\nEnd=\n");
+  const auto bad = Conf(dir, {"check"});
+  EXPECT_EQ(bad.exit_code, 1);
+  EXPECT_EQ(bad.out,
+            "AutoSet.caf line 6: unknown key EmailEnabeld: did you mean EmailEnabled?\n"
+            "Sentinex.ini line 2: unknown step Stpo: did you mean Stop?\n");
+
+  dir.Write("plain.txt", kPlain);
+  ASSERT_EQ(Conf(dir, {"import", dir.File("plain.txt")}).exit_code, 0);
+  dir.Write("Sentinex.ini", "Begin=RESTARTER\nStop=server.exe\nEnd=\n");
+  const auto good = Conf(dir, {"check"});
+  EXPECT_EQ(good.exit_code, 0) << good.out;
 }
 
 TEST(SnxctlConfTest, ChangesOfProcessesRunningAtOnceAreAllKept) {
