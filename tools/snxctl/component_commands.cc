@@ -7,6 +7,7 @@
 #include "platform/actor_interface.h"
 #include "platform/component_factory.h"
 #include "platform/key_store.h"
+#include "platform/path_map.h"
 #include "platform/pulse_interface.h"
 #include "platform/ut_report_interface.h"
 #include "platform/visible_text.h"
@@ -169,6 +170,28 @@ int RunComponents(const std::vector<std::string>& args) {
   }
   return all_good ? kExitOk : kExitFailure;
 }
+
+}  // namespace
+
+std::vector<std::string> RegistrationProblems() {
+  std::vector<std::string> problems;
+  for (const Companion& c : kCompanions) {
+    const std::string registered = ClassKey(std::string(c.prog_id) + "\\CLSID");
+    if (registered.empty()) continue;  // Go registers what it needs
+    const std::string clsid = GuidToString(c.clsid);
+    const std::string server = ClassKey("CLSID\\" + clsid + "\\InprocServer32");
+    if (registered != clsid) {
+      problems.push_back(std::string(c.prog_id) + ": registered to another class, " +
+                         VisibleText(registered));
+    } else if (server.empty() || !Use<FileSystem>().Exists(ToPosixPath(server))) {
+      problems.push_back(std::string(c.prog_id) + ": registered to " + VisibleText(server) +
+                         ", which does not exist (snxctl register " + c.file + ")");
+    }
+  }
+  return problems;
+}
+
+namespace {
 
 const SubCommandRegistrar kRegister({"register", "register a companion plug-in", RunRegister});
 const SubCommandRegistrar kUnregister({"unregister", "unregister a companion plug-in",

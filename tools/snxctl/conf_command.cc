@@ -125,7 +125,8 @@ int CheckKeyAndValue(const std::string& name, const std::string& value) {
 
 // One line per problem of the settings and the restart program beside them.
 int Check(CRamFileRO& image, const std::string& folder) {
-  const std::vector<std::string> problems = snx::ops::ConfigurationProblems(image.Lines(), folder);
+  std::vector<std::string> problems = snx::ops::ConfigurationProblems(image.Lines(), folder);
+  for (std::string& line : RegistrationProblems()) problems.push_back(std::move(line));
   for (const std::string& line : problems) std::printf("%s\n", line.c_str());
   if (problems.empty()) std::printf("AutoSet.caf and Sentinex.ini: no problems found\n");
   return problems.empty() ? kExitOk : kExitFailure;

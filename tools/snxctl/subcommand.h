@@ -20,6 +20,10 @@ struct SubCommandRegistrar {
   explicit SubCommandRegistrar(const SubCommand& command) { RegisterSubCommand(command); }
 };
 
+// One line per companion whose class keys name another class or a plug-in file that is gone
+// (a companion that is not registered is no problem: Go registers it).
+std::vector<std::string> RegistrationProblems();
+
 // The folder of snxctl itself (the install folder, ending in "/"); "" when it cannot be told.
 std::string InstallFolder();
 
