@@ -42,7 +42,7 @@ class CUtReport final : public ComObject<IUtReport> {
     if (since == nullptr || until == nullptr || taken == nullptr) return E_POINTER;
     *taken = 0;
     const std::string since_text = since->TextValue().empty() ? kDefaultSince : since->TextValue();
-    if (!WindowOf(since_text, until->TextValue())) return S_OK;
+    if (!WindowOf(scale_, since_text, until->TextValue(), why_)) return S_OK;
     since_ = since_text;
     until_ = until->TextValue();
     why_.clear();
@@ -66,32 +66,9 @@ class CUtReport final : public ComObject<IUtReport> {
   }
 
  private:
-  // The window of the texts, or none (and why_ says why).
-  std::optional<Window> WindowOf(const std::string& since, const std::string& until) {
-    const UnixSeconds now = scale_.Now();
-    std::optional<UnixSeconds> to = now;
-    if (!until.empty()) to = scale_.ParseBound(until, now, false);
-    if (!to) {
-      why_ = "until: not a date (MM/DD/YY [HH:MM:SS] or YYYY-MM-DD [HH:MM:SS])";
-      return std::nullopt;
-    }
-    const std::optional<UnixSeconds> from = scale_.ParseBound(since, *to, true);
-    if (!from) {
-      why_ =
-          "since: not 24h, 7d, 30d (a number of hours or days) or a date (MM/DD/YY "
-          "[HH:MM:SS] or YYYY-MM-DD [HH:MM:SS])";
-      return std::nullopt;
-    }
-    if (*from >= *to) {
-      why_ = "the window is empty: since is not before until";
-      return std::nullopt;
-    }
-    return Window{*from, *to};
-  }
-
   HRESULT Render(Variant* out, std::string (*render)(const UptimeReport&, LocalTimeScale&)) {
     if (out == nullptr) return E_POINTER;
-    const std::optional<Window> window = WindowOf(since_, until_);
+    const std::optional<Window> window = WindowOf(scale_, since_, until_, why_);
     if (!window) return E_FAIL;  // only when "now" moved before a given since
     *out = Variant::Text(render(BuildReport(record_, *window, scale_.Now()), scale_));
     return S_OK;

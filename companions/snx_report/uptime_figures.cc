@@ -54,4 +54,27 @@ double ShownAvailability(double percent) {
   return std::floor(percent * 100.0 + 1e-6) / 100.0;
 }
 
+std::optional<Window> WindowOf(LocalTimeScale& scale, const std::string& since,
+                               const std::string& until, std::string& why) {
+  const UnixSeconds now = scale.Now();
+  std::optional<UnixSeconds> to = now;
+  if (!until.empty()) to = scale.ParseBound(until, now, false);
+  if (!to) {
+    why = "until: not a date (MM/DD/YY [HH:MM:SS] or YYYY-MM-DD [HH:MM:SS])";
+    return std::nullopt;
+  }
+  const std::optional<UnixSeconds> from = scale.ParseBound(since, *to, true);
+  if (!from) {
+    why =
+        "since: not 24h, 7d, 30d (a number of hours or days) or a date (MM/DD/YY "
+        "[HH:MM:SS] or YYYY-MM-DD [HH:MM:SS])";
+    return std::nullopt;
+  }
+  if (*from >= *to) {
+    why = "the window is empty: since is not before until";
+    return std::nullopt;
+  }
+  return Window{*from, *to};
+}
+
 }  // namespace snx::report

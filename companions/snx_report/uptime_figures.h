@@ -6,8 +6,10 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
+#include "log_time.h"
 #include "uptime_record.h"
 
 namespace snx::report {
@@ -25,6 +27,12 @@ struct Window {
   UnixSeconds from;
   UnixSeconds to;
 };
+
+// The window an administrator asks for: `since` ("24h", "7d" or a date) up to `until` (a date;
+// "" is now). None, with `why` saying what is wrong, when a text is not such a bound or the
+// window is empty.
+std::optional<Window> WindowOf(LocalTimeScale& scale, const std::string& since,
+                               const std::string& until, std::string& why);
 
 // The spans of an item's reports (in time order); the last one runs to `now` (a report later
 // than `now` makes a span that ends where it starts).

@@ -7,6 +7,7 @@
 
 #include "alerts/smtp_reply.h"
 #include "core/log_writer.h"
+#include "files/settings_check.h"
 #include "platform/visible_text.h"
 #include "probes/get_web_page.h"
 
@@ -16,25 +17,6 @@ using snx::platform::VisibleText;
 namespace {
 
 constexpr std::chrono::milliseconds kWaitSlice{1000};
-
-// "host" or "host:port" (blanks around ignored); false for a bad or missing host or port.
-bool SplitServer(std::string_view text, std::string& host, std::uint16_t& port) {
-  text = CQorStr::Trimmed(text);
-  port = CWsEmail::kDefaultPort;
-  if (const auto colon = text.rfind(':'); colon != std::string_view::npos) {
-    const std::string_view digits = text.substr(colon + 1);
-    if (digits.empty() || digits.size() > 5 ||
-        !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-      return false;
-    }
-    const int value = std::stoi(std::string(digits));
-    if (value < 1 || value > 65535) return false;
-    port = static_cast<std::uint16_t>(value);
-    text = text.substr(0, colon);
-  }
-  host = text;
-  return !host.empty();
-}
 
 bool IsControl(char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; }
 
@@ -67,7 +49,7 @@ bool CWsEmail::ResolveNameToIp(std::string_view server) {
   std::string host;
   std::uint16_t port = kDefaultPort;
   std::string address;
-  if (SplitServer(server, host, port)) address = m_Transport.ResolveIpv4(host);
+  if (snx::settings::SplitMailServer(server, host, port)) address = m_Transport.ResolveIpv4(host);
   if (address.empty()) {
     LogError("CWsEmail::ResolveNameToIp() cannot resolve address.");
     m_sServerAddress.Clear();

@@ -6,6 +6,7 @@
 #include "files/all_sets.h"
 #include "files/log_file.h"
 #include "ops/cycle_decision.h"
+#include "ops/ops_conf_check.h"
 #include "ops/ops_mngr_thread.h"
 #include "platform/clock.h"
 #include "platform/file_system.h"
@@ -71,6 +72,7 @@ bool COpsMngrThread::StartGo() {
   m_Mender.SetKeepGoingFlag(m_pGoFlag);
   if (!ValidateRequireds(true)) return false;
   LogEvent("COpsMngrThread::Go() 2");
+  snx::ops::LogConfigurationProblems(*m_pSettings, m_pOwner->ProgramDirectory());
   if (!m_pOwner->m_bAutoRun) SaveServerState(QOR_SERVER_UP);
   if (m_pSettings->m_bPhoneAlertsReady) {
     LogMessage("Phone Alert is enabled.");

@@ -337,6 +337,10 @@ bool COpsMngrThread::KeepAlive() {
         Go();
       } else if (m_iCommand == SNX_TEST) {
         RunTest();
+      } else if (m_iCommand == SNX_STOP) {
+        // No Go loop took this stop (it had ended by itself): the thread is idle and says so.
+        std::int32_t stopping = OPS_STOPPING;
+        m_pOwner->m_iOpsState.compare_exchange_strong(stopping, OPS_STOPPED);
       }
     }
   }

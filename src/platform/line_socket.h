@@ -66,6 +66,9 @@ class LineClient {
   virtual ~LineClient() = default;
   // False with `error` when nothing listens at `path` (or the peer refused at once).
   virtual bool Connect(const std::string& path, std::string& error) = 0;
+  // After a failed Connect: true when the socket is there but this user may not open it (as
+  // opposed to nothing listening at the path).
+  virtual bool PermissionDenied() const { return false; }
   // Sends `request` plus LF and reads one answer line of at most `max_line` bytes within
   // `timeout`. False with `error` on a closed connection, a time-out or an overlong answer.
   virtual bool Exchange(std::string_view request, std::string& answer, std::size_t max_line,

@@ -11,6 +11,7 @@
 #include "platform/watcher_interface.h"
 #include "recovery/instruction.h"
 #include "recovery/mender_text.h"
+#include "recovery/restart_program_check.h"
 
 using snx::recovery::Cat;
 using snx::recovery::LogBlankLine;
@@ -73,13 +74,6 @@ void SplitWatchedPath(const CQorStr& value, CQorStr& name, CQorStr& folder) {
   EndWithSeparator(folder);
 }
 
-bool IsKey(const CQorStr& key, std::initializer_list<const char*> names) {
-  for (const char* n : names) {
-    if (key.IsSame(n)) return true;
-  }
-  return false;
-}
-
 }  // namespace
 
 bool CMender::LoadFromIniFile() {
@@ -104,8 +98,7 @@ bool CMender::LoadFromIniFile() {
         loaded = false;
         break;
       }
-    } else if (IsKey(key, {"Stop", "Wait", "Start", "StartAndComplete", "WaitForFile",
-                           "DeleteSignalFile", "StartWithInternetExplorer", "Begin", "End"})) {
+    } else if (snx::recovery::IsOneOf(key, snx::recovery::RestartStepKinds())) {
       AddInstruction();
     } else if (key.IsSame("RetryCount")) {
       m_iRetryCount = value.ToInt();

@@ -2,6 +2,8 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -110,6 +112,10 @@ TEST(SnxctlConfTest, BadInputLeavesTheFileAsItWas) {
       {{}, 2, "no command given"},
       {{"frobnicate"}, 2, "unknown command"},
       {{"list", "[A]B]"}, 2, "bad section name"},
+      {{"set", "MinuteInterval", "abc"},
+       2,
+       "MinuteInterval takes a whole number from 1 to 1440, not 'abc'; nothing changed"},
+      {{"set", "emailenabled", "yes"}, 2, "EmailEnabled takes 1 (yes) or 0 (no)"},
   };
   for (const auto& c : cases) {
     const auto run = Conf(dir, c.args);
@@ -117,6 +123,58 @@ TEST(SnxctlConfTest, BadInputLeavesTheFileAsItWas) {
     EXPECT_THAT(run.out, HasSubstr(c.message));
     EXPECT_EQ(dir.Read("AutoSet.caf"), before) << c.message;
   }
+}
+
+// conf check on the files of a real folder: a line per problem and exit 1, then exit 0 once
+// they are mended. An unknown key is set, with a warning.
+TEST(SnxctlConfTest, CheckTellsEachProblemOfTheSettingsAndTheRestartProgram) {
+  TempDir dir;
+  TempDir root;
+  snx::test::ScopedEnv root_env("SNX_ROOT", root.path().c_str());
+  Import(dir);
+  // A companion registered from a file that is gone since.
+  const auto plugin = std::filesystem::path(snx::test::SnxctlPath()).parent_path() / "QorPulse.dll";
+  std::filesystem::copy_file(plugin, dir.File("QorPulse.dll"));
+  ASSERT_EQ(snx::test::Snxctl({"register", "--dir", dir.path(), "QorPulse.dll"}).exit_code, 0);
+  std::filesystem::remove(dir.File("QorPulse.dll"));
+  const auto warned = Conf(dir, {"set", "EmailEnabeld", "1"});
+  EXPECT_EQ(warned.exit_code, 0);
+  EXPECT_THAT(warned.out, HasSubstr("warning: EmailEnabeld is not a key the service reads; did "
+                                    "you mean EmailEnabled?"));
+  dir.Write("Sentinex.ini", "Begin=RESTARTER\nStpo=typo\nEnd=\n");
+  const auto bad = Conf(dir, {"check"});
+  EXPECT_EQ(bad.exit_code, 1);
+  EXPECT_EQ(bad.out,
+            "AutoSet.caf line 6: unknown key EmailEnabeld: did you mean EmailEnabled?\n"
+            "Sentinex.ini line 2: unknown step Stpo: did you mean Stop?\n"
+            "QorPulse.Pulse: registered to " +
+                dir.File("QorPulse.dll") +
+                ", which does not exist (snxctl register QorPulse.dll)\n");
+  std::filesystem::copy_file(plugin, dir.File("QorPulse.dll"));  // back again
+
+  dir.Write("plain.txt", kPlain);
+  ASSERT_EQ(Conf(dir, {"import", dir.File("plain.txt")}).exit_code, 0);
+  dir.Write("Sentinex.ini", "Begin=RESTARTER\nStop=server.exe\nEnd=\n");
+  const auto good = Conf(dir, {"check"});
+  EXPECT_EQ(good.exit_code, 0) << good.out;
+}
+
+// A user who may not read the file (a member of snxadm, not the service's user) is told so.
+TEST(SnxctlConfTest, AFileThisUserMayNotReadIsNamedAsSuch) {
+  if (::geteuid() != 0 || ::access("/usr/bin/setpriv", X_OK) != 0) {
+    GTEST_SKIP() << "needs root and setpriv to run as another user";
+  }
+  TempDir dir;
+  Import(dir);
+  ::chmod(dir.path().c_str(), 0755);
+  const auto run = snx::test::Snxctl(
+      {"--reuid=65534", "--regid=65534", "--clear-groups", snx::test::SnxctlPath(), "conf", "--dir",
+       dir.path(), "get", "MinuteInterval"},
+      "/usr/bin/setpriv");
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_THAT(run.out, HasSubstr("Permission denied (the settings file is readable by its owner "
+                                 "only"));
+  EXPECT_THAT(run.out, ::testing::Not(HasSubstr("cannot find its file")));
 }
 
 TEST(SnxctlConfTest, ChangesOfProcessesRunningAtOnceAreAllKept) {

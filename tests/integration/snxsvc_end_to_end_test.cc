@@ -139,18 +139,25 @@ TEST_F(SnxsvcEndToEnd, DrivenBySnxctlAndEndedBySigtermDuringTheWait) {
   EXPECT_THAT(stopped.out, HasSubstr("1000 OPS_STOPPED"));
   EXPECT_THAT(stopped.out, ::testing::Not(HasSubstr("Go loop running")));
 
-  // A peer of another uid: the socket is opened to everyone, the credential check refuses.
+  // A peer of another uid, outside snxadm: first the socket's folder keeps it out, then the
+  // socket is opened to everyone and the credential check refuses. Either way it is told so.
   if (::geteuid() == 0 && ::access("/usr/bin/setpriv", X_OK) == 0) {
+    const std::vector<std::string> stranger = {"--reuid=65534", "--regid=65534", "--clear-groups",
+                                               SnxctlPath(), "state"};
+    ::chmod(root_.path().c_str(), 0755);
+    const CtlRun kept_out = Snxctl(stranger, "/usr/bin/setpriv");
+    EXPECT_EQ(kept_out.exit_code, 1) << kept_out.out;
+    EXPECT_EQ(kept_out.out,
+              "snxctl state: permission denied: run as root or as a member of snxadm\n");
     for (std::string dir = fs::path(platform::ControlSocketPath()).parent_path();
          dir.size() >= root_.path().size(); dir = fs::path(dir).parent_path()) {
       ::chmod(dir.c_str(), 0755);
     }
     ::chmod(platform::ControlSocketPath().c_str(), 0666);
-    const CtlRun refused =
-        Snxctl({"--reuid=65534", "--regid=65534", "--clear-groups", SnxctlPath(), "state"},
-               "/usr/bin/setpriv");
+    const CtlRun refused = Snxctl(stranger, "/usr/bin/setpriv");
     EXPECT_EQ(refused.exit_code, 1) << refused.out;
-    EXPECT_THAT(refused.out, HasSubstr("access denied"));
+    EXPECT_EQ(refused.out,
+              "snxctl state: permission denied: run as root or as a member of snxadm\n");
   }
 
   // Go again, then SIGTERM while the loop waits out its 20-second minute.
@@ -212,9 +219,41 @@ TEST(SnxctlControl, HelpUsageAndNoService) {
     EXPECT_EQ(help.exit_code, 0) << command;
     EXPECT_THAT(help.out, HasSubstr(std::string("usage: snxctl ") + command)) << command;
   }
-  for (const Args& bad : {Args{"phone"}, Args{"phone", "5"}, Args{"phone", "1", "2"},
-                          Args{"watch", "--count", "0"}, Args{"watch", "--count"}}) {
-    EXPECT_EQ(Snxctl(bad).exit_code, 2) << bad.back();
+  // A bad argument: its one line and a pointer to the command's --help, not the whole help.
+  const struct {
+    Args args;
+    const char* line;
+  } bad_arguments[] = {
+      {{"phone"}, "snxctl phone: N must be 1, 2, 3 or 4"},
+      {{"phone", "5"}, "snxctl phone: N must be 1, 2, 3 or 4"},
+      {{"phone", "1", "2"}, "snxctl phone: N must be 1, 2, 3 or 4"},
+      {{"watch", "--count", "0"}, "snxctl watch: bad argument '--count'"},
+      {{"watch", "--count"}, "snxctl watch: bad argument '--count'"},
+      {{"go", "now"}, "snxctl go: unexpected argument 'now'"},
+      {{"conf", "frobnicate"}, "snxctl conf: unknown command 'frobnicate'"},
+      {{"probe", "--retries", "3"}, "snxctl probe: unknown option '--retries'"},
+      {{"probe"}, "snxctl probe: give a URL"},
+      {{"procs", "a", "b"}, "snxctl procs: one PROGRAM only (quote a path with blanks)"},
+      {{"activity", "--seconds", "0", "x"},
+       "snxctl activity: --seconds needs a number from 1 to 86400"},
+      {{"components", "x"}, "snxctl components: no arguments expected"},
+      {{"register"}, "snxctl register: give one FILE"},
+      {{"ini", "frobnicate"}, "snxctl ini: unknown command 'frobnicate'"},
+      {{"mail-test", "--up", "--down"}, "snxctl mail-test: --up and --down exclude each other"},
+      {{"phone-test", "--up", "--down"}, "snxctl phone-test: --down and --up exclude each other"},
+      {{"pulse", "--max-age", "x"},
+       "snxctl pulse: --max-age needs a number of seconds from 0 to 31622400"},
+      // The window is checked whether or not the report companion is registered.
+      {{"report", "--since", "3x"}, "snxctl report: since: not 24h, 7d, 30d"},
+      {{"frobnicate"}, "snxctl: unknown command 'frobnicate'"},
+  };
+  for (const auto& c : bad_arguments) {
+    const CtlRun run = Snxctl(c.args);
+    EXPECT_EQ(run.exit_code, 2) << c.line;
+    const std::string command = c.args[0] == "frobnicate" ? "snxctl" : "snxctl " + c.args[0];
+    EXPECT_THAT(run.out, ::testing::StartsWith(c.line)) << run.out;
+    EXPECT_THAT(run.out, ::testing::EndsWith("\nTry '" + command + " --help'.\n")) << run.out;
+    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 2) << run.out;
   }
   EXPECT_EQ(Snxctl({"phone", "2"}).exit_code, 1);
 }

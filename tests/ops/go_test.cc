@@ -224,6 +224,16 @@ TEST_F(OpsTest, AGoodCycleWritesTheHeartbeatAndAFailedOneNamesTheWatchedProgram)
   EXPECT_THAT(dir_.Read("Beat.txt"), HasSubstr("System working."));
 }
 
+TEST_F(OpsTest, GoLogsEachProblemOfTheSettings) {
+  Load(With({"EmailEnabeld=1", "MinuteInterval=abc"}));
+  StopAfter(1);
+  StartAndGo();
+  EXPECT_THAT(log_.Messages(),
+              Contains(HasSubstr("unknown key EmailEnabeld: did you mean EmailEnabled?")));
+  EXPECT_THAT(log_.Messages(), Contains(::testing::MatchesRegex(
+                                   "Warning: AutoSet.caf line [0-9]+: MinuteInterval=abc: .*")));
+}
+
 TEST_F(OpsTest, MissingRequiredSettingRefusesGoWithItsMessage) {
   Lines lines = With({});
   lines.erase(std::find(lines.begin(), lines.end(), "AdminId=admin"));

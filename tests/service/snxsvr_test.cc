@@ -136,6 +136,21 @@ TEST_F(SnxsvrTest, GoThenStopThenTeardownWhileGoWaits) {
   EXPECT_FALSE(log_.HasError("SNXSVC CThreadOwner::KillAllThreads() failed."));
 }
 
+// The Go loop ended by itself (a reboot decision, a failed start): a later Stop finds no loop
+// to take it, and the state must not stay at OPS_STOPPING.
+TEST_F(SnxsvrTest, StopAfterTheLoopEndedByItselfLeavesItStopped) {
+  auto object = Create();
+  CThreadOwner* owner = object->ThreadOwner();
+  for (const std::int32_t ended : {OPS_FAILURES_SEEN, OPS_READY}) {
+    owner->m_iOpsState = ended;
+    EXPECT_EQ(Command(*object, SNX_STOP), -1);
+    for (int i = 0; i < 400 && owner->m_iOpsState == OPS_STOPPING; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(Command(*object, SNX_GET_OPS_STATE), OPS_STOPPED) << ended;
+  }
+}
+
 TEST_F(SnxsvrTest, AutoRunMarkStartsGoAtCreation) {
   SetAutoRun();
   auto object = Create();

@@ -41,10 +41,7 @@ constexpr const char* kActivityHelp =
     "Exit status: 0 the last verdict is \"working\", 1 it is not (or a program is not running,\n"
     "or the watcher cannot be made), 2 bad arguments.\n";
 
-int Usage(const std::string& text) {
-  std::fprintf(stderr, "snxctl activity: %s\n%s", text.c_str(), kActivityHelp);
-  return kExitUsage;
-}
+int Usage(const std::string& text) { return UsageError("activity", text); }
 
 int Fail(const std::string& text) {
   std::fprintf(stderr, "snxctl activity: %s\n", VisibleText(text).c_str());

@@ -7,6 +7,7 @@
 #include "platform/actor_interface.h"
 #include "platform/component_factory.h"
 #include "platform/key_store.h"
+#include "platform/path_map.h"
 #include "platform/pulse_interface.h"
 #include "platform/ut_report_interface.h"
 #include "platform/visible_text.h"
@@ -71,15 +72,12 @@ bool ParseOptions(const char* name, const char* help, const std::vector<std::str
     }
     if (a == "--dir") {
       if (i + 1 >= args.size() || args[i + 1].empty()) {
-        std::fprintf(stderr, "snxctl %s: --dir needs a folder\n", name);
-        code = kExitUsage;
+        code = UsageError(name, "--dir needs a folder");
         return false;
       }
       o.folder = args[++i];
     } else if (a.size() > 1 && a[0] == '-') {
-      std::fprintf(stderr, "snxctl %s: unknown option '%s'\n%s", name, VisibleText(a).c_str(),
-                   help);
-      code = kExitUsage;
+      code = UsageError(name, "unknown option '" + a + "'");
       return false;
     } else {
       o.rest.push_back(a);
@@ -99,8 +97,7 @@ int RunRegistration(const char* name, bool unregister, const std::vector<std::st
   int code = kExitOk;
   if (!ParseOptions(name, kRegisterHelp, args, o, code)) return code;
   if (o.rest.size() != 1) {
-    std::fprintf(stderr, "snxctl %s: give one FILE\n%s", name, kRegisterHelp);
-    return kExitUsage;
+    return UsageError(name, "give one FILE");
   }
   std::string path = o.rest[0];
   if (path.find('/') == std::string::npos && path.find('\\') == std::string::npos) {
@@ -140,8 +137,7 @@ int RunComponents(const std::vector<std::string>& args) {
   int code = kExitOk;
   if (!ParseOptions("components", kComponentsHelp, args, o, code)) return code;
   if (!o.rest.empty()) {
-    std::fprintf(stderr, "snxctl components: no arguments expected\n%s", kComponentsHelp);
-    return kExitUsage;
+    return UsageError("components", "no arguments expected");
   }
   bool all_good = true;
   for (const Companion& c : kCompanions) {
@@ -174,6 +170,28 @@ int RunComponents(const std::vector<std::string>& args) {
   }
   return all_good ? kExitOk : kExitFailure;
 }
+
+}  // namespace
+
+std::vector<std::string> RegistrationProblems() {
+  std::vector<std::string> problems;
+  for (const Companion& c : kCompanions) {
+    const std::string registered = ClassKey(std::string(c.prog_id) + "\\CLSID");
+    if (registered.empty()) continue;  // Go registers what it needs
+    const std::string clsid = GuidToString(c.clsid);
+    const std::string server = ClassKey("CLSID\\" + clsid + "\\InprocServer32");
+    if (registered != clsid) {
+      problems.push_back(std::string(c.prog_id) + ": registered to another class, " +
+                         VisibleText(registered));
+    } else if (server.empty() || !Use<FileSystem>().Exists(ToPosixPath(server))) {
+      problems.push_back(std::string(c.prog_id) + ": registered to " + VisibleText(server) +
+                         ", which does not exist (snxctl register " + c.file + ")");
+    }
+  }
+  return problems;
+}
+
+namespace {
 
 const SubCommandRegistrar kRegister({"register", "register a companion plug-in", RunRegister});
 const SubCommandRegistrar kUnregister({"unregister", "unregister a companion plug-in",

@@ -13,9 +13,12 @@
 #include "files/all_sets.h"
 #include "files/crypto_txtfile.h"
 #include "files/ram_file_ro.h"
+#include "files/settings_check.h"
+#include "ops/ops_conf_check.h"
 #include "platform/file_system.h"
 #include "platform/path_map.h"
 #include "snxctl/kept_log.h"
+#include "snxctl/settings_access.h"
 #include "snxctl/subcommand.h"
 
 namespace snxctl {
@@ -38,9 +41,12 @@ constexpr const char* kUsage =
     "  add SECTION ENTRY     add ENTRY at the end of a section\n"
     "  remove SECTION ENTRY  remove the line ENTRY from a section (exit 1 when absent)\n"
     "  import PLAIN_FILE     replace the whole file by PLAIN_FILE enciphered (\"-\": stdin)\n"
+    "  check                 check the settings and the restart program Sentinex.ini: one line\n"
+    "                        per problem; exit 0 when sound, 1 otherwise\n"
     "\n"
     "A line holds at most 255 characters, each a printable ASCII character (codes 32 to 126).\n"
-    "The output of show and export holds the administrator's password: keep it private.\n";
+    "The output of show and export holds the administrator's password: keep it private.\n"
+    "set refuses a value of the wrong type for a known key (exit 2) and warns on an unknown key.\n";
 
 constexpr int kMaxLine = CCryptoTxtfile::kSettingsLineSize;
 
@@ -50,10 +56,7 @@ int Fail(const std::string& message, const KeptLog* details = nullptr) {
   return kExitFailure;
 }
 
-int Usage(const std::string& message) {
-  std::fprintf(stderr, "snxctl conf: %s\n\n%s", message.c_str(), kUsage);
-  return kExitUsage;
-}
+int Usage(const std::string& message) { return UsageError("conf", message); }
 
 bool IsBlankEnd(char c) { return !CQorStr::IsVisible(c); }
 
@@ -99,6 +102,34 @@ bool IsKeysSection(std::string_view section) {
   CQorStr upper(section);
   upper.MakeUpper();
   return upper.View() == CRamFileRO::kKeysSection;
+}
+
+// A value of the wrong type for a known key is refused; an unknown key is only a warning (a key
+// of a later version, or one an administrator keeps for his own notes).
+int CheckKeyAndValue(const std::string& name, const std::string& value) {
+  namespace ss = snx::settings;
+  const ss::KnownKey* key = ss::FindKnownKey(name);
+  if (key == nullptr) {
+    std::vector<std::string_view> names;
+    for (const ss::KnownKey& k : ss::KnownKeys()) names.push_back(k.name);
+    const std::string nearest = ss::NearestName(name, names);
+    std::fprintf(stderr, "snxctl conf: warning: %s is not a key the service reads%s\n",
+                 name.c_str(), nearest.empty() ? "" : ("; did you mean " + nearest + "?").c_str());
+    return kExitOk;
+  }
+  if (ss::ValueProblem(*key, value).empty()) return kExitOk;
+  std::fprintf(stderr, "snxctl conf: %s takes %s, not '%s'; nothing changed\n", key->name.c_str(),
+               ss::Expected(*key).c_str(), value.c_str());
+  return kExitUsage;
+}
+
+// One line per problem of the settings and the restart program beside them.
+int Check(CRamFileRO& image, const std::string& folder) {
+  std::vector<std::string> problems = snx::ops::ConfigurationProblems(image.Lines(), folder);
+  for (std::string& line : RegistrationProblems()) problems.push_back(std::move(line));
+  for (const std::string& line : problems) std::printf("%s\n", line.c_str());
+  if (problems.empty()) std::printf("AutoSet.caf and Sentinex.ini: no problems found\n");
+  return problems.empty() ? kExitOk : kExitFailure;
 }
 
 struct Options {
@@ -231,7 +262,7 @@ int Run(const Options& o) {
   };
   static const Shape kShapes[] = {{"show", 0, false},  {"export", 0, false}, {"get", 1, false},
                                   {"set", 2, true},    {"list", 1, false},   {"add", 2, true},
-                                  {"remove", 2, true}, {"import", 1, true}};
+                                  {"remove", 2, true}, {"import", 1, true},  {"check", 0, false}};
   const Shape* shape = nullptr;
   for (const auto& s : kShapes) {
     if (cmd == s.name) shape = &s;
@@ -261,6 +292,7 @@ int Run(const Options& o) {
     const std::string problem = LineProblem(line);
     if (!problem.empty()) return Fail("the line " + a[0] + "=... " + problem);
     WarnIfTrimmed(a[1], "the value", false);
+    if (const int code = CheckKeyAndValue(a[0], a[1]); code != kExitOk) return code;
   }
   if (cmd == "add") {
     const std::string problem = LineProblem(a[1]);
@@ -273,6 +305,7 @@ int Run(const Options& o) {
   }
 
   if (!Files().FolderExists(o.folder)) return Fail("no such folder: " + o.folder);
+  if (const std::string why = SettingsUnreadable(o.folder); !why.empty()) return Fail(why);
   SettingsFile settings(o.folder);
   if (cmd == "import") return Import(settings, a[0]);
   if (shape->writes) {
@@ -296,6 +329,7 @@ int Run(const Options& o) {
   CRamFileRO& image = settings.image();
 
   if (cmd == "show" || cmd == "export") return PrintAll(settings);
+  if (cmd == "check") return Check(image, o.folder);
   if (cmd == "get") {
     if (!image.HasKey(a[0])) return Fail("no key " + a[0] + " in [KEYS]");
     std::printf("%s\n", image.GetKey(a[0]));

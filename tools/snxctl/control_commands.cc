@@ -41,6 +41,7 @@ class Service {
     client_ = sp::MakeUnixLineClient();
     std::string error;
     if (client_->Connect(sp::ControlSocketPath(), error)) return true;
+    if (client_->PermissionDenied()) return Denied();
     std::fprintf(stderr, "snxctl %s: the service is not running (nothing answers at %s: %s)\n",
                  command_, sp::ControlSocketPath().c_str(), error.c_str());
     return false;
@@ -56,16 +57,22 @@ class Service {
     }
     sp::ControlAnswer answer = sp::ParseControlAnswer(line);
     if (answer.kind == sp::AnswerKind::kError) {
-      std::fprintf(stderr, "snxctl %s: the service answered: %s\n", command_, answer.text.c_str());
       if (answer.text == "access denied") {
-        std::fprintf(stderr,
-                     "snxctl %s: only root, the service's user and members of the group snxadm "
-                     "may control it\n",
-                     command_);
+        Denied();
+      } else {
+        std::fprintf(stderr, "snxctl %s: the service answered: %s\n", command_,
+                     answer.text.c_str());
       }
       return std::nullopt;
     }
     return answer;
+  }
+
+  // The socket refused to open for this user, or the service refused its credentials.
+  bool Denied() const {
+    std::fprintf(stderr, "snxctl %s: permission denied: run as root or as a member of snxadm\n",
+                 command_);
+    return false;
   }
 
   std::optional<std::int32_t> Command(std::int32_t code) {
@@ -121,8 +128,7 @@ std::optional<int> CheckNoArguments(const char* name, const char* help,
     std::fputs(help, stdout);
     return kExitOk;
   }
-  std::fprintf(stderr, "snxctl %s: unexpected argument '%s'\n%s", name, args[0].c_str(), help);
-  return kExitUsage;
+  return UsageError(name, "unexpected argument '" + args[0] + "'");
 }
 
 int SendCommand(const char* name, const char* help, std::int32_t code,
@@ -243,8 +249,7 @@ int RunPhone(const std::vector<std::string>& args) {
     return kExitOk;
   }
   if (args.size() != 1 || args[0].size() != 1 || args[0][0] < '1' || args[0][0] > '4') {
-    std::fprintf(stderr, "snxctl phone: N must be 1, 2, 3 or 4\n%s", kPhoneHelp);
-    return kExitUsage;
+    return UsageError("phone", "N must be 1, 2, 3 or 4");
   }
   Service service("phone");
   if (!service.Connect()) return kExitFailure;
@@ -286,8 +291,7 @@ int RunWatch(const std::vector<std::string>& args) {
       ++i;
       continue;
     }
-    std::fprintf(stderr, "snxctl watch: bad argument '%s'\n%s", args[i].c_str(), kWatchHelp);
-    return kExitUsage;
+    return UsageError("watch", "bad argument '" + args[i] + "'");
   }
   Service service("watch");
   if (!service.Connect()) return kExitFailure;

@@ -21,6 +21,7 @@
 #include "service/service_wiring.h"
 #include "snxctl/install_folder.h"
 #include "snxctl/kept_log.h"
+#include "snxctl/settings_access.h"
 #include "snxctl/subcommand.h"
 
 namespace snxctl {
@@ -48,10 +49,7 @@ constexpr const char* kUsage =
     "Exit status: 0 the local side is up, 1 it is not (or the settings cannot be read),\n"
     "2 bad arguments.\n";
 
-int Usage(const std::string& message) {
-  std::fprintf(stderr, "snxctl cycle: %s\n\n%s", message.c_str(), kUsage);
-  return kExitUsage;
-}
+int Usage(const std::string& message) { return UsageError("cycle", message); }
 
 // The tool never stops and never asks the engine to end.
 class ToolOwner : public CMenderOwner {
@@ -149,6 +147,10 @@ void RemoteUrls(CRamFileRO& image) {
 int Run(const std::string& folder, int restarts) {
   if (!snx::platform::Files().FolderExists(folder)) {
     std::fprintf(stderr, "snxctl cycle: no such folder: %s\n", folder.c_str());
+    return kExitFailure;
+  }
+  if (const std::string why = SettingsUnreadable(folder); !why.empty()) {
+    std::fprintf(stderr, "snxctl cycle: %s\n", why.c_str());
     return kExitFailure;
   }
   KeptLog kept(KeptLines::kErrorsOnly);

@@ -50,10 +50,7 @@ constexpr const char* kUsage =
     "\n"
     "Exit status: 0 loaded / section passed, 1 load failed / a step failed, 2 bad arguments.\n";
 
-int Usage(const std::string& message) {
-  std::fprintf(stderr, "snxctl ini: %s\n\n%s", message.c_str(), kUsage);
-  return kExitUsage;
-}
+int Usage(const std::string& message) { return UsageError("ini", message); }
 
 // The owner of a run from the tool: no STOP ever comes, and nothing asks it to end.
 class ToolOwner : public CMenderOwner {

@@ -15,6 +15,7 @@
 #include "platform/mail_transport.h"
 #include "platform/path_map.h"
 #include "snxctl/kept_log.h"
+#include "snxctl/settings_access.h"
 #include "snxctl/subcommand.h"
 
 namespace snxctl {
@@ -40,10 +41,7 @@ constexpr const char* kMailTestHelp =
     "\n"
     "Exit status: 0 the message counted as sent, 1 it did not, 2 bad arguments.\n";
 
-int Usage(const std::string& message) {
-  std::fprintf(stderr, "snxctl mail-test: %s\n\n%s", message.c_str(), kMailTestHelp);
-  return kExitUsage;
-}
+int Usage(const std::string& message) { return UsageError("mail-test", message); }
 
 int Fail(const std::string& message) {
   std::fprintf(stderr, "snxctl mail-test: %s\n", message.c_str());
@@ -104,6 +102,7 @@ int RunMailTest(const std::vector<std::string>& args) {
   if (!Files().Exists(path)) {
     return Fail("no settings file at " + snx::platform::ToPosixPath(path));
   }
+  if (const std::string why = SettingsUnreadable(folder); !why.empty()) return Fail(why);
 
   CRamFileRO image;
   CAllSets settings;

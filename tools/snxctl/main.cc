@@ -62,9 +62,7 @@ int Dispatch(int argc, char** argv) {
   for (const auto& c : SubCommands()) {
     if (name == c.name) return c.run(std::vector<std::string>(argv + 2, argv + argc));
   }
-  std::fprintf(stderr, "snxctl: unknown command '%s'\n", name.c_str());
-  PrintHelp(stderr);
-  return kExitUsage;
+  return UsageError("", "unknown command '" + name + "'");
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "platform/visible_text.h"
 #include "snxctl/install_folder.h"
 #include "snxctl/kept_log.h"
+#include "snxctl/settings_access.h"
 #include "snxctl/subcommand.h"
 
 namespace snxctl {
@@ -38,10 +39,7 @@ constexpr const char* kPhoneTestHelp =
 
 constexpr std::int64_t kMaxShownLog = 64 * 1024;
 
-int Usage(const std::string& problem) {
-  std::fprintf(stderr, "snxctl phone-test: %s\n%s", problem.c_str(), kPhoneTestHelp);
-  return kExitUsage;
-}
+int Usage(const std::string& problem) { return UsageError("phone-test", problem); }
 
 // What the phone log gained past `offset` (at most kMaxShownLog bytes of it).
 std::string LogTail(const std::string& path, std::int64_t offset) {
@@ -98,6 +96,10 @@ int RunPhoneTest(const std::vector<std::string>& args) {
   CAllSets settings;
   settings.SetProgramDirectory(folder);
   settings.SetSettingsImage(&image);
+  if (const std::string why = SettingsUnreadable(folder); !why.empty()) {
+    std::fprintf(stderr, "snxctl phone-test: %s\n", VisibleText(why).c_str());
+    return kExitFailure;
+  }
   if (!image.Initialize(folder, CAllSets::kSettingsFileName) || !settings.ReInitialize()) {
     std::fprintf(stderr, "snxctl phone-test: cannot read %sAutoSet.caf\n",
                  VisibleText(folder).c_str());

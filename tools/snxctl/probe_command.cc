@@ -68,26 +68,19 @@ int RunProbe(const std::vector<std::string>& args) {
       json = true;
     } else if (a == "--connect-timeout" || a == "--timeout") {
       if (i + 1 >= args.size() || !ParseSeconds(args[i + 1], a == "--timeout" ? total : connect)) {
-        std::fprintf(stderr, "snxctl probe: %s needs a number of seconds (0 < S <= 86400)\n",
-                     a.c_str());
-        return kExitUsage;
+        return UsageError("probe", a + " needs a number of seconds (0 < S <= 86400)");
       }
       ++i;
     } else if (!a.empty() && a[0] == '-' && a != "-") {
-      std::fprintf(stderr, "snxctl probe: unknown option '%s'\n%s", a.c_str(), kProbeHelp);
-      return kExitUsage;
+      return UsageError("probe", "unknown option '" + a + "'");
     } else if (have_url) {
-      std::fprintf(stderr, "snxctl probe: one URL only\n");
-      return kExitUsage;
+      return UsageError("probe", "one URL only");
     } else {
       url = a;
       have_url = true;
     }
   }
-  if (!have_url) {
-    std::fputs(kProbeHelp, stderr);
-    return kExitUsage;
-  }
+  if (!have_url) return UsageError("probe", "give a URL");
 
   KeptLog kept;
   CGetWebPage::SetTimeouts(connect, total);

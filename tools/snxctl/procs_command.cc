@@ -52,11 +52,9 @@ int RunProcs(const std::vector<std::string>& args) {
     if (a == "--verbose" || a == "-v") {
       verbose = true;
     } else if (!a.empty() && a[0] == '-') {
-      std::fprintf(stderr, "snxctl procs: unknown option '%s'\n%s", a.c_str(), kProcsHelp);
-      return kExitUsage;
+      return UsageError("procs", "unknown option '" + a + "'");
     } else if (have_program) {
-      std::fprintf(stderr, "snxctl procs: one PROGRAM only (quote a path with blanks)\n");
-      return kExitUsage;
+      return UsageError("procs", "one PROGRAM only (quote a path with blanks)");
     } else {
       program = a;
       have_program = true;

@@ -17,6 +17,7 @@
 #include "platform/visible_text.h"
 #include "snxctl/install_folder.h"
 #include "snxctl/kept_log.h"
+#include "snxctl/settings_access.h"
 #include "snxctl/subcommand.h"
 
 namespace snxctl {
@@ -43,10 +44,7 @@ constexpr const char* kPulseHelp =
     "is stale, or the push failed, or the companion cannot be made; 2 bad arguments or no push\n"
     "URL configured.\n";
 
-int Usage(const std::string& text) {
-  std::fprintf(stderr, "snxctl pulse: %s\n%s", text.c_str(), kPulseHelp);
-  return kExitUsage;
-}
+int Usage(const std::string& text) { return UsageError("pulse", text); }
 
 int Fail(const std::string& text) {
   std::fprintf(stderr, "snxctl pulse: %s\n", VisibleText(text).c_str());
@@ -144,17 +142,16 @@ int RunPulse(const std::vector<std::string>& args) {
   // An unreadable settings file matters only for what is not given on the command line.
   if (!LoadSettings(folder, settings, image) &&
       (!o.url_given || !o.fail_url_given || o.max_age < 0)) {
-    return Fail("cannot read the settings file in " + folder +
+    const std::string why = SettingsUnreadable(folder);
+    return Fail((why.empty() ? "cannot read the settings file in " + folder : why) +
                 "; give --url, --fail-url and --max-age to do without it");
   }
   if (!o.url_given) o.url = settings.m_sPulseUrl.GetBuffer();
   if (!o.fail_url_given) o.fail_url = settings.m_sPulseFailUrl.GetBuffer();
   if (o.url.empty()) {
-    std::fprintf(stderr,
-                 "snxctl pulse: no push URL configured: set one with\n"
-                 "  snxctl conf set PulseUrl URL\n"
-                 "or give --url URL\n");
-    return kExitUsage;
+    return UsageError("pulse",
+                      "no push URL configured: set one with 'snxctl conf set PulseUrl URL' or "
+                      "give --url URL");
   }
   if (o.max_age < 0) {
     const long minutes = settings.m_iMinuteInterval < 0 ? 0 : settings.m_iMinuteInterval;

@@ -6,12 +6,14 @@
 #include <vector>
 
 #include "platform/atomic_file.h"
+#include "platform/clock.h"
 #include "platform/component_factory.h"
 #include "platform/file_system.h"
 #include "platform/ut_report_interface.h"
 #include "platform/visible_text.h"
 #include "snxctl/install_folder.h"
 #include "snxctl/subcommand.h"
+#include "uptime_figures.h"
 
 namespace snxctl {
 namespace {
@@ -40,10 +42,7 @@ constexpr const char* kReportHelp =
     "Exit status: 0 reported, 1 no uptime log could be read, the companion is not registered\n"
     "or the page could not be written, 2 bad arguments.\n";
 
-int Usage(const std::string& text) {
-  std::fprintf(stderr, "snxctl report: %s\n%s", VisibleText(text).c_str(), kReportHelp);
-  return kExitUsage;
-}
+int Usage(const std::string& text) { return UsageError("report", text); }
 
 int Fail(const std::string& text) {
   std::fprintf(stderr, "snxctl report: %s\n", VisibleText(text).c_str());
@@ -94,6 +93,12 @@ int RunReport(const std::vector<std::string>& args) {
   }
   Options o;
   if (const std::string why = ReadOptions(args, o); !why.empty()) return Usage(why);
+  // A window that cannot be is a usage error, whether or not the companion is there to say so.
+  snx::report::LocalTimeScale scale(Use<Clock>());
+  if (std::string why;
+      !snx::report::WindowOf(scale, o.since.empty() ? "24h" : o.since, o.until, why)) {
+    return Usage(why);
+  }
   const std::string folder = InstallFolderOr(o.folder);
 
   std::string why;

@@ -314,11 +314,14 @@ class UnixLineClient : public LineClient {
     if (!FillAddress(path, addr, error)) return false;
     fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd_ < 0 || ::connect(fd_, reinterpret_cast<const sockaddr*>(&addr), sizeof(addr)) != 0) {
+      denied_ = errno == EACCES || errno == EPERM;
       error = std::strerror(errno);
       return false;
     }
     return true;
   }
+
+  bool PermissionDenied() const override { return denied_; }
 
   bool Exchange(std::string_view request, std::string& answer, std::size_t max_line,
                 std::chrono::milliseconds timeout, std::string& error) override {
@@ -376,6 +379,7 @@ class UnixLineClient : public LineClient {
  private:
   int fd_ = -1;
   bool sent_ = false;  // the last request went out
+  bool denied_ = false;
   std::string pending_;
 };
 
