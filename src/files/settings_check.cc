@@ -44,6 +44,7 @@ std::vector<KnownKey> MakeKnownKeys() {
       {"SvrStatus", K::kServerWord},
       {"PulseUrl", K::kUrl},
       {"PulseFailUrl", K::kUrl},
+      {"WebResetCommand", K::kText},
   };
   for (int n = 1; n <= 6; ++n) {
     const std::string digit = std::to_string(n);
