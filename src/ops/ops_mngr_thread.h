@@ -141,6 +141,8 @@ class COpsMngrThread : public CQorObject, public CMenderOwner {
   // Writes the figures to the metrics file (when one is set) with the present operations state.
   void PublishMetrics();
   void ShowAlertWarnings();
+  // Gives the service log and the uptime record the size limits of the settings (ops_logs.cc).
+  void ApplyLogSizeLimits();
   void SaveServerState(std::int32_t state);
   bool PhoneReady();
   std::chrono::milliseconds CycleWait() const;
