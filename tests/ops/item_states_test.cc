@@ -20,6 +20,15 @@ constexpr const char* kStillText = "\\Process(server)\\Elapsed Time stands still
 
 class ItemStatesTest : public OpsTest {
  protected:
+  // The program is started by a command of its own ([PROGS]) and watched by its path
+  // ([STOPS]); it runs as 4242, and its activity stands still until the test says otherwise.
+  void LoadStillProgram(const Lines& keys) {
+    Load(With(keys, {"[URLS]", kLocalUrl, "[PROGS]", "/opt/apps/server.bin --serve", "[STOPS]",
+                     kProgram}));
+    processes_.Add(4242, kProgram);
+    watcher_.working = false;
+    watcher_.text = kStillText;
+  }
   // "DN" and "UP" of the program's reports in the uptime record, in order.
   Lines ProgramReports() const {
     Lines out;
@@ -37,13 +46,8 @@ class ItemStatesTest : public OpsTest {
 };
 
 TEST_F(ItemStatesTest, AProgramRestartedAndRunningAgainIsReportedUp) {
-  // The program is started by a command of its own ([PROGS]) and watched by its path
-  // ([STOPS]); its activity stands still in the first cycle and is back after the restart.
-  Load(With({"UptimeSizeLimit=250000"},
-            {"[URLS]", kLocalUrl, "[PROGS]", "/opt/apps/server.bin --serve", "[STOPS]", kProgram}));
-  processes_.Add(4242, kProgram);
-  watcher_.working = false;
-  watcher_.text = kStillText;
+  // Still in the first cycle, and active again after the restart.
+  LoadStillProgram({"UptimeSizeLimit=250000"});
   std::int64_t up_while_killing = -2;
   launcher_.OnRun([&](const platform::LaunchRequest& r) {
     if (r.command_line == "KILL /f 4242" && up_while_killing == -2) {
@@ -71,11 +75,7 @@ TEST_F(ItemStatesTest, AProgramRestartedAndRunningAgainIsReportedUp) {
 }
 
 TEST_F(ItemStatesTest, AProgramThatComesBackAfterAnUnverifiedRestartIsUpAtTheNextGoodCycle) {
-  Load(With({"RstrSecs=0"},
-            {"[URLS]", kLocalUrl, "[PROGS]", "/opt/apps/server.bin --serve", "[STOPS]", kProgram}));
-  processes_.Add(4242, kProgram);
-  watcher_.working = false;
-  watcher_.text = kStillText;
+  LoadStillProgram({"RstrSecs=0"});
   // The kill works and nothing comes back within the restart: it cannot be verified.
   launcher_.OnRun([&](const platform::LaunchRequest& r) {
     if (r.command_line == "KILL /f 4242") processes_.Clear();
