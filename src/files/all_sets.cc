@@ -138,6 +138,8 @@ bool CAllSets::LoadIfNexessary() {
   m_bWATCH = YesNo("WATCH", true);
   m_sPulseUrl.Assign(Text("PulseUrl"));
   m_sPulseFailUrl.Assign(Text("PulseFailUrl"));
+  m_iLogSizeLimit = Number("LogSizeLimit", 0);
+  m_iUptimeSizeLimit = Number("UptimeSizeLimit", 0);
 
   LogEvent("CPhoneSettings::LoadIfNexessary() SvrState.");
   m_sSvrStatus.Assign(Text(kSvrStatusKey));

@@ -87,6 +87,10 @@ class CAllSets : public CQorObject {
   // (optional) where it tells one that it is stale (docs/pulse.md). The service does not use them.
   CQorStr m_sPulseUrl;
   CQorStr m_sPulseFailUrl;
+  // Sizes in bytes at which SNXSVC.log and Uptime.log move to their ".old" files; 0 (or less)
+  // leaves the built-in ones.
+  std::int32_t m_iLogSizeLimit = 0;
+  std::int32_t m_iUptimeSizeLimit = 0;
   bool m_bPhoneAlertsReady = false;
   // The last known server state; the operations thread changes it and then calls SaveSettings.
   std::atomic<std::int32_t> m_iLastKnownServerState{QOR_SERVER_UP};

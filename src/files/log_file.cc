@@ -1,5 +1,6 @@
 #include "files/log_file.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -86,15 +87,8 @@ bool CLogFile::Open(std::string_view name) {
 
   auto& files = snx::platform::Files();
   snx::platform::SetLastFileError("");
-  if (files.Exists(m_sLogPath)) {
-    const auto size = files.Size(m_sLogPath);
-    // Moving the file keeps every line: when the rename fails the log simply goes on growing.
-    if (size && *size >= m_iSizeLimit) {
-      if (!files.Rename(m_sLogPath, m_sOldPath)) {
-        snx::platform::DebugOutput("CLogFile::Open() could not move the log to its .old file");
-      }
-    }
-  }
+  m_iSizeSeen = 0;
+  if (files.Exists(m_sLogPath)) RotateIfFull();
   if (Initialize(kLineBufferSize)) {
     const bool ready = files.Exists(m_sLogPath) ? OpenForReadWrite(m_sLogPath) : Create(m_sLogPath);
     if (ready) {
@@ -113,24 +107,78 @@ bool CLogFile::Open(std::string_view name) {
   return m_bLogOpen;
 }
 
-bool CLogFile::AppendBytes(std::string_view bytes) {
-  bool written = false;
-  if (ReOpenForReadAppend(m_sLogPath)) written = WriteLine(bytes);
-  Close();
+void CLogFile::RotateIfFull() {
+  auto& files = snx::platform::Files();
+  const auto size = files.Size(m_sLogPath);
+  m_iSizeSeen = size.value_or(0);
+  if (!size || *size < m_iSizeLimit) return;
+  // Moving the file keeps every line: when the rename fails the log simply goes on growing,
+  // and the move is tried again after another tenth of the limit.
+  if (files.Rename(m_sLogPath, m_sOldPath)) {
+    m_iSizeSeen = 0;
+  } else {
+    snx::platform::DebugOutput("CLogFile could not move the log to its .old file");
+    m_iSizeSeen = m_iSizeLimit - std::max<std::int64_t>(m_iSizeLimit / 10, 1);
+  }
+}
+
+bool CLogFile::AppendBytes(std::string_view bytes, Notice& notice) {
+  if (m_iSizeSeen >= m_iSizeLimit) RotateIfFull();
+  // The failure's reason is taken here; the caller's own last reason is kept.
+  const std::string callers_reason = snx::platform::LastFileError();
+  snx::platform::SetLastFileError("");
+  bool written = ReOpenForReadAppend(m_sLogPath) && WriteLine(bytes);
+  written = Close() && written;  // a full disk often shows only when the bytes are flushed
+  const std::string why = snx::platform::LastFileError();
+  snx::platform::SetLastFileError(callers_reason);
+
+  // One notice when lines begin to be lost, and one when they are written again.
+  if (written) {
+    m_iSizeSeen += static_cast<std::int64_t>(bytes.size()) + 2;
+    if (m_bWriteFailing) {
+      notice = {FileName() + " is written again; " + std::to_string(m_iLinesLost) +
+                    " line(s) could not be written.",
+                true};
+      m_bWriteFailing = false;
+      m_iLinesLost = 0;
+    }
+  } else {
+    ++m_iLinesLost;
+    if (!m_bWriteFailing) {
+      m_bWriteFailing = true;
+      std::string text = FileName() + " cannot be written";
+      if (!why.empty()) text += " (" + why + ")";
+      notice = {text + "; its lines are lost until it can be written again.", false};
+    }
+  }
   return written;
+}
+
+std::string CLogFile::FileName() const {
+  const std::string_view path = m_sLogPath.View();
+  const std::size_t slash = path.find_last_of("/\\");
+  return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
+void CLogFile::Announce(const Notice& notice) {
+  if (notice.text.empty()) return;
+  snx::platform::MessageBoxOk("SNXSVC", notice.text);
+  if (notice.resumed) LogMessage(notice.text);
 }
 
 bool CLogFile::WriteKindLine(std::string_view kind, std::string_view text) {
   if (!Lock()) return false;
   bool written = false;
+  Notice notice;
   if (m_bLogOpen) {
     std::string line = TimeStamp();
     line.append(kind);
     line.append(WithoutTerminalControls(text));
     line.push_back('\r');
-    written = AppendBytes(line);
+    written = AppendBytes(line, notice);
   }
   Unlock();
+  Announce(notice);
   return written;
 }
 
@@ -155,12 +203,14 @@ bool CLogFile::LogBlankLines(int count) {
   if (!m_bBlankLinesEnabled || count <= 0) return false;
   if (!Lock()) return false;
   bool written = false;
+  Notice notice;
   if (m_bLogOpen) {
     std::string blanks;
     for (int i = 1; i < count; ++i) blanks.append("\r\r\n");
     blanks.push_back('\r');
-    written = AppendBytes(blanks);
+    written = AppendBytes(blanks, notice);
   }
   Unlock();
+  Announce(notice);
   return written;
 }

@@ -1,8 +1,12 @@
 #pragma once
 // CLogFile: a text log with a time stamp and a kind on every line. The file is reopened,
 // appended and closed for every line under the named mutex "MutexToProtectLogFile", so writers
-// in this and other processes never mix their lines, and it is moved to its ".old" file when it
-// has reached the size limit at the moment it is opened.
+// in this and other processes never mix their lines. It is moved to its ".old" file when it has
+// reached the size limit, at the moment it is opened and while it is written to.
+//
+// A line that cannot be written (a full disk) is lost, and the log cannot say so itself: the
+// first loss of a run of them is said once to the system log; the first line written again is
+// followed by one message line, also sent to the system log, that tells how many were lost.
 
 #include <atomic>
 #include <cstdint>
@@ -45,6 +49,9 @@ class CLogFile : public CTxtFile4, public CLogWriter {
   bool LogEvent(std::string_view text) override;
   bool LogBlankLines(int count) override;
   void SetSizeLimit(std::int64_t bytes) { m_iSizeLimit = bytes; }
+  std::int64_t SizeLimit() const { return m_iSizeLimit; }
+  // True while lines are being lost (from a failed write to the next one that works).
+  bool WriteFailing() const { return m_bWriteFailing; }
   void EnableBlankLines(bool enabled) { m_bBlankLinesEnabled = enabled; }
   bool BlankLinesEnabled() const { return m_bBlankLinesEnabled; }
   // The LogEvents setting: when off, LogEvent leaves out the trace lines (IsTraceLine) and
@@ -59,7 +66,21 @@ class CLogFile : public CTxtFile4, public CLogWriter {
   bool Lock();
   void Unlock();
   bool WriteKindLine(std::string_view kind, std::string_view text);
-  bool AppendBytes(std::string_view bytes);
+  // What a write has to say once the lock is let go: that lines begin to be lost, or that
+  // they are written again (then it is a line of the log as well).
+  struct Notice {
+    std::string text;
+    bool resumed = false;
+  };
+  // Under the lock: rotates when the log may have reached its limit, appends, and keeps the
+  // count of lines lost.
+  bool AppendBytes(std::string_view bytes, Notice& notice);
+  // Under the lock: moves the log to its ".old" file when it has reached the size limit, and
+  // takes up the size of the log that is written from now on.
+  void RotateIfFull();
+  void Announce(const Notice& notice);
+
+  std::string FileName() const;
 
   CQorStr m_sDirectory;
   bool m_bBlankLinesEnabled = false;
@@ -71,4 +92,9 @@ class CLogFile : public CTxtFile4, public CLogWriter {
   std::int64_t m_iSizeLimit = kDefaultSizeLimit;
   bool m_bLogOpen = false;
   bool m_bLockHeld = false;
+  // The log's size when last measured plus what this instance wrote since; the file is measured
+  // again when it reaches the limit (other processes append to the same file).
+  std::int64_t m_iSizeSeen = 0;
+  bool m_bWriteFailing = false;
+  std::uint64_t m_iLinesLost = 0;
 };

@@ -168,7 +168,10 @@ void COpsMngrThread::Go() {
           m_Mender.XTst();
         }
         local_ok = m_Mender.LastWatcherTest();
-        if (local_ok) m_ItemManager.LogProgramsUp("");
+        if (local_ok) {
+          m_ItemManager.LogProgramsUp("");
+          m_ItemManager.LogProgramsBack();  // a program restarted in an earlier cycle runs again
+        }
       }
     }
     LogEvent("COpsMngrThread::Go 8");

@@ -3,17 +3,17 @@
 #include "core/log_writer.h"
 #include "probes/item.h"
 
-void COpsMetrics::NoteItem(std::int32_t type, std::string_view name, bool up, std::int64_t when) {
-  if (type == ITEM_RESTART) return;
+bool COpsMetrics::NoteItem(std::int32_t type, std::string_view name, bool up, std::int64_t when) {
+  if (type == ITEM_RESTART) return false;
   for (snx::metrics::MetricsItem& item : m_Items) {
     if (item.type != type || item.name != name) continue;
-    if (item.up != up) {
-      item.up = up;
-      item.last_change = when;
-    }
-    return;
+    if (item.up == up) return false;
+    item.up = up;
+    item.last_change = when;
+    return true;
   }
   m_Items.push_back({type, std::string(name), up, when});
+  return !up;
 }
 
 void COpsMetrics::CountAlert(snx::metrics::AlertChannel channel, snx::metrics::AlertEvent event) {

@@ -2,7 +2,8 @@
 // COpsMetrics: the figures the operations thread keeps across its cycles for Prometheus (the
 // text of core/metrics_text.h): each item's last report and when its state last changed, the
 // restarts, reboots and reboots withheld decided so far, the alerts sent, the operations state
-// and when the last cycle ended. After every cycle the thread writes them to the metrics file.
+// and when the last cycle ended. After every cycle, and whenever an item changes state, the
+// thread writes them to the metrics file.
 //
 // Only the operations thread touches it, and what it calls.
 
@@ -33,7 +34,9 @@ class COpsMetrics {
 
   // An up or down report of an item at `when`. A change of state (or the first report of an
   // item) takes that time as the time of the change. The "Restart" item is counted apart.
-  void NoteItem(std::int32_t type, std::string_view name, bool up, std::int64_t when);
+  // True when the item changed state: up to down, down to up, or a first report that is down
+  // (the first report of an item that is up is no change).
+  bool NoteItem(std::int32_t type, std::string_view name, bool up, std::int64_t when);
   // An alert that went out.
   void CountAlert(snx::metrics::AlertChannel channel, snx::metrics::AlertEvent event);
   void CycleEnded(std::int64_t when) { m_iLastCycle = when; }

@@ -65,9 +65,11 @@ COpsMngrThread::COpsMngrThread(COpsOwner& owner, const COpsFacilities& facilitie
   // Every wait for calls and mail ends on a STOP or the kill request.
   m_Phoner.SetStopPredicate([this] { return StopOrKill(); });
   m_Emailer.Client().SetStopCheck([this] { return StopOrKill(); });
+  // A change of state shows in the metrics file at once, not only at the cycle's end.
   m_ItemManager.SetReportListener([this](std::int32_t type, std::string_view name, bool up) {
-    m_Metrics.NoteItem(type, name, up, UnixSecondsOf(m_Facilities.clock));
-    m_Status.NoteReport(type, name, up, UnixSecondsOf(m_Facilities.clock));
+    const std::int64_t now = UnixSecondsOf(m_Facilities.clock);
+    if (m_Metrics.NoteItem(type, name, up, now)) PublishMetrics();
+    m_Status.NoteReport(type, name, up, now);
     PublishStatus();
   });
   m_Mender.SetBeforeRebootHook([this] { RecordReboot(); });
@@ -180,6 +182,7 @@ bool COpsMngrThread::ValidateRequireds(bool show) {
     log_file->EnableBlankLines(m_pSettings->m_bLogEvents);
     log_file->EnableTraceLines(m_pSettings->m_bLogEvents);
   }
+  ApplyLogSizeLimits();
   const char* problem = nullptr;
   if (m_pSettings->m_sAdminId.IsEmpty()) {
     problem = "Required LOGON ID was not entered. \r\n Load it in 'Settings'.";

@@ -151,6 +151,8 @@ class COpsMngrThread : public CQorObject, public CMenderOwner {
   void StatusWaitBegins();
   void StatusGoEnds();
   void ShowAlertWarnings();
+  // Gives the service log and the uptime record the size limits of the settings (ops_logs.cc).
+  void ApplyLogSizeLimits();
   void SaveServerState(std::int32_t state);
   bool PhoneReady();
   std::chrono::milliseconds CycleWait() const;

@@ -67,6 +67,7 @@ bool COpsMngrThread::DoRestarter() {
       LoadProcPerfs();
       if (m_pWManager->LWN()) {
         m_bRestartVerified = true;
+        m_ItemManager.LogProgramsBack();  // every watched program runs again
         LogEvent(m_pWManager->Loaded() ? "COpsMngrThread::DoRestarter() Wtc loaded 2."
                                        : "COpsMngrThread::DoRestarter() Wtc not yet loaded 2.");
         break;

@@ -75,8 +75,9 @@ class FileSystem {
                                                   std::chrono::milliseconds wait) = 0;
 };
 
-// Why the last failed Open, LockForUpdate or ReplaceFileWith of this thread failed, naming the
-// file ("cannot open /srv/snx/SNXSVC.log: it is a symbolic link ...").
+// Why the last failed Open, LockForUpdate or ReplaceFileWith of this thread failed, or the last
+// failed write, flush or close of a File, naming the file ("cannot open /srv/snx/SNXSVC.log: it
+// is a symbolic link ...", "cannot write /srv/snx/SNXSVC.log: No space left on device").
 std::string LastFileError();
 void SetLastFileError(std::string text);
 

@@ -44,7 +44,7 @@ bool CItemManager::ReInitialize() {
   m_bLive = false;
   SetState(kLive);
   ClearItems();
-  m_UptimeLog.SetSizeLimit(kUptimeSizeLimit);
+  m_UptimeLog.SetSizeLimit(m_iUptimeSizeLimit);
   m_UptimeLog.EnableBlankLines(true);
   // Doubled separators: the path mapping folds every run of separators into one.
   m_UptimeLog.SetDirectory(m_sFolder.EscapeSlashes());
@@ -121,14 +121,37 @@ void CItemManager::Report(std::int32_t type, std::string_view name, bool up) {
   if (m_fnOnReport) m_fnOnReport(type, name, up);
 }
 
+void CItemManager::SetUptimeSizeLimit(std::int64_t bytes) {
+  m_iUptimeSizeLimit = bytes;
+  m_UptimeLog.SetSizeLimit(bytes);
+}
+
+void CItemManager::ReportProgramUp(CItem& item) {
+  auto& clock = snx::platform::Use<snx::platform::Clock>();
+  item.SetState(ITEM_STATE_UP, snx::platform::ToOleDate(clock.WallNow()), CItem::kTimeValid);
+  Report(ITEM_PROGRAM, item.m_sName.View(), true);
+}
+
 void CItemManager::LogProgramsUp(std::string_view text) {
   const int count = m_Programs.Count();
   for (int i = 0; i < count; ++i) {
     auto* item = static_cast<CItem*>(m_Programs.GetAt(i));
     if (item == nullptr) continue;
     if (item->m_sImageName.IsSame(text)) break;
-    Report(ITEM_PROGRAM, item->m_sName.View(), true);
+    ReportProgramUp(*item);
   }
+}
+
+int CItemManager::LogProgramsBack() {
+  int reported = 0;
+  const int count = m_Programs.Count();
+  for (int i = 0; i < count; ++i) {
+    auto* item = static_cast<CItem*>(m_Programs.GetAt(i));
+    if (item == nullptr || item->m_iState != ITEM_STATE_DOWN) continue;
+    ReportProgramUp(*item);
+    ++reported;
+  }
+  return reported;
 }
 
 void CItemManager::ClearItems() {

@@ -37,8 +37,17 @@ class CItemManager : public CQorObject {
   bool Update(std::int32_t type, std::string_view name, std::int32_t new_state, bool& changed);
   CItem* GetItemRef(std::int32_t type, std::string_view name);
   CItem* GetRefByImageName(std::int32_t type, std::string_view image_name);
+  // Reports up every program item before the first whose image name is the same as the text
+  // (all of them when none is); each such item takes the up state.
   void LogProgramsUp(std::string_view text);
+  // Reports up every program item whose last report was down: its program runs again. The
+  // caller knows that every watched program runs. Returns how many were reported.
+  int LogProgramsBack();
   void ClearItems();
+
+  // The size at which the uptime record moves to its ".old" file (kUptimeSizeLimit until set);
+  // takes effect at once and at every ReInitialize.
+  void SetUptimeSizeLimit(std::int64_t bytes);
 
   bool IsLive() override { return m_bLive && CQorObject::IsLive(); }
   bool Live() const { return m_bLive; }
@@ -57,9 +66,12 @@ class CItemManager : public CQorObject {
 
   // Writes one report line and tells the listener.
   void Report(std::int32_t type, std::string_view name, bool up);
+  // A program item takes the up state now and is reported up.
+  void ReportProgramUp(CItem& item);
 
   CQorStr m_sFolder;
   CLogFile m_UptimeLog;
+  std::int64_t m_iUptimeSizeLimit = kUptimeSizeLimit;
   ReportListener m_fnOnReport;
   bool m_bLive = false;
   CPointerStack m_Programs;    // ITEM_PROGRAM

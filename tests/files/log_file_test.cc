@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <tuple>
+#include <vector>
 
 #include "platform/fake/capturing_debug_sink.h"
 #include "platform/fake/capturing_message_sink.h"
@@ -102,6 +103,82 @@ TEST_F(LogFileTest, RotatesWhenTheLogHasReachedItsLimitAndNeverLosesALine) {
     EXPECT_EQ(dir_.Read("SNXSVC.old"), rotates ? before : "older");
     EXPECT_EQ(dir_.Read("SNXSVC.log"), rotates ? line : before + line);
   }
+}
+
+TEST_F(LogFileTest, ARunningLogMovesToItsOldFileAtItsLimit) {
+  // Twelve lines of one length and a limit of five: the log moves away before the 6th and the
+  // 11th line, and between them ".old" and ".log" hold every line since the first move.
+  std::vector<std::string> lines;
+  for (int i = 0; i < 12; ++i) lines.push_back(Line("Message", "line " + std::to_string(10 + i)));
+  CLogFile log;
+  log.SetSizeLimit(static_cast<std::int64_t>(lines[0].size()) * 5);
+  Open(log);
+  for (int i = 0; i < 12; ++i) ASSERT_TRUE(log.LogMessage("line " + std::to_string(10 + i)));
+  auto joined = [&](int from, int to) {
+    std::string out;
+    for (int i = from; i < to; ++i) out += lines[i];
+    return out;
+  };
+  EXPECT_EQ(dir_.Read("SNXSVC.old"), joined(5, 10));
+  EXPECT_EQ(dir_.Read("SNXSVC.log"), joined(10, 12));
+}
+
+// The disk is full while `full` is set: appends open, but nothing they write reaches the disk
+// and the close says so, as a full disk does to a buffered stream.
+class FullDisk : public snx::platform::ForwardingFileSystem {
+ public:
+  class LostWrites : public snx::platform::File {
+   public:
+    snx::platform::ReadResult ReadChar(char&) override { return snx::platform::ReadResult::kEnd; }
+    std::size_t Read(char*, std::size_t) override { return 0; }
+    bool Write(std::string_view) override { return true; }
+    bool Flush() override { return Fail(); }
+    bool Sync() override { return Fail(); }
+    bool Failed() override { return true; }
+    bool Close() override { return Fail(); }
+
+   private:
+    static bool Fail() {
+      snx::platform::SetLastFileError("cannot write the log: No space left on device");
+      return false;
+    }
+  };
+
+  std::unique_ptr<snx::platform::File> Open(std::string_view path, std::string_view mode,
+                                            unsigned create_mode) override {
+    if (full && mode == "a+b") return std::make_unique<LostWrites>();
+    return ForwardingFileSystem::Open(path, mode, create_mode);
+  }
+  bool full = false;
+};
+
+TEST_F(LogFileTest, AFullDiskIsSaidOnceToTheSystemLogAndLoggingResumesByItself) {
+  snx::platform::CapturingMessageSink boxes;
+  ScopedInstall<snx::platform::MessageSink> use_boxes(boxes);
+  FullDisk disk;
+  ScopedInstall<snx::platform::FileSystem> use_disk(disk);
+  CLogFile log;
+  Open(log);
+  ASSERT_TRUE(log.LogMessage("before"));
+  disk.full = true;
+  EXPECT_FALSE(log.LogError("lost 1"));
+  EXPECT_FALSE(log.LogEvent("lost 2"));
+  log.EnableBlankLines(true);
+  EXPECT_FALSE(log.LogBlankLines(1));
+  EXPECT_TRUE(log.WriteFailing());
+  ASSERT_EQ(boxes.count(), 1u);
+  EXPECT_EQ(boxes.boxes()[0].text,
+            "SNXSVC.log cannot be written (cannot write the log: No space left on device); its "
+            "lines are lost until it can be written again.");
+
+  disk.full = false;
+  EXPECT_TRUE(log.LogMessage("after"));
+  EXPECT_FALSE(log.WriteFailing());
+  const std::string resumed = "SNXSVC.log is written again; 3 line(s) could not be written.";
+  ASSERT_EQ(boxes.count(), 2u);
+  EXPECT_EQ(boxes.boxes()[1].text, resumed);
+  EXPECT_EQ(dir_.Read("SNXSVC.log"),
+            Line("Message", "before") + Line("Message", "after") + Line("Message", resumed));
 }
 
 TEST_F(LogFileTest, AnUnwritableLogReportsToTheDebuggerOutputNotToItself) {

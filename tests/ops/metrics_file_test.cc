@@ -11,13 +11,6 @@
 namespace snx::test {
 namespace {
 
-// The value of the sample named exactly so ("name{labels}" or "name"), or -1.
-std::int64_t Sample(const std::string& text, const std::string& name) {
-  const std::string needle = "\n" + name + " ";
-  const auto at = ("\n" + text).find(needle);
-  return at == std::string::npos ? -1 : std::stoll(text.substr(at + needle.size() - 1));
-}
-
 TEST_F(OpsTest, EveryCycleLeavesItsFiguresInTheMetricsFile) {
   Load(With({}));
   const std::string path = metrics_dir_.File("snxsvc.prom");
@@ -34,14 +27,14 @@ TEST_F(OpsTest, EveryCycleLeavesItsFiguresInTheMetricsFile) {
       // The failed cycle: down, restarted, the down alerts counted, the cycle's end stamped
       // (its wait begins a few seconds later).
       const std::string text = metrics_dir_.Read("snxsvc.prom");
-      EXPECT_EQ(Sample(text, site), 0) << text;
-      EXPECT_EQ(Sample(text, "snxsvc_restarts_total"), 1);
-      EXPECT_EQ(Sample(text, "snxsvc_reboots_total"), 0);
-      EXPECT_EQ(Sample(text, "snxsvc_reboots_withheld_total"), 0);
-      EXPECT_EQ(Sample(text, down_mail), 1);
-      EXPECT_EQ(Sample(text, up_call), 0);
-      EXPECT_EQ(Sample(text, "snxsvc_ops_state"), OPS_GO_RESTARTING);
-      EXPECT_NEAR(Sample(text, "snxsvc_last_cycle_timestamp_seconds"), wait_began[0], 5);
+      EXPECT_EQ(MetricSample(site), 0) << text;
+      EXPECT_EQ(MetricSample("snxsvc_restarts_total"), 1);
+      EXPECT_EQ(MetricSample("snxsvc_reboots_total"), 0);
+      EXPECT_EQ(MetricSample("snxsvc_reboots_withheld_total"), 0);
+      EXPECT_EQ(MetricSample(down_mail), 1);
+      EXPECT_EQ(MetricSample(up_call), 0);
+      EXPECT_EQ(MetricSample("snxsvc_ops_state"), OPS_GO_RESTARTING);
+      EXPECT_NEAR(MetricSample("snxsvc_last_cycle_timestamp_seconds"), wait_began[0], 5);
       EXPECT_EQ(text.find("name=\"Restart\""), std::string::npos);
       EXPECT_EQ(PromtoolComplaint(path).value_or(""), "");
       // A folder where the file should be: the next write fails.
@@ -63,14 +56,14 @@ TEST_F(OpsTest, EveryCycleLeavesItsFiguresInTheMetricsFile) {
 
   // The up report of cycle 2 is the item's change; Go's end leaves the stopped state.
   const std::string text = metrics_dir_.Read("snxsvc.prom");
-  EXPECT_EQ(Sample(text, site), 1) << text;
-  EXPECT_GT(Sample(text, change), wait_began[0]);
-  EXPECT_LE(Sample(text, change), wait_began[1]);
-  EXPECT_EQ(Sample(text, up_call), 1);
-  EXPECT_EQ(Sample(text, down_mail), 1);
-  EXPECT_EQ(Sample(text, "snxsvc_restarts_total"), 1);
-  EXPECT_EQ(Sample(text, "snxsvc_ops_state"), OPS_STOPPED);
-  EXPECT_NEAR(Sample(text, "snxsvc_last_cycle_timestamp_seconds"), wait_began[2], 5);
+  EXPECT_EQ(MetricSample(site), 1) << text;
+  EXPECT_GT(MetricSample(change), wait_began[0]);
+  EXPECT_LE(MetricSample(change), wait_began[1]);
+  EXPECT_EQ(MetricSample(up_call), 1);
+  EXPECT_EQ(MetricSample(down_mail), 1);
+  EXPECT_EQ(MetricSample("snxsvc_restarts_total"), 1);
+  EXPECT_EQ(MetricSample("snxsvc_ops_state"), OPS_STOPPED);
+  EXPECT_NEAR(MetricSample("snxsvc_last_cycle_timestamp_seconds"), wait_began[2], 5);
 }
 
 }  // namespace

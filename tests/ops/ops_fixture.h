@@ -182,6 +182,14 @@ class OpsTest : public ::testing::Test {
     for (const auto& l : launcher_.CommandLines()) n += l == "IISRESET.exe";
     return n;
   }
+  // The value of the metrics file's sample named exactly so ("name{labels}" or "name"), or -1
+  // (no file, no such sample).
+  std::int64_t MetricSample(const std::string& name) const {
+    const std::string text = "\n" + metrics_dir_.Read("snxsvc.prom");
+    const std::string needle = "\n" + name + " ";
+    const auto at = text.find(needle);
+    return at == std::string::npos ? -1 : std::stoll(text.substr(at + needle.size()));
+  }
   std::int32_t ItemState(std::int32_t type, const std::string& name) {
     CItem* item = thread_.Items().GetItemRef(type, name);
     return item != nullptr ? item->m_iState : -1;

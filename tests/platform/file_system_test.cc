@@ -90,6 +90,13 @@ TEST_F(FileSystemTest, OpenHonoursCreateModeAndModesAndTellsEndFromError) {
   EXPECT_FALSE(f->Write("z"));  // opened for reading only
   f->Close();
   EXPECT_EQ(f->ReadChar(buffer[0]), ReadResult::kError);
+  // A full disk shows when the bytes are flushed, and says so.
+  if (!std::filesystem::exists("/dev/full")) return;
+  f = fs_.Open("/dev/full", "a+b");
+  ASSERT_NE(f, nullptr);
+  EXPECT_TRUE(f->Write("lost"));
+  EXPECT_FALSE(f->Close());
+  EXPECT_EQ(LastFileError(), "cannot write /dev/full: No space left on device");
 }
 
 TEST_F(FileSystemTest, WritesNeverGoThroughASymlinkAndReplacementIsWhole) {

@@ -60,6 +60,7 @@ struct WatcherRecord {
   bool ready = true;
   bool working = true;
   int alive = 0;
+  std::string text = "Elapsed Time of server stands still";  // what GetText says
 };
 
 class MemoryWatcher final : public platform::ComObject<platform::IWatcher> {
@@ -86,7 +87,7 @@ class MemoryWatcher final : public platform::ComObject<platform::IWatcher> {
     return r_.creation_count = count->IntValue(), S_OK;
   }
   HRESULT GetText(Variant* text) override {
-    return *text = Variant::Text("Elapsed Time of server stands still"), S_OK;
+    return *text = Variant::Text(r_.text), S_OK;
   }
 
  private:

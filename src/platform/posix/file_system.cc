@@ -30,9 +30,13 @@ namespace {
 
 // A FILE* opened over a descriptor. stdio wants a flush or a seek between writing and reading
 // on an update stream; the stream does that itself, so callers may mix the two freely.
+void NoteOpenFailure(std::string_view what, const std::string& path, int error);
+
+// A failing write, flush or close leaves "cannot write PATH: why" in LastFileError(), so that
+// whoever loses the bytes can say why (a full disk, a quota).
 class PosixFile : public File {
  public:
-  explicit PosixFile(FILE* stream) : stream_(stream) {}
+  PosixFile(FILE* stream, std::string path) : stream_(stream), path_(std::move(path)) {}
   ~PosixFile() override { Close(); }
   PosixFile(const PosixFile&) = delete;
   PosixFile& operator=(const PosixFile&) = delete;
@@ -53,10 +57,10 @@ class PosixFile : public File {
   bool Write(std::string_view bytes) override {
     if (stream_ == nullptr || !SwitchTo(Op::kWrite)) return false;
     if (bytes.empty()) return true;
-    return std::fwrite(bytes.data(), 1, bytes.size(), stream_) == bytes.size();
+    return Noted(std::fwrite(bytes.data(), 1, bytes.size(), stream_) == bytes.size());
   }
 
-  bool Flush() override { return stream_ != nullptr && std::fflush(stream_) == 0; }
+  bool Flush() override { return stream_ != nullptr && Noted(std::fflush(stream_) == 0); }
 
   bool Sync() override { return Flush() && ::fsync(::fileno(stream_)) == 0; }
 
@@ -66,10 +70,15 @@ class PosixFile : public File {
     if (stream_ == nullptr) return false;
     const bool ok = std::fclose(stream_) == 0;
     stream_ = nullptr;
-    return ok;
+    return Noted(ok);
   }
 
  private:
+  bool Noted(bool ok) {
+    if (!ok && errno != 0) NoteOpenFailure("write", path_, errno);
+    return ok;
+  }
+
   enum class Op { kNone, kRead, kWrite };
 
   bool SwitchTo(Op op) {
@@ -83,6 +92,7 @@ class PosixFile : public File {
   }
 
   FILE* stream_;
+  std::string path_;
   Op last_ = Op::kNone;
 };
 
@@ -288,7 +298,7 @@ class PosixFileSystem : public FileSystem {
       ::close(fd);
       return nullptr;
     }
-    return std::make_unique<PosixFile>(stream);
+    return std::make_unique<PosixFile>(stream, posix);
   }
 
   bool Exists(std::string_view path) override {
