@@ -45,6 +45,8 @@ std::vector<KnownKey> MakeKnownKeys() {
       {"PulseUrl", K::kUrl},
       {"PulseFailUrl", K::kUrl},
       {"WebResetCommand", K::kText},
+      {"LogSizeLimit", K::kNumber, 0, 2147483647},
+      {"UptimeSizeLimit", K::kNumber, 0, 2147483647},
   };
   for (int n = 1; n <= 6; ++n) {
     const std::string digit = std::to_string(n);
