@@ -227,7 +227,8 @@ bool CAllSets::ReloadFromFile(std::string& why) {
         loaded_identity = Files().Identity(path);
         return true;
       });
-      if (!loaded) why = capture.FirstError().empty() ? "cannot read " + path : capture.FirstError();
+      if (!loaded)
+        why = capture.FirstError().empty() ? "cannot read " + path : capture.FirstError();
     }
   }
   m_bChangedOutside = false;
