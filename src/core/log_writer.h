@@ -3,6 +3,7 @@
 // every class writes its error, message and event lines through g_pLogFile, and nothing is
 // written while it is null.
 
+#include <string>
 #include <string_view>
 
 class CLogWriter {
@@ -22,3 +23,20 @@ extern CLogWriter* g_pLogFile;
 void LogError(std::string_view text);
 void LogMessage(std::string_view text);
 void LogEvent(std::string_view text);
+
+// While one lives, the error lines this thread writes through the shorthands are kept in it
+// instead of the log (messages and events are dropped): a caller that reports one failure in
+// its own words uses it around the steps whose own lines would repeat it. Not nested.
+class CLogCapture {
+ public:
+  CLogCapture();
+  ~CLogCapture();
+  CLogCapture(const CLogCapture&) = delete;
+  CLogCapture& operator=(const CLogCapture&) = delete;
+  // The first error line kept, "" when none.
+  const std::string& FirstError() const { return m_sFirstError; }
+
+ private:
+  friend void LogError(std::string_view text);
+  std::string m_sFirstError;
+};

@@ -5,10 +5,19 @@
 
 #include "core/log_writer.h"
 #include "platform/ascii.h"
+#include "platform/file_system.h"
 
 namespace {
 
 constexpr const char* kSvrStatusKey = "SvrStatus";
+
+using snx::platform::Files;
+
+// The image's SvrStatus already stands for the state (a word of another case counts).
+bool HoldsState(CRamFileRO& image, std::int32_t state) {
+  return image.HasKey(kSvrStatusKey) && !CQorStr::Trimmed(image.GetKey(kSvrStatusKey)).empty() &&
+         CAllSets::ServerStateOf(image.GetKey(kSvrStatusKey)) == state;
+}
 
 }  // namespace
 
@@ -73,6 +82,7 @@ bool CAllSets::ReInitialize() {
       LogEvent("CAllSets::ReInitialize() 4.");
       LogEvent("CAllSets::ReInitialize() 9.");
       m_bLoaded = LoadIfNexessary();
+      if (m_bLoaded) NoteFileLoaded();
     }
   }
   if (!m_bLoaded) LogError("CAllSets::ReInitialize() failed.");
@@ -153,24 +163,90 @@ bool CAllSets::LoadIfNexessary() {
   return true;
 }
 
+std::string CAllSets::FilePath() const {
+  return CRamFileRO::JoinPath(m_sProgramDirectory.View(), kSettingsFileName);
+}
+
+void CAllSets::NoteFileLoaded() {
+  m_LoadedIdentity = Files().Identity(FilePath());
+  m_bRefused = false;
+  m_bChangedOutside = false;
+}
+
 bool CAllSets::SaveSettings() {
   if (m_pRamFile == nullptr || !m_bLoaded) {
     LogError("CAllSets::SaveSettings() failed.");
     return false;
   }
-  // Carry the server state into the file, unless the stored word already stands for it.
   const std::int32_t state = m_iLastKnownServerState;
-  const bool has_word = m_pRamFile->HasKey(kSvrStatusKey) &&
-                        !CQorStr::Trimmed(m_pRamFile->GetKey(kSvrStatusKey)).empty();
-  if (!has_word || ServerStateOf(m_pRamFile->GetKey(kSvrStatusKey)) != state) {
-    m_sSvrStatus.Assign(ServerStateWord(state));
+  const char* word = ServerStateWord(state);
+  // The image in memory shows the state too.
+  if (!HoldsState(*m_pRamFile, state)) {
+    m_sSvrStatus.Assign(word);
     m_pRamFile->SetKey(kSvrStatusKey, m_sSvrStatus);
   }
-  // An image that holds nothing new is not written: edits made to the file meanwhile stay.
-  if (!m_pRamFile->IsChanged()) return true;
-  if (!m_pRamFile->SaveToFile()) {
-    LogError("CAllSets::SaveSettings() failed.");
+  const std::string path = FilePath();
+  // A file that did not load is the administrator's to mend: it is not written over.
+  if (m_bRefused && Files().Identity(path) == m_LoadedIdentity) return false;
+  CRamFileRO file;
+  file.InitializeWithLines(m_sProgramDirectory, kSettingsFileName, {});
+  const bool saved = file.Update(
+      [&](CRamFileRO& now) {
+        if (Files().Identity(path) != m_LoadedIdentity) m_bChangedOutside = true;
+        return HoldsState(now, state) || now.SetKey(kSvrStatusKey, word);
+      },
+      [&] {
+        // Our own rename is not a change to take up; someone else's before it still is.
+        if (!m_bChangedOutside) m_LoadedIdentity = Files().Identity(path);
+      });
+  if (!saved) LogError("CAllSets::SaveSettings() failed.");
+  return saved;
+}
+
+bool CAllSets::FileChangedSinceLoad() {
+  if (m_pRamFile == nullptr || !m_bLoaded) return false;
+  return m_bChangedOutside || Files().Identity(FilePath()) != m_LoadedIdentity;
+}
+
+bool CAllSets::ReloadFromFile(std::string& why) {
+  why.clear();
+  if (m_pRamFile == nullptr || !m_bLoaded) {
+    why = "the settings were never loaded";
     return false;
   }
+  const std::string path = FilePath();
+  const auto before = Files().Identity(path);
+  CRamFileRO fresh;
+  std::optional<snx::platform::FileIdentity> loaded_identity;
+  bool loaded = false;
+  {
+    // The loader's own lines would repeat the one failure line the caller writes.
+    CLogCapture capture;
+    if (!before) {
+      why = "there is no file " + path;
+    } else {
+      fresh.InitializeWithLines(m_sProgramDirectory, kSettingsFileName, {});
+      loaded = fresh.Update([&](CRamFileRO&) {
+        loaded_identity = Files().Identity(path);
+        return true;
+      });
+      if (!loaded)
+        why = capture.FirstError().empty() ? "cannot read " + path : capture.FirstError();
+    }
+  }
+  m_bChangedOutside = false;
+  if (!loaded) {
+    m_LoadedIdentity = before;
+    m_bRefused = true;
+    return false;
+  }
+  const std::int32_t state = m_iLastKnownServerState;
+  const bool use_ini = m_bUseIni;
+  m_pRamFile->ReplaceLines(fresh.Lines());
+  LoadIfNexessary();
+  m_iLastKnownServerState = state;
+  m_bUseIni = use_ini;
+  m_LoadedIdentity = loaded_identity;
+  m_bRefused = false;
   return true;
 }

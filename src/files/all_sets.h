@@ -6,6 +6,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <string_view>
 
 #include "core/array_str.h"
@@ -32,9 +34,24 @@ class CAllSets : public CQorObject {
   bool ReInitialize();
   // Reads every key from the settings image.
   bool LoadIfNexessary();
-  // Writes the server state's word into SvrStatus and saves the image, but only when that
-  // changed the image or it was changed since it was loaded or last saved.
+  // Writes the server state's word into SvrStatus, and nothing else: under the settings file's
+  // update lock (the one snxctl conf takes) the file is read as it is now, its SvrStatus line is
+  // set and the file is renamed in; every other line stays as the administrator left it. No
+  // write when the file already holds that state. A file that failed to load (see
+  // ReloadFromFile) is not written over. False, with an error line, when the save fails; the
+  // state in memory stands either way.
   bool SaveSettings();
+
+  // True when the settings file is not the one last loaded (or refused): someone else wrote it
+  // since (snxctl conf, an editor). The service's own saves do not count.
+  bool FileChangedSinceLoad();
+  // Loads the settings file afresh and, when it loads, makes it the settings in force: the
+  // image takes its lines and every key is read again. Two things stay as the running service
+  // holds them, because the file does not decide them: the server state (the state in memory
+  // is the truth; a save may not have reached the file) and the UseIni flag. When the file does
+  // not load (missing, unreadable, a line too long) nothing changes, `why` says why in one line
+  // and the same file is not tried again until it changes.
+  bool ReloadFromFile(std::string& why);
 
   // Set by the owner before the first load.
   void SetProgramDirectory(std::string_view directory) { m_sProgramDirectory.Assign(directory); }
@@ -104,8 +121,15 @@ class CAllSets : public CQorObject {
   std::int32_t Number(const char* key, std::int32_t missing);
   bool YesNo(const char* key, bool missing);
   bool EnsureImage(const char* failure);
+  std::string FilePath() const;
+  void NoteFileLoaded();
 
   CQorStr m_sProgramDirectory;
   CRamFileRO* m_pRamFile = nullptr;  // not owned
   bool m_bLoaded = false;
+  // The settings file as last loaded or refused, and whether it was refused.
+  std::optional<snx::platform::FileIdentity> m_LoadedIdentity;
+  bool m_bRefused = false;
+  // A save of ours found the file written by someone else since the load: a reload is due.
+  bool m_bChangedOutside = false;
 };

@@ -167,7 +167,8 @@ bool CRamFileRO::SaveToFile() {
   return ok;
 }
 
-bool CRamFileRO::Update(const std::function<bool(CRamFileRO&)>& change) {
+bool CRamFileRO::Update(const std::function<bool(CRamFileRO&)>& change,
+                        const std::function<void()>& settled) {
   if (m_sPath.View().empty()) return false;
   snx::platform::SetLastFileError("");
   const auto lock = Files().LockForUpdate(m_sPath, snx::platform::kUpdateLockWait);
@@ -184,7 +185,9 @@ bool CRamFileRO::Update(const std::function<bool(CRamFileRO&)>& change) {
   }
   m_bInitialized = true;
   if (!change(*this)) return false;
-  return !m_bChanged || SaveToFile();
+  if (m_bChanged && !SaveToFile()) return false;
+  if (settled) settled();
+  return true;
 }
 
 bool CRamFileRO::ReplaceLines(const std::vector<std::string>& lines) {

@@ -58,8 +58,10 @@ class CRamFileRO : public CQorObject {
   // with every other process, "AutoSet.caf.lock" beside it) the image is loaded afresh (a
   // missing file reads as empty and is not made), `change` is run on it, and a changed image
   // is saved before the lock is let go. False when the lock, the load, the change or the save
-  // fails; the file is then as it was.
-  bool Update(const std::function<bool(CRamFileRO&)>& change);
+  // fails; the file is then as it was. `settled`, when given, runs last, still under the lock
+  // (after a successful change and save), to look at the file as it was left.
+  bool Update(const std::function<bool(CRamFileRO&)>& change,
+              const std::function<void()>& settled = {});
   // The image holds these lines (trimmed) instead of its own; nothing is written until a save.
   bool ReplaceLines(const std::vector<std::string>& lines);
 

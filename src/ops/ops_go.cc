@@ -135,6 +135,7 @@ void COpsMngrThread::Go() {
   bool failure_seen = false;
   while (GoOn()) {
     LogEvent("COpsMngrThread::Go Loop 0");
+    TakeUpChangedSettings();
     SetCurrentAction("GO MODE: Top of test loop. ", ".");
     m_pOwner->m_bGoLoopRunning = true;
     m_pOwner->m_iOpsState = OPS_GO_IDLE;

@@ -154,6 +154,8 @@ class COpsMngrThread : public CQorObject, public CMenderOwner {
   // Gives the service log and the uptime record the size limits of the settings (ops_logs.cc).
   void ApplyLogSizeLimits();
   void SaveServerState(std::int32_t state);
+  // Takes up a settings file changed since it was loaded (ops_settings_reload.cc).
+  void TakeUpChangedSettings();
   bool PhoneReady();
   std::chrono::milliseconds CycleWait() const;
   // The Go flag, the kill request and a STOP: the loop goes on while all allow it.

@@ -30,6 +30,16 @@ class File {
   virtual bool Close() = 0;
 };
 
+// What tells one version of a file from another without reading it: a rename puts a new inode
+// in place, an edit in place changes the size or the modification time.
+struct FileIdentity {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  std::int64_t size = 0;
+  std::int64_t mtime_ns = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+
 // Held while a file is read, changed and replaced (see FileSystem::LockForUpdate); letting it
 // go releases the lock.
 class FileLock {
@@ -56,6 +66,9 @@ class FileSystem {
   virtual bool Rename(std::string_view source, std::string_view target) = 0;
   // Size in bytes, or nullopt when the file cannot be opened.
   virtual std::optional<std::int64_t> Size(std::string_view path) = 0;
+  // Device, inode, size and modification time of the file (the link itself is not followed
+  // through: a symbolic link's target is described), or nullopt when there is none.
+  virtual std::optional<FileIdentity> Identity(std::string_view path) = 0;
   // Creates the folder and its parents; true when it exists afterwards.
   virtual bool MakeFolders(std::string_view path) = 0;
   virtual bool SetPermissions(std::string_view path, unsigned mode) = 0;

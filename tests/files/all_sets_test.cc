@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <functional>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -133,6 +134,57 @@ TEST(AllSetsTest, SaveSettingsWritesNothingWhenNothingChanged) {
   Loaded other({"SvrStatus=Down"});
   ASSERT_TRUE(other.sets.SaveSettings());
   EXPECT_EQ(ReadSettings(other.dir), (Lines{"[KEYS]", "SvrStatus=Down"}));
+}
+
+// What snxctl conf does: a locked read-modify-write of the file by an image of its own.
+void ConfChange(const TempDir& dir, const std::function<bool(CRamFileRO&)>& change) {
+  CRamFileRO conf;
+  conf.InitializeWithLines(dir.path(), CAllSets::kSettingsFileName, {});
+  ASSERT_TRUE(conf.Update(change));
+}
+
+TEST(AllSetsTest, AnAdministratorsChangeSurvivesTheServicesOwnSaveAndIsNoticed) {
+  Loaded l({"SvrStatus=Up", "EmailSubject=old", "[URLS]", "http://a/"});
+  EXPECT_FALSE(l.sets.FileChangedSinceLoad());
+  ConfChange(l.dir, [](CRamFileRO& f) {
+    return f.SetKey("PulseUrl", "http://pulse/") && f.SetKey("EmailSubject", "new") &&
+           f.AddLineToSection("[URLS]", "http://b/");
+  });
+  l.sets.m_iLastKnownServerState = QOR_FAILS_DETECTED_SERVER_RESTARTING;
+  ASSERT_TRUE(l.sets.SaveSettings());
+  EXPECT_EQ(ReadSettings(l.dir),
+            (Lines{"[KEYS]", "SvrStatus=Restarting", "EmailSubject=new", "PulseUrl=http://pulse/",
+                   "[URLS]", "http://a/", "http://b/"}));
+  // Our save did not hide the change: it is still to be taken up, and then it is in force,
+  // with the state in memory kept.
+  EXPECT_TRUE(l.sets.FileChangedSinceLoad());
+  std::string why;
+  ASSERT_TRUE(l.sets.ReloadFromFile(why)) << why;
+  EXPECT_EQ(l.sets.m_sEmailSubject.ToString(), "new");
+  EXPECT_EQ(l.sets.m_iLastKnownServerState, QOR_FAILS_DETECTED_SERVER_RESTARTING);
+  EXPECT_FALSE(l.sets.FileChangedSinceLoad());
+  // The service's own saves are not changes to take up.
+  l.sets.m_iLastKnownServerState = QOR_SERVER_UP;
+  ASSERT_TRUE(l.sets.SaveSettings());
+  EXPECT_FALSE(l.sets.FileChangedSinceLoad());
+}
+
+TEST(AllSetsTest, AFileThatDoesNotLoadLeavesTheLastGoodSettingsAndIsNotWrittenOver) {
+  Loaded l({"EmailSubject=good", "MinuteInterval=5"});
+  const std::string broken = "[KEYS]\r\nEmailSubject=" + std::string(300, 'x') + "\r\n";
+  l.dir.Write("AutoSet.caf", broken);
+  ASSERT_TRUE(l.sets.FileChangedSinceLoad());
+  CapturingLog log;
+  std::string why;
+  EXPECT_FALSE(l.sets.ReloadFromFile(why));
+  EXPECT_FALSE(why.empty());
+  EXPECT_TRUE(log.Errors().empty()) << "the caller writes the one line";
+  EXPECT_EQ(l.sets.m_sEmailSubject.ToString(), "good");
+  EXPECT_EQ(l.sets.m_iMinuteInterval, 5);
+  EXPECT_FALSE(l.sets.FileChangedSinceLoad()) << "the same broken file is not tried again";
+  l.sets.m_iLastKnownServerState = QOR_FAILS_DETECTED_SERVER_RESTARTING;
+  EXPECT_FALSE(l.sets.SaveSettings());
+  EXPECT_EQ(l.dir.Read("AutoSet.caf"), broken);
 }
 
 }  // namespace

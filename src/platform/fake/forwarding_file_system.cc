@@ -22,6 +22,10 @@ bool ForwardingFileSystem::Rename(std::string_view source, std::string_view targ
 std::optional<std::int64_t> ForwardingFileSystem::Size(std::string_view path) {
   return target_.Size(path);
 }
+
+std::optional<FileIdentity> ForwardingFileSystem::Identity(std::string_view path) {
+  return target_.Identity(path);
+}
 bool ForwardingFileSystem::MakeFolders(std::string_view path) { return target_.MakeFolders(path); }
 bool ForwardingFileSystem::SetPermissions(std::string_view path, unsigned mode) {
   return target_.SetPermissions(path, mode);

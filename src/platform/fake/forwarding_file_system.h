@@ -19,6 +19,7 @@ class ForwardingFileSystem : public FileSystem {
   bool Copy(std::string_view source, std::string_view target) override;
   bool Rename(std::string_view source, std::string_view target) override;
   std::optional<std::int64_t> Size(std::string_view path) override;
+  std::optional<FileIdentity> Identity(std::string_view path) override;
   bool MakeFolders(std::string_view path) override;
   bool SetPermissions(std::string_view path, unsigned mode) override;
   std::string ExecutablePath() override;

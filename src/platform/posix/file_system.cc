@@ -341,6 +341,17 @@ class PosixFileSystem : public FileSystem {
     return static_cast<std::int64_t>(st.st_size);
   }
 
+  std::optional<FileIdentity> Identity(std::string_view path) override {
+    struct stat st {};
+    if (::stat(ToPosixPath(path).c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return std::nullopt;
+    FileIdentity id;
+    id.device = static_cast<std::uint64_t>(st.st_dev);
+    id.inode = static_cast<std::uint64_t>(st.st_ino);
+    id.size = static_cast<std::int64_t>(st.st_size);
+    id.mtime_ns = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    return id;
+  }
+
   bool MakeFolders(std::string_view path) override {
     return posix::MakeFolderTree(ToPosixPath(path));
   }
