@@ -54,8 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   engine.SetDryRun(true);
   engine.LoadProgram(Folder());
   Check(engine.InstructionCount() <= static_cast<int>(size));
-  for (int i = 0; i < engine.InstructionCount(); ++i) {
-    const CInstruction* step = engine.InstructionAt(i);
+  for (const CInstruction* step : engine.Instructions()) {
     Check(step != nullptr);
     Check(step->Name().Length() > 0 && step->Name().Length() < 260);
     Check(step->Value().Length() < 260);

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/file_system.h"
+#include "platform/file_trust.h"
 #include "platform/path_map.h"
 #include "platform/runnable_file.h"
 #include "platform/visible_text.h"
@@ -49,6 +50,17 @@ std::string OutcomeText(const LaunchResult& r) {
              r.detail + ")";
   }
 }
+// Why the dial command of `folder` (a POSIX path ending in "/") cannot be used; "" when it can.
+// It runs as root, so it must come from a file no one else can change.
+std::string DialCommandProblem(const std::string& folder) {
+  const std::string path = folder + CVoiceAlert::kDialCommand;
+  if (folder.empty() || !snx::platform::IsRunnableFile(path)) {
+    return std::string("no executable ") + CVoiceAlert::kDialCommand + " in " +
+           (folder.empty() ? std::string("(no folder given)") : folder);
+  }
+  const std::string why = snx::platform::UntrustedFileReason(path);
+  return why.empty() ? why : path + " " + why + ": it is not run";
+}
 }  // namespace
 
 CVoiceAlert::CVoiceAlert(snx::platform::Launcher& launcher, snx::platform::Clock& clock)
@@ -68,7 +80,8 @@ HRESULT CVoiceAlert::Configure(Variant* folder, std::int32_t* result) {
   std::string posix = text.empty() ? std::string() : snx::platform::ToPosixPath(text);
   if (!posix.empty() && posix.back() != '/') posix.push_back('/');
   const bool busy = state_ == kCallInProgress;
-  const bool good = !posix.empty() && !busy && snx::platform::IsRunnableFile(posix + kDialCommand);
+  const std::string problem = busy ? std::string() : DialCommandProblem(posix);
+  const bool good = !busy && problem.empty();
   if (!posix.empty() && !busy) log_.SetPath(posix + kPhoneLog);
   {
     std::lock_guard lock(mutex_);
@@ -79,8 +92,7 @@ HRESULT CVoiceAlert::Configure(Variant* folder, std::int32_t* result) {
   } else if (busy) {
     log_.Write("set-up refused: calls are running");
   } else {
-    log_.Write("not ready: no executable " + std::string(kDialCommand) + " in " +
-               (posix.empty() ? std::string("(no folder given)") : posix));
+    log_.Write("not ready: " + problem);
   }
   return Answer(result, good ? kYes : kNo);
 }
@@ -169,7 +181,7 @@ HRESULT CVoiceAlert::GetStatus(std::int32_t* code, std::int32_t* value) {
   bool yes = false;
   switch (*code) {
     case kStatusDialCommand:
-      yes = !folder.empty() && snx::platform::IsRunnableFile(folder + kDialCommand);
+      yes = !folder.empty() && DialCommandProblem(folder).empty();
       break;
     case kStatusSpoken:
       yes = spoken_;
@@ -199,6 +211,7 @@ LaunchResult CVoiceAlert::RunArgv(std::vector<std::string> argv, std::chrono::mi
   request.wait = true;
   request.max_wait = bound;
   request.stop = [this] { return cancel_.load(); };
+  request.trusted_only = true;
   return launcher_.Run(request);
 }
 

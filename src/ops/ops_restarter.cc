@@ -45,8 +45,16 @@ bool COpsMngrThread::DoRestarter() {
   for (const std::string& entry : SectionEntries("[PROGS]")) {
     if (StopOrKill()) break;
     LogEvent("COpsMngrThread::DoRestarter() 3.");
-    const snx::platform::LaunchResult started =
-        m_Facilities.launcher.RunNoWait(entry, snx::platform::LaunchWindow::kHidden);
+    // Started as root: only from a file no one else can change.
+    snx::platform::LaunchRequest request;
+    request.command_line = entry;
+    request.window = snx::platform::LaunchWindow::kHidden;
+    request.wait = false;
+    request.trusted_only = true;
+    const snx::platform::LaunchResult started = m_Facilities.launcher.Run(request);
+    if (!started.Ran()) {
+      LogError("Error: the [PROGS] line \"" + entry + "\" was not started: " + started.detail);
+    }
     LogEvent("COpsMngrThread::DoRestarter() 4.");
     for (std::int64_t wait = kRegisterWaitStep; !StopOrKill(); wait += kRegisterWaitStep) {
       Sleep(wait);

@@ -65,6 +65,9 @@ struct LaunchRequest {
   std::chrono::milliseconds max_wait = std::chrono::seconds(300);
   // Ends the wait early when it answers true (a STOP or the kill request). May be empty.
   std::function<bool()> stop;
+  // Start the program only when its file, where it was found, passes the file trust rule
+  // (platform/file_trust.h); otherwise kStartFailed with "refused: FILE WHY" in the detail.
+  bool trusted_only = false;
 };
 
 struct LaunchResult {

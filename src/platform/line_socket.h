@@ -9,6 +9,11 @@
 // as its connection: it is made when the peer is accepted and destroyed when the peer closes or
 // the server stops. Lines longer than the bound are answered with an error and skipped up to
 // their LF; the connection goes on.
+//
+// A connection that is stuck holds a place that an administrator may need: a whole request line
+// must arrive within `line_wait` of the connection (of its session being made) and of each
+// answer, or the connection is closed. A client that waits between requests for less than that
+// keeps its connection as long as it likes.
 
 #include <chrono>
 #include <cstddef>
@@ -32,15 +37,21 @@ class LineSession {
   virtual std::string Answer(std::string_view line) = 0;
 };
 
+// The answer of a server whose places are all taken, before it closes the connection: the
+// client may connect again a moment later.
+inline constexpr const char* kBusyAnswer = "ERR too many connections";
+
 struct LineServerOptions {
   std::string path;
   std::string admin_group = "snxadm";
   std::size_t max_line = 128;
   std::size_t max_connections = 16;
+  // The longest wait for a whole request line (see above).
+  std::chrono::milliseconds line_wait = std::chrono::seconds(5);
   // Answer to a line past max_line.
   std::string too_long_answer = "ERR line too long";
   std::string refused_answer = "ERR access denied";
-  std::string busy_answer = "ERR too many connections";
+  std::string busy_answer = kBusyAnswer;
   // Told of each peer refused by the credential check (the service logs it).
   std::function<void(const PeerIdentity&)> on_refused;
 };

@@ -33,6 +33,15 @@ CInstruction* CMender::InstructionAt(int index) const {
   return node != nullptr ? static_cast<CInstruction*>(node->data) : nullptr;
 }
 
+std::vector<CInstruction*> CMender::Instructions() const {
+  std::vector<CInstruction*> steps;
+  steps.reserve(static_cast<std::size_t>(m_Instructions.Count()));
+  for (CPointerList::Node* node = m_Instructions.Head(); node != nullptr; node = node->next) {
+    steps.push_back(static_cast<CInstruction*>(node->data));
+  }
+  return steps;
+}
+
 bool CMender::LoadProgram(std::string_view install_folder) {
   m_sInstallFolder.Assign(install_folder);
   CQorStr path(install_folder);

@@ -13,6 +13,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/pointer_list.h"
 #include "core/qor_object.h"
@@ -136,9 +137,11 @@ class CMender : public CQorObject, public CWatcherCounterSink {
   bool IsInitialized() const { return m_bInitialized; }
   snx::platform::IWatcher* Watcher() const { return m_pWatcher; }
 
-  // The loaded program, in file order.
+  // The loaded program, in file order. InstructionAt walks the list from its head: to go
+  // through every step, take Instructions() once.
   int InstructionCount() const { return m_Instructions.Count(); }
   CInstruction* InstructionAt(int index) const;
+  std::vector<CInstruction*> Instructions() const;
 
   // ---- for the administrator's tool ----
   // Called after each step with what it does here and whether it passed.

@@ -81,6 +81,15 @@ TEST_F(PhoneTestCommand, DownAlertCallsEveryNumberInUseOnce) {
   EXPECT_EQ(failed.exit_code, 1);
   EXPECT_THAT(failed.out, HasSubstr("not delivered (exit 7)"));
   EXPECT_THAT(failed.out, HasSubstr("delivered: no"));
+
+  // One that everyone may change is never run.
+  inst_.Write("voice-dial", "#!/bin/sh\necho ran > \"$(dirname \"$0\")/ran.txt\"\n");
+  ::chmod(inst_.File("voice-dial").c_str(), 0777);
+  const snx::test::Run refused = PhoneTest({});
+  EXPECT_EQ(refused.exit_code, 1);
+  EXPECT_THAT(refused.out, HasSubstr("not ready: " + inst_.File("voice-dial") +
+                                     " is writable by everyone (mode 0777): it is not run"));
+  EXPECT_FALSE(std::filesystem::exists(inst_.File("ran.txt")));
 }
 
 TEST_F(PhoneTestCommand, UsageAndSettingsWithoutANumberInUse) {

@@ -20,6 +20,7 @@
 #include "files/settings_file_writer.h"
 #include "integration/subprocess.h"
 #include "platform/control_protocol.h"
+#include "platform/line_socket.h"
 #include "support/loopback_http_server.h"
 #include "support/test_support.h"
 
@@ -195,6 +196,31 @@ TEST_F(SnxsvcEndToEnd, DrivenBySnxctlAndEndedBySigtermDuringTheWait) {
     EXPECT_THAT(line, ::testing::StartsWith("SNXSVC: "));
   EXPECT_FALSE(fs::exists(platform::ControlSocketPath()));
   EXPECT_EQ(Snxctl({"action"}).exit_code, 1);
+}
+
+// Clients that connect and send nothing take every place; the service drops them after a few
+// seconds, and snxctl, refused meanwhile, tries again until it is served.
+TEST_F(SnxsvcEndToEnd, StuckClientsDelaySnxctlOnlyBriefly) {
+  auto service = StartService();
+  const CtlRun first = SnxctlUntil(
+      {"state"}, [](const CtlRun& r) { return r.exit_code == 0; }, std::chrono::seconds(30));
+  ASSERT_EQ(first.exit_code, 0) << first.out << service->Output();
+  std::vector<std::unique_ptr<platform::LineClient>> stuck;
+  for (int i = 0; i < 20; ++i) {
+    stuck.push_back(platform::MakeUnixLineClient());
+    std::string error;
+    ASSERT_TRUE(stuck.back()->Connect(platform::ControlSocketPath(), error)) << error;
+  }
+  // The last ones found every place taken.
+  std::string answer;
+  std::string error;
+  ASSERT_TRUE(
+      stuck.back()->Exchange("OpsCommand 1004", answer, 4096, std::chrono::seconds(10), error))
+      << error;
+  EXPECT_EQ(answer, platform::kBusyAnswer);
+  const CtlRun state = Snxctl({"state"});
+  EXPECT_EQ(state.exit_code, 0) << state.out;
+  EXPECT_THAT(state.out, HasSubstr("999 OPS_READY"));
 }
 
 // Without a service: usage, help and the message for a service that is not running.

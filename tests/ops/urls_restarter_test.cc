@@ -143,5 +143,24 @@ TEST_F(RestarterTest, AProgramThatNeverRunsIsRetriedUntilRstrSecsThenFails) {
   EXPECT_TRUE(log_.HasError("COpsMngrThread::DoRestarter() Soft Restart failed."));
 }
 
+TEST_F(OpsTest, ProgramsStartOnlyFromTrustedFilesAndARefusalIsLoggedWithItsLine) {
+  Load(With({"RstrSecs=10"}, {"[URLS]", kLocalUrl, "[PROGS]", "/opt/apps/shared --serve"}));
+  thread_.Initialize();
+  owner_.m_bGo = true;
+  thread_.SetCommand(SNX_GO);
+  platform::LaunchResult refused;
+  refused.outcome = platform::LaunchOutcome::kStartFailed;
+  refused.detail = "refused: /opt/apps/shared is writable by its group (mode 0775)";
+  launcher_.Script("/opt/apps/shared", refused);
+  thread_.DoRestarter();
+  const auto calls = launcher_.Calls();
+  ASSERT_FALSE(calls.empty());
+  EXPECT_EQ(calls.back().command_line, "/opt/apps/shared --serve");
+  EXPECT_TRUE(calls.back().trusted_only);
+  EXPECT_TRUE(log_.HasError(
+      "Error: the [PROGS] line \"/opt/apps/shared --serve\" was not started: refused: "
+      "/opt/apps/shared is writable by its group (mode 0775)"));
+}
+
 }  // namespace
 }  // namespace snx::test

@@ -2,6 +2,7 @@
 // through a key store in memory.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -97,6 +98,36 @@ TEST_F(PluginFactoryTest, RegisterCreateAndUnregisterARealPlugin) {
   EXPECT_FALSE(HasKey(keys_, "CLSID\\" + GuidToString(CLSID_Pulse)));
   EXPECT_EQ(factory_->CreateInstance(CLSID_Pulse, IPulse::kIid, pulse.PutVoid()),
             REGDB_E_CLASSNOTREG);
+}
+
+TEST_F(PluginFactoryTest, APluginOthersMayChangeIsRefusedAtRegisterAndAtEveryUse) {
+  test::TempDir dir;
+  const std::string file = dir.File("QorPulse.dll");
+  std::filesystem::copy_file(Plugin(kPulseFile), file);
+  ::chmod(file.c_str(), 0755);
+  std::string why;
+  ASSERT_EQ(factory_->RegisterServer(file, false, &why), S_OK) << why;
+  ComPtr<IPulse> pulse;
+  ASSERT_EQ(factory_->CreateByProgID(kPulseProgId, IPulse::kIid, pulse.PutVoid(), &why), S_OK)
+      << why;
+  pulse.Reset();
+
+  ::chmod(file.c_str(), 0757);  // loaded before: still refused from now on
+  const std::string refused =
+      "refused: the plug-in " + file + " is writable by everyone (mode 0757)";
+  EXPECT_NE(factory_->CreateByProgID(kPulseProgId, IPulse::kIid, pulse.PutVoid(), &why), S_OK);
+  EXPECT_EQ(why, refused);
+  EXPECT_FALSE(pulse);
+  ASSERT_EQ(factory_->RegisterServer(file, true, &why), CO_E_DLLNOTFOUND);
+  EXPECT_EQ(why, refused);
+
+  // Never loaded, in a folder its group may write to.
+  test::TempDir shared;
+  ::chmod(shared.path().c_str(), 0775);
+  std::filesystem::copy_file(Plugin(kPulseFile), shared.File("QorPulse.dll"));
+  EXPECT_EQ(factory_->RegisterServer(shared.File("QorPulse.dll"), false, &why), CO_E_DLLNOTFOUND);
+  EXPECT_EQ(why, "refused: the plug-in " + shared.File("QorPulse.dll") + " lies in " +
+                     shared.path() + "/, a folder writable by its group (mode 0775)");
 }
 
 TEST_F(PluginFactoryTest, FilesThatCannotServeFailClearly) {

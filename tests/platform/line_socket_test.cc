@@ -4,7 +4,9 @@
 #include "platform/line_socket.h"
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -135,6 +137,40 @@ TEST_F(LineSocketTest, ALiveServerIsNotReplacedAStaleOneIsAndOtherFilesAreLeftAl
   ASSERT_TRUE(server_->Start(options_, make, error)) << error;
   auto client = Connect();
   EXPECT_EQ(Ask(*client, "z"), "ECHO z");
+}
+
+TEST_F(LineSocketTest, AClientWithoutAWholeLineLosesItsPlaceOneBetweenRequestsKeepsIt) {
+  server_->Stop();
+  options_.line_wait = 1s;
+  options_.max_connections = 2;
+  std::string error;
+  ASSERT_TRUE(server_->Start(
+      options_, [this](const PeerIdentity&) { return std::make_unique<EchoSession>(counters_); },
+      error));
+  auto silent = Connect();
+  // A peer that sends a line a few bytes at a time and never ends it.
+  const int trickle = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  options_.path.copy(addr.sun_path, sizeof(addr.sun_path) - 1);
+  ASSERT_EQ(::connect(trickle, reinterpret_cast<const sockaddr*>(&addr), sizeof(addr)), 0);
+  EXPECT_EQ(Ask(*Connect(), "x"), "ERR too many connections");
+  for (int i = 0; i < 8 && ::send(trickle, "ab", 2, MSG_NOSIGNAL) == 2; ++i) {
+    std::this_thread::sleep_for(250ms);
+  }
+  EXPECT_TRUE(Eventually([&] { return server_->OpenConnections() == 0; }));
+  EXPECT_EQ(Ask(*silent, "late").rfind("FAILED", 0), 0u);
+  char byte = 0;
+  EXPECT_EQ(::recv(trickle, &byte, 1, 0), 0);  // closed, no answer
+  ::close(trickle);
+
+  // Requests closer together than the line wait keep the connection for longer than it.
+  auto steady = Connect();
+  for (int i = 0; i < 6; ++i) {
+    EXPECT_EQ(Ask(*steady, std::to_string(i)), "ECHO " + std::to_string(i));
+    std::this_thread::sleep_for(400ms);
+  }
+  EXPECT_EQ(counters_.made, 3);
 }
 
 TEST_F(LineSocketTest, APeerOfAnotherUidIsRefused) {

@@ -1,6 +1,7 @@
 // The launcher against real child processes.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -45,6 +46,27 @@ TEST_F(PosixLauncherTest, RunsTheProgramMeantAndReportsItsExitCode) {
   EXPECT_EQ(Wait("  ").outcome, LaunchOutcome::kBadCommand);
   dir_.Write("plain.txt", "not a program");
   EXPECT_EQ(Wait(dir_.File("plain.txt")).outcome, LaunchOutcome::kStartFailed);
+}
+
+TEST_F(PosixLauncherTest, ATrustedOnlyStartRefusesAProgramOthersMayChange) {
+  dir_.Write("app", "#!/bin/sh\nexit 7\n");
+  const auto run = [&](const std::string& line) {
+    LaunchRequest request;
+    request.command_line = line;
+    request.window = LaunchWindow::kHidden;
+    request.max_wait = 10s;
+    request.trusted_only = true;
+    return launcher_->Run(request);
+  };
+  ::chmod(dir_.File("app").c_str(), 0755);
+  EXPECT_TRUE(run(dir_.File("app")).ExitedWith(7));
+  EXPECT_TRUE(run("sh -c \"exit 3\"").ExitedWith(3)) << "a name on PATH, judged where found";
+  ::chmod(dir_.File("app").c_str(), 0775);
+  const LaunchResult refused = run(dir_.File("app") + " --serve");
+  EXPECT_EQ(refused.outcome, LaunchOutcome::kStartFailed);
+  EXPECT_EQ(refused.detail,
+            "refused: " + dir_.File("app") + " is writable by its group (mode 0775)");
+  EXPECT_TRUE(Wait(dir_.File("app")).ExitedWith(7)) << "other starts are not judged";
 }
 
 TEST_F(PosixLauncherTest, ArgumentsArriveAsWordsWithoutAShell) {

@@ -12,8 +12,7 @@ namespace {
 
 std::vector<std::string> Steps(CMender& m) {
   std::vector<std::string> out;
-  for (int i = 0; i < m.InstructionCount(); ++i) {
-    const CInstruction* s = m.InstructionAt(i);
+  for (const CInstruction* s : m.Instructions()) {
     out.push_back(s->Name().ToString() + "|" + s->Value().ToString());
   }
   return out;
@@ -87,6 +86,22 @@ TEST_F(MenderTest, DetectWatchesPosixAndWindowsPathsAndNeedsAFolder) {
   CMender m(clock_, launcher_, power_, keys_, factory_);
   EXPECT_FALSE(m.LoadProgram(Folder()));
   EXPECT_EQ(Steps(m), (std::vector<std::string>{"Start|first", "Detect|app.log"}));
+}
+
+TEST_F(MenderTest, AProgramOfManyStepsLoadsWholeAndInOrder) {
+  constexpr int kSteps = 20'000;
+  std::string text = "Begin=Detection\n";
+  for (int i = 1; i < kSteps - 1; ++i) text += "Wait=" + std::to_string(i % 7) + "\n";
+  text += "End=Detection\n";
+  ASSERT_TRUE(Load(text));
+  const std::vector<CInstruction*> steps = mender_.Instructions();
+  ASSERT_EQ(steps.size(), static_cast<std::size_t>(kSteps));
+  EXPECT_EQ(mender_.InstructionCount(), kSteps);
+  EXPECT_TRUE(steps.front()->Name().IsSame("Begin"));
+  EXPECT_TRUE(steps.back()->Name().IsSame("End"));
+  for (int i = 1; i < kSteps - 1; i += 1999) {
+    EXPECT_EQ(steps[i]->Value().ToString(), std::to_string(i % 7)) << i;
+  }
 }
 
 TEST_F(MenderTest, ProgramOthersMayWriteIsRefused) {

@@ -29,6 +29,10 @@ namespace sp = snx::platform;
 // The first request of a connection may wait for the service to make its command object
 // (up to 15 seconds for the operations thread's start-up).
 constexpr std::chrono::seconds kAnswerWait{40};
+// How long a service with all its places taken is asked again, and the pause between tries;
+// the service frees a place held by a client that sends nothing within 5 seconds.
+constexpr std::chrono::seconds kBusyRetry{15};
+constexpr std::chrono::milliseconds kBusyPause{200};
 
 const char* StateName(std::int32_t state) { return OpsStateName(state); }
 
@@ -50,8 +54,7 @@ class Service {
   std::optional<sp::ControlAnswer> Ask(sp::ControlMethod method, std::int32_t code) {
     std::string line;
     std::string error;
-    if (!client_->Exchange(sp::FormatControlRequest({method, code}), line, sp::kMaxAnswerLine,
-                           kAnswerWait, error)) {
+    if (!Exchange(sp::FormatControlRequest({method, code}), line, error)) {
       std::fprintf(stderr, "snxctl %s: %s\n", command_, error.c_str());
       return std::nullopt;
     }
@@ -75,6 +78,33 @@ class Service {
     return false;
   }
 
+  // One request and its answer. A service with all its places taken is asked again on a new
+  // connection for a few seconds (it closes connections that send nothing); a connection the
+  // service closed after it had answered on it (one left idle too long) is made again once.
+  bool Exchange(const std::string& request, std::string& line, std::string& error) {
+    const auto give_up = std::chrono::steady_clock::now() + kBusyRetry;
+    bool reconnected = false;
+    for (;;) {
+      const bool answered =
+          client_->Exchange(request, line, sp::kMaxAnswerLine, kAnswerWait, error);
+      const bool busy = answered && line == sp::kBusyAnswer;
+      if (answered && !busy) {
+        served_ = true;
+        return true;
+      }
+      if (busy && std::chrono::steady_clock::now() < give_up) {
+        std::this_thread::sleep_for(kBusyPause);
+      } else if (busy || !served_ || reconnected) {
+        return answered;
+      } else {
+        reconnected = true;
+      }
+      served_ = false;
+      client_ = sp::MakeUnixLineClient();
+      if (!client_->Connect(sp::ControlSocketPath(), error)) return false;
+    }
+  }
+
   std::optional<std::int32_t> Command(std::int32_t code) {
     auto answer = Ask(sp::ControlMethod::kOpsCommand, code);
     if (!answer) return std::nullopt;
@@ -96,7 +126,7 @@ class Service {
     std::vector<std::string> lines;
     std::string line;
     std::string error;
-    bool read = client_->Exchange(sp::kStatusRequest, line, sp::kMaxAnswerLine, kAnswerWait, error);
+    bool read = Exchange(sp::kStatusRequest, line, error);
     while (read && line != sp::kStatusEnd && !line.starts_with("ERR ")) {
       lines.push_back(line);
       read = client_->ReadLine(line, sp::kMaxAnswerLine, kAnswerWait, error);
@@ -118,6 +148,7 @@ class Service {
  private:
   const char* command_;
   std::unique_ptr<sp::LineClient> client_;
+  bool served_ = false;  // the current connection has answered a request
 };
 
 // --help, or no arguments at all. Returns an exit code when the command should end now.

@@ -76,8 +76,9 @@ void PrintProgram(CMender& engine) {
   bool detection_seen = false;
   bool restarter_seen = false;
   bool inside = false;
-  for (int i = 0; i < engine.InstructionCount(); ++i) {
-    CInstruction* step = engine.InstructionAt(i);
+  const std::vector<CInstruction*> steps = engine.Instructions();
+  for (std::size_t i = 0; i < steps.size(); ++i) {
+    CInstruction* step = steps[i];
     if (step == nullptr) continue;
     if (!inside && step->Name().IsSame("Begin")) {
       inside = true;
@@ -99,7 +100,7 @@ void PrintProgram(CMender& engine) {
       std::printf("  [end]\n");
       continue;
     }
-    std::printf("    %-3d %s = %s\n        %s%s\n", i + 1, step->Name().GetBuffer(),
+    std::printf("    %-3zu %s = %s\n        %s%s\n", i + 1, step->Name().GetBuffer(),
                 step->Value().GetBuffer(), inside ? "" : "(outside any section, never run) ",
                 engine.DescribeStep(*step).c_str());
   }

@@ -41,7 +41,8 @@ LaunchResult FakeLauncher::Run(const LaunchRequest& request) {
   LaunchResult result;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    calls_.push_back({request.command_line, request.window, request.wait, request.max_wait});
+    calls_.push_back({request.command_line, request.window, request.wait, request.max_wait,
+                      request.trusted_only});
     hook = hook_;
     bool found = false;
     for (auto it = scripts_.begin(); it != scripts_.end(); ++it) {

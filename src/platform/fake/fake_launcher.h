@@ -21,6 +21,7 @@ class FakeLauncher : public Launcher {
     LaunchWindow window = LaunchWindow::kNormal;
     bool wait = true;
     std::chrono::milliseconds max_wait{0};
+    bool trusted_only = false;
   };
 
   // Requests whose command line starts with `prefix` (compared without case) get `result`,

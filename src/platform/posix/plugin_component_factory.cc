@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/component_factory.h"
+#include "platform/file_trust.h"
 #include "platform/key_store.h"
 #include "platform/path_map.h"
 #include "platform/posix/no_destructor.h"
@@ -24,20 +25,28 @@ void Say(std::string* why, std::string text) {
 // object of a plug-in may outlive every reference the factory knows of.
 class ModuleCache {
  public:
-  // The handle of the plug-in at `path` (a POSIX path), loading it on first use.
+  // The handle of the plug-in at `path` (a POSIX path), loading it on first use. The service
+  // runs the plug-in's code as root: a file that others may change is refused at every use,
+  // also when it was loaded before it became so.
   void* Load(const std::string& path, std::string* why) {
     std::lock_guard<std::mutex> lock(mutex_);
     const auto it = modules_.find(path);
+    if (it == modules_.end()) {
+      struct stat st {};
+      if (::stat(path.c_str(), &st) != 0) {
+        Say(why, "cannot find file: " + path);
+        return nullptr;
+      }
+      if (!S_ISREG(st.st_mode)) {
+        Say(why, "not a file: " + path);
+        return nullptr;
+      }
+    }
+    if (const std::string untrusted = UntrustedFileReason(path); !untrusted.empty()) {
+      Say(why, "refused: the plug-in " + path + " " + untrusted);
+      return nullptr;
+    }
     if (it != modules_.end()) return it->second;
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
-      Say(why, "cannot find file: " + path);
-      return nullptr;
-    }
-    if (!S_ISREG(st.st_mode)) {
-      Say(why, "not a file: " + path);
-      return nullptr;
-    }
     // A name without "/" would be searched on the library path; load exactly this file.
     const std::string load_path = path.find('/') == std::string::npos ? "./" + path : path;
     dlerror();

@@ -24,6 +24,7 @@
 #include "platform/component_factory.h"
 #include "platform/debug_sink.h"
 #include "platform/file_system.h"
+#include "platform/file_trust.h"
 #include "platform/launcher.h"
 #include "platform/path_map.h"
 #include "platform/posix/no_destructor.h"
@@ -206,6 +207,11 @@ class PosixLauncher final : public Launcher {
   }
 
   LaunchResult Spawn(const std::vector<std::string>& words, const LaunchRequest& request) {
+    if (request.trusted_only) {
+      if (const std::string why = UntrustedFileReason(words[0]); !why.empty()) {
+        return Failed(LaunchOutcome::kStartFailed, "refused: " + words[0] + " " + why);
+      }
+    }
     std::vector<char*> argv;
     for (const auto& w : words) argv.push_back(const_cast<char*>(w.c_str()));
     argv.push_back(nullptr);

@@ -11,7 +11,9 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <list>
 #include <mutex>
@@ -255,16 +257,25 @@ class UnixLineServer : public LineServer {
     c.done = true;
   }
 
+  // Answers line after line until the peer closes, the server stops, or no whole line came
+  // within the line wait (counted from the start and from each answer).
   void Talk(int fd, LineSession& session) {
+    using Steady = std::chrono::steady_clock;
     std::string line;
     bool skipping = false;  // inside an overlong line, up to its LF
     char buffer[512];
+    auto deadline = Steady::now() + options_.line_wait;
     while (!stopping_) {
+      const auto left =
+          std::chrono::ceil<std::chrono::milliseconds>(deadline - Steady::now()).count();
+      if (left <= 0) return;
       pollfd fds[2] = {{fd, POLLIN, 0}, {wake_[0], POLLIN, 0}};
-      if (::poll(fds, 2, -1) < 0) {
+      const int ready = ::poll(fds, 2, static_cast<int>(std::min<long long>(left, 60'000)));
+      if (ready < 0) {
         if (errno == EINTR) continue;
         return;
       }
+      if (ready == 0) continue;
       if (fds[1].revents != 0 || fds[0].revents == 0) return;
       const ssize_t n = ::recv(fd, buffer, sizeof(buffer), 0);
       if (n < 0 && errno == EINTR) continue;
@@ -277,6 +288,7 @@ class UnixLineServer : public LineServer {
           skipping = false;
           line.clear();
           if (!ok) return;
+          deadline = Steady::now() + options_.line_wait;
         } else if (!skipping) {
           // One byte over the bound is allowed for the CR of a CR LF.
           if (line.size() > options_.max_line) {
