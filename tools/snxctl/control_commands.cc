@@ -126,7 +126,7 @@ class Service {
     std::vector<std::string> lines;
     std::string line;
     std::string error;
-    bool read = Exchange(sp::kStatusRequest, line, error);
+    bool read = Exchange(std::string(sp::kStatusRequest), line, error);
     while (read && line != sp::kStatusEnd && !line.starts_with("ERR ")) {
       lines.push_back(line);
       read = client_->ReadLine(line, sp::kMaxAnswerLine, kAnswerWait, error);
