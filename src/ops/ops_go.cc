@@ -11,6 +11,7 @@
 #include "platform/clock.h"
 #include "platform/file_system.h"
 #include "platform/visible_text.h"
+#include "platform/watchdog.h"
 
 using snx::metrics::AlertChannel;
 using snx::metrics::AlertEvent;
@@ -74,6 +75,7 @@ bool COpsMngrThread::StartGo() {
   LogEvent("COpsMngrThread::Go() 2");
   snx::ops::LogConfigurationProblems(*m_pSettings, m_pOwner->ProgramDirectory());
   if (!m_pOwner->m_bAutoRun) SaveServerState(QOR_SERVER_UP);
+  MarkAutoRun();  // from now on any end but an administrator's STOP resumes Go at the next start
   if (m_pSettings->m_bPhoneAlertsReady) {
     LogMessage("Phone Alert is enabled.");
   } else {
@@ -134,6 +136,7 @@ void COpsMngrThread::Go() {
   std::int32_t restart_count = 0;
   bool failure_seen = false;
   while (GoOn()) {
+    snx::platform::WatchdogPing();
     LogEvent("COpsMngrThread::Go Loop 0");
     TakeUpChangedSettings();
     SetCurrentAction("GO MODE: Top of test loop. ", ".");

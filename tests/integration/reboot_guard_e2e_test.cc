@@ -50,8 +50,8 @@ TEST(RebootGuardEndToEnd, TheServiceRebootsOnceThenWithholdsTheNextRebootWithIts
   ScopedEnv power_env("SNX_POWER", "record");
   ScopedEnv minute_env("SNX_MINUTE_SECONDS", "1");
 
-  // The service and its watcher plug-in, a web-server reset that does nothing, and the start-up
-  // shortcut a reboot needs to set the AutoRun mark.
+  // The service and its watcher plug-in, a web-server reset that does nothing, and the unit
+  // "-Service" writes, which a reboot needs to set the AutoRun mark.
   const char* bin = std::getenv("SNX_TEST_BIN_DIR");
   const std::string built = std::string(bin != nullptr ? bin : ".") + "/bin/";
   for (const char* file : {"snxsvc", "QorPerf.dll"})
@@ -63,10 +63,10 @@ TEST(RebootGuardEndToEnd, TheServiceRebootsOnceThenWithholdsTheNextRebootWithIts
   ::chmod(install.File("iisreset").c_str(), 0755);
   install.Write("Sentinex.ini", "MaxWait=30\n");
   ::chmod(install.File("Sentinex.ini").c_str(), 0600);
-  const std::string desktop =
-      root.File("var/lib/snxsvc/drives/C/Documents and Settings/All Users/Desktop");
-  fs::create_directories(desktop);
-  std::ofstream(desktop + "/Sentinex.lnk") << "link";
+  {
+    Child registered({install.File("snxsvc"), "-Service"}, true);
+    ASSERT_EQ(registered.Wait(std::chrono::seconds(20)), 0) << registered.Output();
+  }
   std::uint16_t port = 0;
   ::close(ListenOnLoopback(port));  // nothing listens there: the site stays down
   WriteSettings(install, {"[KEYS]",
@@ -131,6 +131,8 @@ TEST(RebootGuardEndToEnd, TheServiceRebootsOnceThenWithholdsTheNextRebootWithIts
   }
   EXPECT_EQ(CountOf(Text(requests), "\n"), 1);  // no second reboot
   EXPECT_EQ(CountOf(Text(log), "OnBtnGo() m_iLastKnownServerState == 1002"), 1);  // resumed
+  EXPECT_THAT(Text(log),
+              HasSubstr("Resuming GO mode by itself: the watchdog rebooted the machine"));
 }
 
 }  // namespace

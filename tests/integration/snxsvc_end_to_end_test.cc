@@ -4,12 +4,16 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -19,6 +23,7 @@
 
 #include "files/settings_file_writer.h"
 #include "integration/subprocess.h"
+#include "platform/component_factory.h"
 #include "platform/control_protocol.h"
 #include "platform/line_socket.h"
 #include "support/loopback_http_server.h"
@@ -221,6 +226,93 @@ TEST_F(SnxsvcEndToEnd, StuckClientsDelaySnxctlOnlyBriefly) {
   const CtlRun state = Snxctl({"state"});
   EXPECT_EQ(state.exit_code, 0) << state.out;
   EXPECT_THAT(state.out, HasSubstr("999 OPS_READY"));
+}
+
+// A datagram socket standing in for systemd's NOTIFY_SOCKET.
+class NotifySocket {
+ public:
+  explicit NotifySocket(const std::string& path) {
+    fd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
+    ::bind(fd_, reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
+  }
+  ~NotifySocket() { ::close(fd_); }
+  // Drops what came so far, then waits up to `limit` for `state`.
+  bool Await(const std::string& state, std::chrono::seconds limit) {
+    char buffer[512];
+    while (::recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT) > 0) {
+    }
+    for (const auto end = Clock::now() + limit; Clock::now() < end;) {
+      pollfd p{fd_, POLLIN, 0};
+      if (::poll(&p, 1, 200) <= 0) continue;
+      const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
+      if (n > 0 && std::string(buffer, static_cast<std::size_t>(n)) == state) return true;
+    }
+    return false;
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+// Installed with "-Service" (the unit under the test root is all AutoRun needs): Go, then the
+// service is killed and started again as systemd would, and resumes Go by itself; after an
+// administrator's stop it starts idle. All along the operations loop pings the watchdog.
+TEST_F(SnxsvcEndToEnd, GoResumesAfterAKillAndAnAdministratorsStopIsKept) {
+  Child install({install_.File("snxsvc"), "-Service"}, true);
+  ASSERT_EQ(install.Wait(std::chrono::seconds(20)), 0) << install.Output();
+  // The watcher plug-in and a restart program: without them the restart engine does not start
+  // and nothing resumes.
+  fs::copy_file(BinFile("QorPerf.dll"), install_.File("QorPerf.dll"));
+  ASSERT_EQ(platform::Use<platform::ComponentFactory>().RegisterServer(install_.File("QorPerf.dll"),
+                                                                       false, nullptr),
+            platform::S_OK);
+  install_.Write("Sentinex.ini", "MaxWait=30\n");
+  ::chmod(install_.File("Sentinex.ini").c_str(), 0600);
+  NotifySocket notify(root_.File("notify"));
+  ScopedEnv socket_env("NOTIFY_SOCKET", root_.File("notify").c_str());
+  ScopedEnv watchdog_env("WATCHDOG_USEC", "180000000");
+  const auto ready = [](const CtlRun& r) { return r.exit_code == 0; };
+  const auto in_go = [](const CtlRun& r) {
+    return r.out.find("(Go loop running)") != std::string::npos;
+  };
+
+  auto service = StartService();
+  ASSERT_EQ(SnxctlUntil({"state"}, ready, std::chrono::seconds(30)).exit_code, 0)
+      << service->Output();
+  EXPECT_TRUE(notify.Await("WATCHDOG=1", std::chrono::seconds(5)));  // idle
+  EXPECT_EQ(Snxctl({"go"}).exit_code, 0);
+  ASSERT_TRUE(in_go(SnxctlUntil({"state"}, in_go, std::chrono::seconds(40))));
+  EXPECT_TRUE(notify.Await("WATCHDOG=1", std::chrono::seconds(5)));  // in Go
+
+  ASSERT_EQ(::kill(service->pid(), SIGKILL), 0);
+  service->Wait(std::chrono::seconds(10));
+  service = StartService();  // as systemd's Restart= would
+  const CtlRun resumed = SnxctlUntil({"state"}, in_go, std::chrono::seconds(40));
+  EXPECT_TRUE(in_go(resumed)) << resumed.out << service->Output();
+  EXPECT_THAT(resumed.out, HasSubstr("resumed GO mode by itself at start: GO mode was running "
+                                     "when the service ended without a stop"));
+  const int requests = site_.request_count();
+
+  // The administrator's stop, then the system's stop: the next start stays idle.
+  EXPECT_EQ(Snxctl({"stop"}).exit_code, 0);
+  SnxctlUntil(
+      {"state"},
+      [](const CtlRun& r) { return r.out.find("1000 OPS_STOPPED") != std::string::npos; },
+      std::chrono::seconds(10));
+  ASSERT_EQ(::kill(service->pid(), SIGTERM), 0);
+  EXPECT_EQ(service->Wait(std::chrono::seconds(20)), 0) << service->Output();
+  service = StartService();
+  ASSERT_EQ(SnxctlUntil({"state"}, ready, std::chrono::seconds(30)).exit_code, 0);
+  std::this_thread::sleep_for(std::chrono::seconds(3));
+  const CtlRun idle = Snxctl({"state"});
+  EXPECT_THAT(idle.out, HasSubstr("999 OPS_READY")) << idle.out;
+  EXPECT_THAT(idle.out, ::testing::Not(HasSubstr("resumed")));
+  EXPECT_GE(requests, 1);
+  const std::string log = install_.Read("SNXSVC.log");
+  EXPECT_THAT(log, HasSubstr("AutoRun is off: an administrator stopped GO mode"));
 }
 
 // Without a service: usage, help and the message for a service that is not running.

@@ -194,7 +194,8 @@ constexpr const char* kStateHelp =
     "(OPS_READY 999\n"
     "to OPS_STOPPING 1006), and whether the Go loop runs; then the automatic reboots of the\n"
     "last 24 hours, the MaxRebootsPerDay cap and the reboots withheld since the service\n"
-    "started. --json prints the same as one JSON object (docs/service.md).\n\n"
+    "started; and, when this start of the service resumed Go mode by itself, why. --json\n"
+    "prints the same as one JSON object (docs/service.md).\n\n"
     "Exit status: 0 printed, 1 the service is not running, 2 bad arguments.\n";
 constexpr const char* kActionHelp =
     "usage: snxctl action\n\nPrints the current action of the operations thread and the object\n"
@@ -246,8 +247,11 @@ int RunState(const std::vector<std::string>& args) {
   // The reboot storm guard: "N C W" (a service without the guard answers NONE).
   const auto guard = go ? service.Text(1014) : std::nullopt;
   if (!guard) return kExitFailure;
+  // Why this start resumed Go mode by itself (empty when it did not; NONE from older services).
+  auto resumed = service.Text(1015);
+  if (resumed && *resumed == "NONE") resumed.reset();
   if (std::get<bool>(json)) {
-    PrintJson(StateObject(*state, *go == -1, guard));
+    PrintJson(StateObject(*state, *go == -1, guard, resumed));
     return kExitOk;
   }
   std::printf("%d %s%s\n", *state, StateName(*state), *go == -1 ? " (Go loop running)" : "");
@@ -259,6 +263,9 @@ int RunState(const std::vector<std::string>& args) {
         cap > 0 ? "MaxRebootsPerDay " + std::to_string(cap) : std::string("no cap");
     std::printf("automatic reboots in the last 24 hours: %ld (%s); reboots withheld: %llu\n",
                 reboots, limit.c_str(), withheld);
+  }
+  if (resumed && !resumed->empty()) {
+    std::printf("resumed GO mode by itself at start: %s\n", resumed->c_str());
   }
   return kExitOk;
 }

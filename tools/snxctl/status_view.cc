@@ -138,8 +138,8 @@ std::string StatusTable(const json& status, std::int64_t now) {
   return out;
 }
 
-json StateObject(std::int32_t state, bool go_loop_running,
-                 const std::optional<std::string>& guard) {
+json StateObject(std::int32_t state, bool go_loop_running, const std::optional<std::string>& guard,
+                 const std::optional<std::string>& resumed) {
   json out;
   out["ops_state"] = state;
   out["ops_state_name"] = OpsStateName(state);
@@ -155,6 +155,11 @@ json StateObject(std::int32_t state, bool go_loop_running,
     out["reboots_last_24h"] = nullptr;
     out["max_reboots_per_day"] = nullptr;
     out["reboots_withheld"] = nullptr;
+  }
+  if (resumed && !resumed->empty()) {
+    out["resumed_reason"] = *resumed;
+  } else {
+    out["resumed_reason"] = nullptr;
   }
   return out;
 }

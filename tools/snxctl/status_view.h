@@ -28,7 +28,8 @@ std::string LocalDateTime(std::int64_t epoch_seconds);
 // The object of `snxctl state --json`: the state, its name, whether the Go loop runs, and the
 // reboot storm guard's figures when the service tells them.
 nlohmann::json StateObject(std::int32_t state, bool go_loop_running,
-                           const std::optional<std::string>& guard);
+                           const std::optional<std::string>& guard,
+                           const std::optional<std::string>& resumed);
 
 // Prints an object as `--json` does: one object, two-space indents, a final LF.
 void PrintJson(const nlohmann::json& object);
