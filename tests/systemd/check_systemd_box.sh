@@ -117,6 +117,8 @@ box sh -c 'echo "<html>up</html>" >/srv/site/index.html'
 
 say "rebooting the container"
 # Its own wait for the new boot: a mark in /run (a tmpfs) is gone once the container rebooted.
+# (`systemd-box reboot` tells the boots apart by their PID namespace's inode number, which the
+# kernel reuses, so it can miss the new boot and wait out its whole timeout.)
 box sh -c 'touch /run/snx-test-mark && systemctl reboot' >/dev/null 2>&1
 wait_for 120 sh -c '[ ! -e /run/snx-test-mark ] && timeout 5 systemctl is-system-running --wait |
   grep -qE "^(running|degraded)$"' || fatal "the container did not come back from its reboot"
