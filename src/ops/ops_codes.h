@@ -20,6 +20,12 @@ constexpr std::int32_t SNX_GET_CURRENT_ACTION_OBJECT = 1013;
 // The reboot storm guard, as text "N C W": automatic reboots in the last 24 hours, the
 // MaxRebootsPerDay cap (0: none) and the reboots withheld since the service started.
 constexpr std::int32_t SNX_GET_REBOOT_GUARD = 1014;
+// Why this start of the service resumed Go mode by itself, as text ("" when it did not).
+constexpr std::int32_t SNX_GET_RESUME_REASON = 1015;
+// The service manager's stop control (SIGTERM) inside the process: a STOP that leaves AutoRun
+// as it is, so a service stopped by the system resumes Go at its next start. The command socket
+// never passes it on.
+constexpr std::int32_t SNX_SERVICE_STOP = 1099;
 
 // Operations states, as OpsCommand(SNX_GET_OPS_STATE) returns them.
 constexpr std::int32_t OPS_READY = 999;

@@ -10,6 +10,7 @@
 #include "platform/clock.h"
 #include "platform/file_system.h"
 #include "platform/visible_text.h"
+#include "platform/watchdog.h"
 
 using snx::metrics::AlertChannel;
 using snx::metrics::AlertEvent;
@@ -72,6 +73,7 @@ bool COpsMngrThread::StartGo() {
   if (!ValidateRequireds(true)) return false;
   LogEvent("COpsMngrThread::Go() 2");
   if (!m_pOwner->m_bAutoRun) SaveServerState(QOR_SERVER_UP);
+  MarkAutoRun();  // from now on any end but an administrator's STOP resumes Go at the next start
   if (m_pSettings->m_bPhoneAlertsReady) {
     LogMessage("Phone Alert is enabled.");
   } else {
@@ -136,6 +138,7 @@ void COpsMngrThread::Go() {
   std::int32_t restart_count = 0;
   bool failure_seen = false;
   while (GoOn()) {
+    snx::platform::WatchdogPing();
     LogEvent("COpsMngrThread::Go Loop 0");
     SetCurrentAction("GO MODE: Top of test loop. ", ".");
     m_pOwner->m_bGoLoopRunning = true;

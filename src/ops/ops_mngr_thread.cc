@@ -13,6 +13,7 @@
 #include "platform/file_system.h"
 #include "platform/key_store.h"
 #include "platform/message_sink.h"
+#include "platform/watchdog.h"
 #include "recovery/folder_names.h"
 
 using snx::platform::HKEY;
@@ -68,7 +69,10 @@ COpsMngrThread::COpsMngrThread(COpsOwner& owner, const COpsFacilities& facilitie
   m_ItemManager.SetReportListener([this](std::int32_t type, std::string_view name, bool up) {
     m_Metrics.NoteItem(type, name, up, UnixSecondsOf(m_Facilities.clock));
   });
-  m_Mender.SetBeforeRebootHook([this] { RecordReboot(); });
+  m_Mender.SetBeforeRebootHook([this] {
+    m_bRebootDecided = true;
+    RecordReboot();
+  });
 }
 
 COpsMngrThread::~COpsMngrThread() = default;
@@ -87,6 +91,8 @@ bool COpsMngrThread::InitInstance() {
 
 int COpsMngrThread::ExitInstance() {
   LogEvent("COpsMngrThread::ExitInstance() 1.");
+  TakeAdminStop();
+  NoteServiceEnd();
   {
     std::lock_guard lock(m_PhoneMutex);
     m_Phoner.ReleaseVoiceAlert();
@@ -157,7 +163,11 @@ bool COpsMngrThread::LowLevelInit() {
       m_pOwner->m_bGo = false;
       result = true;
       if (m_pOwner->m_bAutoRun) {
-        m_pSettings->m_iLastKnownServerState = QOR_FAILS_DETECTED_SERVER_REBOOTONG;
+        // After our own reboot the server is taken as "Rebooting"; after any other end the
+        // state it last saved stands.
+        if (ReadResumeReason()) {
+          m_pSettings->m_iLastKnownServerState = QOR_FAILS_DETECTED_SERVER_REBOOTONG;
+        }
         m_pOwner->m_iOpsState = OPS_FAILURES_SEEN;
         LogMessage("Will auto-start into GO mode shortly...");
         m_bAutoStart = true;
@@ -268,6 +278,7 @@ bool COpsMngrThread::LoadAutoRunStatus() {
   RegValue value;
   if (!key.Query("AutoRun", value) || value.type != RegType::kString) return false;
   m_pOwner->m_bAutoRun = value.text == "1";
+  m_bAutoRunMarked = m_pOwner->m_bAutoRun;
   LogEvent(m_pOwner->m_bAutoRun ? "LoadAutoRunStatus:: AutoRun status = true."
                                 : "LoadAutoRunStatus:: AutoRun status = false.");
   return true;
@@ -316,6 +327,8 @@ bool COpsMngrThread::KeepAlive() {
   CQorEvent& event = m_pOwner->CommandEvent();
   while (!KillRequested()) {
     event.Wait();
+    snx::platform::WatchdogPing();
+    TakeAdminStop();
     if (event.TimedOut()) {
       event.Clear();
       if (m_bAutoStart) {
@@ -324,10 +337,13 @@ bool COpsMngrThread::KeepAlive() {
                    " seconds for your application to come up before starting its tests in GO "
                    "mode.");
         LogMessage("(This is controlled by your 'RestarterSeconds' setting.)");
-        for (std::int32_t counted = 0; counted < seconds && !KillRequested(); ++counted) {
+        for (std::int32_t counted = 0;
+             counted < seconds && !KillRequested() && !m_pOwner->m_bAdminStop; ++counted) {
           m_Facilities.clock.SleepFor(std::chrono::milliseconds(1000));
+          snx::platform::WatchdogPing();
         }
         if (KillRequested()) break;
+        if (m_pOwner->m_bAdminStop) continue;  // an administrator's STOP: no automatic start
         LogMessage("COpsMngrThread::KeepAlive() is AutoStarting.");
         m_iCommand = SNX_GO;
         Go();

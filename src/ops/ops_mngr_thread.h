@@ -101,6 +101,8 @@ class COpsMngrThread : public CQorObject, public CMenderOwner {
   bool LocalUrlsOk() const { return m_bLocalUrlsOk; }
   bool RestartVerified() const { return m_bRestartVerified; }
   bool AutoStart() const { return m_bAutoStart; }
+  // Why this start resumed Go mode by itself ("" when it did not); fixed once start-up is done.
+  const std::string& ResumeReason() const { return m_sResumeReason; }
   bool DisablePopups() const { return m_bDisablePopups; }
   CItemManager& Items() { return m_ItemManager; }
   CMender& Mender() { return m_Mender; }
@@ -146,6 +148,14 @@ class COpsMngrThread : public CQorObject, public CMenderOwner {
   std::chrono::milliseconds CycleWait() const;
   // The Go flag, the kill request and a STOP: the loop goes on while all allow it.
   bool GoOn() const;
+  // AutoRun (ops_resume.cc): Go marks it, an administrator's STOP clears it, a stop by the
+  // system records how the service ended.
+  void MarkAutoRun();
+  void TakeAdminStop();
+  void NoteServiceEnd();
+  // Reads how the service last ended while AutoRun was on and sets the resume reason; true when
+  // it ended with a reboot decision (the server state is then taken as "Rebooting").
+  bool ReadResumeReason();
   // Sleeps that end on a STOP or the kill request.
   void Sleep(std::int64_t milliseconds) { m_Mender.SleepWatchingStop(milliseconds); }
   // The entries of a settings section, first to the first empty one.
@@ -171,6 +181,11 @@ class COpsMngrThread : public CQorObject, public CMenderOwner {
   bool m_bLocalUrlsOk = false;
   std::unique_ptr<CWManager> m_pWManager;
   bool m_bAutoStart = false;
+  // AutoRun is "1" in the key store as far as this thread knows (read at start, set by Go).
+  bool m_bAutoRunMarked = false;
+  // A reboot was decided: the end it recorded stands.
+  bool m_bRebootDecided = false;
+  std::string m_sResumeReason;
   COpsMetrics m_Metrics;
   // The reboot storm guard.
   CRebootRecord m_RebootRecord;

@@ -58,6 +58,9 @@ class COpsOwner {
   std::atomic<bool> m_bThreadEnded{true};
   std::atomic<std::int32_t> m_iOpsState{0};
   std::atomic<bool> m_bAutoRun{false};
+  // An administrator's STOP (the command socket's, not the service manager's): the operations
+  // thread clears AutoRun, so the service stays idle at its next start.
+  std::atomic<bool> m_bAdminStop{false};
 
  private:
   std::string Read(const CQorStr& text);

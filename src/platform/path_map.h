@@ -22,6 +22,12 @@ std::string StateRoot();
 std::string StateDir();
 std::string RuntimeDir();
 
+// The service's systemd unit as "snxsvc -Service" writes it, and the link "systemctl enable"
+// makes so that the machine starts it at boot; both relative to the state root.
+inline constexpr const char* kServiceUnitFile = "etc/systemd/system/snxsvc.service";
+inline constexpr const char* kServiceUnitBootLink =
+    "etc/systemd/system/multi-user.target.wants/snxsvc.service";
+
 // MapPathText with the process's state root. Every file, folder and launch call uses it.
 std::string ToPosixPath(std::string_view text);
 

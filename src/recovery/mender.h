@@ -48,8 +48,14 @@ class CMender : public CQorObject, public CWatcherCounterSink {
       "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Sentinex";
   static constexpr const char* kHeartbeatFolder = "D:\\Heartbeat";
   static constexpr const char* kHeartbeatFile = "Beat.txt";
-  static constexpr const char* kSharedShortcut =
-      "\\Documents and Settings\\All Users\\Desktop\\Sentinex.lnk";
+  // Beside "AutoRun": how the service last ended while AutoRun was "1", so that the next start
+  // can say why it resumes. Go writes "Running", a reboot decision "Reboot", a stop of the
+  // service by the system (SIGTERM) "Stopped"; "Running" found at start means it never ended
+  // cleanly (a crash, a kill, the watchdog).
+  static constexpr const char* kLastEndValue = "LastEnd";
+  static constexpr const char* kEndRunning = "Running";
+  static constexpr const char* kEndReboot = "Reboot";
+  static constexpr const char* kEndStopped = "Stopped";
   static constexpr const char* kDeveloperMarker = "\\QorDevel.txt";
   static constexpr std::chrono::milliseconds kSleepSlice{2000};
   static constexpr std::chrono::milliseconds kWaitForFilePoll{5000};
@@ -69,7 +75,10 @@ class CMender : public CQorObject, public CWatcherCounterSink {
   bool AddWatcherCounter(const CQorStr& path) override;
   void GetWatcherText(CQorStr& text);
   bool WriteHeartbeatFile();
+  // On: "AutoRun" = "1" (and "LastEnd" = "Running") when the service's unit exists; off: "0".
   bool SetAutoRunStatus(bool on);
+  // Writes "LastEnd" beside "AutoRun".
+  bool SetLastEnd(std::string_view word);
   bool LoadUninstallIconKey();
   bool RegisterCompanions();
   bool RegisterAtlObject(std::string_view file, std::string_view prog_id);
@@ -156,7 +165,6 @@ class CMender : public CQorObject, public CWatcherCounterSink {
   void Launch(std::string_view command_line, snx::platform::LaunchWindow window, bool wait);
   std::chrono::milliseconds MaxWaitSpan() const;
   void ReleaseWatcherObject();
-  std::string StartupShortcutPath();
 
   snx::platform::Clock& m_Clock;
   snx::platform::Launcher& m_Launcher;

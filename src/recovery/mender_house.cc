@@ -1,10 +1,10 @@
 // The engine's set-up and housekeeping: the watcher companion, the heartbeat, the auto-run
-// value with the Startup shortcut, the uninstall icon and the companions' registration.
+// value with the unit that brings the service back, the uninstall icon and the companions'
+// registration.
 
 #include <string>
 
 #include "core/log_writer.h"
-#include "core/qor_file_ops.h"
 #include "files/all_sets.h"
 #include "files/log_file.h"
 #include "files/txt_file4.h"
@@ -13,9 +13,9 @@
 #include "platform/file_system.h"
 #include "platform/file_trust.h"
 #include "platform/key_store.h"
+#include "platform/path_map.h"
 #include "platform/privileges.h"
 #include "platform/watcher_interface.h"
-#include "recovery/folder_names.h"
 #include "recovery/mender.h"
 #include "recovery/mender_owner.h"
 #include "recovery/mender_text.h"
@@ -215,48 +215,31 @@ bool CMender::WriteHeartbeatFile() {
   return written;
 }
 
-std::string CMender::StartupShortcutPath() {
-  CFolderNames names;
-  names.Initialize(m_pSettings != nullptr ? m_pSettings->m_iLanguage : CFolderNames::kEnglish);
-  std::string path = Cat({"\\Documents and Settings\\", m_sUserName, "\\"});
-  path += Cat({names.Translate("Start Menu"), "\\"});
-  path += Cat({names.Translate("Programs"), "\\"});
-  path += Cat({names.Translate("Startup"), "\\Sentinex.lnk"});
-  return path;
-}
-
+// The systemd unit stands for the shortcut: the one "snxsvc -Service" (or the package) writes
+// is what starts the service again; the boot link "systemctl enable" makes is what starts it
+// with the machine. A unit that is missing means there is nothing to come back with.
 bool CMender::SetAutoRunStatus(bool on) {
   bool ok = false;
   OpenedKey key(m_Keys, snx::platform::HKEY_LOCAL_MACHINE, kAutoRunKey, true);
   if (key.get() == nullptr) {
     LogError("SetAutoRunStatus Cannot open Sentinex AutoRun registry key.");
   } else if (on) {
-    const std::string startup = StartupShortcutPath();
+    const std::string root = snx::platform::StateRoot();
+    const std::string unit = snx::platform::UnderRoot(root, snx::platform::kServiceUnitFile);
     auto& files = snx::platform::Files();
-    bool shortcut = files.Exists(startup);
-    if (!shortcut) {
-      if (!files.Exists(kSharedShortcut)) {
-        LogError("Shortcut to Sentinex not found. Should be at:");
-        LogError(kSharedShortcut);
-        LogError("Cannot restart on reboot without this shortcut.");
-        LogError("If you can't find it, please re-install Sentinex.");
-      } else {
-        // Nothing on this platform makes the Startup folder: the copy makes it.
-        CQorFileOps ops;
-        files.MakeFolders(ops.DirectoryOf(startup));
-        ops.CopyFile(kSharedShortcut, startup);
-        shortcut = files.Exists(startup);
-        if (!shortcut) {
-          LogError("Cannot copy Sentinex short cut into:");
-          LogError(startup);
-          LogError("Cannot restart on reboot without this shortcut.");
-          LogError("Can you put it there manually, please?.");
-        }
-      }
-    }
-    if (shortcut) {
-      ok = key.SetString("AutoRun", "1");
+    if (!files.Exists(unit)) {
+      LogError("Shortcut to Sentinex not found. Should be at:");
+      LogError(unit);
+      LogError("Cannot restart on reboot without this shortcut.");
+      LogError("If you can't find it, please re-install Sentinex.");
+    } else {
+      ok = key.SetString("AutoRun", "1") && key.SetString(kLastEndValue, kEndRunning);
       if (!ok) LogError("Cannot set Sentinex AutoRun registry key to 1.");
+      if (!files.Exists(snx::platform::UnderRoot(root, snx::platform::kServiceUnitBootLink))) {
+        LogMessage(
+            "Warning: snxsvc.service is not enabled: the watchdog resumes when the service "
+            "starts again, but the machine does not start it at boot (systemctl enable snxsvc).");
+      }
     }
   } else {
     ok = key.SetString("AutoRun", "0");
@@ -264,6 +247,11 @@ bool CMender::SetAutoRunStatus(bool on) {
   }
   if (!ok) LogError("CMender::SetAutoRunStatus() failed");
   return ok;
+}
+
+bool CMender::SetLastEnd(std::string_view word) {
+  OpenedKey key(m_Keys, snx::platform::HKEY_LOCAL_MACHINE, kAutoRunKey, true);
+  return key.SetString(kLastEndValue, word);
 }
 
 bool CMender::LoadUninstallIconKey() {

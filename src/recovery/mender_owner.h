@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "platform/watchdog.h"
+
 class CMenderOwner {
  public:
   static constexpr std::int32_t kStopCommand = 1003;   // SNX_STOP
@@ -16,8 +18,13 @@ class CMenderOwner {
   virtual std::int32_t PendingCommand() const = 0;
   virtual bool KillRequested() const = 0;
 
-  // A STOP is pending or the owner asks the thread to end.
-  bool StopOrKill() const { return PendingCommand() == kStopCommand || KillRequested(); }
+  // A STOP is pending or the owner asks the thread to end. Every bounded wait of the loop asks
+  // this at each slice (sleeps, child waits, mail and call waits): the loop's life sign to the
+  // service manager's watchdog goes with it.
+  bool StopOrKill() const {
+    snx::platform::WatchdogPing();
+    return PendingCommand() == kStopCommand || KillRequested();
+  }
 
  protected:
   ~CMenderOwner() = default;

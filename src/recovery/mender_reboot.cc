@@ -26,7 +26,7 @@ bool CMender::ReBoot() {
     LogError("Cannot adjust process for re-boot priviledge.");
     return false;
   }
-  SetAutoRunStatus(true);
+  if (SetAutoRunStatus(true)) SetLastEnd(kEndReboot);
   if (m_pSettings != nullptr) {
     m_pSettings->m_iLastKnownServerState = QOR_FAILS_DETECTED_SERVER_REBOOTONG;
     m_pSettings->SaveSettings();

@@ -1,5 +1,6 @@
 #include "service/command_session.h"
 
+#include "ops/ops_codes.h"
 #include "platform/control_protocol.h"
 #include "service/service_module.h"
 
@@ -10,6 +11,8 @@ std::string AnswerRequestLine(ISNXSVR& object, std::string_view line) {
   const std::optional<sp::ControlRequest> request = sp::ParseControlRequest(line, &why);
   if (!request) return sp::AnswerError(why);
   if (request->method == sp::ControlMethod::kOpsCommand) {
+    // The service manager's own stop is not a client's to send: a client's STOP is 1003.
+    if (request->code == SNX_SERVICE_STOP) return sp::AnswerError("unknown command code");
     const sp::VARIANT command = sp::Variant::Int(request->code);
     std::int32_t result = 0;
     object.OpsCommand(&command, &result);

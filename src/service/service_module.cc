@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "ops/ops_codes.h"
 #include "platform/atomic_file.h"
 #include "platform/component.h"
 #include "platform/control_protocol.h"
@@ -139,10 +140,11 @@ void CServiceModule::Handler(std::int32_t code) {
     case SERVICE_CONTROL_STOP: {
       ReportStatus(SERVICE_STOP_PENDING);
       // Stop first: a Go loop then leaves its wait within one slice, and the teardown's kill
-      // request finds the thread on its way out instead of waiting out a test cycle.
+      // request finds the thread on its way out instead of waiting out a test cycle. It is the
+      // system's stop, not an administrator's: Go mode resumes at the next start.
       std::lock_guard<std::mutex> lock(m_ObjectMutex);
       if (m_pObject != nullptr) {
-        const sp::VARIANT stop = sp::Variant::Int(1003);
+        const sp::VARIANT stop = sp::Variant::Int(SNX_SERVICE_STOP);
         std::int32_t result = 0;
         m_pObject->OpsCommand(&stop, &result);
       }

@@ -116,8 +116,12 @@ bool CSNXSVR::Initialize() {
 std::int32_t CSNXSVR::TakeCommand(std::int32_t code) {
   CThreadOwner& owner = *m_pThreadOwner;
   const std::int32_t state = owner.m_iOpsState;
-  if (code == SNX_STOP) {
+  if (code == SNX_STOP || code == SNX_SERVICE_STOP) {
     LogEvent("CSNXSVR::OpsCommand SNX_STOP command received.");
+    // Only an administrator's STOP turns AutoRun off; the thread takes it up within a second,
+    // also when Go mode has already ended.
+    if (code == SNX_STOP) owner.m_bAdminStop = true;
+    code = SNX_STOP;
     if (state == OPS_STOPPED) return -1;
     owner.m_bGo = false;
     owner.m_bTest = false;
@@ -144,7 +148,8 @@ sp::HRESULT CSNXSVR::OpsCommand(const sp::VARIANT* pvCommand, std::int32_t* plng
     return sp::S_OK;
   }
   const bool known = code == SNX_GO || code == SNX_TEST || code == SNX_STOP ||
-                     code == SNX_GET_OPS_STATE || code == SNX_IS_GO_RUNNING ||
+                     code == SNX_SERVICE_STOP || code == SNX_GET_OPS_STATE ||
+                     code == SNX_IS_GO_RUNNING ||
                      (code >= SNX_PHONE_QUERY_1 && code <= SNX_PHONE_QUERY_4);
   if (!known) {
     LogError("CSNXSVR::OpsCommand Unknown command received.");
@@ -162,6 +167,7 @@ sp::HRESULT CSNXSVR::OpsCommand(const sp::VARIANT* pvCommand, std::int32_t* plng
     case SNX_GO:
     case SNX_TEST:
     case SNX_STOP:
+    case SNX_SERVICE_STOP:
       *plngResult = TakeCommand(code);
       break;
     default:  // the phone queries
@@ -177,6 +183,13 @@ sp::HRESULT CSNXSVR::OpsCommand(const sp::VARIANT* pvCommand, std::int32_t* plng
 sp::HRESULT CSNXSVR::GetStringResult(const std::int32_t* plngCommand, sp::VARIANT* pvResult) {
   if (plngCommand == nullptr || pvResult == nullptr) return sp::S_OK;
   const std::int32_t code = *plngCommand;
+  if (code == SNX_GET_RESUME_REASON) {
+    if (m_pThreadOwner && m_pThreadOwner->m_bOpsMngrThreadInitialized &&
+        m_pThreadOwner->OpsThread() != nullptr) {
+      *pvResult = sp::Variant::Text(m_pThreadOwner->OpsThread()->ResumeReason());
+    }
+    return sp::S_OK;
+  }
   if (code == SNX_GET_REBOOT_GUARD) {
     if (m_pThreadOwner && m_pThreadOwner->OpsThread() != nullptr) {
       *pvResult = sp::Variant::Text(m_pThreadOwner->OpsThread()->RebootGuardSummary());

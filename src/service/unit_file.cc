@@ -5,7 +5,7 @@
 namespace snxsvc {
 
 std::string UnitFilePath(std::string_view root) {
-  return snx::platform::UnderRoot(root, "etc/systemd/system/snxsvc.service");
+  return snx::platform::UnderRoot(root, snx::platform::kServiceUnitFile);
 }
 
 std::string SystemdWord(std::string_view text) {
@@ -42,6 +42,9 @@ std::string UnitFileText(std::string_view executable, std::string_view root) {
       "# restarts are the server's applications and keep running.\n"
       "KillMode=process\n"
       "TimeoutStopSec=150\n"
+      "# The operations loop sends WATCHDOG=1 from its waits; one that hangs is killed and\n"
+      "# restarted (docs/service.md).\n"
+      "WatchdogSec=180\n"
       "Restart=on-failure\n"
       "RestartSec=5\n"
       "\n"

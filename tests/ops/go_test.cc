@@ -30,13 +30,7 @@ class GoAlertTable : public OpsTest, public ::testing::WithParamInterface<AlertC
 TEST_P(GoAlertTable, RestartsRebootsAndAlertsAsTheCyclesGo) {
   const AlertCase& c = GetParam();
   Load(With({std::string("RestartsB4Reboot=") + c.restarts_b4_reboot}));
-  if (c.after_reboot) {
-    platform::HKEY key = nullptr;
-    ASSERT_EQ(keys_.CreateKey(platform::HKEY_LOCAL_MACHINE, COpsMngrThread::kAutoRunKey, key),
-              platform::RegResult::kOk);
-    keys_.SetValue(key, "AutoRun", platform::RegValue::String("1"));
-    keys_.CloseKey(key);
-  }
+  if (c.after_reboot) SetAutoRun("1", "Reboot");
   // The answer of cycle n is set when the wait before it begins.
   SetSite(c.cycles[0] ? 200 : 500);
   on_wait = [&](int cycle) {

@@ -24,6 +24,7 @@
 #include "platform/fake/fake_mail_transport.h"
 #include "platform/fake/fake_process_list.h"
 #include "platform/fake/fake_voice_alert.h"
+#include "platform/path_map.h"
 #include "recovery/mender_fixture.h"
 
 namespace snx::test {
@@ -102,6 +103,34 @@ class OpsTest : public ::testing::Test {
     mail_.OnCommand("QUIT", {"221 bye\r\n"});
     SetSite(200);
     clock_.on_sleep = [this] { OnSleep(); };
+    // Installed as "snxsvc -Service" leaves it: the unit that brings the service back.
+    std::filesystem::create_directories(root_.File("etc/systemd/system"));
+    root_.Write(platform::kServiceUnitFile, "[Unit]\n");
+  }
+
+  // The AutoRun mark as a service that was in Go mode leaves it, with how it ended ("Reboot",
+  // "Stopped", "Running"; nullptr: none written). The next thread start reads it.
+  void SetAutoRun(const char* value, const char* last_end = nullptr) {
+    platform::HKEY key = nullptr;
+    ASSERT_EQ(keys_.CreateKey(platform::HKEY_LOCAL_MACHINE, COpsMngrThread::kAutoRunKey, key),
+              platform::RegResult::kOk);
+    keys_.SetValue(key, "AutoRun", platform::RegValue::String(value));
+    if (last_end != nullptr) {
+      keys_.SetValue(key, CMender::kLastEndValue, platform::RegValue::String(last_end));
+    }
+    keys_.CloseKey(key);
+  }
+  // A value under the AutoRun key, "(none)" when missing.
+  std::string AutoRunValue(const char* name) {
+    platform::HKEY key = nullptr;
+    platform::RegValue value;
+    if (keys_.OpenKey(platform::HKEY_LOCAL_MACHINE, COpsMngrThread::kAutoRunKey, key) !=
+        platform::RegResult::kOk) {
+      return "(none)";
+    }
+    const bool read = keys_.QueryValue(key, name, value) == platform::RegResult::kOk;
+    keys_.CloseKey(key);
+    return read ? value.text : "(none)";
   }
 
   std::string Folder() const { return dir_.path() + "/"; }

@@ -32,13 +32,9 @@ class CheckingPower : public platform::FakePower {
 
 class RebootGuardTest : public OpsTest {
  protected:
-  // With the shared start-up shortcut in place a reboot sets the AutoRun mark, so the next
-  // boot starts as after our own reboot.
-  RebootGuardTest() {
-    const std::string desktop = "drives/C/Documents and Settings/All Users/Desktop";
-    std::filesystem::create_directories(root_.File("var/lib/snxsvc/" + desktop));
-    root_.Write("var/lib/snxsvc/" + desktop + "/Sentinex.lnk", "link");
-  }
+  // The state folder the reboot record goes to. The fixture's installed unit lets a reboot set
+  // the AutoRun mark, so the next boot starts as after our own reboot.
+  RebootGuardTest() { std::filesystem::create_directories(root_.File("var/lib/snxsvc")); }
   // A new thread reads the AutoRun mark and the record, then runs Go until a reboot ends it or
   // `cycles` cycles have run.
   void Boot(int cycles) {

@@ -10,6 +10,7 @@
 #include "files/all_sets.h"
 #include "mender_fixture.h"
 #include "platform/key_store.h"
+#include "platform/path_map.h"
 #include "recovery/folder_names.h"
 
 namespace snx::test {
@@ -85,24 +86,19 @@ TEST_F(HouseTest, HeartbeatGoesToTheHeartbeatFolderWhenThereIsOne) {
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(beat), {}), line);
 }
 
-TEST_F(HouseTest, AutoRunNeedsTheStartupShortcut) {
-  settings_.m_iLanguage = CFolderNames::kItalian;
-  mender_.SetUserName("admin");
-  const std::string startup = OnDrive(
-      "C", "Documents and Settings/admin/Menu Avvio/Programmi/Esecuzione Automatica/Sentinex.lnk");
-
-  EXPECT_FALSE(mender_.SetAutoRunStatus(true));  // no shortcut anywhere
+TEST_F(HouseTest, AutoRunNeedsTheServiceUnit) {
+  const std::string unit = root_.File(snx::platform::kServiceUnitFile);
+  EXPECT_FALSE(mender_.SetAutoRunStatus(true));  // not installed: nothing would bring it back
   EXPECT_TRUE(log_.HasError("Shortcut to Sentinex not found. Should be at:"));
+  EXPECT_TRUE(log_.HasError(unit));
   EXPECT_EQ(Value(CMender::kAutoRunKey, "AutoRun"), "(none)");
 
-  Touch(OnDrive("C", "Documents and Settings/All Users/Desktop/Sentinex.lnk"));
-  EXPECT_TRUE(mender_.SetAutoRunStatus(true));  // copied into the Startup folder
-  EXPECT_TRUE(std::filesystem::exists(startup));
+  Touch(unit);  // what "snxsvc -Service" writes is enough; no file is made by hand
+  EXPECT_TRUE(mender_.SetAutoRunStatus(true));
   EXPECT_EQ(Value(CMender::kAutoRunKey, "AutoRun"), "1");
-
-  std::filesystem::remove(OnDrive("C", "Documents and Settings/All Users/Desktop/Sentinex.lnk"));
-  EXPECT_TRUE(mender_.SetAutoRunStatus(true));  // an existing Startup shortcut is enough
-  EXPECT_EQ(Value(CMender::kAutoRunKey, "AutoRun"), "1");
+  EXPECT_EQ(Value(CMender::kAutoRunKey, CMender::kLastEndValue), "Running");
+  EXPECT_TRUE(mender_.SetAutoRunStatus(false));
+  EXPECT_EQ(Value(CMender::kAutoRunKey, "AutoRun"), "0");
 }
 
 TEST_F(HouseTest, RebootNeedsThePrivilegeAndMarksTheResume) {
@@ -112,11 +108,12 @@ TEST_F(HouseTest, RebootNeedsThePrivilegeAndMarksTheResume) {
   EXPECT_TRUE(power_.Requests().empty());
 
   power_.SetPrivilege(true);
-  Touch(OnDrive("C", "Documents and Settings/All Users/Desktop/Sentinex.lnk"));
+  Touch(root_.File(snx::platform::kServiceUnitFile));
   EXPECT_TRUE(mender_.ReBoot());
   EXPECT_EQ(power_.Requests().size(), 1u);
   EXPECT_EQ(settings_.m_iLastKnownServerState, QOR_FAILS_DETECTED_SERVER_REBOOTONG);
   EXPECT_EQ(Value(CMender::kAutoRunKey, "AutoRun"), "1");
+  EXPECT_EQ(Value(CMender::kAutoRunKey, CMender::kLastEndValue), "Reboot");
 }
 
 TEST_F(HouseTest, WinlogonValues) {

@@ -213,6 +213,8 @@ TEST_F(ServiceModuleTest, AsAServiceItHoldsTheObjectAndStopsItBeforeTheTeardown)
   std::string answer, error;
   ASSERT_TRUE(client->Exchange("Bogus 1", answer, 4096, 5s, error));
   EXPECT_EQ(answer, "ERR unknown method");
+  // The system's own stop (it leaves AutoRun on) is not a client's to send.
+  EXPECT_EQ(Ask(*client, {sp::ControlMethod::kOpsCommand, 1099}), "ERR unknown command code");
   EXPECT_EQ(Ask(*client, {sp::ControlMethod::kOpsCommand, 1000}), "OK -1");
   client.reset();
   std::this_thread::sleep_for(1500ms);  // one status round
@@ -221,9 +223,9 @@ TEST_F(ServiceModuleTest, AsAServiceItHoldsTheObjectAndStopsItBeforeTheTeardown)
   Join();
   EXPECT_EQ(exit_, 0);
   EXPECT_EQ(live_, 0);
-  // Stop went to the object before its teardown.
+  // The system's stop (not an administrator's 1003) went to the object before its teardown.
   ASSERT_GE(codes_.size(), 2u);
-  EXPECT_EQ(codes_[codes_.size() - 2], 1003);
+  EXPECT_EQ(codes_[codes_.size() - 2], 1099);
   EXPECT_EQ(codes_.back(), -99);
   const auto notes = manager_.Notifications();
   EXPECT_THAT(notes, ::testing::Contains("READY=1"));

@@ -152,7 +152,7 @@ constexpr const char* kStateHelp =
     "usage: snxctl state\n\nPrints the operations state: its number and its name (OPS_READY 999\n"
     "to OPS_STOPPING 1006), and whether the Go loop runs; then the automatic reboots of the\n"
     "last 24 hours, the MaxRebootsPerDay cap and the reboots withheld since the service\n"
-    "started.\n\n"
+    "started; and, when this start of the service resumed Go mode by itself, why.\n\n"
     "Exit status: 0 printed, 1 the service is not running, 2 bad arguments.\n";
 constexpr const char* kActionHelp =
     "usage: snxctl action\n\nPrints the current action of the operations thread and the object\n"
@@ -194,6 +194,10 @@ int RunState(const std::vector<std::string>& args) {
         cap > 0 ? "MaxRebootsPerDay " + std::to_string(cap) : std::string("no cap");
     std::printf("automatic reboots in the last 24 hours: %ld (%s); reboots withheld: %llu\n",
                 reboots, limit.c_str(), withheld);
+  }
+  // Why this start resumed Go mode by itself (empty when it did not; NONE from older services).
+  if (const auto resumed = service.Text(1015); resumed && !resumed->empty()) {
+    std::printf("resumed GO mode by itself at start: %s\n", resumed->c_str());
   }
   return kExitOk;
 }

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "platform/posix/no_destructor.h"
+#include "platform/posix/notify_socket.h"
 #include "platform/posix/syslog_send.h"
 
 extern char** environ;
@@ -58,25 +59,7 @@ class SystemdServiceManager : public ServiceManager {
     return socket != nullptr && *socket != '\0';
   }
 
-  bool Notify(std::string_view state) override {
-    const char* path = ::getenv("NOTIFY_SOCKET");
-    if (path == nullptr || *path == '\0') return false;
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    const std::size_t length = std::strlen(path);
-    if (length >= sizeof(addr.sun_path)) return false;
-    std::memcpy(addr.sun_path, path, length);
-    // "@name" is an abstract socket: its first byte is NUL.
-    if (addr.sun_path[0] == '@') addr.sun_path[0] = '\0';
-    const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return false;
-    const socklen_t size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + length);
-    const bool sent = ::sendto(fd, state.data(), state.size(), MSG_NOSIGNAL,
-                               reinterpret_cast<const sockaddr*>(&addr),
-                               size) == static_cast<ssize_t>(state.size());
-    ::close(fd);
-    return sent;
-  }
+  bool Notify(std::string_view state) override { return posix::SendNotify(state); }
 
   void LogEvent(std::string_view text) override { posix::SendToSyslog(posix::kSyslogInfo, text); }
 
