@@ -13,7 +13,7 @@
 # line saying why where the machine cannot run it. The container is removed on any exit; the
 # whole run is bounded (SNX_BOX_TEST_SECONDS, 300).
 set -uo pipefail
-cpack=$1 build=$2 source=$3
+cpack=$1 build=$(cd "$2" && pwd) source=$3
 skip() { echo "SKIPPED: real-systemd package test: $*"; exit 77; }
 
 [ "$(id -u)" = 0 ] || skip "needs root"
