@@ -77,6 +77,28 @@ if command -v dpkg-deb >/dev/null && command -v dpkg-shlibdeps >/dev/null; then
   for script in postinst prerm postrm; do
     dpkg-deb -I "$deb" "$script" >"$work/$script" && sh -n "$work/$script" || fail "$script"
   done
-  dpkg-deb -I "$deb" conffiles | grep -qx '/opt/snxsvc/Sentinex.ini' || fail "no conffiles"
+  grep -q '\./opt/snxsvc/examples/Sentinex.ini$' "$work/contents" &&
+    ! grep -q '\./opt/snxsvc/Sentinex.ini$' "$work/contents" ||
+    fail "the package must carry the example Sentinex.ini, never the live one (postinst copies it)"
+  grep -q '\./usr/sbin/snxctl -> /opt/snxsvc/snxctl$' "$work/contents" || fail "no snxctl on PATH"
+  for f in usr/share/man/man8/snxsvc.8.gz usr/share/man/man8/snxctl.8.gz \
+           usr/share/bash-completion/completions/snxctl usr/share/doc/snxsvc/copyright \
+           usr/share/doc/snxsvc/changelog.gz; do
+    grep -q "\./$f\$" "$work/contents" || fail "the package lacks /$f"
+  done
+  dpkg-deb -x "$deb" "$work/x"
+  if command -v readelf >/dev/null && readelf -S "$work/x/opt/snxsvc/snxsvc" | grep -q debug_info; then
+    fail "snxsvc is not stripped"
+  fi
+  maintainer=$(zcat "$work/x/usr/share/doc/snxsvc/changelog.gz" | sed -n 's/^ -- \(.*>\)  .*/\1/p')
+  [ "$(dpkg-deb -f "$deb" Maintainer)" = "$maintainer" ] || fail "the changelog's maintainer differs"
+  # The completion offers the commands and each command's words.
+  words=$(bash -c '. "$1"; COMP_WORDS=(snxctl conf ""); COMP_CWORD=2; _snxctl; echo "${COMPREPLY[*]}"' \
+    sh "$work/x/usr/share/bash-completion/completions/snxctl")
+  case " $words " in *" set "*" check "*) ;; *) fail "completion of 'snxctl conf': $words" ;; esac
+  if command -v lintian >/dev/null; then
+    lintian --suppress-tags dir-or-file-in-opt "$deb" >"$work/lintian" 2>&1 || true
+    ! grep '^E:' "$work/lintian" || fail "lintian reports errors"
+  fi
 fi
 echo "install folder and package: good"
