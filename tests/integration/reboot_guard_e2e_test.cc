@@ -50,15 +50,13 @@ TEST(RebootGuardEndToEnd, TheServiceRebootsOnceThenWithholdsTheNextRebootWithIts
   ScopedEnv power_env("SNX_POWER", "record");
   ScopedEnv minute_env("SNX_MINUTE_SECONDS", "1");
 
-  // The service and its watcher plug-in, a web-server reset that does nothing, and the unit
-  // "-Service" writes, which a reboot needs to set the AutoRun mark.
+  // The service and its plug-ins (registered by "-Service", which also writes the unit a reboot
+  // needs to set the AutoRun mark), and a web-server reset that does nothing.
   const char* bin = std::getenv("SNX_TEST_BIN_DIR");
   const std::string built = std::string(bin != nullptr ? bin : ".") + "/bin/";
-  for (const char* file : {"snxsvc", "QorPerf.dll"})
+  for (const char* file : {"snxsvc", "QorPerf.dll", "QorPulse.dll", "SnxReport.dll",
+                           "QorVoiceAlert.dll", "QorAssure.dll"})
     fs::copy_file(built + file, install.File(file));
-  ASSERT_EQ(platform::Use<platform::ComponentFactory>().RegisterServer(install.File("QorPerf.dll"),
-                                                                       false, nullptr),
-            platform::S_OK);
   install.Write("iisreset", "#!/bin/sh\nexit 0\n");
   ::chmod(install.File("iisreset").c_str(), 0755);
   install.Write("Sentinex.ini", "MaxWait=30\n");

@@ -261,14 +261,14 @@ class NotifySocket {
 // service is killed and started again as systemd would, and resumes Go by itself; after an
 // administrator's stop it starts idle. All along the operations loop pings the watchdog.
 TEST_F(SnxsvcEndToEnd, GoResumesAfterAKillAndAnAdministratorsStopIsKept) {
+  // The plug-ins (which "-Service" registers) and a restart program: without the watcher and
+  // the program the restart engine does not start and nothing resumes.
+  for (const char* dll :
+       {"QorPerf.dll", "QorPulse.dll", "SnxReport.dll", "QorVoiceAlert.dll", "QorAssure.dll"}) {
+    fs::copy_file(BinFile(dll), install_.File(dll));
+  }
   Child install({install_.File("snxsvc"), "-Service"}, true);
   ASSERT_EQ(install.Wait(std::chrono::seconds(20)), 0) << install.Output();
-  // The watcher plug-in and a restart program: without them the restart engine does not start
-  // and nothing resumes.
-  fs::copy_file(BinFile("QorPerf.dll"), install_.File("QorPerf.dll"));
-  ASSERT_EQ(platform::Use<platform::ComponentFactory>().RegisterServer(install_.File("QorPerf.dll"),
-                                                                       false, nullptr),
-            platform::S_OK);
   install_.Write("Sentinex.ini", "MaxWait=30\n");
   ::chmod(install_.File("Sentinex.ini").c_str(), 0600);
   NotifySocket notify(root_.File("notify"));
