@@ -61,8 +61,11 @@ json ItemJson(const ItemRow& row) {
   item["restarts"] = restart ? json(f.up_reports) : json(nullptr);
   item["reboots"] = restart ? json(f.down_reports) : json(nullptr);
   item["state"] = StateOf(f.state);
+  // The "Restart" item's state is that of its last restart or reboot, and since then.
   PutTime(item, "since",
-          f.state == ItemState::kNoReport ? std::nullopt : std::optional<UnixSeconds>(f.since));
+          f.state == ItemState::kNoReport
+              ? std::nullopt
+              : std::optional<UnixSeconds>(restart ? f.last_report : f.since));
   return item;
 }
 

@@ -81,7 +81,7 @@ TEST_F(UptimeReportTest, KnownOutagesGiveTheFiguresWorkedOutByHand) {
 }
 
 TEST_F(UptimeReportTest, JsonGivesTheTablesFiguresInSecondsAndUtc) {
-  // The day worked out above, a remote URL never reported in the window, a restart and a reboot,
+  // The day worked out above, a remote URL never reported in the window, restarts and a reboot,
   // and a line skipped; six hours west, so that the times in UTC are not the log's.
   clock_.SetUtcOffset(std::chrono::minutes(-360));
   const UptimeRecord r =
@@ -92,7 +92,9 @@ TEST_F(UptimeReportTest, JsonGivesTheTablesFiguresInSecondsAndUtc) {
                    Line("12/01/26 20:00:30", "101, http://web/, UP") +
                    Line("12/03/26 00:00:00", "102, http://far/\x1b, DN") +
                    Line("12/01/26 08:00:00", "103, Restart, UP") +
-                   Line("12/01/26 09:00:00", "103, Restart, DN") + "not the log's\r\r\n");
+                   Line("12/01/26 09:00:00", "103, Restart, DN") +
+                   Line("12/01/26 10:00:00", "103, Restart, UP") +
+                   Line("12/01/26 11:00:00", "103, Restart, UP") + "not the log's\r\r\n");
   const Window day{Utc(2026, 12, 1, 6), Utc(2026, 12, 2, 6)};
   const UptimeReport report = BuildReport(r, day, Utc(2026, 12, 4));
   const std::string table = RenderTable(report, scale_);
@@ -100,7 +102,7 @@ TEST_F(UptimeReportTest, JsonGivesTheTablesFiguresInSecondsAndUtc) {
 
   EXPECT_EQ(j["since"], "2026-12-01T06:00:00Z");
   EXPECT_EQ(j["until_epoch"], day.to);
-  EXPECT_EQ(j["reports"], 8);
+  EXPECT_EQ(j["reports"], 10);
   EXPECT_EQ(j["lines_skipped"], 1);
   ASSERT_EQ(j["items"].size(), 3u);
   const nlohmann::json& web = j["items"][0];
@@ -127,9 +129,14 @@ TEST_F(UptimeReportTest, JsonGivesTheTablesFiguresInSecondsAndUtc) {
   EXPECT_EQ(far.size(), web.size());
 
   const nlohmann::json& restart = j["items"][2];
-  EXPECT_EQ(restart["restarts"], 1);
+  EXPECT_EQ(restart["restarts"], 3);
   EXPECT_EQ(restart["reboots"], 1);
   EXPECT_EQ(restart["availability_percent"], nullptr);
+  // The last restart, not the first of the last run of them.
+  EXPECT_EQ(restart["since"], "2026-12-01T17:00:00Z");
+  EXPECT_NE(table.find("3 restarts, 1 reboot                       12/01/26 11:00:00  Restart"),
+            std::string::npos)
+      << table;
 }
 
 TEST_F(UptimeReportTest, SpansFollowTheReportsWhateverTheirOrderAndFile) {
