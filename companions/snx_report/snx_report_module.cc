@@ -1,5 +1,6 @@
 // SnxReport.dll: the report companion "SnxReport.UtReport". It reads the uptime record of a
-// folder and renders the uptime report over a window (see docs/report.md).
+// folder and renders the uptime report over a window (see docs/report.md). The same object
+// offers IUtReportJson, the report as JSON.
 
 #include <new>
 #include <optional>
@@ -11,6 +12,7 @@
 #include "platform/component_object.h"
 #include "platform/file_system.h"
 #include "platform/ut_report_interface.h"
+#include "uptime_json.h"
 #include "uptime_metrics.h"
 #include "uptime_report.h"
 
@@ -21,7 +23,7 @@ using namespace snx::report;
 
 constexpr const char* kDefaultSince = "24h";
 
-class CUtReport final : public ComObject<IUtReport> {
+class CUtReport final : public ComObject<IUtReport, IUtReportJson> {
  public:
   HRESULT Describe(Variant* text) override {
     if (text == nullptr) return E_POINTER;
@@ -52,6 +54,10 @@ class CUtReport final : public ComObject<IUtReport> {
 
   HRESULT GetTable(Variant* text) override { return Render(text, RenderTable); }
   HRESULT GetPage(Variant* html) override { return Render(html, RenderPage); }
+  HRESULT GetJson(Variant* json) override {
+    return Render(json,
+                  [](const UptimeReport& report, LocalTimeScale&) { return RenderJson(report); });
+  }
 
   HRESULT GetMetrics(Variant* text) override {
     if (text == nullptr) return E_POINTER;
@@ -88,7 +94,8 @@ const std::vector<ClassInfo>& Classes() {
 }
 
 IUnknown* NewObjectOf(const CLSID& clsid) {
-  return clsid == CLSID_UtReport ? new (std::nothrow) CUtReport() : nullptr;
+  return clsid == CLSID_UtReport ? static_cast<IUtReport*>(new (std::nothrow) CUtReport())
+                                 : nullptr;
 }
 
 }  // namespace

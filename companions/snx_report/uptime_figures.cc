@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 
 namespace snx::report {
 
@@ -41,6 +42,9 @@ ItemFigures FiguresOf(const ItemReports& item, const std::vector<Span>& spans, W
   }
   if (recovered > 0) f.mean_time_to_recovery = recovered_total / recovered;
   // Reports are in time order: the window's reports are one stretch of them.
+  const auto after_end = std::upper_bound(item.reports.begin(), item.reports.end(), window.to,
+                                          [](UnixSeconds t, Report r) { return t < r.Time(); });
+  if (after_end != item.reports.begin()) f.last_report = std::prev(after_end)->Time();
   const auto first = std::lower_bound(item.reports.begin(), item.reports.end(), window.from,
                                       [](Report r, UnixSeconds t) { return r.Time() < t; });
   for (auto it = first; it != item.reports.end() && it->Time() < window.to; ++it) {

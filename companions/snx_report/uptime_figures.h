@@ -53,6 +53,9 @@ struct ItemFigures {
   // The state at the window's end, and the first report of that state's span.
   ItemState state = ItemState::kNoReport;
   UnixSeconds since = 0;
+  // The last report by the window's end (for the "Restart" item, the last restart or reboot);
+  // set when `state` is known.
+  UnixSeconds last_report = 0;
   // Reports inside the window: for the "Restart" item an up report is a restart, a down report
   // a reboot.
   int up_reports = 0;

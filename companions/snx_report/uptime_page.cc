@@ -168,7 +168,7 @@ std::string Figures(const ItemRow& row, LocalTimeScale& scale) {
   if (row.item->type == kRestartItem) {
     out += figure("Restarts", std::to_string(f.up_reports));
     out += figure("Reboots", std::to_string(f.down_reports));
-    if (f.state != ItemState::kNoReport) out += figure("Last", scale.LogStamp(f.since));
+    if (f.state != ItemState::kNoReport) out += figure("Last", scale.LogStamp(f.last_report));
     return out + "</p>\n";
   }
   out += figure("Available", AvailabilityText(f));

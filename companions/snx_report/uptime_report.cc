@@ -110,10 +110,12 @@ std::string RenderTable(const UptimeReport& report, LocalTimeScale& scale) {
     const std::string name = platform::VisibleText(row.item->name);
     const std::string since = f.state == ItemState::kNoReport ? "-" : scale.LogStamp(f.since);
     if (row.item->type == kRestartItem) {
+      const std::string last =
+          f.state == ItemState::kNoReport ? "-" : scale.LogStamp(f.last_report);
       const std::string counts = Plural(f.up_reports, "restart", "restarts") + ", " +
                                  Plural(f.down_reports, "reboot", "reboots");
       std::snprintf(line, sizeof line, "%-10s %-42s %-17s  ", "restart", counts.c_str(),
-                    since.c_str());
+                    last.c_str());
     } else {
       const char* now = f.state == ItemState::kUp ? "UP" : f.state == ItemState::kDown ? "DN" : "-";
       const std::string longest = f.outages > 0 ? DurationText(f.longest_outage) : "-";

@@ -4,8 +4,11 @@
 // use them alike.
 //
 //   class CWatcher final : public snx::platform::ComObject<IWatcher> { ... };
+//   class CUtReport final : public snx::platform::ComObject<IUtReport, IUtReportJson> { ... };
 //
-// An interface used with ComObject names its identifier as a static member `kIid`.
+// An interface used with ComObject names its identifier as a static member `kIid`. The first
+// interface also answers for IUnknown and IDispatch; the others are found by QueryInterface, so
+// a later interface can be offered without changing the slots of an earlier one.
 
 #include <atomic>
 #include <cstdint>
@@ -20,10 +23,11 @@ namespace snx::platform {
 // when it is zero. Counted by ComObject and by ClassFactory's LockServer.
 std::atomic<long>& ModuleObjectCount();
 
-// Implements IUnknown and IDispatch for one interface `I` (which derives from IDispatch).
-// Created with one reference held by the creator; deletes itself when the count reaches 0.
-template <class I>
-class ComObject : public I {
+// Implements IUnknown and IDispatch for the interfaces `I` and `More` (each derives from
+// IDispatch). Created with one reference held by the creator; deletes itself when the count
+// reaches 0.
+template <class I, class... More>
+class ComObject : public I, public More... {
  public:
   ComObject() { ModuleObjectCount().fetch_add(1, std::memory_order_relaxed); }
   ComObject(const ComObject&) = delete;
@@ -32,12 +36,13 @@ class ComObject : public I {
   HRESULT QueryInterface(const IID& iid, void** out) override {
     if (out == nullptr) return E_POINTER;
     *out = nullptr;
-    if (iid == IID_IUnknown || iid == IID_IDispatch || iid == I::kIid) {
+    if (iid == IID_IUnknown || iid == IID_IDispatch) {
       *out = static_cast<I*>(this);
-      AddRef();
-      return S_OK;
+    } else if (!(Offer<I>(iid, out) || ... || Offer<More>(iid, out))) {
+      return E_NOINTERFACE;
     }
-    return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
   }
   std::uint32_t AddRef() override { return refs_.fetch_add(1, std::memory_order_relaxed) + 1; }
   std::uint32_t Release() override {
@@ -68,6 +73,13 @@ class ComObject : public I {
   virtual ~ComObject() { ModuleObjectCount().fetch_sub(1, std::memory_order_relaxed); }
 
  private:
+  template <class J>
+  bool Offer(const IID& iid, void** out) {
+    if (!(iid == J::kIid)) return false;
+    *out = static_cast<J*>(this);
+    return true;
+  }
+
   std::atomic<std::uint32_t> refs_{1};
 };
 

@@ -2,6 +2,8 @@
 // IUtReport: the report companion "SnxReport.UtReport" ("SnxReport.dll"). It reads the uptime
 // record ("Uptime.log" and its ".old" copy) and renders the uptime report: a table, an HTML
 // page and Prometheus metrics. The watchdog registers it; `snxctl report` drives it.
+// IUtReportJson, a second interface of the same object found by QueryInterface, gives the
+// report as JSON; a companion older than it answers E_NOINTERFACE.
 // Methods stand in slot order after the seven of the dispatch base (method 1 = slot 7); texts
 // go in and out as Variants; a 32-bit out value of -1 means yes.
 
@@ -41,6 +43,19 @@ class IUtReport : public IDispatch {
 
  protected:
   ~IUtReport() = default;
+};
+
+class IUtReportJson : public IDispatch {
+ public:
+  static constexpr IID kIid = {
+      0x89C237EA, 0xD22C, 0x4551, {0xB2, 0x2E, 0xB6, 0x55, 0x51, 0xBA, 0x18, 0x83}};
+
+  // 1 (7): the report of the record loaded, over the window set (both through IUtReport), as
+  // one JSON object (text; keys in docs/report.md).
+  virtual HRESULT GetJson(Variant* json) = 0;
+
+ protected:
+  ~IUtReportJson() = default;
 };
 
 }  // namespace snx::platform

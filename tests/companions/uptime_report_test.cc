@@ -5,9 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include "platform/fake/fake_clock.h"
 #include "platform/file_system.h"
 #include "support/test_support.h"
+#include "uptime_json.h"
 
 namespace snx::report {
 namespace {
@@ -75,6 +78,65 @@ TEST_F(UptimeReportTest, KnownOutagesGiveTheFiguresWorkedOutByHand) {
   EXPECT_EQ(cut.longest_outage, 864);
   // A little down time never shows as 100.00 %.
   EXPECT_EQ(ShownAvailability(100.0 * 86399 / 86400), 99.99);
+}
+
+TEST_F(UptimeReportTest, JsonGivesTheTablesFiguresInSecondsAndUtc) {
+  // The day worked out above, a remote URL never reported in the window, restarts and a reboot,
+  // and a line skipped; six hours west, so that the times in UTC are not the log's.
+  clock_.SetUtcOffset(std::chrono::minutes(-360));
+  const UptimeRecord r =
+      Read("", Line("12/01/26 00:00:00", "101, http://web/, UP") +
+                   Line("12/01/26 10:00:00", "101, http://web/, DN") +
+                   Line("12/01/26 10:14:24", "101, http://web/, UP") +
+                   Line("12/01/26 20:00:00", "101, http://web/, DN") +
+                   Line("12/01/26 20:00:30", "101, http://web/, UP") +
+                   Line("12/03/26 00:00:00", "102, http://far/\x1b, DN") +
+                   Line("12/01/26 08:00:00", "103, Restart, UP") +
+                   Line("12/01/26 09:00:00", "103, Restart, DN") +
+                   Line("12/01/26 10:00:00", "103, Restart, UP") +
+                   Line("12/01/26 11:00:00", "103, Restart, UP") + "not the log's\r\r\n");
+  const Window day{Utc(2026, 12, 1, 6), Utc(2026, 12, 2, 6)};
+  const UptimeReport report = BuildReport(r, day, Utc(2026, 12, 4));
+  const std::string table = RenderTable(report, scale_);
+  const nlohmann::json j = nlohmann::json::parse(RenderJson(report));
+
+  EXPECT_EQ(j["since"], "2026-12-01T06:00:00Z");
+  EXPECT_EQ(j["until_epoch"], day.to);
+  EXPECT_EQ(j["reports"], 10);
+  EXPECT_EQ(j["lines_skipped"], 1);
+  ASSERT_EQ(j["items"].size(), 3u);
+  const nlohmann::json& web = j["items"][0];
+  EXPECT_NE(table.find("local URL    98.96 %       2 14m 24s   7m 27s    UP   12/01/26 20:00:30"),
+            std::string::npos)
+      << table;
+  EXPECT_EQ(web["kind"], "local_url");
+  EXPECT_EQ(web["availability_percent"], 98.96);
+  EXPECT_EQ(web["outages"], 2);
+  EXPECT_EQ(web["down_seconds"], 894);
+  EXPECT_EQ(web["longest_outage_seconds"], 864);
+  EXPECT_EQ(web["mttr_seconds"], 447);
+  EXPECT_EQ(web["state"], "up");
+  EXPECT_EQ(web["since"], "2026-12-02T02:00:30Z");
+  EXPECT_EQ(web["restarts"], nullptr);
+
+  // Unknown figures are null, never left out; names are shown escaped.
+  const nlohmann::json& far = j["items"][1];
+  EXPECT_EQ(far["name"], "http://far/\\x1b");
+  EXPECT_EQ(far["state"], "unknown");
+  EXPECT_EQ(far["availability_percent"], nullptr);
+  EXPECT_EQ(far["since_epoch"], nullptr);
+  EXPECT_EQ(far["longest_outage_seconds"], nullptr);
+  EXPECT_EQ(far.size(), web.size());
+
+  const nlohmann::json& restart = j["items"][2];
+  EXPECT_EQ(restart["restarts"], 3);
+  EXPECT_EQ(restart["reboots"], 1);
+  EXPECT_EQ(restart["availability_percent"], nullptr);
+  // The last restart, not the first of the last run of them.
+  EXPECT_EQ(restart["since"], "2026-12-01T17:00:00Z");
+  EXPECT_NE(table.find("3 restarts, 1 reboot                       12/01/26 11:00:00  Restart"),
+            std::string::npos)
+      << table;
 }
 
 TEST_F(UptimeReportTest, SpansFollowTheReportsWhateverTheirOrderAndFile) {

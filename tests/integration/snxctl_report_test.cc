@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <nlohmann/json.hpp>
 
 #include "integration/subprocess.h"
 #include "support/test_support.h"
@@ -54,9 +55,17 @@ TEST_F(SnxctlReportTest, TableGivesTheFiguresOfTheKnownOutages) {
             std::string::npos)
       << table.out;
   EXPECT_NE(table.out.find("1 restart, 0 reboots"), std::string::npos) << table.out;
+  const auto json = Report({"--json"});
+  const auto shown = nlohmann::json::parse(json.out, nullptr, false);
+  ASSERT_EQ(json.exit_code, 0) << json.out;
+  EXPECT_EQ(shown["items"][0]["availability_percent"], 98.96) << json.out;
+  EXPECT_EQ(shown["items"][0]["mttr_seconds"], 447);
+  EXPECT_EQ(shown["items"][2]["restarts"], 1);
+  EXPECT_EQ(shown["lines_skipped"], 1);
 
   // Bad input: a usage error; no log: a failure; no companion: a failure that says what to do.
   EXPECT_EQ(Report({"--since", "2025-01-12"}).exit_code, 2);  // after the end
+  EXPECT_EQ(Report({"--json", "--metrics"}).exit_code, 2);
   EXPECT_EQ(Snxctl({"report", "--dir", root_.path()}).exit_code, 1);
   ASSERT_EQ(Snxctl({"unregister", "--dir", bin_, "SnxReport.dll"}).exit_code, 0);
   const auto missing = Report({});

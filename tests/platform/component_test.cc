@@ -11,6 +11,7 @@
 #include "platform/component_object.h"
 #include "platform/fake/fake_key_store.h"
 #include "platform/pulse_interface.h"
+#include "platform/ut_report_interface.h"
 #include "platform/watcher_interface.h"
 #include "support/test_support.h"
 
@@ -67,6 +68,29 @@ TEST(ComponentObjectTest, CountsReferencesAndAnswersOnlyItsInterfaces) {
   EXPECT_EQ(ModuleObjectCount().load(), before + 1) << "a copy keeps it alive";
   copy.Reset();
   EXPECT_EQ(ModuleObjectCount().load(), before) << "deleted at the last release";
+}
+
+TEST(ComponentObjectTest, ALaterInterfaceIsFoundBesideTheFirstWithOneCount) {
+  struct Both final : ComObject<IPulse, IUtReportJson> {
+    HRESULT Beat(std::int32_t* alive) override { return *alive = -1, S_OK; }
+    HRESULT GetJson(Variant* json) override { return *json = Variant::Text("{}"), S_OK; }
+  };
+  const long before = ModuleObjectCount().load();
+  ComPtr<IPulse> pulse;
+  ASSERT_EQ(HandOver(static_cast<IPulse*>(new Both), IPulse::kIid, pulse.PutVoid()), S_OK);
+  ComPtr<IUtReportJson> json;
+  ASSERT_EQ(pulse->QueryInterface(IUtReportJson::kIid, json.PutVoid()), S_OK);
+  Variant text;
+  ASSERT_EQ(json->GetJson(&text), S_OK);
+  EXPECT_EQ(text.TextValue(), "{}");
+  ComPtr<IUnknown> unknown;
+  ASSERT_EQ(json->QueryInterface(IID_IUnknown, unknown.PutVoid()), S_OK);
+  EXPECT_EQ(unknown.Get(), static_cast<IUnknown*>(pulse.Get())) << "one identity";
+  pulse.Reset();
+  unknown.Reset();
+  EXPECT_EQ(ModuleObjectCount().load(), before + 1) << "either interface keeps it alive";
+  json.Reset();
+  EXPECT_EQ(ModuleObjectCount().load(), before);
 }
 
 class PluginFactoryTest : public ::testing::Test {

@@ -22,7 +22,7 @@ using namespace snx::platform;
 
 constexpr const char* kReportHelp =
     "usage: snxctl report [--dir FOLDER] [--since 24h|7d|30d|DATE] [--until DATE]\n"
-    "                     [--html FILE] [--metrics]\n"
+    "                     [--html FILE] [--metrics] [--json]\n"
     "\n"
     "Reads the uptime record (Uptime.old, then Uptime.log) of the install folder and prints,\n"
     "for each monitored item over the window: availability, outages, the longest outage, the\n"
@@ -35,12 +35,14 @@ constexpr const char* kReportHelp =
     "  --until DATE   the window's end (default: now)\n"
     "  --html FILE    also write the report as one self-contained page with a timeline per item\n"
     "  --metrics      print Prometheus metrics of the log instead of the table\n"
+    "  --json         print the report as one JSON object instead of the table (keys in\n"
+    "                 docs/report.md; not with --html or --metrics)\n"
     "\n"
     "DATE is local time, as the log writes it: MM/DD/YY or YYYY-MM-DD, either with an optional\n"
     "HH:MM:SS after a blank (quote it: --until \"12/07/26 06:00:00\").\n"
     "\n"
     "Exit status: 0 reported, 1 no uptime log could be read, the companion is not registered\n"
-    "or the page could not be written, 2 bad arguments.\n";
+    "(or too old for --json) or the page could not be written, 2 bad arguments.\n";
 
 int Usage(const std::string& text) { return UsageError("report", text); }
 
@@ -55,6 +57,7 @@ struct Options {
   std::string until;
   std::string html;
   bool metrics = false;
+  bool json = false;
 };
 
 // Empty when the arguments are good, else why not.
@@ -71,10 +74,13 @@ std::string ReadOptions(const std::vector<std::string>& args, Options& o) {
       *value = args[++i];
     } else if (a == "--metrics") {
       o.metrics = true;
+    } else if (a == "--json") {
+      o.json = true;
     } else {
       return "unknown argument '" + a + "'";
     }
   }
+  if (o.json && (o.metrics || !o.html.empty())) return "--json cannot go with --html or --metrics";
   return "";
 }
 
@@ -108,6 +114,12 @@ int RunReport(const std::vector<std::string>& args) {
     return Fail(std::string("cannot create the report companion ") + kUtReportProgId + ": " + why +
                 " (register it: snxctl register " + kUtReportFile + ")");
   }
+  // The JSON is a later interface of the companion: an older SnxReport.dll does not offer it.
+  ComPtr<IUtReportJson> as_json;
+  if (o.json && FAILED(report->QueryInterface(IUtReportJson::kIid, as_json.PutVoid()))) {
+    return Fail(std::string("the report companion ") + kUtReportFile +
+                " is too old to give JSON (install the one of this snxctl and register it)");
+  }
   std::int32_t answer = 0;
   Variant since = Variant::Text(o.since);
   Variant until = Variant::Text(o.until);
@@ -125,8 +137,14 @@ int RunReport(const std::vector<std::string>& args) {
     }
     std::fprintf(stderr, "snxctl report: page written to %s\n", VisibleText(o.html).c_str());
   }
-  const std::string text =
-      TextOf(o.metrics ? &IUtReport::GetMetrics : &IUtReport::GetTable, *report.Get());
+  std::string text;
+  if (as_json) {
+    Variant object;
+    as_json->GetJson(&object);
+    text = object.TextValue();
+  } else {
+    text = TextOf(o.metrics ? &IUtReport::GetMetrics : &IUtReport::GetTable, *report.Get());
+  }
   std::fwrite(text.data(), 1, text.size(), stdout);
   return kExitOk;
 }
