@@ -1,6 +1,7 @@
 #include "core/pointer_list.h"
 
 #include <new>
+#include <utility>
 
 #include "core/log_writer.h"
 
@@ -109,4 +110,13 @@ bool CPointerList::RemoveAll() {
   m_pCurrentData = nullptr;
   m_bAtEnd = false;
   return had_nodes;
+}
+
+void CPointerList::Swap(CPointerList& other) noexcept {
+  std::swap(m_iCount, other.m_iCount);
+  std::swap(m_pCurrentData, other.m_pCurrentData);
+  std::swap(m_pHead, other.m_pHead);
+  std::swap(m_pCurrent, other.m_pCurrent);
+  std::swap(m_pTail, other.m_pTail);
+  std::swap(m_bAtEnd, other.m_bAtEnd);
 }

@@ -32,6 +32,8 @@ class CPointerList : public CQorObject {
   bool RemoveLink(Node* node, bool bFree);
   bool RemoveTail();
   bool RemoveAll();
+  // Exchanges the whole contents (nodes, count and cursor) with `other`; nothing is allocated.
+  void Swap(CPointerList& other) noexcept;
 
   int Count() const { return m_iCount < 0 ? 0 : m_iCount; }
   Node* Head() const { return m_pHead; }

@@ -139,6 +139,7 @@ void COpsMngrThread::Go() {
     snx::platform::WatchdogPing();
     LogEvent("COpsMngrThread::Go Loop 0");
     TakeUpChangedSettings();
+    TakeUpChangedProgram();
     SetCurrentAction("GO MODE: Top of test loop. ", ".");
     m_pOwner->m_bGoLoopRunning = true;
     m_pOwner->m_iOpsState = OPS_GO_IDLE;

@@ -158,6 +158,8 @@ class COpsMngrThread : public CQorObject, public CMenderOwner {
   void SaveServerState(std::int32_t state);
   // Takes up a settings file changed since it was loaded (ops_settings_reload.cc).
   void TakeUpChangedSettings();
+  // Takes up a restart program changed since it was loaded (ops_program_reload.cc).
+  void TakeUpChangedProgram();
   bool PhoneReady();
   std::chrono::milliseconds CycleWait() const;
   // The Go flag, the kill request and a STOP: the loop goes on while all allow it.

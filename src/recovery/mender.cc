@@ -7,6 +7,7 @@
 
 #include "core/log_writer.h"
 #include "platform/component.h"
+#include "platform/file_system.h"
 #include "platform/path_map.h"
 #include "platform/watcher_interface.h"
 #include "recovery/instruction.h"
@@ -42,11 +43,21 @@ std::vector<CInstruction*> CMender::Instructions() const {
   return steps;
 }
 
+std::string CMender::ProgramPath() const {
+  CQorStr path(m_sInstallFolder);
+  path.Append(kProgramFile);
+  return path.EscapeSlashes();
+}
+
 bool CMender::LoadProgram(std::string_view install_folder) {
   m_sInstallFolder.Assign(install_folder);
-  CQorStr path(install_folder);
-  path.Append(kProgramFile);
-  return m_IniFile.Initialize(path.EscapeSlashes()) && LoadFromIniFile();
+  const std::string path = ProgramPath();
+  // Taken before the read: a change while it reads is taken up at the next look.
+  const auto identity = snx::platform::Files().Identity(path);
+  if (!m_IniFile.Initialize(path) || !LoadFromIniFile()) return false;
+  m_ProgramIdentity = identity;
+  m_bProgramRefused = false;
+  return true;
 }
 
 bool CMender::AddInstruction() {

@@ -5,12 +5,14 @@
 // the watchdog come back after a reboot (heartbeat, auto-run value, companion registration).
 //
 // Facilities come in through the constructor; the operations thread sets the settings, the
-// keep-going flag and the copied settings values, then calls Initialize once.
+// keep-going flag and the copied settings values, then calls Initialize once. Between cycles it
+// may load a changed program again (ReloadProgram).
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,6 +20,7 @@
 #include "core/pointer_list.h"
 #include "core/qor_object.h"
 #include "core/qor_str.h"
+#include "platform/file_system.h"
 #include "platform/launcher.h"
 #include "probes/watcher_counter_sink.h"
 #include "recovery/ini_file.h"
@@ -90,6 +93,15 @@ class CMender : public CQorObject, public CWatcherCounterSink {
   bool LoadProgram(std::string_view install_folder);
   bool LoadFromIniFile();
   bool AddInstruction();
+  // The program file is not the one in force (device, inode, size or modification time differ)
+  // nor the one the last reload refused, unless who may write it changed since. False when no
+  // program was ever loaded.
+  bool ProgramChangedSinceLoad();
+  // Loads the program file afresh into a list of its own. Only a whole program that passes the
+  // trust check replaces the steps and the engine settings it sets, all at once; otherwise the
+  // program in force stays and `why` says why. Call only between runs, on the thread that runs
+  // the steps: the steps of the old program are deleted.
+  bool ReloadProgram(std::string& why);
   // Deletes the program and releases the watcher.
   void ReleaseComponents();
 
@@ -179,6 +191,8 @@ class CMender : public CQorObject, public CWatcherCounterSink {
   void OpenUrl(const CQorStr& url);
   std::chrono::milliseconds MaxWaitSpan() const;
   void ReleaseWatcherObject();
+  // Install folder + "Sentinex.ini", as the reader takes it.
+  std::string ProgramPath() const;
 
   snx::platform::Clock& m_Clock;
   snx::platform::Launcher& m_Launcher;
@@ -204,6 +218,12 @@ class CMender : public CQorObject, public CWatcherCounterSink {
   bool m_bInitialized = false;
   CIniFile m_IniFile;
   CPointerList m_Instructions;  // owned CInstruction pointers, in file order
+  // The program file as it was when the program in force was read.
+  std::optional<snx::platform::FileIdentity> m_ProgramIdentity;
+  // The file the last reload refused, and what the trust check said of it then.
+  bool m_bProgramRefused = false;
+  std::optional<snx::platform::FileIdentity> m_RefusedIdentity;
+  std::string m_sRefusedTrust;
   CInstruction* m_pCurrentInstruction = nullptr;
   snx::platform::IWatcher* m_pWatcher = nullptr;        // owned reference
   snx::platform::IUnknown* m_pWatcherObject = nullptr;  // owned reference

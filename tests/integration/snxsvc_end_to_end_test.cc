@@ -1,6 +1,7 @@
 // The real snxsvc, run as systemd would run it ("-Foreground") in a temporary root, driven over
 // its command socket with snxctl: Go, the state and the current action, Stop, a peer of another
-// uid refused, and SIGTERM in the middle of a Go loop's wait ending the process within seconds.
+// uid refused, SIGTERM in the middle of a Go loop's wait ending the process within seconds, and
+// settings changed with snxctl conf while Go runs.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -313,6 +314,38 @@ TEST_F(SnxsvcEndToEnd, GoResumesAfterAKillAndAnAdministratorsStopIsKept) {
   EXPECT_GE(requests, 1);
   const std::string log = install_.Read("SNXSVC.log");
   EXPECT_THAT(log, HasSubstr("AutoRun is off: an administrator stopped GO mode"));
+}
+
+// snxctl conf while Go runs: the next cycle takes the change up, and the service's own save of
+// the server state in the outage the new URL brings keeps both of the administrator's changes.
+TEST_F(SnxsvcEndToEnd, ConfChangesWhileRunningAreTakenUpAndSurviveTheServiceSaves) {
+  ScopedEnv short_minute("SNX_MINUTE_SECONDS", "1");
+  auto service = StartService();
+  const auto ready = [](const CtlRun& r) { return r.exit_code == 0; };
+  ASSERT_EQ(SnxctlUntil({"state"}, ready, std::chrono::seconds(30)).exit_code, 0)
+      << service->Output();
+  ASSERT_EQ(Snxctl({"go"}).exit_code, 0);
+  const auto waiting = [](const CtlRun& r) {
+    return r.out.find("Go MODE: waiting for next test") != std::string::npos;
+  };
+  ASSERT_TRUE(waiting(SnxctlUntil({"action"}, waiting, std::chrono::seconds(30))));
+
+  const std::string dead_url = "http://127.0.0.1:1/";  // refused at once: an outage
+  const std::string dir = install_.path();
+  EXPECT_EQ(Snxctl({"conf", "--dir", dir, "add", "URLS", dead_url}).exit_code, 0);
+  EXPECT_EQ(Snxctl({"conf", "--dir", dir, "set", "EmailSubject", "Taken up"}).exit_code, 0);
+  const CtlRun state = SnxctlUntil(
+      {"conf", "--dir", dir, "get", "SvrStatus"},
+      [](const CtlRun& r) { return r.out == "Restarting\n"; }, std::chrono::seconds(30));
+  EXPECT_EQ(state.out, "Restarting\n");
+  EXPECT_EQ(Snxctl({"conf", "--dir", dir, "get", "EmailSubject"}).out, "Taken up\n");
+  EXPECT_EQ(Snxctl({"conf", "--dir", dir, "list", "URLS"}).out,
+            site_.Url("/") + "\n" + dead_url + "\n");
+  ASSERT_EQ(::kill(service->pid(), SIGTERM), 0);
+  EXPECT_EQ(service->Wait(std::chrono::seconds(20)), 0) << service->Output();
+  const std::string log = install_.Read("SNXSVC.log");
+  EXPECT_THAT(log, HasSubstr("settings reloaded"));
+  EXPECT_THAT(log, HasSubstr("Failed URL: " + dead_url));
 }
 
 // Without a service: usage, help and the message for a service that is not running.

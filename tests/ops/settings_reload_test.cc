@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstring>
@@ -38,7 +39,8 @@ TEST_F(OpsTest, AChangeMadeWhileRunningIsTakenUpAtTheNextCycleAndSurvivesOurSave
   on_wait = [&](int cycle) {
     if (cycle == 1) {
       ConfChange(Folder(), [](CRamFileRO& f) {
-        return f.AddLineToSection("[URLS]", kSecondUrl) && f.SetKey("EmailSubjectDn", "Now down");
+        return f.AddLineToSection("[URLS]", kSecondUrl) && f.SetKey("EmailSubjectDn", "Now down") &&
+               f.SetKey("UptimeSizeLimit", "250000");
       });
     }
     if (cycle >= 2) Stop();
@@ -50,6 +52,7 @@ TEST_F(OpsTest, AChangeMadeWhileRunningIsTakenUpAtTheNextCycleAndSurvivesOurSave
   EXPECT_EQ(MailsWithSubject("Now down"), 1);
   EXPECT_EQ(MailsWithSubject("Server down"), 0);
   EXPECT_EQ(Restarts(), 1);
+  EXPECT_EQ(thread_.Items().UptimeLog().SizeLimit(), 250000);
   // Our saves of the server state kept the administrator's lines.
   CRamFileRO reread;
   ASSERT_TRUE(reread.Initialize(Folder(), CAllSets::kSettingsFileName));
@@ -74,6 +77,38 @@ TEST_F(OpsTest, ABrokenSettingsFileKeepsTheLastGoodSettingsWithOneErrorLine) {
   EXPECT_EQ(MailsWithSubject("Server down"), 1);
   EXPECT_EQ(Restarts(), 1);
   EXPECT_EQ(settings_.m_sAdminId.ToString(), "admin");
+}
+
+TEST_F(OpsTest, AChangedRestartProgramRunsFromTheNextCycleAndAnUntrustedOneIsRefusedOnce) {
+  Load(With({}));
+  const auto program = [&](const std::string& step, mode_t mode) {
+    dir_.Write("Sentinex.ini", "Begin=Detection\nStart=" + step + "\nEnd=\n");
+    ::chmod(dir_.File("Sentinex.ini").c_str(), mode);
+  };
+  program("first", 0600);
+  on_wait = [&](int cycle) {
+    if (cycle == 1) program("second-one", 0600);
+    if (cycle == 2) program("third-program", 0666);  // anyone may change it: refused
+    if (cycle == 4) ::chmod(dir_.File("Sentinex.ini").c_str(), 0600);  // mended
+    if (cycle == 5) ::unlink(dir_.File("Sentinex.ini").c_str());
+    if (cycle >= 7) Stop();
+  };
+  thread_.Initialize();
+  settings_.m_bUseIni = true;  // the detection section runs in each cycle
+  owner_.m_bGo = true;
+  thread_.SetCommand(SNX_GO);
+  thread_.Go();
+  const auto runs = [&](const std::string& line) {
+    const auto lines = launcher_.CommandLines();
+    return std::count(lines.begin(), lines.end(), line);
+  };
+  EXPECT_EQ(runs("first"), 1);
+  EXPECT_EQ(runs("second-one"), 3);     // cycles 2 to 4: the untrusted file left it in force
+  EXPECT_EQ(runs("third-program"), 3);  // cycles 5 to 7: a missing file leaves it in force
+  EXPECT_EQ(Count(log_.Messages(), "restart program reloaded"), 2);
+  EXPECT_EQ(Count(log_.Errors(), "restart program not reloaded"), 2);
+  EXPECT_EQ(Count(log_.Errors(), "is writable by everyone"), 1);
+  EXPECT_EQ(Count(log_.Errors(), "restart program not reloaded: there is no file"), 1);
 }
 
 // The install folder on a small tmpfs that is filled up once the settings are written.
