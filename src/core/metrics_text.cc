@@ -1,5 +1,7 @@
 #include "core/metrics_text.h"
 
+#include <cstdio>
+
 #include "platform/atomic_file.h"
 #include "platform/visible_text.h"
 
@@ -94,6 +96,16 @@ std::string FormatMetrics(const MetricsSnapshot& s) {
     for (const MetricsItem& item : s.items) {
       out += "snxsvc_item_last_change_timestamp_seconds" + ItemLabels(item) + " " +
              std::to_string(item.last_change) + "\n";
+    }
+  }
+  if (!s.url_responses.empty()) {
+    Family(out, "snxsvc_url_response_seconds", "gauge",
+           "How long the URL's last answer took, to its last byte.");
+    for (const UrlResponse& r : s.url_responses) {
+      char seconds[32];
+      std::snprintf(seconds, sizeof seconds, "%.3f", static_cast<double>(r.ms) / 1000.0);
+      out += std::string("snxsvc_url_response_seconds{type=\"") + TypeName(r.type) + "\",url=\"" +
+             LabelValue(r.url) + "\"} " + seconds + "\n";
     }
   }
   Single(out, "snxsvc_restarts_total", "counter",

@@ -1,5 +1,7 @@
 #include "ops/ops_metrics.h"
 
+#include <algorithm>
+
 #include "core/log_writer.h"
 #include "probes/item.h"
 
@@ -16,6 +18,19 @@ bool COpsMetrics::NoteItem(std::int32_t type, std::string_view name, bool up, st
   return !up;
 }
 
+void COpsMetrics::NoteUrlTime(std::int32_t type, std::string_view url,
+                              std::optional<std::chrono::milliseconds> elapsed) {
+  const auto at = std::find_if(m_UrlTimes.begin(), m_UrlTimes.end(),
+                               [&](const auto& r) { return r.type == type && r.url == url; });
+  if (!elapsed) {
+    if (at != m_UrlTimes.end()) m_UrlTimes.erase(at);
+  } else if (at != m_UrlTimes.end()) {
+    at->ms = elapsed->count();
+  } else {
+    m_UrlTimes.push_back({type, std::string(url), elapsed->count()});
+  }
+}
+
 void COpsMetrics::CountAlert(snx::metrics::AlertChannel channel, snx::metrics::AlertEvent event) {
   ++m_Alerts[static_cast<int>(channel)][static_cast<int>(event)];
 }
@@ -29,6 +44,7 @@ snx::metrics::MetricsSnapshot COpsMetrics::Snapshot(std::int32_t ops_state) cons
   s.ops_state = ops_state;
   s.last_cycle = m_iLastCycle;
   s.alerts = m_Alerts;
+  s.url_responses = m_UrlTimes;
   return s;
 }
 
