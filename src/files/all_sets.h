@@ -108,6 +108,11 @@ class CAllSets : public CQorObject {
   // leaves the built-in ones.
   std::int32_t m_iLogSizeLimit = 0;
   std::int32_t m_iUptimeSizeLimit = 0;
+  // https checks: extra trusted authorities, the one proxy of the checks, and how many days
+  // before a certificate expires the warnings begin (0: never).
+  CQorStr m_sCaFile;
+  CQorStr m_sProxy;
+  std::int32_t m_iCertWarnDays = 14;
   bool m_bPhoneAlertsReady = false;
   // The last known server state; the operations thread changes it and then calls SaveSettings.
   std::atomic<std::int32_t> m_iLastKnownServerState{QOR_SERVER_UP};

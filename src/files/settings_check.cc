@@ -47,6 +47,9 @@ std::vector<KnownKey> MakeKnownKeys() {
       {"WebResetCommand", K::kText},
       {"LogSizeLimit", K::kNumber, 0, 2147483647},
       {"UptimeSizeLimit", K::kNumber, 0, 2147483647},
+      {"CaFile", K::kText},
+      {"Proxy", K::kText},
+      {"CertWarnDays", K::kNumber, 0, 3650},
   };
   for (int n = 1; n <= 6; ++n) {
     const std::string digit = std::to_string(n);

@@ -16,6 +16,7 @@ bool COpsMngrThread::RunUrls() {
     LogEvent("COpsMngrThread::RunUrls() testing " + url);
     const CUrlOutcome outcome = TestUrl(url);
     m_Status.NoteUrlTest(ITEM_LOCAL_URL, url, outcome);
+    WatchCertificate(ITEM_LOCAL_URL, url, outcome);
     bool changed = false;
     if (outcome.good) {
       m_ItemManager.Update(ITEM_LOCAL_URL, url, ITEM_STATE_UP, changed);
@@ -96,6 +97,7 @@ bool COpsMngrThread::RunNextRemoteUrl(std::string_view url) {
   LogEvent("COpsMngrThread::RunNextRemoteUrl() testing " + text);
   const CUrlOutcome outcome = TestUrl(url);
   m_Status.NoteUrlTest(ITEM_REMOTE_URL, url, outcome);
+  WatchCertificate(ITEM_REMOTE_URL, url, outcome);
   if (outcome.good) return true;
   if (outcome.result <= 0) {
     LogError("COpsMngrThread::RunNextRemoteUrl() test failed for: " + text);

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "platform/clock.h"
@@ -16,6 +17,8 @@ struct CUrlOutcome {
   std::uint32_t status = 0;  // the answer's status code when result <= 0
   bool good = false;
   std::chrono::milliseconds elapsed{0};  // the whole fetch, redirect included
+  std::string cert_problem;              // https: why the certificate was refused, or ""
+  std::int64_t cert_expiry = 0;          // https: its end of validity (Unix seconds), 0 unknown
 };
 
 inline CUrlOutcome TestUrl(std::string_view url) {
@@ -28,5 +31,7 @@ inline CUrlOutcome TestUrl(std::string_view url) {
       std::chrono::duration_cast<std::chrono::milliseconds>(clock.MonoNow() - started);
   outcome.status = outcome.result <= 0 ? page.StatusCode() : 0;
   outcome.good = outcome.result <= 0 && page.IsStatusOk();
+  outcome.cert_problem = page.CertProblem();
+  outcome.cert_expiry = page.CertExpiry();
   return outcome;
 }

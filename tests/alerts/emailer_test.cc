@@ -91,7 +91,7 @@ TEST_F(EmailerTest, IncompleteSettingsStopTheAlertBeforeAnyNetworkActivity) {
       {Without("EmailBodyUp"), {"a@x"}, "Warning: no email up message body is defined."},
       {Without("EmailFrom"), {"a@x"}, "Warning: no email 'from address' is defined."},
       {Without("EmailUrl"), {"a@x"}, "Warning: no 'Email Connect Url' is defined."},
-      {Without("EmailUrl", "https://probe.example/"),
+      {Without("EmailUrl", "ftp://probe.example/"),
        {"a@x"},
        "Incorrect EmailUrl format. Use 'http://' header."},
   };
