@@ -71,6 +71,25 @@ TEST(SnxctlProbeHttpsTest, EachCertificateGetsItsVerdict) {
   EXPECT_TRUE(refused["cert_days_left"].is_null());
 }
 
+// A proxy in the environment never takes a check; the one given does.
+TEST(SnxctlProbeHttpsTest, OnlyTheProxyGivenIsUsed) {
+  snx::test::LoopbackHttpServer site(
+      [](const std::string&) { return snx::test::LoopbackHttpServer::Answer(200, {}, "site"); });
+  snx::test::LoopbackHttpServer proxy(
+      [](const std::string&) { return snx::test::LoopbackHttpServer::Answer(200, {}, "proxy"); });
+  {
+    snx::test::ScopedEnv no_exceptions("no_proxy", nullptr);
+    snx::test::ScopedEnv environment("http_proxy", "http://127.0.0.1:9");
+    EXPECT_EQ(Snxctl({"probe", site.Url()}).exit_code, 0);
+  }
+  EXPECT_EQ(Snxctl({"probe", "--proxy", "127.0.0.1:" + std::to_string(proxy.port()), site.Url()})
+                .exit_code,
+            0);
+  EXPECT_EQ(site.request_count(), 1);
+  ASSERT_EQ(proxy.request_count(), 1);
+  EXPECT_THAT(proxy.requests()[0], HasSubstr("GET " + site.Url() + " HTTP/1.1"));
+}
+
 TEST(SnxctlProbeHttpsTest, OtherSchemesAndBadCaFiles) {
   const auto ftp = Snxctl({"probe", "ftp://127.0.0.1/"});
   EXPECT_EQ(ftp.exit_code, 1);

@@ -145,6 +145,7 @@ class CurlHttpClient : public HttpClient {
     if (headers) curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
     if (request.proxy) {
       curl_easy_setopt(h, CURLOPT_PROXY, request.proxy->c_str());
+      curl_easy_setopt(h, CURLOPT_NOPROXY, "");  // nor the environment's exceptions
     } else if (request.direct) {
       curl_easy_setopt(h, CURLOPT_PROXY, "");
     }
