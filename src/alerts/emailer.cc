@@ -4,6 +4,7 @@
 #include <string>
 
 #include "core/log_writer.h"
+#include "files/content_rules.h"
 
 CEmailer::CEmailer(snx::platform::MailTransport& transport, snx::platform::Clock& clock)
     : m_pWsEmail(std::make_unique<CWsEmail>(transport, clock)) {}
@@ -97,7 +98,9 @@ bool CEmailer::Send(std::string_view subject, std::string_view body) {
   mail.Initialize();
   mail.SetServerName(s.m_sSmtpServer);
   if (mail.ServerAddress().Length() == 0 && !mail.ResolveNameToIp(s.m_sSmtpServer)) {
-    if (!mail.IsInetConnected(s.m_sEmailUrl)) return false;
+    if (!mail.IsInetConnected(s.m_sEmailUrl, ContentRulesFor(s.SettingsImage(), s.m_sEmailUrl))) {
+      return false;
+    }
     if (!mail.ResolveNameToIp(s.m_sSmtpServer)) {
       LogError("(CEmailer) Cannot email. No Internet connection is attainable.");
       LogError("(CEmailer) Is browser set in 'Work Offline' mode perhaps?");

@@ -82,9 +82,14 @@ void CWsEmail::BuildDateText() {
   m_sDateZone = text;
 }
 
-bool CWsEmail::IsInetConnected(std::string_view url) {
+bool CWsEmail::IsInetConnected(std::string_view url, const std::vector<CContentRule>& content) {
   CGetWebPage page;
-  if (page.Go("D", url) == 0) {
+  if (!content.empty()) page.KeepBody(kContentBodyBytes);
+  std::string failure;
+  const bool answered = page.Go("D", url) == 0;
+  if (answered) failure = ContentFailure(url, page.Body(), page.BodyCut(), content);
+  if (!failure.empty()) LogError(failure);
+  if (answered && failure.empty()) {
     LogEvent("CWsEmail::Inet Connected");
     return true;
   }

@@ -18,6 +18,7 @@
 #include "core/array_str.h"
 #include "core/qor_object.h"
 #include "core/qor_str.h"
+#include "files/content_rules.h"
 #include "platform/clock.h"
 #include "platform/mail_transport.h"
 
@@ -50,8 +51,9 @@ class CWsEmail : public CQorObject {
   bool ReceiveAck(std::string_view code);
   // The local date and time, e.g. "Mon, 5 Jan 2004 09:07:03" (the zone is in DateZone()).
   void BuildDateText();
-  // True when the web page at `url` can be fetched.
-  bool IsInetConnected(std::string_view url);
+  // True when the web page at `url` can be fetched (any status) and its body keeps `content`
+  // (the [CONTENT] lines of that URL): a portal page in place of the real one is no Internet.
+  bool IsInetConnected(std::string_view url, const std::vector<CContentRule>& content = {});
 
   // ---- set by the caller ----
   void SetFrom(std::string_view from) { m_sFrom.Assign(from); }

@@ -1,5 +1,7 @@
 #include "core/metrics_text.h"
 
+#include <cstdio>
+
 #include "platform/atomic_file.h"
 #include "platform/visible_text.h"
 
@@ -104,6 +106,16 @@ std::string FormatMetrics(const MetricsSnapshot& s) {
     for (const CertExpiry& cert : s.cert_expiries) {
       out += "snxsvc_cert_expiry_timestamp_seconds" + ItemLabels(cert.type, cert.name) + " " +
              std::to_string(cert.expiry) + "\n";
+    }
+  }
+  if (!s.url_responses.empty()) {
+    Family(out, "snxsvc_url_response_seconds", "gauge",
+           "How long the URL's last answer took, to its last byte.");
+    for (const UrlResponse& r : s.url_responses) {
+      char seconds[32];
+      std::snprintf(seconds, sizeof seconds, "%.3f", static_cast<double>(r.ms) / 1000.0);
+      out += std::string("snxsvc_url_response_seconds{type=\"") + TypeName(r.type) + "\",url=\"" +
+             LabelValue(r.url) + "\"} " + seconds + "\n";
     }
   }
   Single(out, "snxsvc_restarts_total", "counter",

@@ -29,6 +29,13 @@ struct CertExpiry {
   std::int64_t expiry = 0;  // Unix seconds
 };
 
+// How long a tested URL's last answer took, to its last byte.
+struct UrlResponse {
+  std::int32_t type = 0;  // 101 local URL, 102 remote URL
+  std::string url;
+  std::int64_t ms = 0;
+};
+
 enum class AlertChannel { kEmail, kPhone };
 enum class AlertEvent { kServerDown, kServerUp, kRemoteDown, kRemoteUp };
 inline constexpr int kAlertChannels = 2;
@@ -45,6 +52,7 @@ struct MetricsSnapshot {
   std::optional<std::int64_t> last_cycle;  // Unix seconds when the last cycle ended
   std::optional<AlertCounts> alerts;       // alerts sent, [channel][event]
   std::vector<CertExpiry> cert_expiries;   // the https URLs whose certificate is known
+  std::vector<UrlResponse> url_responses;  // the URLs whose last test got an answer
 };
 
 std::string FormatMetrics(const MetricsSnapshot& snapshot);

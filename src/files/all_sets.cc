@@ -149,6 +149,7 @@ bool CAllSets::LoadIfNexessary() {
   m_sPulseUrl.Assign(Text("PulseUrl"));
   m_sPulseFailUrl.Assign(Text("PulseFailUrl"));
   m_iLogSizeLimit = Number("LogSizeLimit", 0);
+  m_iSlowMs = Number("SlowMs", 0);
   m_iUptimeSizeLimit = Number("UptimeSizeLimit", 0);
   m_sCaFile.Assign(CQorStr::Trimmed(Text("CaFile")));
   m_sProxy.Assign(CQorStr::Trimmed(Text("Proxy")));

@@ -113,6 +113,9 @@ class CAllSets : public CQorObject {
   CQorStr m_sCaFile;
   CQorStr m_sProxy;
   std::int32_t m_iCertWarnDays = 14;
+  // A tested URL whose answer takes longer than this many milliseconds fails; 0 (or less): no
+  // bound.
+  std::int32_t m_iSlowMs = 0;
   bool m_bPhoneAlertsReady = false;
   // The last known server state; the operations thread changes it and then calls SaveSettings.
   std::atomic<std::int32_t> m_iLastKnownServerState{QOR_SERVER_UP};

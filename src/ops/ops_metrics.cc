@@ -1,5 +1,7 @@
 #include "ops/ops_metrics.h"
 
+#include <algorithm>
+
 #include "core/log_writer.h"
 #include "probes/item.h"
 
@@ -14,6 +16,19 @@ bool COpsMetrics::NoteItem(std::int32_t type, std::string_view name, bool up, st
   }
   m_Items.push_back({type, std::string(name), up, when});
   return !up;
+}
+
+void COpsMetrics::NoteUrlTime(std::int32_t type, std::string_view url,
+                              std::optional<std::chrono::milliseconds> elapsed) {
+  const auto at = std::find_if(m_UrlTimes.begin(), m_UrlTimes.end(),
+                               [&](const auto& r) { return r.type == type && r.url == url; });
+  if (!elapsed) {
+    if (at != m_UrlTimes.end()) m_UrlTimes.erase(at);
+  } else if (at != m_UrlTimes.end()) {
+    at->ms = elapsed->count();
+  } else {
+    m_UrlTimes.push_back({type, std::string(url), elapsed->count()});
+  }
 }
 
 void COpsMetrics::CountAlert(snx::metrics::AlertChannel channel, snx::metrics::AlertEvent event) {
@@ -40,6 +55,7 @@ snx::metrics::MetricsSnapshot COpsMetrics::Snapshot(std::int32_t ops_state) cons
   s.last_cycle = m_iLastCycle;
   s.alerts = m_Alerts;
   s.cert_expiries = m_CertExpiries;
+  s.url_responses = m_UrlTimes;
   return s;
 }
 

@@ -37,6 +37,9 @@ class COpsMetrics {
   // True when the item changed state: up to down, down to up, or a first report that is down
   // (the first report of an item that is up is no change).
   bool NoteItem(std::int32_t type, std::string_view name, bool up, std::int64_t when);
+  // The time a URL's answer took to its last byte; none when its test got no answer.
+  void NoteUrlTime(std::int32_t type, std::string_view url,
+                   std::optional<std::chrono::milliseconds> elapsed);
   // An alert that went out.
   void CountAlert(snx::metrics::AlertChannel channel, snx::metrics::AlertEvent event);
   void CycleEnded(std::int64_t when) { m_iLastCycle = when; }
@@ -51,6 +54,7 @@ class COpsMetrics {
 
  private:
   std::vector<snx::metrics::MetricsItem> m_Items;
+  std::vector<snx::metrics::UrlResponse> m_UrlTimes;
   snx::metrics::AlertCounts m_Alerts{};
   std::optional<std::int64_t> m_iLastCycle;
   std::vector<snx::metrics::CertExpiry> m_CertExpiries;

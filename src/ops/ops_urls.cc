@@ -14,9 +14,10 @@ bool COpsMngrThread::RunUrls() {
   for (const std::string& url : SectionEntries("[URLS]")) {
     SetCurrentAction("", url);
     LogEvent("COpsMngrThread::RunUrls() testing " + url);
-    const CUrlOutcome outcome = TestUrl(url);
+    const CUrlOutcome outcome = TestUrl(url, UrlChecksFor(*m_pSettings, url));
     m_Status.NoteUrlTest(ITEM_LOCAL_URL, url, outcome);
     WatchCertificate(ITEM_LOCAL_URL, url, outcome);
+    m_Metrics.NoteUrlTime(ITEM_LOCAL_URL, url, AnswerTime(outcome));
     bool changed = false;
     if (outcome.good) {
       m_ItemManager.Update(ITEM_LOCAL_URL, url, ITEM_STATE_UP, changed);
@@ -95,9 +96,10 @@ bool COpsMngrThread::RunNextRemoteUrl(std::string_view url) {
   if (url.empty()) return false;
   const std::string text(url);
   LogEvent("COpsMngrThread::RunNextRemoteUrl() testing " + text);
-  const CUrlOutcome outcome = TestUrl(url);
+  const CUrlOutcome outcome = TestUrl(url, UrlChecksFor(*m_pSettings, url));
   m_Status.NoteUrlTest(ITEM_REMOTE_URL, url, outcome);
   WatchCertificate(ITEM_REMOTE_URL, url, outcome);
+  m_Metrics.NoteUrlTime(ITEM_REMOTE_URL, url, AnswerTime(outcome));
   if (outcome.good) return true;
   if (outcome.result <= 0) {
     LogError("COpsMngrThread::RunNextRemoteUrl() test failed for: " + text);

@@ -6,9 +6,12 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "core/log_writer.h"
+#include "ops/url_checks.h"
 #include "platform/clock.h"
 #include "probes/get_web_page.h"
 
@@ -19,11 +22,20 @@ struct CUrlOutcome {
   std::chrono::milliseconds elapsed{0};  // the whole fetch, redirect included
   std::string cert_problem;              // https: why the certificate was refused, or ""
   std::int64_t cert_expiry = 0;          // https: its end of validity (Unix seconds), 0 unknown
+  std::string failure;  // why a page that answered 200..299 still failed its checks
 };
 
-inline CUrlOutcome TestUrl(std::string_view url) {
+// The time to the answer's last byte; none when no answer came.
+inline std::optional<std::chrono::milliseconds> AnswerTime(const CUrlOutcome& outcome) {
+  if (outcome.result > 0) return std::nullopt;
+  return outcome.elapsed;
+}
+
+// A good answer that breaks `checks` fails, with an error line that says why.
+inline CUrlOutcome TestUrl(std::string_view url, const CUrlChecks& checks = {}) {
   auto& clock = snx::platform::Use<snx::platform::Clock>();
   CGetWebPage page;
+  if (!checks.content.empty()) page.KeepBody(kContentBodyBytes);
   CUrlOutcome outcome;
   const auto started = clock.MonoNow();
   outcome.result = page.Go("D", url);
@@ -33,5 +45,10 @@ inline CUrlOutcome TestUrl(std::string_view url) {
   outcome.good = outcome.result <= 0 && page.IsStatusOk();
   outcome.cert_problem = page.CertProblem();
   outcome.cert_expiry = page.CertExpiry();
+  if (outcome.good) outcome.failure = UrlCheckFailure(url, page, outcome.elapsed, checks);
+  if (!outcome.failure.empty()) {
+    outcome.good = false;
+    LogError(outcome.failure);
+  }
   return outcome;
 }

@@ -109,6 +109,8 @@ std::int32_t CGetWebPage::Fetch(std::string_view options, std::string_view url, 
   m_uStatusCode = 1;
   m_sCertProblem.clear();
   m_iCertExpiry = 0;
+  m_sBody.clear();
+  m_bBodyCut = false;
   // A URL too long to keep is not kept, and then cannot be fetched either.
   m_sUrl.Clear();
   m_sUrl.Assign(url);
@@ -159,13 +161,17 @@ snx::platform::HttpResult CGetWebPage::Send(CPageSession& session,
   request.headers = {"Accept: text/*", "User-Agent: MFC_Tear_Sample"};
   request.connect_timeout = std::min(ConnectTimeout(), left);
   request.total_timeout = left;
-  request.max_body_bytes = read_text ? kMaxBodyBytes : 0;
+  request.max_body_bytes = read_text ? kMaxBodyBytes : m_uKeepBody;
   request.read_to_end = !read_text;  // a URL test lasts until the answer's last byte
   PrepareTls(target, request);
   snx::platform::HttpResult answer = session.Send(std::move(request));
   NoteTls(answer);
   if (!answer.answered) throw LibraryFailure{answer.error_number, answer.error_message};
   m_uStatusCode = answer.status;
+  if (!read_text) {
+    m_sBody = answer.body;
+    m_bBodyCut = answer.body_cut;
+  }
   return answer;
 }
 

@@ -52,6 +52,10 @@ class CGetWebPage {
   static void RemoveMarkup(std::string& line);
 
   std::uint32_t StatusCode() const { return m_uStatusCode; }
+  // Go keeps up to this many bytes of the final answer's raw body (0, the default: none).
+  void KeepBody(std::size_t max_bytes) { m_uKeepBody = max_bytes; }
+  const std::string& Body() const { return m_sBody; }
+  bool BodyCut() const { return m_bBodyCut; }  // the page was longer than what was kept
   const CQorStr& PageText() const { return m_sPageText; }
   const CQorStr& Url() const { return m_sUrl; }
   // The last fetch over https: why the server's certificate was refused ("" when it was not),
@@ -98,6 +102,9 @@ class CGetWebPage {
   CQorStr m_sUrl;
   std::string m_sCertProblem;
   std::int64_t m_iCertExpiry = 0;
+  std::size_t m_uKeepBody = 0;
+  std::string m_sBody;
+  bool m_bBodyCut = false;
 
   static inline std::atomic<std::int32_t> s_iAccessType{0};
   static inline std::atomic<bool> s_bStripMode{false};

@@ -95,6 +95,17 @@ TEST(SettingsCheck, EachBadFileGivesItsLines) {
         "AutoSet.caf: EmailEnabled is on but EmailBodyUp is empty: no mail goes out",
         "AutoSet.caf: EmailEnabled is on but EmailUrl is empty: no mail goes out",
         "AutoSet.caf: EmailEnabled is on but [EMAILS] lists no address"}},
+      {"content lines",
+       Keys({"EmailUrl=http://mail.test/", "SlowMs=-1"},
+            {"[CONTENT]", "http://a/ Welcome", "http://mail.test/ !portal", "http://b/ !",
+             "justtext", "ftp://c/ x", "http://gone/ x", "[URLS]", "http://a/"}),
+       {"AutoSet.caf line 3: SlowMs=-1: expected a whole number from 0 to 86400000 (the service "
+        "reads -1)",
+        "AutoSet.caf line 7: \"http://b/ !\" in [CONTENT] is not URL TEXT or URL !TEXT",
+        "AutoSet.caf line 8: \"justtext\" in [CONTENT] is not URL TEXT or URL !TEXT",
+        "AutoSet.caf line 9: \"ftp://c/\" in [CONTENT] is not an http:// or https:// URL",
+        "AutoSet.caf line 10: \"http://gone/\" in [CONTENT] is not in [URLS] or [RURLS] nor the "
+        "EmailUrl: its line checks nothing"}},
   };
   for (const Case& c : cases) {
     snx::settings::SettingsCheckOptions options;

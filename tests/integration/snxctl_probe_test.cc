@@ -55,6 +55,8 @@ TEST(SnxctlProbeTest, AnswersAreJudgedAsTheWatchdogWould) {
       return LoopbackHttpServer::Answer(302, {"Location: " + python + "/docs/"});
     if (path == "/a/relative") return LoopbackHttpServer::Answer(302, {"Location: ../ok"});
     if (path == "/silent") return std::string();  // never a word
+    if (path == "/big")
+      return LoopbackHttpServer::Answer(200, {}, std::string(1 << 20, 'a') + "TAIL");
     return LoopbackHttpServer::Answer(404);
   });
   const std::string refused = [] {  // a port that was just closed
@@ -87,6 +89,35 @@ TEST(SnxctlProbeTest, AnswersAreJudgedAsTheWatchdogWould) {
     EXPECT_EQ(run.out.substr(0, report.size()), report);
     EXPECT_THAT(run.out, HasSubstr(c.log)) << c.url;
   }
+  // The content check: a plain substring of the raw body, case-sensitive; all must hold.
+  const struct {
+    std::string url;
+    Args contains;  // --contains TEXT for each
+    int status;
+    std::string failure;  // "": good when the status is
+  } content[] = {
+      {own.Url("/ok"), {"ell", "!bye"}, 200, ""},
+      {own.Url("/ok"), {"ell", "Hello"}, 200, ": the page does not contain \"Hello\""},
+      {own.Url("/ok"), {"!hello"}, 200, ": the page contains \"hello\""},
+      {own.Url("/moved"), {"<p>the docs</p>"}, 200, ""},  // the page redirected to
+      {own.Url("/missing"), {"!anything"}, 404, ""},
+      {own.Url("/big"), {"TAIL"}, 200, ": the page does not contain \"TAIL\" (in its first 1 MiB"},
+  };
+  for (const auto& c : content) {
+    Args args = {"probe"};
+    for (const std::string& text : c.contains) args.insert(args.end(), {"--contains", text});
+    args.push_back(c.url);
+    const auto run = Snxctl(args);
+    const bool good = c.status == 200 && c.failure.empty();
+    EXPECT_EQ(run.exit_code, good ? 0 : 1) << c.url << " " << c.contains.back();
+    const std::string report = Report(c.url, 0, static_cast<int>(c.status), good);
+    EXPECT_EQ(run.out.substr(0, report.size()), report);
+    if (!c.failure.empty()) {
+      EXPECT_THAT(run.out, HasSubstr("Error: Content check failed for " + c.url + c.failure));
+    } else {
+      EXPECT_THAT(run.out, Not(HasSubstr("Content check"))) << c.url;
+    }
+  }
   // --json: one object with the same verdict; a fetch that got no answer has no status and
   // says why.
   const auto ok = nlohmann::json::parse(Snxctl({"probe", "--json", own.Url("/ok")}).out);
@@ -107,6 +138,8 @@ TEST(SnxctlProbeTest, UsageErrorsExitWithTwo) {
                                             {"probe", "--timeout", "0", "http://h/"},
                                             {"probe", "--connect-timeout"},
                                             {"probe", "http://a/", "http://b/"},
+                                            {"probe", "http://a/", "--contains"},
+                                            {"probe", "--contains", "!", "http://a/"},
                                             {"procs", "--bogus"}}) {
     EXPECT_EQ(Snxctl(args).exit_code, 2) << args.back();
   }

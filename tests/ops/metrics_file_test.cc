@@ -68,3 +68,25 @@ TEST_F(OpsTest, EveryCycleLeavesItsFiguresInTheMetricsFile) {
 
 }  // namespace
 }  // namespace snx::test
+
+namespace snx::test {
+namespace {
+
+// Each answered URL's time to its last byte; a URL whose test got no answer has no sample.
+TEST_F(OpsTest, EachUrlsAnswerTimeIsInTheMetricsFile) {
+  Load(With({}, {"[URLS]", kLocalUrl, "[RURLS]", kRemoteUrl}));
+  http_.on_fetch = [&](const platform::HttpRequest&) {
+    clock_.Advance(std::chrono::milliseconds(250));
+  };
+  StopAfter(1);
+  StartAndGo();
+  const std::string text = metrics_dir_.Read("snxsvc.prom");
+  EXPECT_THAT(text, ::testing::HasSubstr(
+                        "snxsvc_url_response_seconds{type=\"local_url\",url=\"http://site.test/\"} "
+                        "0.250\n"));
+  EXPECT_THAT(text, ::testing::Not(::testing::HasSubstr("url=\"http://far.test/\"")));  // refused
+  EXPECT_EQ(PromtoolComplaint(metrics_dir_.File("snxsvc.prom")).value_or(""), "");
+}
+
+}  // namespace
+}  // namespace snx::test

@@ -70,16 +70,17 @@ std::vector<std::string> Entries(CRamFileRO& image, const char* section) {
 
 std::string Outcome(const CUrlOutcome& o) {
   if (o.good) return "good (" + std::to_string(o.status) + ")";
+  if (!o.failure.empty()) return "FAILED (" + o.failure + ")";
   if (o.result <= 0) return "FAILED (status " + std::to_string(o.status) + ")";
   return "FAILED (no answer)";
 }
 
 // Local URLs; true when all were good.
-bool LocalUrls(CRamFileRO& image) {
-  const std::vector<std::string> urls = Entries(image, "[URLS]");
+bool LocalUrls(CAllSets& settings) {
+  const std::vector<std::string> urls = Entries(*settings.SettingsImage(), "[URLS]");
   if (urls.empty()) std::printf("local URLs: none\n");
   for (std::size_t i = 0; i < urls.size(); ++i) {
-    const CUrlOutcome o = TestUrl(urls[i]);
+    const CUrlOutcome o = TestUrl(urls[i], UrlChecksFor(settings, urls[i]));
     std::printf("local URL %s: %s\n", urls[i].c_str(), Outcome(o).c_str());
     if (!o.good) {
       for (std::size_t j = i + 1; j < urls.size(); ++j) {
@@ -136,11 +137,12 @@ bool ProcessActivity(CAllSets& settings, CServiceWiring& wiring) {
   return false;
 }
 
-void RemoteUrls(CRamFileRO& image) {
-  const std::vector<std::string> urls = Entries(image, "[RURLS]");
+void RemoteUrls(CAllSets& settings) {
+  const std::vector<std::string> urls = Entries(*settings.SettingsImage(), "[RURLS]");
   if (urls.empty()) std::printf("remote URLs: none\n");
   for (const std::string& url : urls) {
-    std::printf("remote URL %s: %s\n", url.c_str(), Outcome(TestUrl(url)).c_str());
+    std::printf("remote URL %s: %s\n", url.c_str(),
+                Outcome(TestUrl(url, UrlChecksFor(settings, url))).c_str());
   }
 }
 
@@ -184,9 +186,9 @@ int Run(const std::string& folder, int restarts) {
   } else {
     std::printf("detection section: not run (UseIni is off)\n");
   }
-  if (local_ok) local_ok = LocalUrls(image);
+  if (local_ok) local_ok = LocalUrls(settings);
   if (local_ok) local_ok = ProcessActivity(settings, wiring);
-  RemoteUrls(image);
+  RemoteUrls(settings);
   const CycleDecision decision = DecideCycle(local_ok, restarts, settings.m_iRestartsB4Reboot);
   std::printf("decision: %s\n", CycleDecisionWord(decision));
   std::fflush(stdout);

@@ -23,8 +23,8 @@ namespace snxctl {
 namespace {
 
 constexpr const char* kProbeHelp =
-    "usage: snxctl probe [--connect-timeout SECONDS] [--timeout SECONDS] [--ca-file FILE]\n"
-    "                    [--proxy PROXY] [--verbose] [--json] URL\n"
+    "usage: snxctl probe [--connect-timeout SECONDS] [--timeout SECONDS] [--contains TEXT]...\n"
+    "                    [--ca-file FILE] [--proxy PROXY] [--verbose] [--json] URL\n"
     "\n"
     "Fetches URL the way the watchdog tests a local or remote URL: one GET with the option \"D\",\n"
     "http or https, one redirect (301, 302, 303) followed, after which the answer must be\n"
@@ -37,6 +37,9 @@ constexpr const char* kProbeHelp =
     "\n"
     "  --connect-timeout S  bound on making the connection (default 30)\n"
     "  --timeout S          bound on the whole fetch (default 60)\n"
+    "  --contains TEXT      a good page must also contain TEXT (plain text, case-sensitive, in\n"
+    "                       its first 1 MiB); !TEXT: must not contain it. As a [CONTENT] line\n"
+    "                       of the settings; may be given more than once, all must hold\n"
     "  --ca-file FILE       trust the authorities of this PEM file besides the system's\n"
     "                       (as the setting CaFile does for the watchdog)\n"
     "  --proxy PROXY        go through this proxy (as the setting Proxy; default none)\n"
@@ -67,6 +70,7 @@ int RunProbe(const std::vector<std::string>& args) {
   std::string ca_file;
   std::string proxy;
   bool have_url = false;
+  std::vector<std::string> contains;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (a == "--help" || a == "-h") {
@@ -77,6 +81,11 @@ int RunProbe(const std::vector<std::string>& args) {
       verbose = true;
     } else if (a == "--json") {
       json = true;
+    } else if (a == "--contains") {
+      if (i + 1 >= args.size() || args[i + 1].empty() || args[i + 1] == "!") {
+        return UsageError("probe", "--contains needs a text (TEXT or !TEXT)");
+      }
+      contains.push_back(args[++i]);
     } else if (a == "--connect-timeout" || a == "--timeout") {
       if (i + 1 >= args.size() || !ParseSeconds(args[i + 1], a == "--timeout" ? total : connect)) {
         return UsageError("probe", a + " needs a number of seconds (0 < S <= 86400)");
@@ -105,7 +114,12 @@ int RunProbe(const std::vector<std::string>& args) {
   CGetWebPage::SetTimeouts(connect, total);
   CGetWebPage::SetCaFile(ca_file);
   CGetWebPage::SetProxy(proxy);
-  const CUrlOutcome outcome = TestUrl(url);
+  CUrlChecks checks;
+  for (const std::string& text : contains) {
+    const bool must = text.front() != '!';
+    checks.content.push_back({url, must ? text : text.substr(1), must});
+  }
+  const CUrlOutcome outcome = TestUrl(url, checks);
   const bool good = outcome.good;
   const CertView cert =
       ViewCertificate(outcome, UnixSecondsOf(snx::platform::Use<snx::platform::Clock>()));

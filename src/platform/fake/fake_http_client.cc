@@ -41,6 +41,7 @@ void FakeHttpClient::Fail(std::string_view host, std::uint16_t port, std::string
 
 HttpResult FakeHttpClient::Fetch(const HttpRequest& request) {
   requests_.push_back(request);
+  if (on_fetch) on_fetch(request);
   const auto it = answers_.find(Key(request.host, request.port, request.path));
   if (it == answers_.end()) {
     HttpResult refused;

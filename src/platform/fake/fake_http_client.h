@@ -3,6 +3,7 @@
 // kept so a test can see what was asked for.
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <string_view>
@@ -34,6 +35,9 @@ class FakeHttpClient : public HttpClient {
 
   // Requests to anything not scripted fail as a refused connection does (error 7).
   HttpResult Fetch(const HttpRequest& request) override;
+
+  // Called with each request as it is made (a test advances its clock here: a slow answer).
+  std::function<void(const HttpRequest&)> on_fetch;
 
   const std::vector<HttpRequest>& requests() const { return requests_; }
   void ClearRequests() { requests_.clear(); }

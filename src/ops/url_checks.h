@@ -1,0 +1,26 @@
+#pragma once
+// What a tested URL must do beyond answering 200..299: hold its "[CONTENT]" lines and answer
+// within SlowMs. A page that breaks either is a failed URL exactly as a 500 is.
+
+#include <chrono>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "files/content_rules.h"
+
+class CAllSets;
+class CGetWebPage;
+
+struct CUrlChecks {
+  std::vector<CContentRule> content;
+  std::chrono::milliseconds slow{0};  // 0: no bound
+};
+
+// The checks the settings set for that URL: its [CONTENT] lines and SlowMs.
+CUrlChecks UrlChecksFor(CAllSets& settings, std::string_view url);
+
+// Why a page that answered 200..299 in `elapsed` still fails the checks, as the log line that
+// says so; "" when it passes.
+std::string UrlCheckFailure(std::string_view url, const CGetWebPage& page,
+                            std::chrono::milliseconds elapsed, const CUrlChecks& checks);
