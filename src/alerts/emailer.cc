@@ -55,7 +55,8 @@ bool CEmailer::ValidateSettings(bool log) {
       {s.m_sEmailSubject.IsEmpty(), "Warning: no email subject line is defined.", true},
       {s.m_sEmailFrom.IsEmpty(), "Warning: no email 'from address' is defined."},
       {s.m_sEmailUrl.IsEmpty(), "Warning: no 'Email Connect Url' is defined."},
-      {s.m_sEmailUrl.Find("http://") < 0, "Incorrect EmailUrl format. Use 'http://' header."},
+      {s.m_sEmailUrl.Find("http://") < 0 && s.m_sEmailUrl.Find("https://") < 0,
+       "Incorrect EmailUrl format. Use 'http://' header."},
   };
   for (const auto& check : checks) {
     if (!check.failed) continue;
@@ -77,6 +78,14 @@ bool CEmailer::SendRemoteUrlEmail(bool down, std::string_view url) {
   const std::string u(url);
   return down ? Send("Failed Remote URL: " + u, "This Remote URL has stopped responding: " + u)
               : Send("Restored Remote URL: " + u, "This Remote URL is now OK: " + u);
+}
+
+bool CEmailer::SendCertExpiryEmail(std::string_view url, std::int64_t days, std::string_view date) {
+  const std::string u(url);
+  const std::string when = "expires in " + std::to_string(days) + (days == 1 ? " day" : " days");
+  return Send("The certificate of " + u + " " + when,
+              "The TLS certificate of this URL " + when + " (" + std::string(date) + "): " + u +
+                  "\r\nRenew it before then, or the URL will count as failing.");
 }
 
 bool CEmailer::Send(std::string_view subject, std::string_view body) {

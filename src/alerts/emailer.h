@@ -5,6 +5,7 @@
 // server's name resolves, fetching the connect URL to tell a missing Internet connection from a
 // bad server name.
 
+#include <cstdint>
 #include <memory>
 #include <string_view>
 
@@ -32,6 +33,9 @@ class CEmailer : public CQorObject {
   bool SendAlertEmail(bool down);
   // The message about a remote URL that stopped (true) or started again to respond.
   bool SendRemoteUrlEmail(bool down, std::string_view url);
+  // The warning that the certificate of an https URL expires in `days` days (not an alert: the
+  // server stays up).
+  bool SendCertExpiryEmail(std::string_view url, std::int64_t days, std::string_view date);
   // True when the e-mail settings are complete; with `log` the reason of a failed check is
   // written too.
   bool ValidateSettings(bool log);

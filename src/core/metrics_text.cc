@@ -76,10 +76,11 @@ void Single(std::string& out, const char* name, const char* type, const char* he
   out += std::string(name) + " " + std::to_string(*value) + "\n";
 }
 
-std::string ItemLabels(const MetricsItem& item) {
-  return std::string("{type=\"") + TypeName(item.type) + "\",name=\"" + LabelValue(item.name) +
-         "\"}";
+std::string ItemLabels(std::int32_t type, std::string_view name) {
+  return std::string("{type=\"") + TypeName(type) + "\",name=\"" + LabelValue(name) + "\"}";
 }
+
+std::string ItemLabels(const MetricsItem& item) { return ItemLabels(item.type, item.name); }
 
 }  // namespace
 
@@ -96,6 +97,15 @@ std::string FormatMetrics(const MetricsSnapshot& s) {
     for (const MetricsItem& item : s.items) {
       out += "snxsvc_item_last_change_timestamp_seconds" + ItemLabels(item) + " " +
              std::to_string(item.last_change) + "\n";
+    }
+  }
+  if (!s.cert_expiries.empty()) {
+    Family(out, "snxsvc_cert_expiry_timestamp_seconds", "gauge",
+           "When the certificate of the checked https URL expires, in seconds since the Unix "
+           "epoch.");
+    for (const CertExpiry& cert : s.cert_expiries) {
+      out += "snxsvc_cert_expiry_timestamp_seconds" + ItemLabels(cert.type, cert.name) + " " +
+             std::to_string(cert.expiry) + "\n";
     }
   }
   if (!s.url_responses.empty()) {

@@ -22,6 +22,13 @@ struct MetricsItem {
   std::int64_t last_change = 0;  // Unix seconds of the first report of its present state
 };
 
+// When the certificate of an https URL that was checked stops being valid.
+struct CertExpiry {
+  std::int32_t type = 0;    // 101 local URL, 102 remote URL
+  std::string name;         // the URL
+  std::int64_t expiry = 0;  // Unix seconds
+};
+
 // How long a tested URL's last answer took, to its last byte.
 struct UrlResponse {
   std::int32_t type = 0;  // 101 local URL, 102 remote URL
@@ -44,6 +51,7 @@ struct MetricsSnapshot {
   std::optional<std::int32_t> ops_state;   // 999 OPS_READY .. 1006 OPS_STOPPING
   std::optional<std::int64_t> last_cycle;  // Unix seconds when the last cycle ended
   std::optional<AlertCounts> alerts;       // alerts sent, [channel][event]
+  std::vector<CertExpiry> cert_expiries;   // the https URLs whose certificate is known
   std::vector<UrlResponse> url_responses;  // the URLs whose last test got an answer
 };
 

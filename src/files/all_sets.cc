@@ -151,6 +151,9 @@ bool CAllSets::LoadIfNexessary() {
   m_iLogSizeLimit = Number("LogSizeLimit", 0);
   m_iSlowMs = Number("SlowMs", 0);
   m_iUptimeSizeLimit = Number("UptimeSizeLimit", 0);
+  m_sCaFile.Assign(CQorStr::Trimmed(Text("CaFile")));
+  m_sProxy.Assign(CQorStr::Trimmed(Text("Proxy")));
+  m_iCertWarnDays = Number("CertWarnDays", 14);
 
   LogEvent("CPhoneSettings::LoadIfNexessary() SvrState.");
   m_sSvrStatus.Assign(Text(kSvrStatusKey));

@@ -108,6 +108,11 @@ class CAllSets : public CQorObject {
   // leaves the built-in ones.
   std::int32_t m_iLogSizeLimit = 0;
   std::int32_t m_iUptimeSizeLimit = 0;
+  // https checks: extra trusted authorities, the one proxy of the checks, and how many days
+  // before a certificate expires the warnings begin (0: never).
+  CQorStr m_sCaFile;
+  CQorStr m_sProxy;
+  std::int32_t m_iCertWarnDays = 14;
   // A tested URL whose answer takes longer than this many milliseconds fails; 0 (or less): no
   // bound.
   std::int32_t m_iSlowMs = 0;

@@ -48,6 +48,9 @@ std::vector<KnownKey> MakeKnownKeys() {
       {"WebResetCommand", K::kText},
       {"LogSizeLimit", K::kNumber, 0, 2147483647},
       {"UptimeSizeLimit", K::kNumber, 0, 2147483647},
+      {"CaFile", K::kText},
+      {"Proxy", K::kText},
+      {"CertWarnDays", K::kNumber, 0, 3650},
       {"SlowMs", K::kNumber, 0, 86400000},
   };
   for (int n = 1; n <= 6; ++n) {

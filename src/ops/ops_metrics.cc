@@ -35,6 +35,16 @@ void COpsMetrics::CountAlert(snx::metrics::AlertChannel channel, snx::metrics::A
   ++m_Alerts[static_cast<int>(channel)][static_cast<int>(event)];
 }
 
+void COpsMetrics::NoteCertExpiry(std::int32_t type, std::string_view url, std::int64_t expiry) {
+  for (snx::metrics::CertExpiry& cert : m_CertExpiries) {
+    if (cert.type == type && cert.name == url) {
+      cert.expiry = expiry;
+      return;
+    }
+  }
+  m_CertExpiries.push_back({type, std::string(url), expiry});
+}
+
 snx::metrics::MetricsSnapshot COpsMetrics::Snapshot(std::int32_t ops_state) const {
   snx::metrics::MetricsSnapshot s;
   s.items = m_Items;
@@ -44,6 +54,7 @@ snx::metrics::MetricsSnapshot COpsMetrics::Snapshot(std::int32_t ops_state) cons
   s.ops_state = ops_state;
   s.last_cycle = m_iLastCycle;
   s.alerts = m_Alerts;
+  s.cert_expiries = m_CertExpiries;
   s.url_responses = m_UrlTimes;
   return s;
 }

@@ -43,6 +43,8 @@ class COpsMetrics {
   // An alert that went out.
   void CountAlert(snx::metrics::AlertChannel channel, snx::metrics::AlertEvent event);
   void CycleEnded(std::int64_t when) { m_iLastCycle = when; }
+  // The end of validity of a checked https URL's certificate (Unix seconds).
+  void NoteCertExpiry(std::int32_t type, std::string_view url, std::int64_t expiry);
 
   snx::metrics::MetricsSnapshot Snapshot(std::int32_t ops_state) const;
 
@@ -55,5 +57,6 @@ class COpsMetrics {
   std::vector<snx::metrics::UrlResponse> m_UrlTimes;
   snx::metrics::AlertCounts m_Alerts{};
   std::optional<std::int64_t> m_iLastCycle;
+  std::vector<snx::metrics::CertExpiry> m_CertExpiries;
   bool m_bWriteFailing = false;
 };

@@ -193,6 +193,7 @@ bool COpsMngrThread::ValidateRequireds(bool show) {
     log_file->EnableTraceLines(m_pSettings->m_bLogEvents);
   }
   ApplyLogSizeLimits();
+  ApplyFetchSettings();
   const char* problem = nullptr;
   if (m_pSettings->m_sAdminId.IsEmpty()) {
     problem = "Required LOGON ID was not entered. \r\n Load it in 'Settings'.";

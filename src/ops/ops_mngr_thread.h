@@ -23,6 +23,7 @@
 #include "alerts/emailer.h"
 #include "alerts/phoner.h"
 #include "core/qor_object.h"
+#include "ops/cert_watch.h"
 #include "ops/ops_codes.h"
 #include "ops/ops_facilities.h"
 #include "ops/ops_metrics.h"
@@ -155,6 +156,9 @@ class COpsMngrThread : public CQorObject, public CMenderOwner {
   void ShowAlertWarnings();
   // Gives the service log and the uptime record the size limits of the settings (ops_logs.cc).
   void ApplyLogSizeLimits();
+  // The https settings of the page fetch, and the certificate of a tested URL (ops_certs.cc).
+  void ApplyFetchSettings();
+  void WatchCertificate(std::int32_t type, std::string_view url, const CUrlOutcome& outcome);
   void SaveServerState(std::int32_t state);
   // Takes up a settings file changed since it was loaded (ops_settings_reload.cc).
   void TakeUpChangedSettings();
@@ -192,6 +196,7 @@ class COpsMngrThread : public CQorObject, public CMenderOwner {
   CPhoner m_Phoner;
   std::mutex m_PhoneMutex;  // one user of the phone client at a time
   CEmailer m_Emailer;
+  CCertWatch m_CertWatch;
   const std::atomic<bool>* m_pGoFlag = nullptr;  // the owner's Go flag
   bool m_bRestartVerified = false;
   bool m_bLocalUrlsOk = false;

@@ -16,6 +16,7 @@ bool COpsMngrThread::RunUrls() {
     LogEvent("COpsMngrThread::RunUrls() testing " + url);
     const CUrlOutcome outcome = TestUrl(url, UrlChecksFor(*m_pSettings, url));
     m_Status.NoteUrlTest(ITEM_LOCAL_URL, url, outcome);
+    WatchCertificate(ITEM_LOCAL_URL, url, outcome);
     m_Metrics.NoteUrlTime(ITEM_LOCAL_URL, url, AnswerTime(outcome));
     bool changed = false;
     if (outcome.good) {
@@ -97,6 +98,7 @@ bool COpsMngrThread::RunNextRemoteUrl(std::string_view url) {
   LogEvent("COpsMngrThread::RunNextRemoteUrl() testing " + text);
   const CUrlOutcome outcome = TestUrl(url, UrlChecksFor(*m_pSettings, url));
   m_Status.NoteUrlTest(ITEM_REMOTE_URL, url, outcome);
+  WatchCertificate(ITEM_REMOTE_URL, url, outcome);
   m_Metrics.NoteUrlTime(ITEM_REMOTE_URL, url, AnswerTime(outcome));
   if (outcome.good) return true;
   if (outcome.result <= 0) {

@@ -20,6 +20,8 @@ struct CUrlOutcome {
   std::uint32_t status = 0;  // the answer's status code when result <= 0
   bool good = false;
   std::chrono::milliseconds elapsed{0};  // the whole fetch, redirect included
+  std::string cert_problem;              // https: why the certificate was refused, or ""
+  std::int64_t cert_expiry = 0;          // https: its end of validity (Unix seconds), 0 unknown
   std::string failure;  // why a page that answered 200..299 still failed its checks
 };
 
@@ -41,6 +43,8 @@ inline CUrlOutcome TestUrl(std::string_view url, const CUrlChecks& checks = {}) 
       std::chrono::duration_cast<std::chrono::milliseconds>(clock.MonoNow() - started);
   outcome.status = outcome.result <= 0 ? page.StatusCode() : 0;
   outcome.good = outcome.result <= 0 && page.IsStatusOk();
+  outcome.cert_problem = page.CertProblem();
+  outcome.cert_expiry = page.CertExpiry();
   if (outcome.good) outcome.failure = UrlCheckFailure(url, page, outcome.elapsed, checks);
   if (!outcome.failure.empty()) {
     outcome.good = false;

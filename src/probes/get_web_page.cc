@@ -87,6 +87,8 @@ void CGetWebPage::ResetOptions() {
   s_uRequestFlags = kInitialRequestFlags;
   s_bInsideTag = false;
   SetTimeouts(kDefaultConnectTimeout, kDefaultTotalTimeout);
+  SetCaFile("");
+  SetProxy("");
 }
 
 std::int32_t CGetWebPage::Go(std::string_view options, std::string_view url) {
@@ -105,6 +107,8 @@ std::int32_t CGetWebPage::Fetch(std::string_view options, std::string_view url, 
     s_bInsideTag = false;
   }
   m_uStatusCode = 1;
+  m_sCertProblem.clear();
+  m_iCertExpiry = 0;
   m_sBody.clear();
   m_bBodyCut = false;
   // A URL too long to keep is not kept, and then cannot be fetched either.
@@ -159,7 +163,9 @@ snx::platform::HttpResult CGetWebPage::Send(CPageSession& session,
   request.total_timeout = left;
   request.max_body_bytes = read_text ? kMaxBodyBytes : m_uKeepBody;
   request.read_to_end = !read_text;  // a URL test lasts until the answer's last byte
+  PrepareTls(target, request);
   snx::platform::HttpResult answer = session.Send(std::move(request));
+  NoteTls(answer);
   if (!answer.answered) throw LibraryFailure{answer.error_number, answer.error_message};
   m_uStatusCode = answer.status;
   if (!read_text) {
@@ -175,7 +181,8 @@ std::int32_t CGetWebPage::Exchange(CPageSession& session, bool read_text) {
   const auto deadline = clock.MonoNow() + TotalTimeout();
   snx::probes::UrlParts target;
   if (!snx::probes::ParseUrl(m_sUrl.View(), target) ||
-      target.service != snx::probes::UrlService::kHttp) {
+      (target.service != snx::probes::UrlService::kHttp &&
+       target.service != snx::probes::UrlService::kHttps)) {
     LogError("CGetWebPage:: can only use URLs beginning with http:////");
     ThrowTearException(1);
   }
@@ -208,11 +215,13 @@ std::int32_t CGetWebPage::Exchange(CPageSession& session, bool read_text) {
       LogError(VisibleText(location));
       ThrowTearException(2);
     }
-    if (next.service != snx::probes::UrlService::kHttp) {
+    if (next.service != snx::probes::UrlService::kHttp &&
+        next.service != snx::probes::UrlService::kHttps) {
       LogError("CGetWebPage::  this redirected URL does not reference a HTTP resource:");
       LogError(VisibleText(resolved));
       ThrowTearException(2);
     }
+    RefuseDowngrade(target, next, resolved);
     answer =
         Send(session, next, read_text,
              std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock.MonoNow()));

@@ -1,16 +1,19 @@
 #pragma once
 // CGetWebPage: asks a web server for one page by an HTTP GET and records the status code of
-// the answer. It follows one redirect itself, refuses anything but plain http, and turns every
-// failure into a result code and log lines; nothing is thrown out of it.
+// the answer. It follows one redirect itself, speaks http and https (never an https page
+// redirected to http), and turns every failure into a result code and log lines; nothing is
+// thrown out of it.
 //
 // Results of Go and ReadPageText: 0 an answer came and its status code is recorded (any code:
-// judging it is IsStatusOk's business); 1 the options were refused, the URL is not an http URL,
-// or the server asked for a password; 2 a redirect could not be followed, the redirected
-// request did not answer 200, or the request failed on the way (refused, timed out, ...).
+// judging it is IsStatusOk's business); 1 the options were refused, the URL is neither http nor
+// https, or the server asked for a password; 2 a redirect could not be followed (or went from
+// https to http), the redirected request did not answer 200, or the request failed on the way
+// (refused, timed out, a certificate not trusted, ...).
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -55,6 +58,10 @@ class CGetWebPage {
   bool BodyCut() const { return m_bBodyCut; }  // the page was longer than what was kept
   const CQorStr& PageText() const { return m_sPageText; }
   const CQorStr& Url() const { return m_sUrl; }
+  // The last fetch over https: why the server's certificate was refused ("" when it was not),
+  // and when the asked URL's certificate stops being valid (seconds since the epoch; 0 unknown).
+  const std::string& CertProblem() const { return m_sCertProblem; }
+  std::int64_t CertExpiry() const { return m_iCertExpiry; }
 
   // The process-wide fetch options.
   static std::int32_t AccessType() { return s_iAccessType; }
@@ -66,6 +73,12 @@ class CGetWebPage {
   static void SetTimeouts(std::chrono::milliseconds connect, std::chrono::milliseconds total);
   static std::chrono::milliseconds ConnectTimeout();
   static std::chrono::milliseconds TotalTimeout();
+  // A PEM file of authorities trusted besides the system's for https ("" none), and the proxy
+  // every fetch goes through ("" none: the environment's proxies are not used either).
+  static void SetCaFile(std::string_view path);
+  static void SetProxy(std::string_view proxy);
+  static std::string CaFile();
+  static std::string Proxy();
   // Puts every process-wide option and bound back to its start-up value.
   static void ResetOptions();
 
@@ -76,10 +89,19 @@ class CGetWebPage {
   snx::platform::HttpResult Send(CPageSession& session, const snx::probes::UrlParts& target,
                                  bool read_text, std::chrono::milliseconds left);
   void StorePageText(std::string_view body);
+  // The TLS side of one request (get_web_page_tls.cc): asks for https where the target is one,
+  // and keeps what the answer tells about the certificate.
+  static void PrepareTls(const snx::probes::UrlParts& target, snx::platform::HttpRequest& request);
+  void NoteTls(const snx::platform::HttpResult& answer);
+  // Refuses (code 2) a redirect from an https page to an http one.
+  static void RefuseDowngrade(const snx::probes::UrlParts& from, const snx::probes::UrlParts& to,
+                              std::string_view location);
 
   CQorStr m_sPageText;
   std::uint32_t m_uStatusCode = 1;
   CQorStr m_sUrl;
+  std::string m_sCertProblem;
+  std::int64_t m_iCertExpiry = 0;
   std::size_t m_uKeepBody = 0;
   std::string m_sBody;
   bool m_bBodyCut = false;
@@ -91,4 +113,7 @@ class CGetWebPage {
   static inline std::atomic<bool> s_bInsideTag{false};
   static inline std::atomic<std::int64_t> s_iConnectTimeoutMs{kDefaultConnectTimeout.count()};
   static inline std::atomic<std::int64_t> s_iTotalTimeoutMs{kDefaultTotalTimeout.count()};
+  static inline std::mutex s_TlsMutex;  // guards the two texts below
+  static inline std::string s_sCaFile;
+  static inline std::string s_sProxy;
 };

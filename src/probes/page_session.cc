@@ -15,6 +15,7 @@ void CPageSession::OnStatusCallback(std::uint32_t /*context*/, std::uint32_t sta
 
 snx::platform::HttpResult CPageSession::Send(snx::platform::HttpRequest request) {
   request.direct = m_iAccessType == kAccessDirect;
+  if (request.direct) request.proxy = "";  // not even the one of the settings
   if (m_bStatusCallback) {
     request.on_connected = [this] { OnStatusCallback(kContext, kStatusConnectedToServer); };
   }

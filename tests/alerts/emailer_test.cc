@@ -7,6 +7,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -91,7 +92,7 @@ TEST_F(EmailerTest, IncompleteSettingsStopTheAlertBeforeAnyNetworkActivity) {
       {Without("EmailBodyUp"), {"a@x"}, "Warning: no email up message body is defined."},
       {Without("EmailFrom"), {"a@x"}, "Warning: no email 'from address' is defined."},
       {Without("EmailUrl"), {"a@x"}, "Warning: no 'Email Connect Url' is defined."},
-      {Without("EmailUrl", "https://probe.example/"),
+      {Without("EmailUrl", "ftp://probe.example/"),
        {"a@x"},
        "Incorrect EmailUrl format. Use 'http://' header."},
   };
@@ -152,6 +153,19 @@ TEST_F(EmailerTest, AServerNameThatDoesNotResolveIsToldFromAMissingConnection) {
   EXPECT_TRUE(log_.HasError("(CEmailer) Cannot email. No Internet connection is attainable."));
   EXPECT_TRUE(log_.HasError("(CEmailer) Is browser set in 'Work Offline' mode perhaps?"));
   EXPECT_THAT(net_.connects(), IsEmpty());
+}
+
+// An https connect URL is fetched over TLS like any other check.
+TEST_F(EmailerTest, AnHttpsConnectUrlTellsAMissingConnectionToo) {
+  Lines keys = Without("EmailUrl", "https://probe.example/");
+  std::replace(keys.begin(), keys.end(), std::string("SmtpServer=mail.example"),
+               std::string("SmtpServer=nowhere.example"));
+  Load(keys);
+  http_.Answer("probe.example", 443, "/", 200);
+  EXPECT_FALSE(emailer_.SendAlertEmail(true));
+  EXPECT_TRUE(log_.HasEvent("CWsEmail::Inet Connected"));
+  ASSERT_EQ(http_.requests().size(), 1u);
+  EXPECT_TRUE(http_.requests()[0].https);
 }
 
 }  // namespace

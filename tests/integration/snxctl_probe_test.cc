@@ -75,7 +75,7 @@ TEST(SnxctlProbeTest, AnswersAreJudgedAsTheWatchdogWould) {
       // Gives up within the bound given: the run itself is cut off long before the default.
       {own.Url("/silent"), 2, 1, "Error: CGetWebPage::  WinINet Exception 28: "},
       {refused, 2, 1, "Error: CGetWebPage::  WinINet Exception 7: "},
-      {"https" + refused.substr(4), 1, 1,
+      {"ftp" + refused.substr(4), 1, 1,
        "Error: CGetWebPage:: can only use URLs beginning with http:////"},
       {python + "/no-such-page.html", 0, 404, ""},
       // A folder without its "/" is answered by a 301 whose Location is the path alone.

@@ -35,13 +35,13 @@ class GetWebPageTest : public ::testing::Test {
   CGetWebPage page_;
 };
 
-TEST_F(GetWebPageTest, BadOptionsAndAllButPlainHttpUrlsAreNeverFetched) {
+TEST_F(GetWebPageTest, BadOptionsAndAllButHttpAndHttpsUrlsAreNeverFetched) {
   EXPECT_EQ(page_.Go("x", "http://h/"), 1);
   EXPECT_THAT(log_.Errors(), ElementsAre("CGetWebPage::ParseOptions unrecognized option: x",
                                          "CGetWebPage Go: http://h/", "CGetWebPage:: bad params."));
   for (const char* url :
-       {"", "https://h/", "HTTPS://h/", "ftp://h/", "mailto:a@b", "h/index", "http:/h/", "http://",
-        "http://h:0/", "http://h:8o/", "http://bad host/"}) {
+       {"", "ftp://h/", "FTP://h/", "file:///etc/passwd", "mailto:a@b", "h/index", "http:/h/",
+        "http://", "http://h:0/", "http://h:8o/", "http://bad host/"}) {
     EXPECT_EQ(Go(url), 1) << url;
     EXPECT_EQ(page_.StatusCode(), 1u) << url;
     EXPECT_THAT(log_.Errors(),
@@ -147,8 +147,8 @@ TEST_F(GetWebPageTest, RedirectsThatCannotBeFollowedAreResultTwo) {
       {Moved("Server: s\r\n"), {none}},
       {Moved("Location:   \r\n"), {none}},
       {Moved("") + "Location: /x\r\n", {none}},  // after the end of the header lines
-      {Moved("Location: https://h/s\r\n"),
-       {"CGetWebPage::  this redirected URL does not reference a HTTP resource:", "https://h/s"}},
+      {Moved("Location: ftp://h/s\r\n"),
+       {"CGetWebPage::  this redirected URL does not reference a HTTP resource:", "ftp://h/s"}},
       {Moved("Location: http://bad host/\r\n"),
        {"CGetWebPage:: this redirected URL could not be parsed: ", "http://bad host/"}},
       // A hostile server's control characters reach the log as escapes, never raw.
@@ -245,6 +245,34 @@ TEST_F(GetWebPageTest, ReadPageTextKeepsTheFinalBodyWithoutMarkup) {
   }
   EXPECT_EQ(page_.ReadPageText("D", "http://h/refused"), 2);
   EXPECT_EQ(page_.PageText().ToString(), "");
+}
+
+// https: the request asks for TLS with the CA file and the proxy of the settings; a refused
+// certificate says why; a redirect down to http is never followed.
+TEST_F(GetWebPageTest, HttpsCarriesItsSettingsAndNeverRedirectsDownToHttp) {
+  CGetWebPage::SetCaFile("/etc/ca.pem");
+  http_.Answer("h", 443, "/", 302, {"Location: http://h/"});
+  http_.Answer("h", 80, "/", 200);
+  EXPECT_EQ(Go("https://h/"), 2);
+  ASSERT_EQ(http_.requests().size(), 1u);
+  EXPECT_TRUE(http_.requests()[0].https);
+  EXPECT_EQ(http_.requests()[0].ca_file, "/etc/ca.pem");
+  EXPECT_EQ(http_.requests()[0].proxy, "");  // never the environment's proxy
+  EXPECT_EQ(log_.Errors(),
+            (Lines{"CGetWebPage:: an https page redirected to http (refused): ", "http://h/",
+                   "CGetWebPage::  Exception 2 for this URL: ", "https://h/"}));
+  log_.Clear();
+  http_.Fail("h", 443, "/", 60, "SSL certificate problem: certificate has expired");
+  http_.Scripted("h", 443, "/").cert_problem = "expired";
+  EXPECT_EQ(Go("https://h/"), 2);
+  EXPECT_EQ(page_.CertProblem(), "expired");
+  EXPECT_EQ(log_.Errors().front(), "CGetWebPage:: certificate not trusted: expired");
+  // Up from http to https is followed, and the certificate's end is kept.
+  http_.Answer("h", 80, "/up", 301, {"Location: https://h/"});
+  http_.Answer("h", 443, "/", 200);
+  http_.Scripted("h", 443, "/").cert_expiry = 1900000000;
+  EXPECT_EQ(Go("http://h/up"), 0);
+  EXPECT_EQ(page_.CertExpiry(), 1900000000);
 }
 
 }  // namespace

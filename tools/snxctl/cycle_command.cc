@@ -167,6 +167,9 @@ int Run(const std::string& folder, int restarts) {
     kept.Print("  ");
     return kExitFailure;
   }
+  // The URLs are fetched with the https settings the service uses.
+  CGetWebPage::SetCaFile(settings.m_sCaFile.View());
+  CGetWebPage::SetProxy(settings.m_sProxy.View());
   CServiceWiring wiring(folder);
   bool local_ok = true;
   if (settings.m_bUseIni) {

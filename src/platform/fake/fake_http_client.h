@@ -27,6 +27,12 @@ class FakeHttpClient : public HttpClient {
   void Fail(std::string_view host, std::uint16_t port, std::string_view path, int error_number,
             std::string_view message);
 
+  // The answer scripted for host:port with that target, to be adjusted beyond what the helpers
+  // above say (a certificate's facts, say); a fresh one fails with error 0.
+  HttpResult& Scripted(std::string_view host, std::uint16_t port, std::string_view path) {
+    return answers_[Key(host, port, path)];
+  }
+
   // Requests to anything not scripted fail as a refused connection does (error 7).
   HttpResult Fetch(const HttpRequest& request) override;
 

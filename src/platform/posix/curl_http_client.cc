@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/http_client.h"
+#include "platform/posix/curl_tls.h"
 #include "platform/posix/no_destructor.h"
 
 namespace snx::platform {
@@ -142,7 +143,13 @@ class CurlHttpClient : public HttpClient {
       curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, request.method.c_str());
     }
     if (headers) curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
-    if (request.direct) curl_easy_setopt(h, CURLOPT_PROXY, "");
+    if (request.proxy) {
+      curl_easy_setopt(h, CURLOPT_PROXY, request.proxy->c_str());
+      curl_easy_setopt(h, CURLOPT_NOPROXY, "");  // nor the environment's exceptions
+    } else if (request.direct) {
+      curl_easy_setopt(h, CURLOPT_PROXY, "");
+    }
+    SetUpTls(h, request);
     curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, OnHeader);
     curl_easy_setopt(h, CURLOPT_HEADERDATA, &ex);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, OnBody);
@@ -158,6 +165,7 @@ class CurlHttpClient : public HttpClient {
       curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
       result.answered = true;
       result.status = static_cast<std::uint32_t>(status);
+      ReadTls(h, rc, "", request, result);
       return result;
     }
     result.error_number = static_cast<int>(rc);
@@ -168,6 +176,7 @@ class CurlHttpClient : public HttpClient {
     } else {
       result.error_message = curl_easy_strerror(rc);
     }
+    ReadTls(h, rc, result.error_message, request, result);
     result.raw_headers.clear();
     result.body.clear();
     return result;
