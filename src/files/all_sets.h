@@ -97,6 +97,12 @@ class CAllSets : public CQorObject {
   CQorStr m_sEmailFrom;
   CQorStr m_sEmailUrl;
   bool m_bEmailEnabled = false;
+  // How mail is sent: "none" (plain, the default), "starttls" or "tls"; the login used over TLS.
+  CQorStr m_sSmtpSecurity;
+  CQorStr m_sSmtpUser;
+  CQorStr m_sSmtpPassword;
+  // A CA file trusted besides the system's store, for https checks and for mail.
+  CQorStr m_sCaFile;
   std::int32_t m_iSensitivity = 5;
   bool m_bWATCH = false;
   CQorStr m_sSvrStatus;
