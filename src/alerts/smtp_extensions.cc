@@ -46,14 +46,15 @@ SmtpExtensions ParseEhloReply(const std::vector<std::string>& lines) {
     const auto words = Words(line.substr(4));
     if (words.empty()) continue;
     if (EqualsNoCase(words[0], "STARTTLS")) ext.starttls = true;
-    // "AUTH=PLAIN" is an old spelling some servers still add.
-    const bool auth = EqualsNoCase(words[0], "AUTH");
-    for (std::size_t w = auth ? 1 : 0; w < words.size(); ++w) {
-      std::string_view mech = words[w];
-      if (!auth) {
-        if (mech.size() < 5 || !EqualsNoCase(mech.substr(0, 5), "AUTH=")) break;
-        mech.remove_prefix(5);
-      }
+    // "AUTH=PLAIN LOGIN" is an old spelling some servers still add.
+    std::vector<std::string_view> mechs;
+    if (EqualsNoCase(words[0], "AUTH")) {
+      mechs.assign(words.begin() + 1, words.end());
+    } else if (words[0].size() > 5 && EqualsNoCase(words[0].substr(0, 5), "AUTH=")) {
+      mechs.assign(words.begin(), words.end());
+      mechs[0].remove_prefix(5);
+    }
+    for (const std::string_view mech : mechs) {
       if (EqualsNoCase(mech, "PLAIN")) ext.auth_plain = true;
       if (EqualsNoCase(mech, "LOGIN")) ext.auth_login = true;
     }
