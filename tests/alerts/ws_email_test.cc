@@ -214,8 +214,6 @@ TEST_F(WsEmailTest, ServerTextsWithAndWithoutAPort) {
   EXPECT_TRUE(mail_.ServerAddress().View().empty());
 }
 
-}  // namespace
-
 // The first word of every text sent, in order ("<tls>" where TLS started).
 std::vector<std::string> Commands(const FakeMailTransport& net) {
   std::vector<std::string> out;
@@ -307,3 +305,5 @@ TEST_F(WsEmailTest, SecurityWords) {
   EXPECT_EQ(s, CWsEmail::Security::kTls);
   for (const char* bad : {"ssl", "starttls1", "yes"}) EXPECT_FALSE(CWsEmail::ParseSecurity(bad, s));
 }
+
+}  // namespace
