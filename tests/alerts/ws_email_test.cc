@@ -198,6 +198,10 @@ TEST_F(WsEmailTest, DateTextAndZone) {
 
 TEST_F(WsEmailTest, ServerTextsWithAndWithoutAPort) {
   EXPECT_TRUE(mail_.ResolveNameToIp(" mail.example:2525 ") && mail_.ServerPort() == 2525);
+  EXPECT_EQ(net_.resolve_timeout(), CWsEmail::kDefaultReplyWait);  // the look-up is bounded too
+  mail_.SetSecurity(CWsEmail::Security::kTls);
+  EXPECT_TRUE(mail_.ResolveNameToIp("mail.example") && mail_.ServerPort() == 465);
+  mail_.SetSecurity(CWsEmail::Security::kNone);
   EXPECT_TRUE(mail_.ResolveNameToIp("MAIL.example") && mail_.ServerPort() == 25);
   for (const char* bad : {"mail.example:0", "mail.example:65536", "mail.example:", ":25",
                           "mail.example:2x", "other.example", ""}) {

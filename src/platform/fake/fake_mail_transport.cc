@@ -51,8 +51,10 @@ void FakeMailTransport::OnCommand(std::string_view word, std::vector<std::string
   replies_[Upper(word)] = std::move(pieces);
 }
 
-std::string FakeMailTransport::ResolveIpv4(std::string_view host, std::chrono::milliseconds) {
+std::string FakeMailTransport::ResolveIpv4(std::string_view host,
+                                           std::chrono::milliseconds timeout) {
   ++resolve_count_;
+  resolve_timeout_ = timeout;
   const auto it = hosts_.find(Upper(host));
   return it == hosts_.end() ? "" : it->second;
 }

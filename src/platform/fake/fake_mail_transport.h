@@ -51,6 +51,8 @@ class FakeMailTransport : public MailTransport {
   const std::vector<std::string>& sent() const { return sent_; }
   std::string SentBytes() const;
   int resolve_count() const { return resolve_count_; }
+  // The bound the last look-up was given.
+  std::chrono::milliseconds resolve_timeout() const { return resolve_timeout_; }
   // The names TLS was started for, in order; "<tls>" marks the place in sent().
   const std::vector<TlsOptions>& tls_starts() const { return tls_starts_; }
   // The time-outs receives were given.
@@ -73,6 +75,7 @@ class FakeMailTransport : public MailTransport {
   std::vector<std::string> sent_;
   std::vector<std::chrono::milliseconds> timeouts_;
   int resolve_count_ = 0;
+  std::chrono::milliseconds resolve_timeout_{0};
   std::string tls_failure_;
   std::vector<TlsOptions> tls_starts_;
 };
