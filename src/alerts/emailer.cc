@@ -95,7 +95,16 @@ bool CEmailer::Send(std::string_view subject, std::string_view body) {
   if (list.Count() < 1) return false;
 
   CWsEmail& mail = *m_pWsEmail;
+  CWsEmail::Security security = CWsEmail::Security::kNone;
+  if (!CWsEmail::ParseSecurity(s.m_sSmtpSecurity, security)) {
+    LogError("(CEmailer) SmtpSecurity must be none, starttls or tls, not '" +
+             s.m_sSmtpSecurity.ToString() + "'.");
+    return false;
+  }
   mail.Initialize();
+  mail.SetSecurity(security);
+  mail.SetLogin(s.m_sSmtpUser, s.m_sSmtpPassword);
+  mail.SetCaFile(s.m_sCaFile);
   mail.SetServerName(s.m_sSmtpServer);
   if (mail.ServerAddress().Length() == 0 && !mail.ResolveNameToIp(s.m_sSmtpServer)) {
     if (!mail.IsInetConnected(s.m_sEmailUrl, ContentRulesFor(s.SettingsImage(), s.m_sEmailUrl))) {

@@ -8,6 +8,7 @@
 #include "alerts/smtp_reply.h"
 #include "core/log_writer.h"
 #include "files/settings_check.h"
+#include "platform/ascii.h"
 #include "platform/visible_text.h"
 #include "probes/get_web_page.h"
 
@@ -45,11 +46,33 @@ void CWsEmail::SetServerName(std::string_view server) {
   if (!m_sResolvedFor.IsEqual(server)) m_sServerAddress.Clear();
 }
 
+void CWsEmail::SetSecurity(Security security) {
+  if (security != m_Security) m_sServerAddress.Clear();  // the default port may differ
+  m_Security = security;
+}
+
+bool CWsEmail::ParseSecurity(std::string_view text, Security& out) {
+  using snx::platform::EqualsNoCase;
+  text = CQorStr::Trimmed(text);
+  if (text.empty() || EqualsNoCase(text, "none")) {
+    out = Security::kNone;
+  } else if (EqualsNoCase(text, "starttls")) {
+    out = Security::kStartTls;
+  } else if (EqualsNoCase(text, "tls")) {
+    out = Security::kTls;
+  } else {
+    return false;
+  }
+  return true;
+}
+
 bool CWsEmail::ResolveNameToIp(std::string_view server) {
   std::string host;
-  std::uint16_t port = kDefaultPort;
+  std::uint16_t port = m_Security == Security::kTls ? kDefaultTlsPort : kDefaultPort;
   std::string address;
-  if (snx::settings::SplitMailServer(server, host, port)) address = m_Transport.ResolveIpv4(host);
+  if (snx::settings::SplitMailServer(server, host, port)) {
+    address = m_Transport.ResolveIpv4(host, m_ReplyWait);
+  }
   if (address.empty()) {
     LogError("CWsEmail::ResolveNameToIp() cannot resolve address.");
     m_sServerAddress.Clear();
@@ -58,6 +81,7 @@ bool CWsEmail::ResolveNameToIp(std::string_view server) {
   }
   m_sServerAddress.Assign(address);
   m_uServerPort = port;
+  m_sHost = host;
   m_sResolvedFor.Assign(server);
   return true;
 }
@@ -98,12 +122,17 @@ bool CWsEmail::IsInetConnected(std::string_view url, const std::vector<CContentR
 }
 
 bool CWsEmail::SendQorStr(std::string_view text) {
+  return SendSecret(text, VisibleText(WithoutLineEnd(text)));
+}
+
+bool CWsEmail::SendSecret(std::string_view text, std::string_view shown) {
   std::string error;
   if (m_pSocket == nullptr || !m_pSocket->Send(text, m_ReplyWait, error)) {
     LogError("CWsEmail::SendQorStr() failed: " + error);
+    m_bUsable = false;
     return false;
   }
-  LogEvent("CWsEmail::SendQorStr sent: " + VisibleText(WithoutLineEnd(text)));
+  LogEvent("CWsEmail::SendQorStr sent: " + std::string(shown));
   return true;
 }
 
@@ -128,6 +157,7 @@ bool CWsEmail::GatherReply(std::vector<std::string>& lines) {
       m_sPending += r.bytes;
     } else if (r.status != Received::Status::kTimedOut) {
       if (r.status == Received::Status::kError) LogError("CWsEmail::ReceiveAck " + r.error);
+      m_bUsable = false;
       break;
     }
   }
@@ -144,7 +174,8 @@ bool CWsEmail::GatherReply(std::vector<std::string>& lines) {
 
 bool CWsEmail::ReceiveAck(std::string_view code) {
   m_sLastReply.Clear();
-  std::vector<std::string> lines;
+  m_ReplyLines.clear();
+  std::vector<std::string>& lines = m_ReplyLines;
   if (m_pSocket == nullptr || !GatherReply(lines)) return false;
   bool seen = false;
   for (const auto& line : lines) {
@@ -191,14 +222,47 @@ std::string CWsEmail::StuffedBody() const {
   }
 }
 
-bool CWsEmail::Dialogue() {
-  if (!ReceiveAck("220")) return false;
-  if (!SendQorStr("HELO server \r\n") || !ReceiveAck("250")) return false;
-  if (!SendQorStr(m_sMailFrom) || !ReceiveAck("250")) return false;
+bool CWsEmail::SendRecipients() {
+  int accepted = 0;
   for (int i = 0; i < m_Recipients.Count(); ++i) {
     m_sRcpt = std::string("Rcpt To:<") + m_Recipients.GetAt(i) + "> \r\n";
-    if (!SendQorStr(m_sRcpt) || !ReceiveAck("250")) return false;
+    if (!SendQorStr(m_sRcpt)) return false;
+    if (ReceiveAck("250") || snx::alerts::HasReplyCode(m_sLastReply, "251")) {
+      ++accepted;
+      continue;
+    }
+    // One address the server will not take must not keep the alert from the others.
+    const char first = m_sLastReply.IsEmpty() ? '\0' : m_sLastReply.GetBuffer()[0];
+    if (first != '4' && first != '5') return false;
+    m_Refused.emplace_back(m_Recipients.GetAt(i));
+    LogError("CWsEmail::SendList() recipient refused: " + m_Refused.back() + " (" +
+             m_sLastReply.ToString() + ")");
   }
+  if (accepted == 0) LogError("CWsEmail::SendList() the server refused every recipient.");
+  return accepted > 0;
+}
+
+void CWsEmail::Quit() {
+  if (!m_bUsable) return;
+  // A server that answered the failed step with a reply code is told goodbye and given one
+  // reply's wait; one that said nothing, or nothing that reads as a reply, is left as it is.
+  const std::string_view last = m_sLastReply.View();
+  const bool answering =
+      last.size() >= 3 &&
+      std::all_of(last.begin(), last.begin() + 3, [](char c) { return c >= '0' && c <= '9'; });
+  if (answering && SendQorStr("QUIT\r\n")) ReceiveAck("221");
+}
+
+bool CWsEmail::Dialogue() {
+  if (m_Security == Security::kTls && !StartTls()) return false;
+  if (!ReceiveAck("220")) return false;
+  if (m_Security == Security::kNone) {
+    if (!SendQorStr("HELO server \r\n") || !ReceiveAck("250")) return false;
+  } else if (!SecureHello()) {
+    return false;
+  }
+  if (!SendQorStr(m_sMailFrom) || !ReceiveAck("250")) return false;
+  if (!SendRecipients()) return false;
   if (!SendQorStr("DATA \r\n")) return false;
   const Await data = AwaitReply("354");
   if (data == Await::kRefused || data == Await::kNothing) return false;
@@ -228,6 +292,12 @@ void CWsEmail::LogResult(bool sent) {
 
 bool CWsEmail::SendList() {
   bool sent = false;
+  m_Refused.clear();
+  if (m_Security == Security::kNone && !m_sUser.IsEmpty()) {
+    LogError(
+        "CWsEmail::SendList() SmtpUser is set but SmtpSecurity is none: no login, "
+        "credentials are never sent in clear.");
+  }
   if (m_Recipients.Count() > 0 && HeadersAreSafe()) {
     const std::string from = m_sFrom.ToString();
     m_sMailFrom = "Mail From:<" + from + "> \r\n";
@@ -253,9 +323,11 @@ bool CWsEmail::SendList() {
     } else {
       m_pSocket = std::move(c.connection);
       m_sPending.clear();
+      m_bUsable = true;
       LogEvent("CWsEmail::SendList() 5");
       sent = Dialogue();
       if (sent) LogResult(true);
+      if (!sent) Quit();
       m_pSocket.reset();
       m_sPending.clear();
       LogEvent("CWsEmail::SendList() sent message.");

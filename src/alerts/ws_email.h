@@ -1,10 +1,17 @@
 #pragma once
 // CWsEmail: sends one plain-text message to a list of recipients by speaking SMTP itself over a
-// TCP connection: no authentication, no encryption, no extensions. It also looks the mail
-// server's name up and can test whether the Internet answers by fetching a web page.
+// TCP connection. With the security `none` it speaks plain HELO and no extensions; with
+// `starttls` or `tls` (TLS from the first byte, port 465) it greets with EHLO, works over TLS
+// with the server's certificate checked, and logs in (AUTH PLAIN or LOGIN) when a user is set.
+// Credentials never go out in clear. It also looks the mail server's name up and can test
+// whether the Internet answers by fetching a web page.
 //
-// Every wait is bounded: the connect and each reply get the reply wait (30 s unless set
-// otherwise), and a stop check, when set, ends a wait within a second.
+// A recipient the server refuses is logged and skipped; the message counts as sent when the
+// server took it for at least one. After any failed step the server is told QUIT.
+//
+// Every wait is bounded: the name look-up, the connect, the TLS handshake and each reply get the
+// reply wait (30 s unless set otherwise), and a stop check, when set, ends a wait within a
+// second.
 
 #include <chrono>
 #include <cstddef>
@@ -15,6 +22,7 @@
 #include <string_view>
 #include <vector>
 
+#include "alerts/smtp_extensions.h"
 #include "core/array_str.h"
 #include "core/qor_object.h"
 #include "core/qor_str.h"
@@ -24,7 +32,9 @@
 
 class CWsEmail : public CQorObject {
  public:
+  enum class Security { kNone, kStartTls, kTls };
   static constexpr std::uint16_t kDefaultPort = 25;
+  static constexpr std::uint16_t kDefaultTlsPort = 465;
   static constexpr int kMaxRecipients = 32;
   static constexpr int kAddressWidth = 255;
   static constexpr std::chrono::milliseconds kDefaultReplyWait{30000};
@@ -64,6 +74,17 @@ class CWsEmail : public CQorObject {
   CArrayStr& Recipients() { return m_Recipients; }
   // Bound on the connect and on each reply (tests shorten it).
   void SetReplyWait(std::chrono::milliseconds wait) { m_ReplyWait = wait; }
+  // How the connection is secured; a change forgets the server address resolved before.
+  void SetSecurity(Security security);
+  // "none" (or empty), "starttls" or "tls", without case; false for any other word.
+  static bool ParseSecurity(std::string_view text, Security& out);
+  // The login used over TLS; an empty user means none.
+  void SetLogin(std::string_view user, std::string_view password) {
+    m_sUser.Assign(user);
+    m_sPassword.Assign(password);
+  }
+  // A CA file trusted besides the system's store.
+  void SetCaFile(std::string_view path) { m_sCaFile.Assign(path); }
   // Checked between the slices of a wait; true ends the wait as a failure.
   void SetStopCheck(std::function<bool()> stop) { m_fnStop = std::move(stop); }
 
@@ -71,12 +92,24 @@ class CWsEmail : public CQorObject {
   std::uint16_t ServerPort() const { return m_uServerPort; }
   const CQorStr& DateText() const { return m_sDateText; }
   const CQorStr& LastReply() const { return m_sLastReply; }
+  // The recipients the server refused in the last SendList.
+  const std::vector<std::string>& RefusedRecipients() const { return m_Refused; }
   // The local offset from UTC in the form of a Date header: "+0100", "-0600".
   std::string DateZone() const { return m_sDateZone; }
 
  private:
   enum class Await { kSeen, kRefused, kNothing, kOther };
   bool Dialogue();
+  // EHLO, STARTTLS and the login, for the secured setups (ws_email_secure.cc).
+  bool SecureHello();
+  bool Ehlo();
+  bool StartTls();
+  bool Login();
+  // Sends a line that carries a secret; the log shows `shown` in its place.
+  bool SendSecret(std::string_view text, std::string_view shown);
+  bool SendRecipients();
+  // Says goodbye after a failed step, when the connection can still carry it.
+  void Quit();
   // Reads up to kMaxReplies replies until one carries `code`.
   Await AwaitReply(std::string_view code);
   // Reads until a whole reply is pending or the wait ends; false when nothing came at all.
@@ -103,6 +136,15 @@ class CWsEmail : public CQorObject {
   CQorStr m_sServerAddress;
   CQorStr m_sResolvedFor;  // the server text the address belongs to
   std::uint16_t m_uServerPort = kDefaultPort;
+  std::string m_sHost;  // the server's name as set, for the certificate check
+  Security m_Security = Security::kNone;
+  CQorStr m_sUser;
+  CQorStr m_sPassword;
+  CQorStr m_sCaFile;
+  std::vector<std::string> m_ReplyLines;     // the lines of the last reply
+  snx::alerts::SmtpExtensions m_Extensions;  // what the last EHLO offered
+  std::vector<std::string> m_Refused;
+  bool m_bUsable = false;  // the connection can still carry a command
   bool m_bLive = false;
   std::unique_ptr<snx::platform::TcpConnection> m_pSocket;
   CQorStr m_sDateText;

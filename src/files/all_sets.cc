@@ -140,6 +140,9 @@ bool CAllSets::LoadIfNexessary() {
   m_sEmailFrom.Assign(Text("EmailFrom"));
   m_sEmailUrl.Assign(Text("EmailUrl"));
   m_bEmailEnabled = YesNo("EmailEnabled", false);
+  m_sSmtpSecurity.Assign(CQorStr::Trimmed(Text("SmtpSecurity")));
+  m_sSmtpUser.Assign(Text("SmtpUser"));
+  m_sSmtpPassword.Assign(Text("SmtpPassword"));
 
   LogEvent("CPhoneSettings::LoadIfNexessary() Sensitivity.");
   m_iSensitivity = Number("Sensitivity", m_iSensitivity);

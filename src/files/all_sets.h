@@ -97,6 +97,10 @@ class CAllSets : public CQorObject {
   CQorStr m_sEmailFrom;
   CQorStr m_sEmailUrl;
   bool m_bEmailEnabled = false;
+  // How mail is sent: "none" (plain, the default), "starttls" or "tls"; the login used over TLS.
+  CQorStr m_sSmtpSecurity;
+  CQorStr m_sSmtpUser;
+  CQorStr m_sSmtpPassword;
   std::int32_t m_iSensitivity = 5;
   bool m_bWATCH = false;
   CQorStr m_sSvrStatus;
@@ -108,8 +112,8 @@ class CAllSets : public CQorObject {
   // leaves the built-in ones.
   std::int32_t m_iLogSizeLimit = 0;
   std::int32_t m_iUptimeSizeLimit = 0;
-  // https checks: extra trusted authorities, the one proxy of the checks, and how many days
-  // before a certificate expires the warnings begin (0: never).
+  // https checks and mail over TLS: extra trusted authorities; the checks' one proxy, and how
+  // many days before a certificate expires the warnings begin (0: never).
   CQorStr m_sCaFile;
   CQorStr m_sProxy;
   std::int32_t m_iCertWarnDays = 14;

@@ -40,6 +40,9 @@ std::vector<KnownKey> MakeKnownKeys() {
       {"EmailFrom", K::kEmail},
       {"EmailUrl", K::kUrl},
       {"EmailEnabled", K::kYesNo},
+      {"SmtpSecurity", K::kSecurity},
+      {"SmtpUser", K::kText},
+      {"SmtpPassword", K::kText},
       {"Sensitivity", K::kNumber, 0, 100},
       {"WATCH", K::kYesNo},
       {"SvrStatus", K::kServerWord},
@@ -294,6 +297,10 @@ class Checker {
         }
       }
       if (addresses_ == 0) Problem("EmailEnabled is on but [EMAILS] lists no address");
+      const std::string security(Value("SmtpSecurity"));
+      if (!Value("SmtpUser").empty() && (security.empty() || EqualsNoCase(security, "none"))) {
+        Problem("SmtpUser is set but SmtpSecurity is none: the login is never sent in clear");
+      }
     }
   }
 
@@ -359,6 +366,8 @@ std::string Expected(const KnownKey& key) {
       return "a mail server: host or host:port";
     case ValueKind::kServerWord:
       return "Up, Restarting or Rebooting";
+    case ValueKind::kSecurity:
+      return "none, starttls or tls";
     case ValueKind::kText:
       break;
   }
@@ -396,6 +405,11 @@ std::string ValueProblem(const KnownKey& key, std::string_view value) {
     case ValueKind::kServerWord:
       good = EqualsNoCase(v, "Up") || EqualsNoCase(v, "Restarting") || EqualsNoCase(v, "Rebooting");
       if (!good) read_as = "; the service reads Up";
+      break;
+    case ValueKind::kSecurity:
+      good = v.empty() || EqualsNoCase(v, "none") || EqualsNoCase(v, "starttls") ||
+             EqualsNoCase(v, "tls");
+      if (!good) read_as = "; the service sends no mail";
       break;
     case ValueKind::kText:
       break;

@@ -21,6 +21,7 @@ enum class ValueKind {
   kEmail,       // one address, name@domain
   kMailServer,  // host or host:port
   kServerWord,  // Up, Restarting or Rebooting
+  kSecurity,    // none, starttls or tls
 };
 
 struct KnownKey {

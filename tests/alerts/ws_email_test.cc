@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "alerts/smtp_extensions.h"
 #include "platform/fake/fake_clock.h"
 #include "platform/fake/fake_mail_transport.h"
 #include "support/test_support.h"
@@ -22,6 +23,7 @@ using ::testing::Each;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::Le;
+using ::testing::Not;
 
 class WsEmailTest : public ::testing::Test {
  protected:
@@ -95,7 +97,7 @@ TEST_F(WsEmailTest, DialoguesThatBreakOffAreFailures) {
   const struct {
     const char* command;  // whose reply is replaced ("" for the greeting)
     const char* reply;
-    std::string last_sent;  // the last text that went out
+    std::string last_sent;  // the last text that went out before the QUIT
   } cases[] = {
       {"", "554 5.7.1 <x@220.example>\r\n", ""},  // a code inside the text is no ack
       {"MAIL", "550 no\r\n", "Mail From:<watch@example.org> \r\n"},
@@ -106,7 +108,10 @@ TEST_F(WsEmailTest, DialoguesThatBreakOffAreFailures) {
     BehaveWell();
     *c.command == '\0' ? net_.Greet({c.reply}) : net_.OnCommand(c.command, {c.reply});
     EXPECT_FALSE(Send());
-    EXPECT_EQ(net_.sent().empty() ? "" : net_.sent().back(), c.last_sent);
+    // A server that refused a step is still told goodbye.
+    ASSERT_FALSE(net_.sent().empty());
+    EXPECT_EQ(net_.sent().back(), "QUIT\r\n");
+    EXPECT_EQ(net_.sent().size() < 2 ? "" : net_.sent()[net_.sent().size() - 2], c.last_sent);
     EXPECT_TRUE(log_.HasEvent("CWsEmail::SendList() sent message."));
     EXPECT_TRUE(log_.HasError("Email content was: The server is down."));
   }
@@ -193,6 +198,10 @@ TEST_F(WsEmailTest, DateTextAndZone) {
 
 TEST_F(WsEmailTest, ServerTextsWithAndWithoutAPort) {
   EXPECT_TRUE(mail_.ResolveNameToIp(" mail.example:2525 ") && mail_.ServerPort() == 2525);
+  EXPECT_EQ(net_.resolve_timeout(), CWsEmail::kDefaultReplyWait);  // the look-up is bounded too
+  mail_.SetSecurity(CWsEmail::Security::kTls);
+  EXPECT_TRUE(mail_.ResolveNameToIp("mail.example") && mail_.ServerPort() == 465);
+  mail_.SetSecurity(CWsEmail::Security::kNone);
   EXPECT_TRUE(mail_.ResolveNameToIp("MAIL.example") && mail_.ServerPort() == 25);
   for (const char* bad : {"mail.example:0", "mail.example:65536", "mail.example:", ":25",
                           "mail.example:2x", "other.example", ""}) {
@@ -207,6 +216,98 @@ TEST_F(WsEmailTest, ServerTextsWithAndWithoutAPort) {
   ASSERT_TRUE(mail_.ResolveNameToIp("mail.example"));
   mail_.SetServerName("other.example");
   EXPECT_TRUE(mail_.ServerAddress().View().empty());
+}
+
+// The first word of every text sent, in order ("<tls>" where TLS started).
+std::vector<std::string> Commands(const FakeMailTransport& net) {
+  std::vector<std::string> out;
+  for (const auto& text : net.sent()) {
+    if (text.rfind("From:", 0) == 0) break;  // the message itself follows DATA
+    out.push_back(text.substr(0, text.find_first_of(" :\r")));
+  }
+  return out;
+}
+
+TEST_F(WsEmailTest, SecurityModesSpeakTheirDialoguesAndNeverSendCredentialsInClear) {
+  using S = CWsEmail::Security;
+  using V = std::vector<std::string>;
+  const std::string user64 = snx::alerts::Base64Encode("watch");
+  const std::string pass64 = snx::alerts::Base64Encode("s3cret");
+  const struct {
+    const char* name;
+    S security;
+    const char* ehlo;  // the EHLO reply
+    const char* tls_failure;
+    bool sent;
+    V commands;
+    std::uint16_t port;
+  } cases[] = {
+      // The login is ignored without TLS: today's commands, in today's order.
+      {"none", S::kNone, "", "", true, V{"HELO", "Mail", "Rcpt", "DATA"}, 25},
+      {"starttls", S::kStartTls, "250-mail.example\r\n250-STARTTLS\r\n250 AUTH LOGIN PLAIN\r\n", "",
+       true, V{"EHLO", "STARTTLS", "<tls>", "EHLO", "AUTH", "Mail", "Rcpt", "DATA"}, 25},
+      {"not offered", S::kStartTls, "250-mail.example\r\n250 AUTH PLAIN\r\n", "", false,
+       V{"EHLO", "QUIT"}, 25},
+      {"tls, LOGIN only", S::kTls, "250-mail.example\r\n250 AUTH=LOGIN\r\n", "", true,
+       V{"<tls>", "EHLO", "AUTH", user64, pass64, "Mail", "Rcpt", "DATA"}, 465},
+      {"no AUTH offered", S::kTls, "250 mail.example\r\n", "", false, V{"<tls>", "EHLO", "QUIT"},
+       465},
+      {"bad certificate", S::kTls, "", "certificate not trusted: self-signed certificate", false,
+       V{"<tls>"}, 465},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeMailTransport net(&clock_);
+    net.AddHost("mail.example", "192.0.2.7");
+    net.Greet({"220 mail.example ready\r\n"});
+    for (const char* word : {"HELO", "MAIL", "RCPT", "."}) net.OnCommand(word, {"250 ok\r\n"});
+    net.OnCommand("EHLO", {c.ehlo});
+    net.OnCommand("STARTTLS", {"220 go ahead\r\n"});
+    net.OnCommand("AUTH",
+                  {c.ehlo[0] != '\0' && std::string(c.ehlo).find("PLAIN") != std::string::npos
+                       ? "235 ok\r\n"
+                       : "334 VXNlcm5hbWU6\r\n"});
+    net.OnCommand(user64, {"334 UGFzc3dvcmQ6\r\n"});
+    net.OnCommand(pass64, {"235 ok\r\n"});
+    net.OnCommand("DATA", {"354 go ahead\r\n"});
+    net.OnCommand("QUIT", {"221 bye\r\n"});
+    if (*c.tls_failure != '\0') net.FailTls(c.tls_failure);
+    CWsEmail mail(net, clock_);
+    mail.Initialize();
+    mail.SetSecurity(c.security);
+    mail.SetLogin("watch", "s3cret");
+    mail.SetCaFile("/etc/snx/ca.pem");
+    mail.SetFrom("watch@example.org");
+    mail.Recipients().SetAt(0, "a@example.org");
+    ASSERT_TRUE(mail.ResolveNameToIp("mail.example"));
+    log_.Clear();
+    EXPECT_EQ(mail.SendList(), c.sent);
+    V commands = Commands(net);
+    if (c.sent) commands.resize(std::min(commands.size(), c.commands.size()));
+    EXPECT_EQ(commands, c.commands);
+    EXPECT_EQ(net.connects().at(0).port, c.port);
+    for (const auto& tls : net.tls_starts()) {
+      EXPECT_EQ(tls.host, "mail.example");
+      EXPECT_EQ(tls.ca_file, "/etc/snx/ca.pem");
+    }
+    for (const auto& line : log_.lines()) {
+      EXPECT_THAT(line.text, Not(HasSubstr("s3cret")));
+      EXPECT_THAT(line.text, Not(HasSubstr(pass64)));
+    }
+    if (c.security == S::kNone) {
+      EXPECT_TRUE(
+          log_.HasError("CWsEmail::SendList() SmtpUser is set but SmtpSecurity is none: "
+                        "no login, credentials are never sent in clear."));
+    }
+  }
+}
+
+TEST_F(WsEmailTest, SecurityWords) {
+  CWsEmail::Security s{};
+  for (const char* good : {"", "none", " StartTLS ", "TLS"})
+    EXPECT_TRUE(CWsEmail::ParseSecurity(good, s));
+  EXPECT_EQ(s, CWsEmail::Security::kTls);
+  for (const char* bad : {"ssl", "starttls1", "yes"}) EXPECT_FALSE(CWsEmail::ParseSecurity(bad, s));
 }
 
 }  // namespace

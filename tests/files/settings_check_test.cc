@@ -95,6 +95,17 @@ TEST(SettingsCheck, EachBadFileGivesItsLines) {
         "AutoSet.caf: EmailEnabled is on but EmailBodyUp is empty: no mail goes out",
         "AutoSet.caf: EmailEnabled is on but EmailUrl is empty: no mail goes out",
         "AutoSet.caf: EmailEnabled is on but [EMAILS] lists no address"}},
+      {"mail security",
+       Keys(With(kEmailOn, {"SmtpSecurity=ssl", "SmtpUser=watch"}),
+            {"[EMAILS]", "ops@example.com"}),
+       {"AutoSet.caf line 8: SmtpSecurity=ssl: expected none, starttls or tls; the service sends "
+        "no mail"}},
+      {"a login without TLS",
+       Keys(With(kEmailOn,
+                 {"SmtpSecurity=None", "SmtpUser=watch", "SmtpPassword=s", "CaFile=/etc/ca.pem"}),
+            {"[EMAILS]", "ops@example.com"}),
+       {"AutoSet.caf: SmtpUser is set but SmtpSecurity is none: the login is never sent in "
+        "clear"}},
       {"content lines",
        Keys({"EmailUrl=http://mail.test/", "SlowMs=-1"},
             {"[CONTENT]", "http://a/ Welcome", "http://mail.test/ !portal", "http://b/ !",

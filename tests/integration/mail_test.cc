@@ -1,11 +1,13 @@
 // Sending mail over real sockets: CWsEmail against small servers of our own that behave oddly,
-// and snxctl mail-test against Debian's aiosmtpd, a server this project did not write.
+// and against Debian's aiosmtpd with STARTTLS, TLS and a login; snxctl mail-test against
+// aiosmtpd and Debian's exim4, servers this project did not write.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -14,6 +16,7 @@
 #include "integration/aiosmtpd_sink.h"
 #include "integration/smtp_peer.h"
 #include "integration/subprocess.h"
+#include "integration/test_certificates.h"
 #include "platform/clock.h"
 #include "platform/mail_transport.h"
 #include "support/test_support.h"
@@ -27,16 +30,34 @@ using Args = std::vector<std::string>;
 
 constexpr std::chrono::milliseconds kShortWait{400};
 
-bool SendThrough(const SmtpPeer& peer, std::chrono::milliseconds wait = kShortWait) {
+struct Secured {
+  CWsEmail::Security security = CWsEmail::Security::kNone;
+  std::string user;
+  std::string password;
+  std::string ca_file;
+};
+
+bool SendTo(const std::string& server, const std::vector<std::string>& to,
+            std::chrono::milliseconds wait = kShortWait, const Secured& secured = {},
+            std::vector<std::string>* refused = nullptr) {
   CWsEmail mail(snx::platform::DefaultFacility<snx::platform::MailTransport>(),
                 snx::platform::Use<snx::platform::Clock>());
   mail.Initialize();
   mail.SetReplyWait(wait);
+  mail.SetSecurity(secured.security);
+  mail.SetLogin(secured.user, secured.password);
+  mail.SetCaFile(secured.ca_file);
   mail.SetFrom("watch@example.org");
   mail.SetSubject("Server down");
   mail.SetBody("The server is down.");
-  mail.Recipients().SetAt(0, "a@example.org");
-  return mail.ResolveNameToIp(peer.Server()) && mail.SendList();
+  for (std::size_t i = 0; i < to.size(); ++i) mail.Recipients().SetAt(static_cast<int>(i), to[i]);
+  const bool sent = mail.ResolveNameToIp(server) && mail.SendList();
+  if (refused != nullptr) *refused = mail.RefusedRecipients();
+  return sent;
+}
+
+bool SendThrough(const SmtpPeer& peer, std::chrono::milliseconds wait = kShortWait) {
+  return SendTo(peer.Server(), {"a@example.org"}, wait);
 }
 
 TEST(MailOverSocketsTest, OddServers) {
@@ -65,6 +86,109 @@ TEST(MailOverSocketsTest, OddServers) {
     EXPECT_EQ(peer.received().find("The server is down.") != std::string::npos, c.sent);
     EXPECT_TRUE(log.HasEvent("CWsEmail::SendList() sent message."));
   }
+}
+
+TEST(MailOverSocketsTest, ARefusedRecipientIsSkippedAndEveryFailureEndsWithQuit) {
+  const struct {
+    std::vector<std::string> to;
+    bool sent;
+    std::vector<std::string> refused;
+  } cases[] = {
+      {{"a@example.org", "nobody@example.org", "c@example.org"}, true, {"nobody@example.org"}},
+      {{"nobody@example.org"}, false, {"nobody@example.org"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.to.size());
+    snx::test::CapturingLog log;
+    SmtpPeer peer([](const std::string& line) -> SmtpPeer::Say {
+      if (line.find("nobody@") != std::string::npos) return {{"550 5.1.1 no such user\r\n"}};
+      return snx::test::PlainSmtpAnswer(line);
+    });
+    std::vector<std::string> refused;
+    EXPECT_EQ(SendTo(peer.Server(), c.to, kShortWait, {}, &refused), c.sent);
+    EXPECT_EQ(refused, c.refused);
+    const std::string got = peer.received();
+    EXPECT_EQ(got.find("DATA") != std::string::npos, c.sent);
+    EXPECT_THAT(got, HasSubstr("\r\nQUIT\r\n"));
+    EXPECT_TRUE(log.HasError(
+        "CWsEmail::SendList() recipient refused: nobody@example.org (550 5.1.1 no such user)"));
+  }
+}
+
+TEST(MailOverTlsTest, StartTlsTlsAndLoginAgainstAiosmtpd) {
+  if (!std::filesystem::exists("/usr/bin/python3") ||
+      !std::filesystem::exists("/usr/bin/openssl")) {
+    GTEST_SKIP() << "no /usr/bin/python3 or /usr/bin/openssl";
+  }
+  snx::test::TempDir certs;
+  ASSERT_TRUE(snx::test::MakeCertificates(certs));
+  const std::string ca = certs.File("ca.pem");
+  auto server = [&](const char* mode, snx::test::TempDir& spool) {
+    return std::make_unique<snx::test::AiosmtpdSink>(
+        spool, std::vector<std::string>{mode, certs.File("server.pem"), certs.File("server.key"),
+                                        "watch", "s3cret"});
+  };
+  snx::test::TempDir starttls_spool, tls_spool, plain_spool;
+  const auto starttls = server("starttls", starttls_spool);
+  const auto tls = server("tls", tls_spool);
+  const auto plain = server("plain", plain_spool);
+  ASSERT_TRUE(starttls->Started() && tls->Started() && plain->Started())
+      << starttls->Banner() << tls->Banner() << plain->Banner();
+  auto port = [](const snx::test::AiosmtpdSink& s) {
+    return s.Server().substr(s.Server().find(':'));
+  };
+  using S = CWsEmail::Security;
+  const struct {
+    const char* name;
+    std::string server;
+    Secured secured;
+    bool sent;
+    const char* logged;
+  } cases[] = {
+      {"starttls",
+       "localhost" + port(*starttls),
+       {S::kStartTls, "watch", "s3cret", ca},
+       true,
+       "CWsEmail::Login accepted for watch"},
+      {"tls",
+       "localhost" + port(*tls),
+       {S::kTls, "watch", "s3cret", ca},
+       true,
+       "CWsEmail::StartTls TLS handshake with localhost done: TLSv1."},
+      {"wrong host",
+       "127.0.0.1" + port(*starttls),
+       {S::kStartTls, "watch", "s3cret", ca},
+       false,
+       "CWsEmail::StartTls TLS handshake with 127.0.0.1 failed: certificate not trusted: "},
+      {"unknown CA",
+       "localhost" + port(*tls),
+       {S::kTls, "watch", "s3cret", ""},
+       false,
+       "CWsEmail::StartTls TLS handshake with localhost failed: certificate not trusted: "},
+      {"wrong password",
+       "localhost" + port(*starttls),
+       {S::kStartTls, "watch", "guess", ca},
+       false,
+       "CWsEmail::Login refused for watch: 535 "},
+      {"no STARTTLS",
+       "localhost" + port(*plain),
+       {S::kStartTls, "watch", "s3cret", ca},
+       false,
+       "CWsEmail::StartTls the server does not offer STARTTLS; the mail is not sent in clear."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    snx::test::CapturingLog log;
+    EXPECT_EQ(SendTo(c.server, {"a@example.org"}, std::chrono::seconds(10), c.secured), c.sent);
+    std::string all;
+    for (const auto& line : log.lines()) all += line.text + "\n";
+    EXPECT_THAT(all, HasSubstr(c.logged));
+    EXPECT_THAT(all, Not(HasSubstr("s3cret")));
+  }
+  EXPECT_THAT(starttls_spool.Read("msg-1.eml"), HasSubstr("The server is down."));
+  EXPECT_THAT(tls_spool.Read("msg-1.eml"), HasSubstr("The server is down."));
+  EXPECT_FALSE(std::filesystem::exists(starttls_spool.File("msg-2.eml")));
+  EXPECT_FALSE(std::filesystem::exists(plain_spool.File("msg-1.eml")));
 }
 
 class SnxctlMailTest : public ::testing::Test {

@@ -28,8 +28,9 @@ constexpr const char* kMailTestHelp =
     "\n"
     "Sends one e-mail alert the way the watchdog sends it, with the settings of AutoSet.caf in\n"
     "FOLDER (by default the folder of snxctl itself, the install folder): the address list\n"
-    "[EMAILS] (the first 32 addresses), SmtpServer (host or host:port, port 25 by default),\n"
-    "EmailFrom, and the subject and body of the alert:\n"
+    "[EMAILS] (the first 32 addresses), SmtpServer (host or host:port, port 25 by default, 465\n"
+    "with SmtpSecurity=tls), SmtpSecurity, SmtpUser, SmtpPassword, CaFile, EmailFrom, and the\n"
+    "subject and body of the alert:\n"
     "\n"
     "  --down        the server-down message: EmailSubjectDn and EmailBodyDown (the default)\n"
     "  --up          the server-up message: EmailSubject and EmailBodyUp\n"
@@ -38,6 +39,9 @@ constexpr const char* kMailTestHelp =
     "\n"
     "The log lines of the attempt, the SMTP dialogue among them, go to stderr. The message is\n"
     "sent even when EmailEnabled is off (a note says so). Nothing is written to any file.\n"
+    "\n"
+    "After \"sent:\" each address the server refused is named on a line \"refused: ADDRESS\"; the\n"
+    "message counts as sent when the server took it for at least one address.\n"
     "\n"
     "Exit status: 0 the message counted as sent, 1 it did not, 2 bad arguments.\n";
 
@@ -130,6 +134,9 @@ int RunMailTest(const std::vector<std::string>& args) {
   const bool sent =
       have_remote ? emailer.SendRemoteUrlEmail(!up, remote) : emailer.SendAlertEmail(!up);
   std::printf("sent: %s\n", sent ? "yes" : "no");
+  for (const std::string& address : emailer.Client().RefusedRecipients()) {
+    std::printf("refused: %s\n", address.c_str());
+  }
   return sent ? kExitOk : kExitFailure;
 }
 

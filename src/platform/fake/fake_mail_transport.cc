@@ -30,6 +30,14 @@ class FakeMailTransport::Connection : public TcpConnection {
   Received Receive(std::size_t max_bytes, std::chrono::milliseconds timeout) override {
     return owner_.DoReceive(max_bytes, timeout);
   }
+  TlsResult StartTls(const TlsOptions& options, std::chrono::milliseconds) override {
+    owner_.tls_starts_.push_back(options);
+    owner_.sent_.emplace_back("<tls>");
+    TlsResult r;
+    r.ok = owner_.tls_failure_.empty();
+    r.detail = r.ok ? "TLSv1.3 FAKE" : owner_.tls_failure_;
+    return r;
+  }
 
  private:
   FakeMailTransport& owner_;
@@ -43,8 +51,10 @@ void FakeMailTransport::OnCommand(std::string_view word, std::vector<std::string
   replies_[Upper(word)] = std::move(pieces);
 }
 
-std::string FakeMailTransport::ResolveIpv4(std::string_view host) {
+std::string FakeMailTransport::ResolveIpv4(std::string_view host,
+                                           std::chrono::milliseconds timeout) {
   ++resolve_count_;
+  resolve_timeout_ = timeout;
   const auto it = hosts_.find(Upper(host));
   return it == hosts_.end() ? "" : it->second;
 }

@@ -40,8 +40,10 @@ class FakeMailTransport : public MailTransport {
   void CloseWhenSilent(bool close = true) { close_when_silent_ = close; }
   // Sends after the first `count` fail.
   void FailSendsAfter(int count) { sends_allowed_ = count; }
+  // TLS handshakes fail with this reason.
+  void FailTls(std::string_view reason) { tls_failure_ = reason; }
 
-  std::string ResolveIpv4(std::string_view host) override;
+  std::string ResolveIpv4(std::string_view host, std::chrono::milliseconds timeout) override;
   Connected Connect(std::string_view address, std::uint16_t port,
                     std::chrono::milliseconds timeout) override;
 
@@ -49,6 +51,10 @@ class FakeMailTransport : public MailTransport {
   const std::vector<std::string>& sent() const { return sent_; }
   std::string SentBytes() const;
   int resolve_count() const { return resolve_count_; }
+  // The bound the last look-up was given.
+  std::chrono::milliseconds resolve_timeout() const { return resolve_timeout_; }
+  // The names TLS was started for, in order; "<tls>" marks the place in sent().
+  const std::vector<TlsOptions>& tls_starts() const { return tls_starts_; }
   // The time-outs receives were given.
   const std::vector<std::chrono::milliseconds>& receive_timeouts() const { return timeouts_; }
 
@@ -69,6 +75,9 @@ class FakeMailTransport : public MailTransport {
   std::vector<std::string> sent_;
   std::vector<std::chrono::milliseconds> timeouts_;
   int resolve_count_ = 0;
+  std::chrono::milliseconds resolve_timeout_{0};
+  std::string tls_failure_;
+  std::vector<TlsOptions> tls_starts_;
 };
 
 }  // namespace snx::platform

@@ -1,5 +1,6 @@
-// The real mail transport: getaddrinfo for IPv4 names, a non-blocking TCP socket whose connect,
-// sends and receives each wait in poll() with a bound, and MSG_NOSIGNAL on every send.
+// The real mail transport: getaddrinfo for IPv4 names on a thread of its own (a look-up that
+// hangs is left behind when its bound ends), a non-blocking TCP socket whose connect, sends and
+// receives each wait in poll() with a bound, MSG_NOSIGNAL on every send, and OpenSSL for TLS.
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -10,37 +11,26 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <system_error>
+#include <thread>
 
 #include "platform/clock.h"
 #include "platform/mail_transport.h"
 #include "platform/posix/no_destructor.h"
+#include "platform/posix/poll_wait.h"
+#include "platform/posix/tls_session.h"
 
 namespace snx::platform {
 namespace {
 
 std::string ErrorText(int error) { return std::strerror(error); }
-
-// Milliseconds for poll(): at least 0, at most a day.
-int PollSpan(std::chrono::milliseconds timeout) {
-  const auto ms = BoundedWait(timeout).count();
-  return static_cast<int>(std::min<long long>(ms, 86400000LL));
-}
-
-// Waits for `events` on `fd`; 1 ready, 0 timed out, -1 error (errno set).
-int WaitFor(int fd, short events, std::chrono::milliseconds timeout) {
-  const auto until = std::chrono::steady_clock::now() + BoundedWait(timeout);
-  for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        until - std::chrono::steady_clock::now());
-    pollfd p{fd, events, 0};
-    const int n = ::poll(&p, 1, PollSpan(left));
-    if (n >= 0) return n > 0 ? 1 : 0;
-    if (errno != EINTR) return -1;
-  }
-}
 
 class SocketConnection : public TcpConnection {
  public:
@@ -51,6 +41,7 @@ class SocketConnection : public TcpConnection {
 
   bool Send(std::string_view bytes, std::chrono::milliseconds timeout,
             std::string& error) override {
+    if (tls_ != nullptr) return tls_->Send(bytes, timeout, error);
     while (!bytes.empty()) {
       const ssize_t n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
       if (n > 0) {
@@ -72,6 +63,7 @@ class SocketConnection : public TcpConnection {
   }
 
   Received Receive(std::size_t max_bytes, std::chrono::milliseconds timeout) override {
+    if (tls_ != nullptr) return tls_->Receive(max_bytes, timeout);
     Received r;
     std::string buffer(std::max<std::size_t>(max_bytes, 1), '\0');
     for (;;) {
@@ -99,28 +91,82 @@ class SocketConnection : public TcpConnection {
     return r;
   }
 
+  TlsResult StartTls(const TlsOptions& options, std::chrono::milliseconds timeout) override {
+    TlsResult result;
+    if (tls_ != nullptr || broken_) {
+      result.detail = "TLS cannot be started twice";
+      return result;
+    }
+    tls_ = TlsSession::Start(fd_, options, timeout, result);
+    broken_ = tls_ == nullptr;
+    return result;
+  }
+
  private:
   int fd_;
+  std::unique_ptr<TlsSession> tls_;  // before fd_ is closed, the session goes
+  bool broken_ = false;
+};
+
+// The first IPv4 address of a name; "" when there is none.
+std::string LookUpIpv4(const std::string& name) {
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  if (::getaddrinfo(name.c_str(), nullptr, &hints, &found) != 0) return "";
+  std::string out;
+  for (const addrinfo* a = found; a != nullptr && out.empty(); a = a->ai_next) {
+    if (a->ai_family != AF_INET) continue;
+    char text[INET_ADDRSTRLEN] = {};
+    const auto* in = reinterpret_cast<const sockaddr_in*>(a->ai_addr);
+    if (::inet_ntop(AF_INET, &in->sin_addr, text, sizeof text) != nullptr) out = text;
+  }
+  ::freeaddrinfo(found);
+  return out;
+}
+
+// Look-ups still running after their bound ended; beyond a few, new ones are not started, so a
+// resolver that hangs for good cannot pile threads up.
+std::atomic<int> g_stray_lookups{0};
+constexpr int kMaxStrayLookups = 4;
+
+struct Lookup {
+  std::mutex mutex;
+  std::condition_variable done_signal;
+  bool done = false;
+  bool abandoned = false;
+  std::string address;
 };
 
 class TcpMailTransport : public MailTransport {
  public:
-  std::string ResolveIpv4(std::string_view host) override {
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
+  std::string ResolveIpv4(std::string_view host, std::chrono::milliseconds timeout) override {
     const std::string name(host);
-    if (name.empty() || ::getaddrinfo(name.c_str(), nullptr, &hints, &found) != 0) return "";
-    std::string out;
-    for (const addrinfo* a = found; a != nullptr && out.empty(); a = a->ai_next) {
-      if (a->ai_family != AF_INET) continue;
-      char text[INET_ADDRSTRLEN] = {};
-      const auto* in = reinterpret_cast<const sockaddr_in*>(a->ai_addr);
-      if (::inet_ntop(AF_INET, &in->sin_addr, text, sizeof text) != nullptr) out = text;
+    in_addr dotted{};
+    if (name.empty()) return "";
+    if (::inet_pton(AF_INET, name.c_str(), &dotted) == 1) return name;
+    if (g_stray_lookups.load() >= kMaxStrayLookups) return "";
+    auto lookup = std::make_shared<Lookup>();
+    try {
+      std::thread([lookup, name] {
+        std::string address = LookUpIpv4(name);
+        std::lock_guard<std::mutex> lock(lookup->mutex);
+        lookup->address = std::move(address);
+        lookup->done = true;
+        if (lookup->abandoned) --g_stray_lookups;
+        lookup->done_signal.notify_all();
+      }).detach();
+    } catch (const std::system_error&) {
+      return "";
     }
-    ::freeaddrinfo(found);
-    return out;
+    std::unique_lock<std::mutex> lock(lookup->mutex);
+    if (!lookup->done_signal.wait_for(lock, BoundedWait(timeout), [&] { return lookup->done; })) {
+      lookup->abandoned = true;
+      ++g_stray_lookups;
+      return "";
+    }
+    return lookup->address;
   }
 
   Connected Connect(std::string_view address, std::uint16_t port,
