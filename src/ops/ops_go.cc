@@ -240,8 +240,13 @@ void COpsMngrThread::GoodCycle(std::int32_t state_at_check) {
         m_Metrics.CountAlert(AlertChannel::kPhone, AlertEvent::kServerUp);
       }
     }
-    if (m_pSettings->m_bEmailEnabled) SendEmails(false);
+    if (m_pSettings->m_bEmailEnabled) {
+      const snx::alerts::AlertEvent event = MakeAlertEvent(
+          snx::alerts::AlertKind::kUp, "no more restarts; the tests go on at every cycle.");
+      SendEmails(false, &event);
+    }
   }
+  m_iOutageStart.reset();
   SaveServerState(QOR_SERVER_UP);
   LogEvent("OnBtnGo() has set m_iLastKnownServerState == QOR_SERVER_UP.");
 }
@@ -252,6 +257,7 @@ bool COpsMngrThread::FailedCycle(std::int32_t state_at_check, std::int32_t& rest
   SaveServerState(QOR_FAILS_DETECTED_SERVER_RESTARTING);
   LogEvent("OnBtnGo() has set m_iLastKnownServerState == QOR_FAILS_DETECTED_SERVER_RESTARTING.");
   m_pOwner->m_iOpsState = OPS_GO_RESTARTING;
+  if (!m_iOutageStart) m_iOutageStart = UnixSecondsOf(m_Facilities.clock);
   if (m_Mender.WatcherArmed()) {
     CQorStr text;
     m_Mender.GetWatcherText(text);
@@ -274,7 +280,9 @@ bool COpsMngrThread::FailedCycle(std::int32_t state_at_check, std::int32_t& rest
   LogError("FAILURE DETECTED. Attempting RESTART........");
   LogError(kBanner);
   LogError(kBanner);
-  if (state_at_check == QOR_SERVER_UP && restart_count <= 0) SendDownAlerts();
+  if (state_at_check == QOR_SERVER_UP && restart_count <= 0) {
+    SendDownAlerts(RestartActionText(restart_count));
+  }
   m_Insurer.EndPhase();
   bool changed = false;
   if (DecideCycle(false, restart_count, m_pSettings->m_iRestartsB4Reboot) ==
@@ -299,7 +307,7 @@ bool COpsMngrThread::FailedCycle(std::int32_t state_at_check, std::int32_t& rest
   return false;
 }
 
-void COpsMngrThread::SendDownAlerts() {
+void COpsMngrThread::SendDownAlerts(std::string_view action) {
   m_bDownAlertsSent = true;
   if (m_pSettings->m_bPhoneAlertsReady && PhoneReady()) {
     std::lock_guard lock(m_PhoneMutex);
@@ -308,7 +316,11 @@ void COpsMngrThread::SendDownAlerts() {
       m_Metrics.CountAlert(AlertChannel::kPhone, AlertEvent::kServerDown);
     }
   }
-  if (m_pSettings->m_bEmailEnabled) SendEmails(true);
+  if (m_pSettings->m_bEmailEnabled) {
+    const snx::alerts::AlertEvent event =
+        MakeAlertEvent(snx::alerts::AlertKind::kDown, std::string(action));
+    SendEmails(true, &event);
+  }
 }
 
 void COpsMngrThread::LeaveGo(bool failure_seen) {
@@ -323,9 +335,9 @@ void COpsMngrThread::LeaveGo(bool failure_seen) {
   LogEvent("COpsMngrThread::Go(): Testing has STOPPED.");
 }
 
-bool COpsMngrThread::SendEmails(bool down) {
+bool COpsMngrThread::SendEmails(bool down, const snx::alerts::AlertEvent* event) {
   if (!m_pOwner->m_bGo) return true;
-  if (!m_Emailer.SendAlertEmail(down)) {
+  if (!m_Emailer.SendAlertEmail(down, event)) {
     LogError("ERROR: Cannot send Email Alerts!");
     LogError("Is Internet Connection active?");
     LogError("Is Browser set to 'Work Offline'?");

@@ -50,7 +50,8 @@ bool COpsMngrThread::RebootAllowed() {
                       std::to_string(cap) + ".";
   LogError(m_sRebootWithheld);
   SetCurrentAction("Go MODE: Reboot withheld.", m_sRebootWithheld);
-  if (!m_bDownAlertsSent) SendDownAlerts();
+  if (!m_bDownAlertsSent)
+    SendDownAlerts(m_sRebootWithheld + " The applications are restarted instead.");
   return false;
 }
 

@@ -190,6 +190,17 @@ TEST(OpsRound, ASiteThatDiesIsReportedRestartedAndReportedBack) {
     }));
     EXPECT_TRUE(owner.KillAllThreads());
   }
+  // The mails say what happened below the administrator's text.
+  std::string mails = Spooled(spool);
+  std::erase(mails, '\r');
+  for (const std::string& text :
+       {std::string("\n\nGone.\n\n-- TESTHOST: the server is down\n"),
+        std::string("Machine: TESTHOST\n"), "local_url " + url + ": down",
+        std::string("restart 1 of 3"), std::string("-- TESTHOST: the server is up again\n"),
+        std::string("Outage lasted: "), std::string("Content-Type: text/plain; charset=UTF-8\n")}) {
+    EXPECT_THAT(mails, HasSubstr(text));
+  }
+  EXPECT_THAT(mails, ::testing::ContainsRegex("Time: 20[0-9-]+T[0-9:]+[+-][0-9]{2}:[0-9]{2}\n"));
   g_pLogFile = previous;
   const std::vector<int> restarted = PidsOf(site);
   for (int pid : restarted) KillChild(pid);
