@@ -192,6 +192,7 @@ void COpsMngrThread::Go() {
       failure_seen = true;
       rebooting = FailedCycle(state_at_check, restart_count);
     }
+    FlushWebhooks();  // the restart was made or the reboot asked for: nothing waits on the posts
     m_Metrics.CycleEnded(UnixSecondsOf(m_Facilities.clock));
     PublishMetrics();
     StatusCycleEnds();
@@ -240,13 +241,13 @@ void COpsMngrThread::GoodCycle(std::int32_t state_at_check) {
         m_Metrics.CountAlert(AlertChannel::kPhone, AlertEvent::kServerUp);
       }
     }
-    if (m_pSettings->m_bEmailEnabled) {
-      const snx::alerts::AlertEvent event = MakeAlertEvent(
-          snx::alerts::AlertKind::kUp, "no more restarts; the tests go on at every cycle.");
-      SendEmails(false, &event);
-    }
+    const snx::alerts::AlertEvent event = MakeAlertEvent(
+        snx::alerts::AlertKind::kUp, "no more restarts; the tests go on at every cycle.");
+    if (m_pSettings->m_bEmailEnabled) SendEmails(false, &event);
+    QueueWebhooks(event);
   }
   m_iOutageStart.reset();
+  m_bWithheldTold = false;
   SaveServerState(QOR_SERVER_UP);
   LogEvent("OnBtnGo() has set m_iLastKnownServerState == QOR_SERVER_UP.");
 }
@@ -293,6 +294,9 @@ bool COpsMngrThread::FailedCycle(std::int32_t state_at_check, std::int32_t& rest
     m_ItemManager.Update(ITEM_RESTART, "Restart", ITEM_STATE_DOWN, changed);
     if (allowed) {
       ++m_Metrics.m_iReboots;
+      QueueWebhooks(MakeAlertEvent(snx::alerts::AlertKind::kRebootDecided,
+                                   "rebooting the machine: the server is still down after " +
+                                       std::to_string(restart_count) + " restart(s) in a row."));
       m_Mender.ReBoot();
       return true;
     }
@@ -316,11 +320,10 @@ void COpsMngrThread::SendDownAlerts(std::string_view action) {
       m_Metrics.CountAlert(AlertChannel::kPhone, AlertEvent::kServerDown);
     }
   }
-  if (m_pSettings->m_bEmailEnabled) {
-    const snx::alerts::AlertEvent event =
-        MakeAlertEvent(snx::alerts::AlertKind::kDown, std::string(action));
-    SendEmails(true, &event);
-  }
+  const snx::alerts::AlertEvent event =
+      MakeAlertEvent(snx::alerts::AlertKind::kDown, std::string(action));
+  if (m_pSettings->m_bEmailEnabled) SendEmails(true, &event);
+  QueueWebhooks(event);
 }
 
 void COpsMngrThread::LeaveGo(bool failure_seen) {

@@ -44,6 +44,7 @@ snx::metrics::MetricsSnapshot COpsMetrics::Snapshot(std::int32_t ops_state) cons
   s.ops_state = ops_state;
   s.last_cycle = m_iLastCycle;
   s.alerts = m_Alerts;
+  s.webhook_posts = m_WebhookPosts;
   s.url_responses = m_UrlTimes;
   return s;
 }

@@ -23,6 +23,7 @@
 
 #include "alerts/emailer.h"
 #include "alerts/phoner.h"
+#include "alerts/webhook.h"
 #include "core/qor_object.h"
 #include "ops/ops_codes.h"
 #include "ops/ops_facilities.h"
@@ -142,6 +143,10 @@ class COpsMngrThread : public CQorObject, public CMenderOwner {
   snx::alerts::AlertEvent MakeAlertEvent(snx::alerts::AlertKind kind, std::string action);
   // "Restart 2 of 3 ..." for the restart about to be made after `restarts_so_far`.
   std::string RestartActionText(std::int32_t restarts_so_far) const;
+  // Webhooks (ops_webhooks.cc): an event is queued for every line of [WEBHOOKS] where the alert
+  // is decided, and posted by FlushWebhooks once the cycle's restart or reboot is under way.
+  void QueueWebhooks(const snx::alerts::AlertEvent& event);
+  void FlushWebhooks();
   // Reads the reboot record at start-up; a missing or damaged one gives one warning line.
   void LoadRebootRecord();
   // Whether a reboot decided now keeps within MaxRebootsPerDay; when not, the reboot is
@@ -219,6 +224,9 @@ class COpsMngrThread : public CQorObject, public CMenderOwner {
   bool m_bDownAlertsSent = false;
   // When the present outage began (the first failed cycle after a good one); none when unknown.
   std::optional<std::int64_t> m_iOutageStart;
+  snx::alerts::CWebhookQueue m_Webhooks;
+  // The webhooks heard of the withheld reboot in this run of failed cycles.
+  bool m_bWithheldTold = false;
   // Why this cycle's reboot was withheld ("" when it was not): the object of the waiting action.
   std::string m_sRebootWithheld;
 };

@@ -1,8 +1,8 @@
 #pragma once
 // One HTTP request on the wire: the web page fetch asks for a page through this facility and
-// decides itself what the answer means. Redirects are never followed here, plain http is spoken
-// unless the request asks for https (only the life-sign companion does), and every request is
-// bounded in time.
+// decides itself what the answer means; the webhooks post their bodies through it. Redirects are
+// never followed here, plain http is spoken unless the request asks for https (only the life-sign
+// companion does), and every request is bounded in time.
 
 #include <chrono>
 #include <cstddef>
@@ -25,6 +25,8 @@ struct HttpRequest {
   // Extra header lines without line ends ("Accept: text/*"); they replace any default of the
   // same name.
   std::vector<std::string> headers;
+  // Sent as the request's body (a POST); nothing when empty.
+  std::string body;
   // Proxies configured in the environment (http_proxy, no_proxy) are used unless direct.
   bool direct = false;
   std::chrono::milliseconds connect_timeout{30000};
