@@ -148,7 +148,8 @@ void CWebhookQueue::Add(const std::vector<WebhookLine>& hooks, const AlertEvent&
   for (const WebhookLine& hook : hooks) m_Pending.push_back({hook, event, false});
 }
 
-std::vector<WebhookOutcome> CWebhookQueue::Flush(platform::HttpClient& http) {
+std::vector<WebhookOutcome> CWebhookQueue::Flush(platform::HttpClient& http,
+                                                 const std::function<void()>& after_each) {
   std::vector<Pending> pending;
   pending.swap(m_Pending);
   // The second tries first: they are the older news.
@@ -156,6 +157,7 @@ std::vector<WebhookOutcome> CWebhookQueue::Flush(platform::HttpClient& http) {
   std::vector<WebhookOutcome> outcomes;
   for (Pending& p : pending) {
     WebhookOutcome outcome = PostWebhook(http, p.hook, p.event, m_Bound);
+    if (after_each) after_each();
     outcome.retry = p.retry;
     const std::string what = std::string("Webhook ") + settings::WebhookFormatName(p.hook.format) +
                              " " + platform::VisibleText(p.hook.url) + " (" + outcome.event +

@@ -9,6 +9,7 @@
 // the cycle decided; a post that fails is tried once more at the next flush, then given up.
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -50,8 +51,10 @@ class CWebhookQueue {
   // A post of `event` to each of `hooks`, made at the next Flush.
   void Add(const std::vector<WebhookLine>& hooks, const AlertEvent& event);
   // Posts what waits, in order: the failed posts of the last flush (their second and last
-  // try), then the new ones. Each outcome is logged.
-  std::vector<WebhookOutcome> Flush(platform::HttpClient& http);
+  // try), then the new ones. Each outcome is logged; `after_each`, when set, is called after
+  // every post (the loop's life sign to the service manager).
+  std::vector<WebhookOutcome> Flush(platform::HttpClient& http,
+                                    const std::function<void()>& after_each = {});
   bool Empty() const { return m_Pending.empty(); }
   // Bound on each post (tests shorten it).
   void SetBound(std::chrono::milliseconds bound) { m_Bound = bound; }

@@ -9,6 +9,7 @@
 #include "files/webhook_line.h"
 #include "ops/ops_mngr_thread.h"
 #include "platform/http_client.h"
+#include "platform/watchdog.h"
 
 void COpsMngrThread::QueueWebhooks(const snx::alerts::AlertEvent& event) {
   std::vector<snx::settings::WebhookLine> hooks;
@@ -26,7 +27,10 @@ void COpsMngrThread::QueueWebhooks(const snx::alerts::AlertEvent& event) {
 
 void COpsMngrThread::FlushWebhooks() {
   if (m_Webhooks.Empty()) return;
-  for (const auto& outcome : m_Webhooks.Flush(snx::platform::Use<snx::platform::HttpClient>())) {
+  // Each post is bounded; the service manager's watchdog hears from the loop after every one.
+  const auto outcomes = m_Webhooks.Flush(snx::platform::Use<snx::platform::HttpClient>(),
+                                         [] { snx::platform::WatchdogPing(); });
+  for (const auto& outcome : outcomes) {
     m_Metrics.CountWebhook(snx::settings::WebhookFormatName(outcome.hook.format), outcome.ok);
   }
 }
