@@ -68,10 +68,12 @@ bool CEmailer::ValidateSettings(bool log) {
   return true;
 }
 
-bool CEmailer::SendAlertEmail(bool down) {
+bool CEmailer::SendAlertEmail(bool down, const snx::alerts::AlertEvent* event) {
   if (m_pSettings == nullptr) return false;
-  return down ? Send(m_pSettings->m_sEmailSubjectDn, m_pSettings->m_sEmailBodyDown)
-              : Send(m_pSettings->m_sEmailSubject, m_pSettings->m_sEmailBodyUp);
+  std::string block = event != nullptr ? snx::alerts::MailBlock(*event) : std::string();
+  return down
+             ? Send(m_pSettings->m_sEmailSubjectDn, m_pSettings->m_sEmailBodyDown, std::move(block))
+             : Send(m_pSettings->m_sEmailSubject, m_pSettings->m_sEmailBodyUp, std::move(block));
 }
 
 bool CEmailer::SendRemoteUrlEmail(bool down, std::string_view url) {
@@ -88,7 +90,7 @@ bool CEmailer::SendCertExpiryEmail(std::string_view url, std::int64_t days, std:
                   "\r\nRenew it before then, or the URL will count as failing.");
 }
 
-bool CEmailer::Send(std::string_view subject, std::string_view body) {
+bool CEmailer::Send(std::string_view subject, std::string_view body, std::string block) {
   if (!m_bLive || !ReloadEmailList() || !ValidateSettings(false)) return false;
   CAllSets& s = *m_pSettings;
   CArrayStr& list = s.m_EmailList;
@@ -120,6 +122,7 @@ bool CEmailer::Send(std::string_view subject, std::string_view body) {
   mail.SetFrom(s.m_sEmailFrom);
   mail.SetSubject(subject);
   mail.SetBody(body);
+  mail.SetBlock(std::move(block));
   const int count = std::min(list.Count(), CWsEmail::kMaxRecipients);
   std::string_view last;
   for (int i = 0; i < count; ++i) {

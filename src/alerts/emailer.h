@@ -9,6 +9,7 @@
 #include <memory>
 #include <string_view>
 
+#include "alerts/alert_event.h"
 #include "alerts/ws_email.h"
 #include "core/qor_object.h"
 #include "files/all_sets.h"
@@ -28,9 +29,10 @@ class CEmailer : public CQorObject {
 
   // Keeps the settings model (not owned); false without one.
   bool Initialize(CAllSets* settings);
-  // The server-down (true) or server-up message. True when it went out or there was nothing
+  // The server-down (true) or server-up message: the administrator's subject and body, and
+  // below them what happened when `event` is given. True when it went out or there was nothing
   // to send.
-  bool SendAlertEmail(bool down);
+  bool SendAlertEmail(bool down, const snx::alerts::AlertEvent* event = nullptr);
   // The message about a remote URL that stopped (true) or started again to respond.
   bool SendRemoteUrlEmail(bool down, std::string_view url);
   // The warning that the certificate of an https URL expires in `days` days (not an alert: the
@@ -46,7 +48,7 @@ class CEmailer : public CQorObject {
   CWsEmail& Client() { return *m_pWsEmail; }
 
  private:
-  bool Send(std::string_view subject, std::string_view body);
+  bool Send(std::string_view subject, std::string_view body, std::string block = {});
 
   CAllSets* m_pSettings = nullptr;  // not owned
   bool m_bLive = false;

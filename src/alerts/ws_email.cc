@@ -1,8 +1,11 @@
 #include "alerts/ws_email.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <random>
 #include <vector>
 
 #include "alerts/smtp_reply.h"
@@ -37,6 +40,7 @@ bool CWsEmail::Initialize() {
   SetState(kLive);
   if (m_Recipients.Size() == 0) m_Recipients.Initialize(kMaxRecipients, kAddressWidth);
   m_Recipients.Clear();
+  m_sBlock.clear();
   m_bLive = true;
   return true;
 }
@@ -208,9 +212,33 @@ bool CWsEmail::HeadersAreSafe() {
   return safe;
 }
 
+std::string CWsEmail::MimeHeaders() const {
+  // The host part of the Message-ID is the sender's domain, as far as it is a plain name.
+  const std::string_view from = m_sFrom.View();
+  const std::size_t at = from.rfind('@');
+  std::string domain;
+  if (at != std::string_view::npos) {
+    for (const char c : from.substr(at + 1)) {
+      if (std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '.' || c == '-') domain += c;
+    }
+  }
+  if (domain.empty()) domain = "snxsvc.invalid";
+  static std::atomic<unsigned> sequence{0};
+  static const unsigned salt = std::random_device{}();
+  const auto now =
+      std::chrono::duration_cast<std::chrono::milliseconds>(m_Clock.WallNow().time_since_epoch())
+          .count();
+  char id[96];
+  std::snprintf(id, sizeof id, "%lld.%u.%08x", static_cast<long long>(now), ++sequence, salt);
+  return "Message-ID: <" + std::string(id) + ".snxsvc@" + domain + ">\r\n" +
+         "MIME-Version: 1.0\r\nContent-Type: text/plain; charset=UTF-8\r\n";
+}
+
 std::string CWsEmail::StuffedBody() const {
   std::string out;
-  std::string_view rest = m_sBody.View();
+  std::string whole = m_sBody.ToString();
+  if (!m_sBlock.empty()) whole += "\n\n" + m_sBlock;
+  std::string_view rest = whole;
   for (;;) {
     const std::size_t end = rest.find_first_of("\r\n");
     const std::string_view line = rest.substr(0, end);
@@ -303,7 +331,8 @@ bool CWsEmail::SendList() {
     m_sMailFrom = "Mail From:<" + from + "> \r\n";
     m_sFromHdr = "From:<" + from + "> \r\n";
     BuildDateText();
-    m_sDateHdr = "Date: " + m_sDateText.ToString() + " " + m_sDateZone + " \r\n";
+    // The MIME headers travel with the Date line: the dialogue sends the same texts as before.
+    m_sDateHdr = "Date: " + m_sDateText.ToString() + " " + m_sDateZone + " \r\n" + MimeHeaders();
     // A line end in the subject would start a header of its own: it becomes a blank.
     std::string subject = m_sSubject.ToString();
     std::replace_if(subject.begin(), subject.end(), IsControl, ' ');

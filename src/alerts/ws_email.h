@@ -69,6 +69,8 @@ class CWsEmail : public CQorObject {
   void SetFrom(std::string_view from) { m_sFrom.Assign(from); }
   void SetSubject(std::string_view subject) { m_sSubject.Assign(subject); }
   void SetBody(std::string_view body) { m_sBody.Assign(body); }
+  // Lines sent after the body and a blank line (what happened, for the reader); "" for none.
+  void SetBlock(std::string block) { m_sBlock = std::move(block); }
   // The server text; a server address resolved for another name is forgotten.
   void SetServerName(std::string_view server);
   CArrayStr& Recipients() { return m_Recipients; }
@@ -116,6 +118,8 @@ class CWsEmail : public CQorObject {
   bool GatherReply(std::vector<std::string>& lines);
   bool HeadersAreSafe();
   std::string StuffedBody() const;
+  // Message-ID, MIME-Version and Content-Type, each ended by CR LF.
+  std::string MimeHeaders() const;
   void LogResult(bool sent);
 
   snx::platform::MailTransport& m_Transport;
@@ -124,6 +128,7 @@ class CWsEmail : public CQorObject {
   CQorStr m_sFrom;
   CQorStr m_sSubject;
   CQorStr m_sBody;
+  std::string m_sBlock;
   CArrayStr m_Recipients;
   // The lines sent are held whole, whatever their length: a line cut short would lose its end.
   std::string m_sMailFrom;

@@ -141,6 +141,15 @@ std::string FormatMetrics(const MetricsSnapshot& s) {
       }
     }
   }
+  if (!s.webhook_posts.empty()) {
+    Family(out, "snxsvc_webhook_posts_total", "counter", "Webhook posts, by format and result.");
+    for (const auto& [format, counts] : s.webhook_posts) {
+      for (int r = 0; r < 2; ++r) {
+        out += "snxsvc_webhook_posts_total{format=\"" + format + "\",result=\"" +
+               (r == 0 ? "ok" : "failed") + "\"} " + std::to_string(counts[r]) + "\n";
+      }
+    }
+  }
   return out;
 }
 

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -53,6 +54,8 @@ struct MetricsSnapshot {
   std::optional<AlertCounts> alerts;       // alerts sent, [channel][event]
   std::vector<CertExpiry> cert_expiries;   // the https URLs whose certificate is known
   std::vector<UrlResponse> url_responses;  // the URLs whose last test got an answer
+  // Webhook posts by format ("json", "ntfy", "slack"): [0] answered 2xx, [1] failed.
+  std::map<std::string, std::array<std::uint64_t, 2>> webhook_posts;
 };
 
 std::string FormatMetrics(const MetricsSnapshot& snapshot);

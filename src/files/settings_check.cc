@@ -6,6 +6,7 @@
 
 #include "core/qor_str.h"
 #include "files/content_rules.h"
+#include "files/webhook_line.h"
 #include "platform/ascii.h"
 #include "platform/url_parse.h"
 
@@ -121,13 +122,14 @@ bool IsSectionHeader(std::string_view trimmed) {
 }
 
 // The sections whose lines are checked one by one, and what each line must be.
-enum class LineKind { kKeys, kEmail, kUrl, kContent, kFree, kUnknown };
+enum class LineKind { kKeys, kEmail, kUrl, kContent, kWebhook, kFree, kUnknown };
 
 LineKind KindOfSection(std::string_view header) {
   if (EqualsNoCase(header, "[KEYS]")) return LineKind::kKeys;
   if (EqualsNoCase(header, "[EMAILS]")) return LineKind::kEmail;
   if (EqualsNoCase(header, "[URLS]") || EqualsNoCase(header, "[RURLS]")) return LineKind::kUrl;
   if (EqualsNoCase(header, kContentSection)) return LineKind::kContent;
+  if (EqualsNoCase(header, kWebhooksSection)) return LineKind::kWebhook;
   if (EqualsNoCase(header, "[STOPS]") || EqualsNoCase(header, "[PROGS]")) return LineKind::kFree;
   return LineKind::kUnknown;
 }
@@ -184,6 +186,12 @@ class Checker {
         case LineKind::kContent:
           ContentLine(text);
           break;
+        case LineKind::kWebhook: {
+          WebhookLine hook;
+          const std::string why = ParseWebhookLine(text, hook);
+          if (!why.empty()) Problem(why + " in " + kWebhooksSection);
+          break;
+        }
         default:
           break;
       }
@@ -325,7 +333,8 @@ const std::vector<KnownKey>& KnownKeys() {
 
 const std::vector<std::string_view>& KnownSections() {
   static const std::vector<std::string_view> sections = {
-      "[KEYS]", "[EMAILS]", "[URLS]", "[RURLS]", "[STOPS]", "[PROGS]", kContentSection};
+      "[KEYS]",  "[EMAILS]", "[URLS]",        "[RURLS]",
+      "[STOPS]", "[PROGS]",  kContentSection, kWebhooksSection};
   return sections;
 }
 

@@ -192,6 +192,7 @@ void COpsMngrThread::Go() {
       failure_seen = true;
       rebooting = FailedCycle(state_at_check, restart_count);
     }
+    FlushWebhooks();  // the restart was made or the reboot asked for: nothing waits on the posts
     m_Metrics.CycleEnded(UnixSecondsOf(m_Facilities.clock));
     PublishMetrics();
     StatusCycleEnds();
@@ -240,8 +241,13 @@ void COpsMngrThread::GoodCycle(std::int32_t state_at_check) {
         m_Metrics.CountAlert(AlertChannel::kPhone, AlertEvent::kServerUp);
       }
     }
-    if (m_pSettings->m_bEmailEnabled) SendEmails(false);
+    const snx::alerts::AlertEvent event = MakeAlertEvent(
+        snx::alerts::AlertKind::kUp, "no more restarts; the tests go on at every cycle.");
+    if (m_pSettings->m_bEmailEnabled) SendEmails(false, &event);
+    QueueWebhooks(event);
   }
+  m_iOutageStart.reset();
+  m_bWithheldTold = false;
   SaveServerState(QOR_SERVER_UP);
   LogEvent("OnBtnGo() has set m_iLastKnownServerState == QOR_SERVER_UP.");
 }
@@ -252,6 +258,7 @@ bool COpsMngrThread::FailedCycle(std::int32_t state_at_check, std::int32_t& rest
   SaveServerState(QOR_FAILS_DETECTED_SERVER_RESTARTING);
   LogEvent("OnBtnGo() has set m_iLastKnownServerState == QOR_FAILS_DETECTED_SERVER_RESTARTING.");
   m_pOwner->m_iOpsState = OPS_GO_RESTARTING;
+  if (!m_iOutageStart) m_iOutageStart = UnixSecondsOf(m_Facilities.clock);
   if (m_Mender.WatcherArmed()) {
     CQorStr text;
     m_Mender.GetWatcherText(text);
@@ -274,7 +281,9 @@ bool COpsMngrThread::FailedCycle(std::int32_t state_at_check, std::int32_t& rest
   LogError("FAILURE DETECTED. Attempting RESTART........");
   LogError(kBanner);
   LogError(kBanner);
-  if (state_at_check == QOR_SERVER_UP && restart_count <= 0) SendDownAlerts();
+  if (state_at_check == QOR_SERVER_UP && restart_count <= 0) {
+    SendDownAlerts(RestartActionText(restart_count));
+  }
   m_Insurer.EndPhase();
   bool changed = false;
   if (DecideCycle(false, restart_count, m_pSettings->m_iRestartsB4Reboot) ==
@@ -285,6 +294,9 @@ bool COpsMngrThread::FailedCycle(std::int32_t state_at_check, std::int32_t& rest
     m_ItemManager.Update(ITEM_RESTART, "Restart", ITEM_STATE_DOWN, changed);
     if (allowed) {
       ++m_Metrics.m_iReboots;
+      QueueWebhooks(MakeAlertEvent(snx::alerts::AlertKind::kRebootDecided,
+                                   "rebooting the machine: the server is still down after " +
+                                       std::to_string(restart_count) + " restart(s) in a row."));
       m_Mender.ReBoot();
       return true;
     }
@@ -299,7 +311,7 @@ bool COpsMngrThread::FailedCycle(std::int32_t state_at_check, std::int32_t& rest
   return false;
 }
 
-void COpsMngrThread::SendDownAlerts() {
+void COpsMngrThread::SendDownAlerts(std::string_view action) {
   m_bDownAlertsSent = true;
   if (m_pSettings->m_bPhoneAlertsReady && PhoneReady()) {
     std::lock_guard lock(m_PhoneMutex);
@@ -308,7 +320,10 @@ void COpsMngrThread::SendDownAlerts() {
       m_Metrics.CountAlert(AlertChannel::kPhone, AlertEvent::kServerDown);
     }
   }
-  if (m_pSettings->m_bEmailEnabled) SendEmails(true);
+  const snx::alerts::AlertEvent event =
+      MakeAlertEvent(snx::alerts::AlertKind::kDown, std::string(action));
+  if (m_pSettings->m_bEmailEnabled) SendEmails(true, &event);
+  QueueWebhooks(event);
 }
 
 void COpsMngrThread::LeaveGo(bool failure_seen) {
@@ -323,9 +338,9 @@ void COpsMngrThread::LeaveGo(bool failure_seen) {
   LogEvent("COpsMngrThread::Go(): Testing has STOPPED.");
 }
 
-bool COpsMngrThread::SendEmails(bool down) {
+bool COpsMngrThread::SendEmails(bool down, const snx::alerts::AlertEvent* event) {
   if (!m_pOwner->m_bGo) return true;
-  if (!m_Emailer.SendAlertEmail(down)) {
+  if (!m_Emailer.SendAlertEmail(down, event)) {
     LogError("ERROR: Cannot send Email Alerts!");
     LogError("Is Internet Connection active?");
     LogError("Is Browser set to 'Work Offline'?");

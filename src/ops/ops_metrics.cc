@@ -55,6 +55,7 @@ snx::metrics::MetricsSnapshot COpsMetrics::Snapshot(std::int32_t ops_state) cons
   s.last_cycle = m_iLastCycle;
   s.alerts = m_Alerts;
   s.cert_expiries = m_CertExpiries;
+  s.webhook_posts = m_WebhookPosts;
   s.url_responses = m_UrlTimes;
   return s;
 }

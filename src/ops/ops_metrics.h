@@ -7,8 +7,10 @@
 //
 // Only the operations thread touches it, and what it calls.
 
+#include <array>
 #include <chrono>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -42,6 +44,8 @@ class COpsMetrics {
                    std::optional<std::chrono::milliseconds> elapsed);
   // An alert that went out.
   void CountAlert(snx::metrics::AlertChannel channel, snx::metrics::AlertEvent event);
+  // A webhook post of that format ("json", "ntfy", "slack") and its result.
+  void CountWebhook(const std::string& format, bool ok) { ++m_WebhookPosts[format][ok ? 0 : 1]; }
   void CycleEnded(std::int64_t when) { m_iLastCycle = when; }
   // The end of validity of a checked https URL's certificate (Unix seconds).
   void NoteCertExpiry(std::int32_t type, std::string_view url, std::int64_t expiry);
@@ -56,6 +60,7 @@ class COpsMetrics {
   std::vector<snx::metrics::MetricsItem> m_Items;
   std::vector<snx::metrics::UrlResponse> m_UrlTimes;
   snx::metrics::AlertCounts m_Alerts{};
+  std::map<std::string, std::array<std::uint64_t, 2>> m_WebhookPosts;
   std::optional<std::int64_t> m_iLastCycle;
   std::vector<snx::metrics::CertExpiry> m_CertExpiries;
   bool m_bWriteFailing = false;

@@ -17,11 +17,13 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "alerts/emailer.h"
 #include "alerts/phoner.h"
+#include "alerts/webhook.h"
 #include "core/qor_object.h"
 #include "ops/cert_watch.h"
 #include "ops/ops_codes.h"
@@ -71,7 +73,7 @@ class COpsMngrThread : public CQorObject, public CMenderOwner {
 
   // ---- Go mode (ops_go.cc) ----
   void Go();
-  bool SendEmails(bool down);
+  bool SendEmails(bool down, const snx::alerts::AlertEvent* event = nullptr);
 
   // ---- URL tests (ops_urls.cc) ----
   bool RunUrls();
@@ -135,8 +137,17 @@ class COpsMngrThread : public CQorObject, public CMenderOwner {
   void GoodCycle(std::int32_t state_at_check);
   // True when the machine is being rebooted (the loop ends).
   bool FailedCycle(std::int32_t state_at_check, std::int32_t& restart_count);
-  // The down alerts of a failure, by phone and e-mail.
-  void SendDownAlerts();
+  // The down alerts of a failure, by phone and e-mail; `action` says what the watchdog does.
+  void SendDownAlerts(std::string_view action);
+  // What is told of an alert decided now (ops_alert_event.cc): the machine, the time, the items
+  // as the last tests saw them, and the action.
+  snx::alerts::AlertEvent MakeAlertEvent(snx::alerts::AlertKind kind, std::string action);
+  // "Restart 2 of 3 ..." for the restart about to be made after `restarts_so_far`.
+  std::string RestartActionText(std::int32_t restarts_so_far) const;
+  // Webhooks (ops_webhooks.cc): an event is queued for every line of [WEBHOOKS] where the alert
+  // is decided, and posted by FlushWebhooks once the cycle's restart or reboot is under way.
+  void QueueWebhooks(const snx::alerts::AlertEvent& event);
+  void FlushWebhooks();
   // Reads the reboot record at start-up; a missing or damaged one gives one warning line.
   void LoadRebootRecord();
   // Whether a reboot decided now keeps within MaxRebootsPerDay; when not, the reboot is
@@ -216,6 +227,11 @@ class COpsMngrThread : public CQorObject, public CMenderOwner {
   std::atomic<std::uint64_t> m_iRebootsWithheldTotal{0};
   // The down alerts went out in this run of failed cycles (cleared by a good cycle).
   bool m_bDownAlertsSent = false;
+  // When the present outage began (the first failed cycle after a good one); none when unknown.
+  std::optional<std::int64_t> m_iOutageStart;
+  snx::alerts::CWebhookQueue m_Webhooks;
+  // The webhooks heard of the withheld reboot in this run of failed cycles.
+  bool m_bWithheldTold = false;
   // Why this cycle's reboot was withheld ("" when it was not): the object of the waiting action.
   std::string m_sRebootWithheld;
 };

@@ -50,7 +50,12 @@ bool COpsMngrThread::RebootAllowed() {
                       std::to_string(cap) + ".";
   LogError(m_sRebootWithheld);
   SetCurrentAction("Go MODE: Reboot withheld.", m_sRebootWithheld);
-  if (!m_bDownAlertsSent) SendDownAlerts();
+  const std::string action = m_sRebootWithheld + " The applications are restarted instead.";
+  if (!m_bDownAlertsSent) SendDownAlerts(action);
+  if (!m_bWithheldTold) {
+    m_bWithheldTold = true;
+    QueueWebhooks(MakeAlertEvent(snx::alerts::AlertKind::kRebootWithheld, action));
+  }
   return false;
 }
 

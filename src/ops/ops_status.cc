@@ -58,6 +58,13 @@ void COpsStatusTracker::NoteUrlTest(std::int32_t type, std::string_view url,
   seen.http_status =
       outcome.result <= 0 ? std::optional<std::uint32_t>(outcome.status) : std::nullopt;
   seen.response_ms = outcome.elapsed.count();
+  if (outcome.result > 0) {
+    seen.error = "no answer";
+  } else if (!outcome.good && outcome.status >= 200 && outcome.status <= 299) {
+    seen.error = outcome.failure;  // a check of the page itself failed
+  } else {
+    seen.error.clear();
+  }
 }
 
 COpsStatus COpsStatusTracker::Build(CItemManager& items) const {

@@ -32,6 +32,7 @@ struct COpsItemStatus {
   // URLs: the last fetch's status code (none when no answer came) and its time.
   std::optional<std::uint32_t> http_status;
   std::optional<std::int64_t> response_ms;
+  std::string error;  // why the last test failed, when it says more than the status
   bool operator==(const COpsItemStatus&) const = default;
 };
 

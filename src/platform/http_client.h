@@ -1,8 +1,9 @@
 #pragma once
 // One HTTP request on the wire: the web page fetch asks for a page through this facility and
-// decides itself what the answer means. Redirects are never followed here, plain http is spoken
-// unless the request asks for https, and every request is bounded in time. Over https the
-// server's certificate chain and host name are always checked; nothing turns that off.
+// decides itself what the answer means; the webhooks post their bodies through it. Redirects are
+// never followed here, plain http is spoken unless the request asks for https, and every request
+// is bounded in time. Over https the server's certificate chain and host name are always checked;
+// nothing turns that off.
 
 #include <chrono>
 #include <cstddef>
@@ -31,6 +32,8 @@ struct HttpRequest {
   // Extra header lines without line ends ("Accept: text/*"); they replace any default of the
   // same name.
   std::vector<std::string> headers;
+  // Sent as the request's body (a POST); nothing when empty.
+  std::string body;
   // Proxies configured in the environment (http_proxy, no_proxy) are used unless direct.
   bool direct = false;
   // When set, the one proxy to go through ("host:port" or a URL), or none at all when empty;

@@ -169,3 +169,69 @@ TEST_F(EmailerTest, AnHttpsConnectUrlTellsAMissingConnectionToo) {
 }
 
 }  // namespace
+
+TEST(AlertEventText, DurationsReadAsAPersonWouldSayThem) {
+  EXPECT_EQ(snx::alerts::DurationText(42), "42 s");
+  EXPECT_EQ(snx::alerts::DurationText(3903), "1 h 5 min 3 s");
+  EXPECT_EQ(snx::alerts::DurationText(90061), "1 d 1 h 1 min 1 s");
+  EXPECT_EQ(snx::alerts::IsoLocal({2026, 12, 7, 9, 5, 3, -330}), "2026-12-07T09:05:03-05:30");
+}
+
+TEST_F(EmailerTest, AnAlertSaysWhatHappenedBelowTheAdministratorsText) {
+  using snx::alerts::AlertEvent;
+  using snx::alerts::AlertKind;
+  AlertEvent down;
+  down.kind = AlertKind::kDown;
+  down.machine = "WEB1";
+  down.time = "2026-12-07T19:00:29+01:00";
+  down.items = {{"local_url", "http://127.0.0.1:8080/", "down", 503, ""},
+                {"remote_url", "http://far.example/", "down", std::nullopt, "no answer"},
+                {"program", "/usr/sbin/nginx", "down", std::nullopt, ""},
+                {"local_url", "http://127.0.0.1:8081/", "up", 200, ""}};
+  down.action = "restarting the applications: restart 1 of 3; more";
+  AlertEvent up = down;
+  up.kind = AlertKind::kUp;
+  up.items = {{"local_url", "http://127.0.0.1:8080/", "up", 200, ""}};
+  up.outage_seconds = 3903;
+  const struct {
+    bool down;
+    const AlertEvent& event;
+    std::vector<std::string> wanted;
+    std::vector<std::string> unwanted;
+  } cases[] = {
+      {true,
+       down,
+       {"Subject: Server down\r\n\r\nThe server is down.\r\n\r\n-- WEB1: the server is down\r\n",
+        "Machine: WEB1\r\n", "Time: 2026-12-07T19:00:29+01:00\r\n",
+        "What failed:\r\n  local_url http://127.0.0.1:8080/: down, HTTP 503\r\n",
+        "  remote_url http://far.example/: down, no answer\r\n",
+        "  program /usr/sbin/nginx: down\r\n",
+        "Watchdog: restarting the applications: restart 1 of 3", "To look: snxctl status"},
+       {"8081", "Outage lasted"}},
+      {false,
+       up,
+       {"Subject: Server up\r\n\r\nAll is well again.\r\n\r\n-- WEB1: the server is up again\r\n",
+        "Outage lasted: 1 h 5 min 3 s\r\n", "  local_url http://127.0.0.1:8080/: up, HTTP 200\r\n"},
+       {}},
+  };
+  Load(kGoodKeys);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.down ? "down" : "up");
+    clock_.SetUtcOffset(std::chrono::minutes(60));
+    ASSERT_TRUE(emailer_.SendAlertEmail(c.down, &c.event));
+    std::string sent = net_.SentBytes();
+    sent = sent.substr(sent.rfind("Mail From:"));  // this case's message
+    for (const auto& text : c.wanted) EXPECT_THAT(sent, HasSubstr(text));
+    for (const auto& text : c.unwanted) EXPECT_THAT(sent, ::testing::Not(HasSubstr(text)));
+    // The headers a mail reader needs, the Date with its zone.
+    EXPECT_THAT(sent, ::testing::ContainsRegex("Date: [A-Z][a-z][a-z], [0-9]+ [A-Z][a-z][a-z] "
+                                               "[0-9]{4} [0-9:]{8} \\+0100 \r\n"));
+    EXPECT_THAT(sent,
+                ::testing::ContainsRegex(
+                    "Message-ID: <[0-9]+\\.[0-9]+\\.[0-9a-f]{8}\\.snxsvc@example\\.org>\r\n"));
+    EXPECT_THAT(sent,
+                HasSubstr("MIME-Version: 1.0\r\nContent-Type: text/plain; charset=UTF-8\r\n"));
+    // The log keeps the administrator's body alone, on one line.
+    EXPECT_THAT(log_.Messages(), ::testing::Contains(HasSubstr("Email content was: ")));
+  }
+}

@@ -7,6 +7,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -66,7 +67,9 @@ TEST_F(WsEmailTest, SendsTheWholeDialogueWithABlankLineAndADotStuffedBody) {
   mail_.Recipients().SetAt(2, "c@example.org");
   mail_.SetBody("first\n.\r\n..two\rQUIT");
   ASSERT_TRUE(Send());
-  EXPECT_EQ(net_.SentBytes(),
+  // The Message-ID is new for every message.
+  EXPECT_EQ(std::regex_replace(net_.SentBytes(), std::regex("Message-ID: <[^>\r\n]+>"),
+                               "Message-ID: <ID>"),
             "HELO server \r\n"
             "Mail From:<watch@example.org> \r\n"
             "Rcpt To:<a@example.org> \r\n"
@@ -75,6 +78,9 @@ TEST_F(WsEmailTest, SendsTheWholeDialogueWithABlankLineAndADotStuffedBody) {
             "DATA \r\n"
             "From:<watch@example.org> \r\n"
             "Date: Mon, 5 Jan 2004 03:07:03 -0600 \r\n"
+            "Message-ID: <ID>\r\n"
+            "MIME-Version: 1.0\r\n"
+            "Content-Type: text/plain; charset=UTF-8\r\n"
             "X-Mailer: SMTP Sender \r\n"
             "To: a@example.org , b@example.org , c@example.org \r\n"
             "Subject: Server down\r\n"

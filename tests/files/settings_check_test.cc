@@ -117,6 +117,11 @@ TEST(SettingsCheck, EachBadFileGivesItsLines) {
         "AutoSet.caf line 9: \"ftp://c/\" in [CONTENT] is not an http:// or https:// URL",
         "AutoSet.caf line 10: \"http://gone/\" in [CONTENT] is not in [URLS] or [RURLS] nor the "
         "EmailUrl: its line checks nothing"}},
+      {"webhook lines",
+       Keys({}, {"[webhooks]", "https://h.example/x", "NTFY http://n.example/t", "teams http://t/",
+                 "slack mailto:x@y"}),
+       {"AutoSet.caf line 5: \"teams\" is not a webhook format (json, ntfy, slack) in [WEBHOOKS]",
+        "AutoSet.caf line 6: \"mailto:x@y\" is not an http:// or https:// URL in [WEBHOOKS]"}},
   };
   for (const Case& c : cases) {
     snx::settings::SettingsCheckOptions options;

@@ -23,6 +23,7 @@
 #include "files/settings_file_writer.h"
 #include "integration/aiosmtpd_sink.h"
 #include "integration/subprocess.h"
+#include "integration/webhook_receiver.h"
 #include "platform/component_factory.h"
 #include "platform/power.h"
 #include "service/service_wiring.h"
@@ -80,6 +81,9 @@ TEST(OpsRound, ASiteThatDiesIsReportedRestartedAndReportedBack) {
   TempDir spool;
   AiosmtpdSink sink(spool);
   if (!sink.Started()) GTEST_SKIP() << "aiosmtpd is not available: " << sink.Banner();
+
+  WebhookReceiver hooks;
+  ASSERT_TRUE(hooks.Started());
 
   TempDir install;
   TempDir root;
@@ -147,7 +151,10 @@ TEST(OpsRound, ASiteThatDiesIsReportedRestartedAndReportedBack) {
                           "[PROGS]",
                           start_line,
                           "[STOPS]",
-                          site});
+                          site,
+                          "[WEBHOOKS]",
+                          hooks.Url("/ok"),
+                          "slack " + hooks.Url("/fail")});
 
   // The service's own log, as the command object keeps it.
   CLogFile log;
@@ -188,8 +195,27 @@ TEST(OpsRound, ASiteThatDiesIsReportedRestartedAndReportedBack) {
     EXPECT_TRUE(Within(std::chrono::seconds(60), [&] {
       return Spooled(spool).find("Subject: Site up") != std::string::npos;
     }));
+    // The webhooks are posted once the cycle has done what it decided.
+    EXPECT_TRUE(Within(std::chrono::seconds(30),
+                       [&] { return hooks.Count("/ok", "\"event\":\"up\"") == 1; }));
     EXPECT_TRUE(owner.KillAllThreads());
   }
+  // The mails say what happened below the administrator's text.
+  std::string mails = Spooled(spool);
+  std::erase(mails, '\r');
+  for (const std::string& text :
+       {std::string("\n\nGone.\n\n-- TESTHOST: the server is down\n"),
+        std::string("Machine: TESTHOST\n"), "local_url " + url + ": down",
+        std::string("restart 1 of 3"), std::string("-- TESTHOST: the server is up again\n"),
+        std::string("Outage lasted: "), std::string("Content-Type: text/plain; charset=UTF-8\n")}) {
+    EXPECT_THAT(mails, HasSubstr(text));
+  }
+  // The webhooks: down and up once each; the one that answers 500 is tried once more.
+  EXPECT_EQ(hooks.Count("/ok", "\"event\":\"down\""), 1);
+  EXPECT_EQ(hooks.Count("/ok", "\"machine\":\"TESTHOST\""), 2);
+  EXPECT_EQ(hooks.Count("/ok", "\"name\":\"" + url + "\",\"state\":\"down\""), 1);
+  EXPECT_EQ(hooks.Count("/fail", "TESTHOST: the server is down"), 2);
+  EXPECT_THAT(mails, ::testing::ContainsRegex("Time: 20[0-9-]+T[0-9:]+[+-][0-9]{2}:[0-9]{2}\n"));
   g_pLogFile = previous;
   const std::vector<int> restarted = PidsOf(site);
   for (int pid : restarted) KillChild(pid);
@@ -199,6 +225,10 @@ TEST(OpsRound, ASiteThatDiesIsReportedRestartedAndReportedBack) {
   const std::string service_log = install.Read("SNXSVC.log");
   EXPECT_THAT(service_log, HasSubstr("FAILURE DETECTED. Attempting RESTART........"));
   EXPECT_THAT(service_log, HasSubstr("** Soft Restart completed"));
+  EXPECT_THAT(service_log, HasSubstr("Webhook slack " + hooks.Url("/fail") +
+                                     " (down): HTTP 500; tried again at the next cycle."));
+  EXPECT_THAT(service_log,
+              HasSubstr("Webhook slack " + hooks.Url("/fail") + " (down): HTTP 500; given up."));
   const std::string uptime = install.Read("Uptime.log");
   EXPECT_THAT(uptime, HasSubstr("101, " + url + ", DN"));
   EXPECT_THAT(uptime, HasSubstr("101, " + url + ", UP"));
@@ -212,7 +242,8 @@ TEST(OpsRound, ASiteThatDiesIsReportedRestartedAndReportedBack) {
        {"snxsvc_item_up{type=\"local_url\",name=\"" + url + "\"} 1\n",
         std::string("snxsvc_restarts_total 1\n"),
         std::string("snxsvc_alerts_sent_total{channel=\"email\",event=\"server_down\"} 1\n"),
-        std::string("snxsvc_alerts_sent_total{channel=\"phone\",event=\"server_up\"} 1\n")}) {
+        std::string("snxsvc_alerts_sent_total{channel=\"phone\",event=\"server_up\"} 1\n"),
+        std::string("snxsvc_webhook_posts_total{format=\"json\",result=\"ok\"} 2\n")}) {
     EXPECT_THAT(figures, HasSubstr(sample));
   }
   EXPECT_EQ(PromtoolComplaint(root.File("snxsvc.prom")).value_or(""), "");

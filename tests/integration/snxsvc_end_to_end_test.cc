@@ -364,8 +364,9 @@ TEST(SnxctlControl, HelpUsageAndNoService) {
                 HasSubstr("snxctl " + std::string(command) + ": the service is not running"));
   }
   // Every other command has its help too.
-  for (const char* command : {"activity", "components", "conf", "cycle", "ini", "mail-test",
-                              "phone-test", "probe", "procs", "pulse", "register", "report"}) {
+  for (const char* command :
+       {"activity", "components", "conf", "cycle", "ini", "mail-test", "notify-test", "phone-test",
+        "probe", "procs", "pulse", "register", "report"}) {
     const CtlRun help = Snxctl({command, "--help"});
     EXPECT_EQ(help.exit_code, 0) << command;
     EXPECT_THAT(help.out, HasSubstr(std::string("usage: snxctl ") + command)) << command;
@@ -392,6 +393,7 @@ TEST(SnxctlControl, HelpUsageAndNoService) {
       {{"ini", "frobnicate"}, "snxctl ini: unknown command 'frobnicate'"},
       {{"mail-test", "--up", "--down"}, "snxctl mail-test: --up and --down exclude each other"},
       {{"phone-test", "--up", "--down"}, "snxctl phone-test: --down and --up exclude each other"},
+      {{"notify-test", "--up", "--down"}, "snxctl notify-test: --up and --down exclude each other"},
       {{"pulse", "--max-age", "x"},
        "snxctl pulse: --max-age needs a number of seconds from 0 to 31622400"},
       // The window is checked whether or not the report companion is registered.

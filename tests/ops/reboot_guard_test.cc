@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <nlohmann/json.hpp>
 
 #include "ops/ops_fixture.h"
 
@@ -104,7 +105,9 @@ TEST_F(RebootGuardTest, ThirdRebootOfADayIsWithheldUntilTheFirstLeavesTheWindow)
 }
 
 TEST_F(RebootGuardTest, AGoodCycleEndsTheEpisodeWithOneSetOfUpAlerts) {
-  Load(With({"RestartsB4Reboot=1", "MaxRebootsPerDay=1"}));
+  Load(With({"RestartsB4Reboot=1", "MaxRebootsPerDay=1"},
+            {"[URLS]", kLocalUrl, "[WEBHOOKS]", "http://hooks.test/h"}));
+  http_.Answer("hooks.test", 80, "/h", 200);
   SetSite(500);
   Boot(10);  // one reboot: the cap is reached
   // After the boot: restart, withheld, withheld, good, good, first failure, withheld.
@@ -121,6 +124,14 @@ TEST_F(RebootGuardTest, AGoodCycleEndsTheEpisodeWithOneSetOfUpAlerts) {
   EXPECT_EQ(MailsWithSubject("Server up"), 1);
   EXPECT_EQ(up_calls_ + PhoneCalls("Server up"), 1);
   EXPECT_EQ(current_->RebootGuardSummary(), "1 1 3");
+  // The webhooks hear the same, and of the reboot decided and withheld (once an episode).
+  std::vector<std::string> events;
+  for (const auto& request : http_.requests()) {
+    if (request.host == "hooks.test")
+      events.push_back(nlohmann::json::parse(request.body)["event"]);
+  }
+  EXPECT_EQ(events, (std::vector<std::string>{"down", "reboot_decided", "down", "reboot_withheld",
+                                              "up", "down", "reboot_withheld"}));
 }
 
 // The record as the thread finds it at start-up, and the cap.

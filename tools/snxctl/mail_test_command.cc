@@ -14,8 +14,8 @@
 #include "platform/file_system.h"
 #include "platform/mail_transport.h"
 #include "platform/path_map.h"
+#include "snxctl/command_settings.h"
 #include "snxctl/kept_log.h"
-#include "snxctl/settings_access.h"
 #include "snxctl/subcommand.h"
 
 namespace snxctl {
@@ -46,11 +46,6 @@ constexpr const char* kMailTestHelp =
     "Exit status: 0 the message counted as sent, 1 it did not, 2 bad arguments.\n";
 
 int Usage(const std::string& message) { return UsageError("mail-test", message); }
-
-int Fail(const std::string& message) {
-  std::fprintf(stderr, "snxctl mail-test: %s\n", message.c_str());
-  return kExitFailure;
-}
 
 bool ParseWait(const std::string& text, std::chrono::milliseconds& out) {
   char* end = nullptr;
@@ -98,27 +93,10 @@ int RunMailTest(const std::vector<std::string>& args) {
     }
   }
   if (up && down) return Usage("--up and --down exclude each other");
-  if (!have_folder) folder = InstallFolder();
-  if (folder.empty()) return Fail("cannot tell the folder of snxctl; give --dir");
-  if (!Files().FolderExists(folder)) return Fail("no such folder: " + folder);
-  const std::string path = CRamFileRO::JoinPath(folder, CAllSets::kSettingsFileName);
-  // Loading would make a missing file; this command leaves every file as it was.
-  if (!Files().Exists(path)) {
-    return Fail("no settings file at " + snx::platform::ToPosixPath(path));
-  }
-  if (const std::string why = SettingsUnreadable(folder); !why.empty()) return Fail(why);
-
   CRamFileRO image;
   CAllSets settings;
-  settings.SetProgramDirectory(folder);
-  settings.SetSettingsImage(&image);
-  {
-    KeptLog errors(KeptLines::kErrorsOnly);
-    if (!settings.ReInitialize()) {
-      Fail("cannot read " + snx::platform::ToPosixPath(path));
-      errors.Print("  ");
-      return kExitFailure;
-    }
+  if (!LoadFolderSettings("mail-test", have_folder ? folder : "", image, settings)) {
+    return kExitFailure;
   }
   if (!settings.m_bEmailEnabled) {
     std::fprintf(stderr,

@@ -142,6 +142,10 @@ class CurlHttpClient : public HttpClient {
     } else {
       curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, request.method.c_str());
     }
+    if (!request.body.empty()) {
+      curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE, static_cast<long>(request.body.size()));
+      curl_easy_setopt(h, CURLOPT_POSTFIELDS, request.body.data());  // outlives the request
+    }
     if (headers) curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
     if (request.proxy) {
       curl_easy_setopt(h, CURLOPT_PROXY, request.proxy->c_str());

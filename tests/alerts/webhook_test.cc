@@ -1,0 +1,163 @@
+// The webhook alerts: the lines of [WEBHOOKS], each format's request, and the rule that a failed
+// post is tried once more at the next flush.
+
+#include "alerts/webhook.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "platform/fake/fake_http_client.h"
+#include "support/test_support.h"
+
+namespace {
+
+using snx::alerts::AlertEvent;
+using snx::alerts::AlertKind;
+using snx::platform::FakeHttpClient;
+using snx::settings::WebhookFormat;
+using snx::settings::WebhookLine;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+AlertEvent DownEvent() {
+  AlertEvent event;
+  event.kind = AlertKind::kDown;
+  event.machine = "WEB1";
+  event.time = "2026-12-07T19:00:29+01:00";
+  event.items = {{"local_url", "http://127.0.0.1:8080/", "down", 503, ""},
+                 {"program", "/usr/sbin/nginx", "up", std::nullopt, ""}};
+  event.action = "restart 1 of 3.";
+  return event;
+}
+
+TEST(WebhookLine, FormatsAndUrls) {
+  const struct {
+    const char* line;
+    const char* why;  // "" when good
+    WebhookFormat format;
+    const char* url;
+  } cases[] = {
+      {"http://hooks.example/x", "", WebhookFormat::kJson, "http://hooks.example/x"},
+      {" NTFY  https://ntfy.sh/topic ", "", WebhookFormat::kNtfy, "https://ntfy.sh/topic"},
+      {"slack https://hooks.slack.com/services/T/B/C", "", WebhookFormat::kSlack,
+       "https://hooks.slack.com/services/T/B/C"},
+      {"teams https://x.example/", "\"teams\" is not a webhook format (json, ntfy, slack)",
+       WebhookFormat::kJson, ""},
+      {"json ftp://x.example/", "\"ftp://x.example/\" is not an http:// or https:// URL",
+       WebhookFormat::kJson, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    WebhookLine hook;
+    EXPECT_EQ(snx::settings::ParseWebhookLine(c.line, hook), c.why);
+    EXPECT_EQ(hook.format, c.format);
+    EXPECT_EQ(hook.url, c.url);
+  }
+}
+
+TEST(Webhook, EachFormatsBodyAndHeaders) {
+  using nlohmann::json;
+  const AlertEvent event = DownEvent();
+  const std::string text =
+      "WEB1: the server is down (2026-12-07T19:00:29+01:00); http://127.0.0.1:8080/ down (HTTP "
+      "503). restart 1 of 3.";
+  const struct {
+    WebhookFormat format;
+    std::vector<std::string> headers;
+    std::string body;
+  } cases[] = {
+      {WebhookFormat::kJson,
+       {"Content-Type: application/json"},
+       json{{"event", "down"},
+            {"machine", "WEB1"},
+            {"time", "2026-12-07T19:00:29+01:00"},
+            {"items",
+             {{{"kind", "local_url"},
+               {"name", "http://127.0.0.1:8080/"},
+               {"state", "down"},
+               {"http_status", 503},
+               {"error", ""}},
+              {{"kind", "program"},
+               {"name", "/usr/sbin/nginx"},
+               {"state", "up"},
+               {"http_status", nullptr},
+               {"error", ""}}}},
+            {"text", text}}
+           .dump()},
+      {WebhookFormat::kSlack,
+       {"Content-Type: application/json"},
+       json{{"content", text}, {"text", text}}.dump()},
+      {WebhookFormat::kNtfy,
+       {"Content-Type: text/plain; charset=utf-8", "Title: WEB1: the server is down",
+        "Priority: urgent", "Tags: rotating_light"},
+       text},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(snx::settings::WebhookFormatName(c.format));
+    snx::platform::HttpRequest request;
+    ASSERT_TRUE(snx::alerts::BuildWebhookRequest({c.format, "https://h.example:8443/hook?k=1"},
+                                                 event, request));
+    EXPECT_EQ(request.method, "POST");
+    EXPECT_TRUE(request.https);
+    EXPECT_EQ(request.host + ":" + std::to_string(request.port) + request.path,
+              "h.example:8443/hook?k=1");
+    EXPECT_EQ(request.total_timeout, std::chrono::seconds(10));
+    EXPECT_EQ(request.headers, c.headers);
+    EXPECT_EQ(request.body, c.body);
+  }
+}
+
+TEST(Webhook, TheUpEventCarriesTheOutageAndAHeaderNeverTakesALineEnd) {
+  AlertEvent up = DownEvent();
+  up.kind = AlertKind::kUp;
+  up.machine = "WEB1\r\nX-Evil: 1";
+  up.outage_seconds = 125;
+  snx::platform::HttpRequest request;
+  ASSERT_TRUE(snx::alerts::BuildWebhookRequest({WebhookFormat::kJson, "http://h/"}, up, request));
+  const auto object = nlohmann::json::parse(request.body);
+  EXPECT_EQ(object["event"], "up");
+  EXPECT_EQ(object["outage_seconds"], 125);
+  EXPECT_THAT(std::string(object["text"]), HasSubstr("the outage lasted 2 min 5 s"));
+  ASSERT_TRUE(snx::alerts::BuildWebhookRequest({WebhookFormat::kNtfy, "http://h/"}, up, request));
+  EXPECT_EQ(request.headers[1], "Title: WEB1\\r\\nX-Evil: 1: the server is up again");
+}
+
+TEST(WebhookQueue, AFailedPostIsTriedOnceMoreAtTheNextFlush) {
+  FakeHttpClient http;
+  snx::test::CapturingLog log;
+  http.Answer("ok.example", 80, "/", 200);
+  http.Answer("bad.example", 80, "/", 500);
+  snx::alerts::CWebhookQueue queue;
+  queue.Add({{WebhookFormat::kJson, "http://ok.example/"},
+             {WebhookFormat::kSlack, "http://bad.example/"},
+             {WebhookFormat::kNtfy, "http://gone.example/"}},
+            DownEvent());
+  auto answers = [](const std::vector<snx::alerts::WebhookOutcome>& outcomes) {
+    std::vector<std::string> out;
+    for (const auto& o : outcomes) out.push_back(o.hook.url + " " + o.answer);
+    return out;
+  };
+  EXPECT_THAT(answers(queue.Flush(http)),
+              ElementsAre("http://ok.example/ HTTP 200", "http://bad.example/ HTTP 500",
+                          "http://gone.example/ no answer: Failed to connect to gone.example port "
+                          "80: Connection refused"));
+  http.Answer("gone.example", 80, "/", 204);  // back by the next cycle
+  EXPECT_THAT(answers(queue.Flush(http)),
+              ElementsAre("http://bad.example/ HTTP 500", "http://gone.example/ HTTP 204"));
+  EXPECT_TRUE(queue.Empty());  // the second failure is given up
+  EXPECT_THAT(queue.Flush(http), ::testing::IsEmpty());
+  EXPECT_THAT(
+      log.Errors(),
+      ElementsAre("Webhook slack http://bad.example/ (down): HTTP 500; tried again at the "
+                  "next cycle.",
+                  "Webhook ntfy http://gone.example/ (down): no answer: Failed to connect to "
+                  "gone.example port 80: Connection refused; tried again at the next cycle.",
+                  "Webhook slack http://bad.example/ (down): HTTP 500; given up."));
+  EXPECT_EQ(http.requests().size(), 5u);
+}
+
+}  // namespace
