@@ -45,7 +45,8 @@ CertView ViewCertificate(const CUrlOutcome& outcome, std::int64_t now) {
 }
 
 void CCertWatch::Note(std::string_view url, std::int64_t expiry, std::int64_t now,
-                      std::int32_t warn_days, const Mailer& mail) {
+                      std::int32_t warn_days, const Mailer& mail,
+                      const std::function<void(const std::string&)>& warned_hook) {
   if (warn_days <= 0 || expiry == 0) return;
   const std::int64_t days = CertDaysLeft(expiry, now);
   if (days >= warn_days) return;
@@ -61,8 +62,10 @@ void CCertWatch::Note(std::string_view url, std::int64_t expiry, std::int64_t no
   const std::string date = CertDate(expiry);
   if (ADaySince(warned->logged, now)) {
     warned->logged = now;
-    LogError("Warning: the certificate of " + snx::platform::VisibleText(url) + " expires in " +
-             std::to_string(days) + " days (" + date + ").");
+    const std::string text = "the certificate of " + snx::platform::VisibleText(url) +
+                             " expires in " + std::to_string(days) + " days (" + date + ")";
+    LogError("Warning: " + text + ".");
+    if (warned_hook) warned_hook(text);
   }
   if (mail && ADaySince(warned->mailed, now) && mail(url, days, date)) warned->mailed = now;
 }

@@ -33,8 +33,9 @@ class CCertWatch {
   // A checked URL's certificate that expires at `expiry`. While it is within `warn_days` days
   // of it (0: never), at most once in 24 hours per certificate: the warning line, and the mail
   // through `mail` when one is given; a mail that failed is tried again at the next check.
+  // `warned` hears of each warning line (the text of the line), for the other channels.
   void Note(std::string_view url, std::int64_t expiry, std::int64_t now, std::int32_t warn_days,
-            const Mailer& mail);
+            const Mailer& mail, const std::function<void(const std::string&)>& warned = {});
 
  private:
   struct Warned {

@@ -20,6 +20,9 @@ void COpsMngrThread::WatchCertificate(std::int32_t type, std::string_view url,
       return m_Emailer.SendCertExpiryEmail(u, days, date);
     };
   }
+  // The warning goes to the webhooks too, as often as the warning line is written.
   m_CertWatch.Note(url, outcome.cert_expiry, UnixSecondsOf(m_Facilities.clock),
-                   m_pSettings->m_iCertWarnDays, mail);
+                   m_pSettings->m_iCertWarnDays, mail, [this](const std::string& text) {
+                     QueueWebhooks(MakeAlertEvent(snx::alerts::AlertKind::kCertWarning, text));
+                   });
 }
