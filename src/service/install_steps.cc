@@ -5,6 +5,7 @@
 #include "platform/file_system.h"
 #include "platform/path_map.h"
 #include "platform/visible_text.h"
+#include "recovery/mender.h"
 #include "service/unit_file.h"
 
 namespace sp = snx::platform;
@@ -93,6 +94,11 @@ bool CInstallSteps::LinkUnits(std::FILE* out) {
 bool CInstallSteps::Register(std::FILE* out) {
   std::fprintf(out, "wrote the class keys and %s (runs %ssnxsvc)\n", UnitFilePath(m_sRoot).c_str(),
                m_sFolder.c_str());
+  // The installed product's entry: the service keeps its icon value there at every start.
+  sp::HKEY entry = nullptr;
+  if (m_Keys.CreateKey(sp::HKEY_LOCAL_MACHINE, CMender::kUninstallKey, entry) == sp::RegResult::kOk) {
+    m_Keys.CloseKey(entry);
+  }
   const bool companions = RegisterCompanions(out);
   const bool units = LinkUnits(out);
   const std::string& f = m_sFolder;
@@ -109,6 +115,7 @@ bool CInstallSteps::Register(std::FILE* out) {
 }
 
 void CInstallSteps::Unregister() {
+  m_Keys.DeleteKey(sp::HKEY_LOCAL_MACHINE, CMender::kUninstallKey);
   for (const char* unit : kPulseUnits) {
     const std::string link = LinkPath(unit);
     if (sp::IsLink(link)) sp::Files().Delete(link);
