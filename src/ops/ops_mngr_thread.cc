@@ -8,6 +8,7 @@
 #include "files/all_sets.h"
 #include "files/log_file.h"
 #include "files/ram_file_ro.h"
+#include "ops/item_sections.h"
 #include "platform/clock.h"
 #include "platform/debug_sink.h"
 #include "platform/file_system.h"
@@ -299,14 +300,7 @@ bool COpsMngrThread::LoadItems() {
   m_ItemManager.SetFolder(m_pOwner->ProgramDirectory());
   m_ItemManager.ReInitialize();
   bool all_added = true;
-  const struct {
-    const char* section;
-    std::int32_t type;
-  } kSections[] = {{"[URLS]", ITEM_LOCAL_URL},
-                   {"[RURLS]", ITEM_REMOTE_URL},
-                   {"[PROGS]", ITEM_PROGRAM},
-                   {"[STOPS]", ITEM_PROGRAM}};
-  for (const auto& s : kSections) {
+  for (const CItemSection& s : kItemSections) {
     for (const std::string& entry : SectionEntries(s.section)) {
       if (!m_ItemManager.AddItem(s.type, entry)) {
         all_added = false;

@@ -5,6 +5,7 @@
 
 #include "core/log_writer.h"
 #include "files/all_sets.h"
+#include "ops/item_sections.h"
 #include "ops/ops_mngr_thread.h"
 
 void COpsMngrThread::TakeUpChangedSettings() {
@@ -25,14 +26,7 @@ void COpsMngrThread::TakeUpChangedSettings() {
   if (m_pSettings->m_iMinuteInterval <= 0) m_pSettings->m_iMinuteInterval = 10;
   m_Mender.SetRetryCount(m_pSettings->m_iRestartsB4Reboot);
   // New entries get their items (the tests read the sections themselves at each pass).
-  const struct {
-    const char* section;
-    std::int32_t type;
-  } kSections[] = {{"[URLS]", ITEM_LOCAL_URL},
-                   {"[RURLS]", ITEM_REMOTE_URL},
-                   {"[PROGS]", ITEM_PROGRAM},
-                   {"[STOPS]", ITEM_PROGRAM}};
-  for (const auto& s : kSections) {
+  for (const CItemSection& s : kItemSections) {
     for (const std::string& entry : SectionEntries(s.section)) {
       if (m_ItemManager.GetItemRef(s.type, entry) == nullptr) m_ItemManager.AddItem(s.type, entry);
     }

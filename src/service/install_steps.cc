@@ -96,7 +96,8 @@ bool CInstallSteps::Register(std::FILE* out) {
                m_sFolder.c_str());
   // The installed product's entry: the service keeps its icon value there at every start.
   sp::HKEY entry = nullptr;
-  if (m_Keys.CreateKey(sp::HKEY_LOCAL_MACHINE, CMender::kUninstallKey, entry) == sp::RegResult::kOk) {
+  if (m_Keys.CreateKey(sp::HKEY_LOCAL_MACHINE, CMender::kUninstallKey, entry) ==
+      sp::RegResult::kOk) {
     m_Keys.CloseKey(entry);
   }
   const bool companions = RegisterCompanions(out);

@@ -86,9 +86,7 @@ class MemoryWatcher final : public platform::ComObject<platform::IWatcher> {
   HRESULT SetCreationCount(Variant* count, std::int32_t*) override {
     return r_.creation_count = count->IntValue(), S_OK;
   }
-  HRESULT GetText(Variant* text) override {
-    return *text = Variant::Text(r_.text), S_OK;
-  }
+  HRESULT GetText(Variant* text) override { return *text = Variant::Text(r_.text), S_OK; }
 
  private:
   ~MemoryWatcher() override { --r_.alive; }
