@@ -240,8 +240,8 @@ TEST_F(ServiceModuleTest, AsALocalServerTheObjectLivesFromTheFirstConnectionToTh
   auto module = Module();
   ASSERT_EQ(module->Main("-RegServer"), 0);
   RunInBackground(*module, "");  // registered, not as a service: the local server
+  EXPECT_EQ(live_, 0);              // nothing before the first connection
   auto first = Client();
-  EXPECT_EQ(live_, 0);
   EXPECT_EQ(Ask(*first, {sp::ControlMethod::kOpsCommand, 1004}), "OK 1001");
   auto second = Client();
   EXPECT_EQ(Ask(*second, {sp::ControlMethod::kOpsCommand, 1005}), "OK -1");
