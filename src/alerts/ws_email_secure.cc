@@ -28,7 +28,7 @@ bool CWsEmail::StartTls() {
     m_bUsable = false;
     return false;
   }
-  LogEvent("CWsEmail::StartTls TLS handshake with " + m_sHost + " done: " + r.detail);
+  LogMessage("CWsEmail::StartTls TLS handshake with " + m_sHost + " done: " + r.detail);
   return true;
 }
 
@@ -67,7 +67,7 @@ bool CWsEmail::Login() {
     return false;
   }
   if (accepted) {
-    LogEvent("CWsEmail::Login accepted for " + user);
+    LogMessage("CWsEmail::Login accepted for " + user);
   } else {
     LogError("CWsEmail::Login refused for " + user +
              (m_sLastReply.IsEmpty() ? std::string() : ": " + m_sLastReply.ToString()));

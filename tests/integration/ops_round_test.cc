@@ -23,6 +23,7 @@
 #include "files/settings_file_writer.h"
 #include "integration/aiosmtpd_sink.h"
 #include "integration/subprocess.h"
+#include "integration/test_certificates.h"
 #include "integration/webhook_receiver.h"
 #include "platform/component_factory.h"
 #include "platform/power.h"
@@ -78,9 +79,14 @@ std::string Spooled(const TempDir& spool) {
 }
 
 TEST(OpsRound, ASiteThatDiesIsReportedRestartedAndReportedBack) {
+  // The mail goes through a relay that wants STARTTLS and a login, as most relays do today.
+  TempDir certs;
+  ASSERT_TRUE(snx::test::MakeCertificates(certs));
   TempDir spool;
-  AiosmtpdSink sink(spool);
+  AiosmtpdSink sink(
+      spool, {"starttls", certs.File("server.pem"), certs.File("server.key"), "watch", "s3cret"});
   if (!sink.Started()) GTEST_SKIP() << "aiosmtpd is not available: " << sink.Banner();
+  const std::string relay = "localhost" + sink.Server().substr(sink.Server().find(':'));
 
   WebhookReceiver hooks;
   ASSERT_TRUE(hooks.Started());
@@ -132,7 +138,11 @@ TEST(OpsRound, ASiteThatDiesIsReportedRestartedAndReportedBack) {
                           "RestartsB4Reboot=3",
                           "WATCH=0",
                           "EmailEnabled=1",
-                          "SmtpServer=" + sink.Server(),
+                          "SmtpServer=" + relay,
+                          "SmtpSecurity=starttls",
+                          "SmtpUser=watch",
+                          "SmtpPassword=s3cret",
+                          "CaFile=" + certs.File("ca.pem"),
                           "EmailFrom=watch@example.org",
                           "EmailSubject=Site up",
                           "EmailSubjectDn=Site down",
@@ -225,6 +235,8 @@ TEST(OpsRound, ASiteThatDiesIsReportedRestartedAndReportedBack) {
   const std::string service_log = install.Read("SNXSVC.log");
   EXPECT_THAT(service_log, HasSubstr("FAILURE DETECTED. Attempting RESTART........"));
   EXPECT_THAT(service_log, HasSubstr("** Soft Restart completed"));
+  EXPECT_THAT(service_log, HasSubstr("CWsEmail::Login accepted for watch"));
+  EXPECT_THAT(service_log, ::testing::Not(HasSubstr("s3cret")));
   EXPECT_THAT(service_log, HasSubstr("Webhook slack " + hooks.Url("/fail") +
                                      " (down): HTTP 500; tried again at the next cycle."));
   EXPECT_THAT(service_log,
