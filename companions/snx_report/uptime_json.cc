@@ -60,6 +60,7 @@ json ItemJson(const ItemRow& row) {
   item["mttr_seconds"] = unless_restart(OrNull(f.mean_time_to_recovery));
   item["restarts"] = restart ? json(f.up_reports) : json(nullptr);
   item["reboots"] = restart ? json(f.down_reports) : json(nullptr);
+  PutTime(item, "cert_expiry", row.item->cert_expiry);
   item["state"] = StateOf(f.state);
   // The "Restart" item's state is that of its last restart or reboot, and since then.
   PutTime(item, "since",

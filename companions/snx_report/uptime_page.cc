@@ -159,7 +159,7 @@ std::string Timeline(const ItemRow& row, Window w) {
   return svg + "</svg>\n";
 }
 
-std::string Figures(const ItemRow& row, LocalTimeScale& scale) {
+std::string Figures(const ItemRow& row, LocalTimeScale& scale, UnixSeconds now) {
   const ItemFigures& f = row.figures;
   auto figure = [](const std::string& label, const std::string& value) {
     return "<span>" + label + " <b>" + value + "</b></span>";
@@ -181,6 +181,9 @@ std::string Figures(const ItemRow& row, LocalTimeScale& scale) {
     const bool up = f.state == ItemState::kUp;
     out += std::string("<span") + (up ? "" : " class=\"down-now\"") + ">Now <b>" +
            (up ? "UP" : "DOWN") + "</b> since " + scale.LogStamp(f.since) + "</span>";
+  }
+  if (row.item->cert_expiry) {
+    out += "<span>Certificate <b>" + CertificateText(*row.item->cert_expiry, now) + "</b></span>";
   }
   return out + "</p>\n";
 }
@@ -204,7 +207,7 @@ std::string RenderPage(const UptimeReport& report, LocalTimeScale& scale) {
   if (report.rows.empty()) page += "<p>No item has reported.</p>\n";
   for (const ItemRow& row : report.rows) {
     page += "<section class=\"item\">\n<h2>" + Html(row.item->name) + "<small>" +
-            TypeLabel(row.item->type) + "</small></h2>\n" + Figures(row, scale) +
+            TypeLabel(row.item->type) + "</small></h2>\n" + Figures(row, scale, report.now) +
             Timeline(row, report.window) + "<div class=\"axis\"><span>" + Html(from) +
             "</span><span>" + Html(to) + "</span></div>\n</section>\n";
   }

@@ -10,6 +10,9 @@ namespace {
 constexpr std::string_view kEventKind = " (event): ";
 constexpr std::string_view kMessageKind = " Message: ";
 constexpr std::string_view kErrorKind = " Error: ";
+constexpr std::string_view kCertificateOf = "Certificate of ";
+constexpr std::string_view kExpiresAt = " expires at ";
+constexpr std::string_view kEpoch = " (epoch ";
 constexpr std::size_t kStampSize = 17;
 // No more items than the watchdog can hold (4,096 of each of its five types).
 constexpr std::size_t kMaxItems = 5 * 4096;
@@ -96,6 +99,10 @@ UptimeRecord UptimeReader::Finish() {
   partial_.clear();
   discarding_ = false;
   for (ItemReports& item : record_.items) {
+    if (item.type == kLocalUrlItem || item.type == kRemoteUrlItem) {
+      const auto cert = certificates_.find(Folded(item.name));
+      if (cert != certificates_.end()) item.cert_expiry = cert->second;
+    }
     auto earlier = [](Report a, Report b) { return a.Time() < b.Time(); };
     if (!std::is_sorted(item.reports.begin(), item.reports.end(), earlier)) {
       std::stable_sort(item.reports.begin(), item.reports.end(), earlier);
@@ -103,6 +110,7 @@ UptimeRecord UptimeReader::Finish() {
   }
   exact_.clear();
   folded_.clear();
+  certificates_.clear();
   return std::move(record_);
 }
 
@@ -128,8 +136,9 @@ void UptimeReader::TakeLine(std::string_view line) {
     std::memcpy(minute_text_, line.data(), sizeof minute_text_);
   }
   if (!StartsWith(line, kStampSize, kEventKind)) {
-    const bool own =
-        StartsWith(line, kStampSize, kMessageKind) || StartsWith(line, kStampSize, kErrorKind);
+    const bool message = StartsWith(line, kStampSize, kMessageKind);
+    if (message) TakeCertificate(line.substr(kStampSize + kMessageKind.size()));
+    const bool own = message || StartsWith(line, kStampSize, kErrorKind);
     ++(own ? record_.other_lines : record_.skipped);
     return;
   }
@@ -156,6 +165,29 @@ void UptimeReader::TakeLine(std::string_view line) {
   ++record_.reports;
 }
 
+bool UptimeReader::TakeCertificate(std::string_view message) {
+  if (!message.starts_with(kCertificateOf) || !message.ends_with(')')) return false;
+  const std::size_t at = message.rfind(kExpiresAt);
+  const std::size_t epoch = message.rfind(kEpoch);
+  if (at == std::string_view::npos || at < kCertificateOf.size() ||
+      epoch == std::string_view::npos || epoch < at) {
+    return false;
+  }
+  const std::string_view digits =
+      message.substr(epoch + kEpoch.size(), message.size() - 1 - epoch - kEpoch.size());
+  std::int64_t expiry = 0;
+  if (digits.empty() || digits.size() > 12) return false;
+  for (const char c : digits) {
+    if (c < '0' || c > '9') return false;
+    expiry = expiry * 10 + (c - '0');
+  }
+  std::string url = Folded(message.substr(kCertificateOf.size(), at - kCertificateOf.size()));
+  // Bounded as the items are.
+  if (certificates_.size() >= kMaxItems && !certificates_.contains(url)) return false;
+  certificates_[std::move(url)] = expiry;
+  return true;
+}
+
 std::size_t UptimeReader::ItemIndex(std::int32_t type, std::string_view key,
                                     std::string_view name) {
   if (previous_ < follower_.size()) {
@@ -176,7 +208,7 @@ std::size_t UptimeReader::LookUp(std::int32_t type, std::string_view key, std::s
   auto found = folded_.find(folded);
   if (found == folded_.end()) {
     if (record_.items.size() == kMaxItems) return kMaxItems;
-    record_.items.push_back({type, std::string(name), {}});
+    record_.items.push_back({type, std::string(name), {}, std::nullopt});
     found = folded_.emplace(std::move(folded), record_.items.size() - 1).first;
   }
   // Bounded as the items are: one spelling more for each item at most as often as lines come.

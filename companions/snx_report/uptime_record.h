@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -38,12 +39,14 @@ struct ItemReports {
   std::int32_t type = 0;
   std::string name;             // as first written (the watchdog matches names without case)
   std::vector<Report> reports;  // in time order (reports of one second in the order read)
+  // A URL item's certificate expiry (Unix seconds), as the log last gave it.
+  std::optional<std::int64_t> cert_expiry;
 };
 
 struct UptimeRecord {
   std::vector<ItemReports> items;  // in the order of their first report
   std::uint64_t reports = 0;       // up and down reports read
-  std::uint64_t other_lines = 0;   // the log's own other lines: banners, blank lines
+  std::uint64_t other_lines = 0;   // the log's own other lines: banners, certificates, blanks
   std::uint64_t skipped = 0;       // lines not of the log's form (too long ones included)
   std::uint64_t too_long = 0;      // of those, lines longer than kMaxLineBytes
   std::vector<std::string> files;  // the files read, oldest first
@@ -68,6 +71,8 @@ class UptimeReader {
 
  private:
   void TakeLine(std::string_view line);
+  // A message line "Certificate of URL expires at ... (epoch N)"; false when it is not one.
+  bool TakeCertificate(std::string_view message);
   std::size_t ItemIndex(std::int32_t type, std::string_view key, std::string_view name);
   std::size_t LookUp(std::int32_t type, std::string_view key, std::string_view name);
 
@@ -82,6 +87,8 @@ class UptimeReader {
   };
   std::unordered_map<std::string, std::size_t, Hash, std::equal_to<>> exact_;
   std::unordered_map<std::string, std::size_t> folded_;
+  // Folded URL to the certificate expiry its last certificate line gave.
+  std::unordered_map<std::string, std::int64_t> certificates_;
   // The watchdog reports its items in the same order every cycle: the item that followed an
   // item last time is tried first (with the text it was last written as), before any look-up.
   std::vector<std::size_t> follower_;

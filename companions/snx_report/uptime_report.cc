@@ -80,6 +80,16 @@ std::string DurationText(std::int64_t seconds) {
   return text;
 }
 
+std::string CertificateText(std::int64_t expiry, UnixSeconds now) {
+  const CivilTime c = CivilFromSeconds(expiry);
+  char date[24];
+  std::snprintf(date, sizeof date, "%04d-%02d-%02d", c.year, c.month, c.day);
+  const std::int64_t days = (expiry >= now ? expiry - now : now - expiry) / 86400;
+  const std::string count = Plural(static_cast<std::uint64_t>(days), "day", "days");
+  return expiry >= now ? "expires " + std::string(date) + " (in " + count + ")"
+                       : "expired " + std::string(date) + " (" + count + " ago)";
+}
+
 std::string AvailabilityText(const ItemFigures& f) {
   if (!f.availability) return "-";
   char text[32];
@@ -125,7 +135,11 @@ std::string RenderTable(const UptimeReport& report, LocalTimeScale& scale) {
                     TypeLabel(row.item->type).c_str(), AvailabilityText(f).c_str(), f.outages,
                     longest.c_str(), mttr.c_str(), now, since.c_str());
     }
-    out += line + name + "\n";
+    out += line + name;
+    if (row.item->cert_expiry) {
+      out += "  (certificate " + CertificateText(*row.item->cert_expiry, report.now) + ")";
+    }
+    out += "\n";
   }
   return out;
 }

@@ -33,6 +33,8 @@ UptimeReport BuildReport(const UptimeRecord& record, Window window, UnixSeconds 
 std::string TypeLabel(std::int32_t type);
 // "0s", "45s", "4m 10s", "1h 05m", "2d 03h".
 std::string DurationText(std::int64_t seconds);
+// "expires 2027-01-03 (in 27 days)" or "expired 2026-12-01 (6 days ago)"; the date in UTC.
+std::string CertificateText(std::int64_t expiry, UnixSeconds now);
 // "99.31 %" (never rounded up), or "-".
 std::string AvailabilityText(const ItemFigures& f);
 

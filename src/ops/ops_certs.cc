@@ -14,6 +14,7 @@ void COpsMngrThread::WatchCertificate(std::int32_t type, std::string_view url,
                                       const CUrlOutcome& outcome) {
   if (outcome.cert_expiry == 0) return;
   m_Metrics.NoteCertExpiry(type, url, outcome.cert_expiry);
+  m_ItemManager.NoteCertExpiry(url, outcome.cert_expiry);
   CCertWatch::Mailer mail;
   if (m_pSettings->m_bEmailEnabled) {
     mail = [this](std::string_view u, std::int64_t days, std::string_view date) {

@@ -1,5 +1,7 @@
 #include "probes/item_manager.h"
 
+#include <algorithm>
+#include <ctime>
 #include <memory>
 #include <string>
 
@@ -12,6 +14,18 @@ std::string Joined(std::string_view a, std::string_view b) {
   std::string out(a);
   out.append(b);
   return out;
+}
+
+// "2027-01-03 12:00:00 UTC"
+std::string UtcText(std::int64_t t) {
+  const std::time_t when = static_cast<std::time_t>(t);
+  std::tm tm{};
+  char text[40] = {};
+  if (gmtime_r(&when, &tm) == nullptr ||
+      std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &tm) == 0) {
+    return "?";
+  }
+  return text;
 }
 
 }  // namespace
@@ -44,6 +58,8 @@ bool CItemManager::ReInitialize() {
   m_bLive = false;
   SetState(kLive);
   ClearItems();
+  // The log may be another one now (another folder): each certificate is written to it anew.
+  m_CertExpiries.clear();
   m_UptimeLog.SetSizeLimit(m_iUptimeSizeLimit);
   m_UptimeLog.EnableBlankLines(true);
   // Doubled separators: the path mapping folds every run of separators into one.
@@ -119,6 +135,23 @@ bool CItemManager::Update(std::int32_t type, std::string_view name, std::int32_t
 void CItemManager::Report(std::int32_t type, std::string_view name, bool up) {
   m_UptimeLog.LogEvent(Joined(std::to_string(type) + ", ", name) + (up ? ", UP" : ", DN"));
   if (m_fnOnReport) m_fnOnReport(type, name, up);
+}
+
+void CItemManager::NoteCertExpiry(std::string_view url, std::int64_t expiry) {
+  if (expiry == 0 || url.empty()) return;
+  auto known = std::find_if(m_CertExpiries.begin(), m_CertExpiries.end(),
+                            [&](const auto& e) { return e.first == url; });
+  if (known != m_CertExpiries.end() && known->second == expiry) return;
+  // A line that could not be written (a full disk) is tried again at the next check.
+  if (!m_UptimeLog.LogMessage(Joined("Certificate of ", url) + " expires at " + UtcText(expiry) +
+                              " (epoch " + std::to_string(expiry) + ")")) {
+    return;
+  }
+  if (known == m_CertExpiries.end()) {
+    m_CertExpiries.emplace_back(std::string(url), expiry);
+  } else {
+    known->second = expiry;
+  }
 }
 
 void CItemManager::SetUptimeSizeLimit(std::int64_t bytes) {

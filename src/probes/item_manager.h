@@ -5,8 +5,10 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "core/pointer_stack.h"
 #include "core/qor_object.h"
@@ -44,6 +46,10 @@ class CItemManager : public CQorObject {
   // caller knows that every watched program runs. Returns how many were reported.
   int LogProgramsBack();
   void ClearItems();
+  // The expiry (Unix seconds) of a checked https URL's certificate. It goes into the uptime
+  // record as a message line the first time it is known since the log was opened and whenever
+  // it changes (a renewed certificate), never at every check.
+  void NoteCertExpiry(std::string_view url, std::int64_t expiry);
 
   // The size at which the uptime record moves to its ".old" file (kUptimeSizeLimit until set);
   // takes effect at once and at every ReInitialize.
@@ -73,6 +79,8 @@ class CItemManager : public CQorObject {
   CLogFile m_UptimeLog;
   std::int64_t m_iUptimeSizeLimit = kUptimeSizeLimit;
   ReportListener m_fnOnReport;
+  // The certificate expiry last written per URL since the log was opened.
+  std::vector<std::pair<std::string, std::int64_t>> m_CertExpiries;
   bool m_bLive = false;
   CPointerStack m_Programs;    // ITEM_PROGRAM
   CPointerStack m_LocalUrls;   // ITEM_LOCAL_URL

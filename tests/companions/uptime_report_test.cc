@@ -272,5 +272,39 @@ TEST_F(UptimeReportTest, TableAndPageShowEveryItemAndEscapeItsName) {
       std::string::npos);
 }
 
+TEST_F(UptimeReportTest, CertificateLinesGiveTheLatestExpiryOfTheirUrl) {
+  // Written when first learnt and when renewed; the latest one counts, matched without case,
+  // and a certificate line is the log's own, never skipped.
+  const std::string renewed =
+      "Certificate of HTTPS://Web/ expires at 2027-01-03 00:00:00 UTC (epoch " +
+      std::to_string(Utc(2027, 1, 3)) + ")";
+  const UptimeRecord r =
+      Read("", Line("12/01/26 00:00:00", "101, https://web/, UP") +
+                   Line("12/01/26 00:00:01",
+                        "Certificate of https://web/ expires at 2026-12-20 00:00:00 UTC (epoch " +
+                            std::to_string(Utc(2026, 12, 20)) + ")",
+                        " Message: ") +
+                   Line("12/01/26 05:00:00", renewed, " Message: ") +
+                   Line("12/01/26 05:00:01", "Certificate of https://web/ expires", " Message: ") +
+                   Line("12/01/26 06:00:00", "102, https://far/, UP"));
+  EXPECT_EQ(r.skipped, 0u);
+  EXPECT_EQ(Item(r, "https://web/").cert_expiry, Utc(2027, 1, 3));
+  EXPECT_EQ(Item(r, "https://far/").cert_expiry, std::nullopt);
+
+  const UptimeReport report =
+      BuildReport(r, {Utc(2026, 12, 1), Utc(2026, 12, 7)}, Utc(2026, 12, 7));
+  const std::string page = RenderPage(report, scale_);
+  EXPECT_NE(page.find("Certificate <b>expires 2027-01-03 (in 27 days)</b>"), std::string::npos)
+      << page;
+  EXPECT_NE(RenderTable(report, scale_).find("(certificate expires 2027-01-03 (in 27 days))"),
+            std::string::npos);
+  const nlohmann::json j = nlohmann::json::parse(RenderJson(report));
+  EXPECT_EQ(j["lines_skipped"], 0);
+  EXPECT_EQ(j["items"][0]["cert_expiry"], "2027-01-03T00:00:00Z");
+  EXPECT_EQ(j["items"][0]["cert_expiry_epoch"], Utc(2027, 1, 3));
+  EXPECT_EQ(j["items"][1]["cert_expiry"], nullptr);
+  EXPECT_EQ(j["items"][1]["cert_expiry_epoch"], nullptr);
+}
+
 }  // namespace
 }  // namespace snx::report

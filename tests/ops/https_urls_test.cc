@@ -1,6 +1,6 @@
 // https URLs in the operations thread: a certificate that is not trusted fails a local URL and
 // leads to the restart as any failure does; a certificate near its end warns once a day (log
-// and mail) without taking the server down, and its expiry reaches the metrics.
+// and mail) without taking the server down, and its expiry reaches the metrics and the uptime log.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -90,6 +90,29 @@ TEST_F(HttpsUrlTest, CertWarnDaysZeroOrAFarExpiryNeverWarn) {
     EXPECT_TRUE(thread_.RunUrls());
     EXPECT_EQ(mail_.SentBytes().find("The certificate of"), std::string::npos);
   }
+}
+
+TEST_F(HttpsUrlTest, TheUptimeLogHearsOfACertificateOnceAndAgainWhenRenewed) {
+  Load(With({}, {"[URLS]", kHttpsUrl}));
+  thread_.Initialize();
+  auto lines = [&] {
+    const std::string log = dir_.Read("Uptime.log");
+    int n = 0;
+    for (auto at = log.find(" Message: Certificate of https://site.test/ expires at ");
+         at != std::string::npos; at = log.find(" Message: Certificate of", at + 1)) {
+      ++n;
+    }
+    return n;
+  };
+  Trusted(100);
+  const std::int64_t first = http_.Scripted(kSiteHost, 443, "/").cert_expiry;
+  for (int cycle = 0; cycle < 3; ++cycle) EXPECT_TRUE(thread_.RunUrls());
+  EXPECT_EQ(lines(), 1);
+  EXPECT_NE(dir_.Read("Uptime.log").find(" (epoch " + std::to_string(first) + ")\r"),
+            std::string::npos);
+  Trusted(400);  // renewed
+  for (int cycle = 0; cycle < 2; ++cycle) EXPECT_TRUE(thread_.RunUrls());
+  EXPECT_EQ(lines(), 2);
 }
 
 }  // namespace
