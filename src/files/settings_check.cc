@@ -107,16 +107,6 @@ bool IsWebUrl(std::string_view text) {
           parts.service == snx::platform::UrlService::kHttps);
 }
 
-std::string Quoted(std::string_view text) {
-  // Built by appends: GCC 12 at -O3 warns falsely (-Wrestrict) on "\"" + std::string(text).
-  std::string out;
-  out.reserve(text.size() + 2);
-  out.push_back('"');
-  out.append(text);
-  out.push_back('"');
-  return out;
-}
-
 bool IsSectionHeader(std::string_view trimmed) {
   return trimmed.size() >= 2 && trimmed.front() == '[' && trimmed.back() == ']';
 }

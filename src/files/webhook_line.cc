@@ -6,8 +6,6 @@
 
 namespace snx::settings {
 
-namespace {
-
 // Built by appends: GCC 12 at -O3 warns falsely (-Wrestrict) on "\"" + std::string(text).
 std::string Quoted(std::string_view text) {
   std::string out;
@@ -17,8 +15,6 @@ std::string Quoted(std::string_view text) {
   out.push_back('"');
   return out;
 }
-
-}  // namespace
 
 const char* WebhookFormatName(WebhookFormat format) {
   switch (format) {

@@ -22,4 +22,7 @@ struct WebhookLine {
 // Reads one line (blanks around ignored); "" when it is good, else why it is not.
 std::string ParseWebhookLine(std::string_view line, WebhookLine& out);
 
+// TEXT in double quotes, as the settings checks name a line they refuse.
+std::string Quoted(std::string_view text);
+
 }  // namespace snx::settings
