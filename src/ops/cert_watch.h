@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "ops/url_test.h"
+#include "ops/url_outcome.h"
 
 // Whole days from `now` until `expiry` (both Unix seconds); negative once it has passed.
 std::int64_t CertDaysLeft(std::int64_t expiry, std::int64_t now);

@@ -5,7 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "ops/ops_codes.h"
-#include "ops/url_test.h"
+#include "ops/url_outcome.h"
 #include "platform/visible_text.h"
 #include "probes/item_manager.h"
 

@@ -4,7 +4,7 @@
 #include "core/log_writer.h"
 #include "files/all_sets.h"
 #include "ops/ops_mngr_thread.h"
-#include "ops/url_test.h"
+#include "ops/url_outcome.h"
 
 bool COpsMngrThread::RunUrls() {
   m_pGoFlag = &m_pOwner->m_bGo;

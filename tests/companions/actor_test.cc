@@ -3,7 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "companion_test_support.h"
+#include "support/test_support.h"
 
 namespace {
 

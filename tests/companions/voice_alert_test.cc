@@ -6,7 +6,7 @@
 #include <deque>
 #include <filesystem>
 
-#include "companion_test_support.h"
+#include "support/test_support.h"
 #include "platform/runnable_file.h"
 
 namespace {

@@ -1,11 +1,18 @@
 #pragma once
-// Helpers shared by the tests: a log that keeps its lines, temporary folders, and a scoped
-// environment variable.
+// Helpers shared by the tests: a log that keeps its lines, temporary folders, a scoped
+// environment variable, executable scripts and bounded polling of real time.
 
+#include <sys/stat.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <sstream>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "core/log_writer.h"
@@ -88,5 +95,36 @@ bool HaveProgram(const char* program);
 // What `promtool check metrics` says against the file ("" when it passes); nullopt when promtool
 // (Debian's prometheus package) is not installed.
 std::optional<std::string> PromtoolComplaint(const std::string& path);
+
+// Writes an executable script `name` into `dir`.
+inline void WriteScript(const TempDir& dir, const std::string& name, const std::string& body) {
+  dir.Write(name, "#!/bin/sh\n" + body);
+  ::chmod(dir.File(name).c_str(), 0755);
+}
+
+// Polls `done` every 10 ms of real time until it is true or `bound` has passed.
+inline bool Eventually(const std::function<bool()>& done,
+                       std::chrono::milliseconds bound = std::chrono::seconds(10)) {
+  const auto until = std::chrono::steady_clock::now() + bound;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= until) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+inline std::vector<std::string> LinesOf(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// The file's lines, or none when it does not exist.
+inline std::vector<std::string> FileLines(const TempDir& dir, const std::string& name) {
+  return std::filesystem::exists(dir.File(name)) ? LinesOf(dir.Read(name))
+                                                 : std::vector<std::string>{};
+}
+
 
 }  // namespace snx::test

@@ -10,7 +10,7 @@
 #include "files/all_sets.h"
 #include "files/ram_file_ro.h"
 #include "ops/cycle_decision.h"
-#include "ops/url_test.h"
+#include "ops/url_outcome.h"
 #include "platform/file_system.h"
 #include "platform/visible_text.h"
 #include "platform/watcher_interface.h"

@@ -12,7 +12,7 @@
 #include "core/log_writer.h"
 #include "ops/cert_watch.h"
 #include "ops/ops_metrics.h"
-#include "ops/url_test.h"
+#include "ops/url_outcome.h"
 #include "platform/visible_text.h"
 #include "probes/get_web_page.h"
 #include "snxctl/kept_log.h"
