@@ -74,13 +74,7 @@ TEST_F(LifecycleTest, ATestCommandWakesTheThreadAndChangesNothing) {
   thread_.SetCommand(SNX_TEST);
   owner_.CommandEvent().Fire();
   // The first timed wait comes after the command was handled: then the thread is asked to end.
-  const int waits = clock_.wait_count();
-  std::thread stopper([&] {
-    while (clock_.wait_count() == waits) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    owner_.m_bKillRequest = true;
-  });
-  thread_.KeepAlive();
-  stopper.join();
+  OneRoundOfKeepAlive();
   EXPECT_TRUE(log_.HasEvent("COpsMngrThread::KeepAlive() Command Event."));
   EXPECT_FALSE(log_.HasEvent("COpsMngrThread::Go() 1"));
   EXPECT_EQ(owner_.m_iOpsState, state);
@@ -115,20 +109,17 @@ TEST_P(ResumeTable, TheStartReadsTheMarkAndHowTheServiceEnded) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Ends, ResumeTable,
-    ::testing::Values(ResumeCase{"OwnReboot", "1", "Reboot", true, "rebooted the machine",
-                                 QOR_FAILS_DETECTED_SERVER_REBOOTONG},
-                      ResumeCase{"StoppedBySystem", "1", "Stopped", true,
-                                 "the system stopped the service",
-                                 QOR_FAILS_DETECTED_SERVER_RESTARTING},
-                      ResumeCase{"Crash", "1", "Running", true, "without a stop",
-                                 QOR_FAILS_DETECTED_SERVER_RESTARTING},
-                      ResumeCase{"OlderMark", "1", nullptr, true, "without a stop",
-                                 QOR_FAILS_DETECTED_SERVER_RESTARTING},
-                      ResumeCase{"AdministratorStopped", "0", "Stopped", false, "",
-                                 QOR_FAILS_DETECTED_SERVER_RESTARTING}),
-    [](const auto& info) { return std::string(info.param.name); });
+// clang-format off
+const ResumeCase kResumeCases[] = {
+    {"OwnReboot", "1", "Reboot", true, "rebooted the machine", QOR_FAILS_DETECTED_SERVER_REBOOTONG},
+    {"StoppedBySystem", "1", "Stopped", true, "the system stopped the service", QOR_FAILS_DETECTED_SERVER_RESTARTING},
+    {"Crash", "1", "Running", true, "without a stop", QOR_FAILS_DETECTED_SERVER_RESTARTING},
+    {"OlderMark", "1", nullptr, true, "without a stop", QOR_FAILS_DETECTED_SERVER_RESTARTING},
+    {"AdministratorStopped", "0", "Stopped", false, "", QOR_FAILS_DETECTED_SERVER_RESTARTING},
+};
+// clang-format on
+INSTANTIATE_TEST_SUITE_P(Ends, ResumeTable, ::testing::ValuesIn(kResumeCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(LifecycleTest, GoMarksAutoRunAndOnlyAnAdministratorsStopClearsIt) {
   Load(With({}));

@@ -19,13 +19,6 @@ using ::testing::HasSubstr;
 
 constexpr const char* kSecondUrl = "http://site.test/second";
 
-// What snxctl conf does: a locked read-modify-write by an image of its own.
-void ConfChange(const std::string& folder, const std::function<bool(CRamFileRO&)>& change) {
-  CRamFileRO conf;
-  conf.InitializeWithLines(folder, CAllSets::kSettingsFileName, {});
-  ASSERT_TRUE(conf.Update(change));
-}
-
 int Count(const std::vector<std::string>& lines, std::string_view text) {
   return static_cast<int>(std::count_if(lines.begin(), lines.end(), [&](const std::string& l) {
     return l.find(text) != std::string::npos;
