@@ -5,10 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
-#include <string>
-#include <vector>
-
 #include "files/all_sets.h"
 #include "files/crypto_txtfile.h"
 #include "files/ram_file_ro.h"

@@ -2,7 +2,6 @@
 // which send the down and up alerts, the states they leave, and how Go ends.
 
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include "ops/ops_fixture.h"
 

@@ -4,10 +4,6 @@
 // nor loses; and the status board `snxctl status` reads.
 
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
-#include <filesystem>
-#include <sstream>
 
 #include "ops/ops_fixture.h"
 
@@ -170,19 +166,6 @@ TEST_F(OpsTest, EachUrlsAnswerTimeIsInTheMetricsFile) {
   EXPECT_EQ(PromtoolComplaint(metrics_dir_.File("snxsvc.prom")).value_or(""), "");
 }
 
-// Every fetch takes a quarter of a second of the fake clock's time.
-class SlowHttp : public platform::FakeHttpClient {
- public:
-  explicit SlowHttp(platform::FakeClock& clock) : clock_(clock) {}
-  platform::HttpResult Fetch(const platform::HttpRequest& request) override {
-    clock_.Advance(std::chrono::milliseconds(250));
-    return FakeHttpClient::Fetch(request);
-  }
-
- private:
-  platform::FakeClock& clock_;
-};
-
 const COpsItemStatus* Find(const COpsStatus& status, std::int32_t type, const std::string& name) {
   for (const auto& item : status.items) {
     if (item.type == type && item.name == name) return &item;
@@ -191,9 +174,9 @@ const COpsItemStatus* Find(const COpsStatus& status, std::int32_t type, const st
 }
 
 TEST_F(OpsTest, TheStatusBoardFollowsTheItemsAndTheNextTest) {
-  SlowHttp slow(clock_);
-  platform::ScopedInstall<platform::HttpClient> install_slow{slow};
-  slow.Answer(kSiteHost, 80, "/", 200);
+  http_.on_fetch = [&](const platform::HttpRequest&) {  // every fetch takes a quarter second
+    clock_.Advance(std::chrono::milliseconds(250));
+  };
   Load(With({}, {"[URLS]", kLocalUrl, "[RURLS]", kRemoteUrl}));  // the remote one never answers
   thread_.Initialize();
   {
@@ -221,12 +204,12 @@ TEST_F(OpsTest, TheStatusBoardFollowsTheItemsAndTheNextTest) {
       EXPECT_EQ(local->http_status, 200u);
       first_up = local->since.value_or(0);
       EXPECT_EQ(local->last_check, local->since);
-      slow.Answer(kSiteHost, 80, "/", 503);
+      SetSite(503);
     } else if (cycle == 2) {
       EXPECT_EQ(local->state, ITEM_STATE_DOWN);
       EXPECT_EQ(local->http_status, 503u);
       EXPECT_GT(local->since.value_or(0), first_up);
-      slow.Answer(kSiteHost, 80, "/", 200);
+      SetSite(200);
     } else {
       // Up again after the restart.
       EXPECT_EQ(local->state, ITEM_STATE_UP);

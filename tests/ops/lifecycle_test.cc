@@ -2,9 +2,6 @@
 // cut short by the kill request, the TEST command, and the current action texts.
 
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
-#include <thread>
 
 #include "ops/ops_fixture.h"
 
@@ -17,6 +14,12 @@ using namespace std::chrono_literals;
 
 class LifecycleTest : public OpsTest {
  protected:
+  // A start after a service in Go mode ended so.
+  void StartedAfter(const char* last_end) {
+    SetAutoRun("1", last_end);
+    Load(With({"RstrSecs=30"}));
+    ASSERT_TRUE(thread_.Initialize());
+  }
   // Runs the command wait until its next timed wait, then asks the thread to end.
   void OneRoundOfKeepAlive() {
     const int waits = clock_.wait_count();
@@ -30,9 +33,7 @@ class LifecycleTest : public OpsTest {
 };
 
 TEST_F(LifecycleTest, AfterOurRebootTheThreadCountsDownThenStartsGoByItself) {
-  SetAutoRun("1", "Reboot");
-  Load(With({"RstrSecs=30"}));
-  ASSERT_TRUE(thread_.Initialize());
+  StartedAfter("Reboot");
   EXPECT_TRUE(owner_.m_bAutoRun);
   EXPECT_EQ(owner_.m_iOpsState, OPS_FAILURES_SEEN);
   EXPECT_EQ(settings_.m_iLastKnownServerState, QOR_FAILS_DETECTED_SERVER_REBOOTONG);
@@ -53,9 +54,7 @@ TEST_F(LifecycleTest, AfterOurRebootTheThreadCountsDownThenStartsGoByItself) {
 }
 
 TEST_F(LifecycleTest, TheKillRequestDuringTheCountdownEndsTheThreadWithoutGo) {
-  SetAutoRun("1", "Reboot");
-  Load(With({"RstrSecs=30"}));
-  ASSERT_TRUE(thread_.Initialize());
+  StartedAfter("Reboot");
   int sleeps = 0;
   clock_.on_sleep = [&] {
     if (++sleeps == 10) owner_.m_bKillRequest = true;
@@ -145,9 +144,7 @@ TEST_F(LifecycleTest, GoMarksAutoRunAndOnlyAnAdministratorsStopClearsIt) {
 }
 
 TEST_F(LifecycleTest, AnAdministratorsStopDuringTheCountdownCancelsTheResume) {
-  SetAutoRun("1", "Stopped");
-  Load(With({"RstrSecs=30"}));
-  ASSERT_TRUE(thread_.Initialize());
+  StartedAfter("Stopped");
   std::atomic<int> sleeps = 0;
   clock_.on_sleep = [&] {
     if (++sleeps == 5) owner_.m_bAdminStop = true;

@@ -6,13 +6,7 @@
 // plays the part of time passing between cycles. The figures go to a metrics file in a folder
 // of their own.
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
-#include <filesystem>
-#include <functional>
-#include <string>
-#include <vector>
 
 #include "alerts/smtp_script.h"
 #include "files/settings_file_writer.h"
@@ -21,7 +15,6 @@
 #include "platform/fake/capturing_message_sink.h"
 #include "platform/fake/fake_actor.h"
 #include "platform/fake/fake_http_client.h"
-#include "platform/fake/fake_mail_transport.h"
 #include "platform/fake/fake_process_list.h"
 #include "platform/fake/fake_voice_alert.h"
 #include "platform/path_map.h"
@@ -158,10 +151,14 @@ class OpsTest : public ::testing::Test {
 
   // Start-up as the thread does it, then Go with the GO command pending.
   void StartAndGo() {
+    GoReady();
+    thread_.Go();
+  }
+  // Start-up as the thread does it, with the GO command pending.
+  void GoReady() {
     thread_.Initialize();
     owner_.m_bGo = true;
     thread_.SetCommand(SNX_GO);
-    thread_.Go();
   }
 
   // Called once per cycle as its wait begins, with the number of the cycle (from 1).

@@ -2,9 +2,7 @@
 // (the install folder on a full disk): the state in memory decides the alerts and restarts.
 
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 #include <sys/mount.h>
-#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstring>
@@ -86,10 +84,8 @@ TEST_F(OpsTest, AChangedRestartProgramRunsFromTheNextCycleAndAnUntrustedOneIsRef
     if (cycle == 5) ::unlink(dir_.File("Sentinex.ini").c_str());
     if (cycle >= 7) Stop();
   };
-  thread_.Initialize();
+  GoReady();
   settings_.m_bUseIni = true;  // the detection section runs in each cycle
-  owner_.m_bGo = true;
-  thread_.SetCommand(SNX_GO);
   thread_.Go();
   const auto runs = [&](const std::string& line) {
     const auto lines = launcher_.CommandLines();

@@ -4,7 +4,6 @@
 // and the uptime log.
 
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include "ops/ops_fixture.h"
 
@@ -88,9 +87,7 @@ class RestarterTest : public OpsTest {
     Load(With({"RstrSecs=30"}, {"[URLS]", kLocalUrl, "[PROGS]", "/opt/apps/one --serve",
                                 "/opt/apps/two", "[STOPS]", "/opt/apps/one"}));
     processes_.Add(300, "/opt/apps/one");
-    thread_.Initialize();
-    owner_.m_bGo = true;
-    thread_.SetCommand(SNX_GO);
+    GoReady();
     // Each program started is in the process list at once, with the pid the launcher gave.
     launcher_.OnRun([this](const platform::LaunchRequest& r) {
       if (r.command_line.rfind("/opt/apps/", 0) == 0) {
@@ -149,9 +146,7 @@ TEST_F(RestarterTest, AProgramThatNeverRunsIsRetriedUntilRstrSecsThenFails) {
 
 TEST_F(OpsTest, ProgramsStartOnlyFromTrustedFilesAndARefusalIsLoggedWithItsLine) {
   Load(With({"RstrSecs=10"}, {"[URLS]", kLocalUrl, "[PROGS]", "/opt/apps/shared --serve"}));
-  thread_.Initialize();
-  owner_.m_bGo = true;
-  thread_.SetCommand(SNX_GO);
+  GoReady();
   platform::LaunchResult refused;
   refused.outcome = platform::LaunchOutcome::kStartFailed;
   refused.detail = "refused: /opt/apps/shared is writable by its group (mode 0775)";
