@@ -5,18 +5,13 @@
 #include "alerts/emailer.h"
 
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include <algorithm>
-#include <string>
-#include <vector>
 
-#include "files/all_sets.h"
-#include "files/ram_file_ro.h"
+#include "alerts/smtp_script.h"
+#include "files/settings_file_writer.h"
 #include "platform/fake/fake_clock.h"
 #include "platform/fake/fake_http_client.h"
-#include "platform/fake/fake_mail_transport.h"
-#include "support/test_support.h"
 
 namespace {
 
@@ -28,34 +23,23 @@ using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using Lines = std::vector<std::string>;
 
-const Lines kGoodKeys = {
-    "[KEYS]",
-    "SmtpServer=mail.example",
-    "EmailFrom=watch@example.org",
-    "EmailSubject=Server up",
-    "EmailSubjectDn=Server down",
-    "EmailBodyUp=All is well again.",
-    "EmailBodyDown=The server is down.",
-    "EmailUrl=HTTP://probe.example/",
-};
+const Lines kGoodKeys = [] {
+  Lines keys = snx::test::EmailKeys("mail.example", "HTTP://probe.example/");
+  keys.insert(keys.begin(), "[KEYS]");
+  return keys;
+}();
 
 class EmailerTest : public ::testing::Test {
  protected:
   EmailerTest() {
     net_.AddHost("mail.example", "192.0.2.7");
-    net_.Greet({"220 ready\r\n"});
-    for (const char* word : {"HELO", "MAIL", "RCPT", "."}) net_.OnCommand(word, {"250 ok\r\n"});
-    net_.OnCommand("DATA", {"354 go\r\n"});
-    net_.OnCommand("QUIT", {"221 bye\r\n"});
+    snx::test::AcceptAllMail(net_);
   }
   // Loads the settings from these lines and an [EMAILS] section of `addresses`.
   void Load(Lines keys, const Lines& addresses = {"a@example.org"}) {
     keys.push_back("[EMAILS]");
     keys.insert(keys.end(), addresses.begin(), addresses.end());
-    ASSERT_TRUE(image_.InitializeWithLines(dir_.path(), CAllSets::kSettingsFileName, keys));
-    settings_.SetProgramDirectory(dir_.path());
-    settings_.SetSettingsImage(&image_);
-    ASSERT_TRUE(settings_.LoadIfNexessary());
+    snx::test::LoadSettings(dir_, keys, image_, settings_);
     ASSERT_TRUE(emailer_.Initialize(&settings_));
     log_.Clear();
   }

@@ -1,7 +1,6 @@
 #include "alerts/phoner.h"
 
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include "platform/fake/fake_clock.h"
 #include "platform/fake/fake_component_factory.h"
@@ -97,25 +96,16 @@ TEST_F(PhonerTest, FailuresOfTheSendAreReportedWithTheirLines) {
     bool delivered_line;
     int addresses;  // numbers given to the component: none after a refusal
   };
+  const std::string up_failed = "CPhoner::SendUpMessage() failed.";
+  const std::string setup_failed = "CPhoner::SetUpPhoner() failed.";
+  // clang-format off
   const Case cases[] = {
-      {[](FakeVoiceAlert& a) { a.refused_numbers = {"111"}; },
-       {"CPhoner::AddPhoneAddress failed.", "CPhoner::SetUpPhoner() failed.",
-        "CPhoner::SendUpMessage() failed."},
-       false,
-       1},
-      {[](FakeVoiceAlert& a) { a.ready_result = 0; },
-       {"CPhoner::SetUpPhoner() failed.", "CPhoner::SendUpMessage() failed."},
-       false,
-       0},
-      {[](FakeVoiceAlert& a) { a.send_result = 0; },
-       {"CPhoner::SendAlerts() failed.", "CPhoner::SendUpMessage() failed."},
-       false,
-       2},
-      {[](FakeVoiceAlert& a) { a.final_state = 1003; },
-       {"CPhoner::SendUpMessage() failed."},
-       true,
-       2},
+      {[](FakeVoiceAlert& a) { a.refused_numbers = {"111"}; }, {"CPhoner::AddPhoneAddress failed.", setup_failed, up_failed}, false, 1},
+      {[](FakeVoiceAlert& a) { a.ready_result = 0; }, {setup_failed, up_failed}, false, 0},
+      {[](FakeVoiceAlert& a) { a.send_result = 0; }, {"CPhoner::SendAlerts() failed.", up_failed}, false, 2},
+      {[](FakeVoiceAlert& a) { a.final_state = 1003; }, {up_failed}, true, 2},
   };
+  // clang-format on
   for (const auto& c : cases) {
     FakeVoiceAlert& alert = Ready();
     c.script(alert);

@@ -1,19 +1,17 @@
 // The SMTP dialogue against a scripted server: the exact bytes sent, replies in pieces, the
 // servers that refuse, stay silent or hang up, the bounds, the Date header and the lines that
-// must never reach the wire as commands or headers.
+// must never reach the wire as commands or headers; what EHLO answers offer, and the base64 of
+// the login.
 
 #include "alerts/ws_email.h"
 
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include <regex>
-#include <string>
-#include <vector>
 
 #include "alerts/smtp_extensions.h"
+#include "alerts/smtp_script.h"
 #include "platform/fake/fake_clock.h"
-#include "platform/fake/fake_mail_transport.h"
 #include "support/test_support.h"
 
 namespace {
@@ -31,19 +29,12 @@ class WsEmailTest : public ::testing::Test {
   WsEmailTest() {
     clock_.SetWall(FakeClock::FromUtc(2004, 1, 5, 9, 7, 3));
     net_.AddHost("mail.example", "192.0.2.7");
-    BehaveWell();
+    snx::test::AcceptAllMail(net_);
     mail_.Initialize();
     mail_.SetFrom("watch@example.org");
     mail_.SetSubject("Server down");
     mail_.SetBody("The server is down.");
     mail_.Recipients().SetAt(0, "a@example.org");
-  }
-  // A server that takes every message.
-  void BehaveWell() {
-    net_.Greet({"220 mail.example ready\r\n"});
-    for (const char* word : {"HELO", "MAIL", "RCPT", "."}) net_.OnCommand(word, {"250 ok\r\n"});
-    net_.OnCommand("DATA", {"354 go ahead\r\n"});
-    net_.OnCommand("QUIT", {"221 bye\r\n"});
   }
   bool Send() {
     EXPECT_TRUE(mail_.ResolveNameToIp("mail.example"));
@@ -111,7 +102,7 @@ TEST_F(WsEmailTest, DialoguesThatBreakOffAreFailures) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.reply);
-    BehaveWell();
+    snx::test::AcceptAllMail(net_);
     *c.command == '\0' ? net_.Greet({c.reply}) : net_.OnCommand(c.command, {c.reply});
     EXPECT_FALSE(Send());
     // A server that refused a step is still told goodbye.
@@ -265,8 +256,7 @@ TEST_F(WsEmailTest, SecurityModesSpeakTheirDialoguesAndNeverSendCredentialsInCle
     SCOPED_TRACE(c.name);
     FakeMailTransport net(&clock_);
     net.AddHost("mail.example", "192.0.2.7");
-    net.Greet({"220 mail.example ready\r\n"});
-    for (const char* word : {"HELO", "MAIL", "RCPT", "."}) net.OnCommand(word, {"250 ok\r\n"});
+    snx::test::AcceptAllMail(net);
     net.OnCommand("EHLO", {c.ehlo});
     net.OnCommand("STARTTLS", {"220 go ahead\r\n"});
     net.OnCommand("AUTH",
@@ -275,8 +265,6 @@ TEST_F(WsEmailTest, SecurityModesSpeakTheirDialoguesAndNeverSendCredentialsInCle
                        : "334 VXNlcm5hbWU6\r\n"});
     net.OnCommand(user64, {"334 UGFzc3dvcmQ6\r\n"});
     net.OnCommand(pass64, {"235 ok\r\n"});
-    net.OnCommand("DATA", {"354 go ahead\r\n"});
-    net.OnCommand("QUIT", {"221 bye\r\n"});
     if (*c.tls_failure != '\0') net.FailTls(c.tls_failure);
     CWsEmail mail(net, clock_);
     mail.Initialize();
@@ -314,6 +302,43 @@ TEST_F(WsEmailTest, SecurityWords) {
     EXPECT_TRUE(CWsEmail::ParseSecurity(good, s));
   EXPECT_EQ(s, CWsEmail::Security::kTls);
   for (const char* bad : {"ssl", "starttls1", "yes"}) EXPECT_FALSE(CWsEmail::ParseSecurity(bad, s));
+}
+
+TEST(SmtpExtensionsTest, EhloAnswers) {
+  const struct {
+    std::vector<std::string> lines;
+    bool starttls, plain, login;
+  } cases[] = {
+      {{"250-mx STARTTLS AUTH PLAIN", "250 SIZE 100"}, false, false, false},  // the greeting line
+      {{"250-mx", "250-starttls", "250-AUTH CRAM-MD5 login", "250 HELP"}, true, false, true},
+      {{"250-mx", "250-AUTH=PLAIN LOGIN", "250 8BITMIME"}, false, true, true},
+      {{"250-mx", "550-STARTTLS", "250-AUTHPLAIN", "250 X AUTH PLAIN"}, false, false, false},
+  };
+  for (const auto& c : cases) {
+    const auto ext = snx::alerts::ParseEhloReply(c.lines);
+    EXPECT_EQ(ext.starttls, c.starttls) << c.lines[1];
+    EXPECT_EQ(ext.auth_plain, c.plain) << c.lines[1];
+    EXPECT_EQ(ext.auth_login, c.login) << c.lines[1];
+  }
+}
+
+TEST(SmtpExtensionsTest, Base64) {
+  const std::pair<std::string, std::string> pairs[] = {
+      {"", ""},
+      {"f", "Zg=="},
+      {"fo", "Zm8="},
+      {"foo", "Zm9v"},
+      {std::string("\0watch\0s3cret", 13), "AHdhdGNoAHMzY3JldA=="},
+      {"Username:", "VXNlcm5hbWU6"}};
+  for (const auto& [plain, coded] : pairs) {
+    EXPECT_EQ(snx::alerts::Base64Encode(plain), coded);
+    std::string back;
+    EXPECT_TRUE(snx::alerts::Base64Decode(" " + coded + " ", back) && back == plain) << coded;
+  }
+  std::string out;
+  for (const char* bad : {"Zg=", "Z===", "Zm9v=", "Zg==Zm8=", "Zm 9v", "Zm9*"}) {
+    EXPECT_FALSE(snx::alerts::Base64Decode(bad, out)) << bad;
+  }
 }
 
 }  // namespace

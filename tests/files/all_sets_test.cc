@@ -1,17 +1,9 @@
 #include "files/all_sets.h"
 
-#include <gtest/gtest.h>
-
 #include <climits>
-#include <functional>
-#include <string>
 #include <tuple>
-#include <vector>
 
-#include "files/crypto_txtfile.h"
-#include "files/ram_file_ro.h"
 #include "files/settings_file_writer.h"
-#include "support/test_support.h"
 
 namespace {
 
@@ -30,10 +22,7 @@ Lines ReadSettings(const TempDir& dir) {
 struct Loaded {
   explicit Loaded(Lines lines) {
     lines.insert(lines.begin(), "[KEYS]");
-    WriteSettings(dir, lines);
-    sets.SetProgramDirectory(dir.path());
-    sets.SetSettingsImage(&image);
-    EXPECT_TRUE(sets.ReInitialize());
+    snx::test::LoadSettings(dir, lines, image, sets);
   }
   TempDir dir;
   CRamFileRO image;
@@ -136,17 +125,10 @@ TEST(AllSetsTest, SaveSettingsWritesNothingWhenNothingChanged) {
   EXPECT_EQ(ReadSettings(other.dir), (Lines{"[KEYS]", "SvrStatus=Down"}));
 }
 
-// What snxctl conf does: a locked read-modify-write of the file by an image of its own.
-void ConfChange(const TempDir& dir, const std::function<bool(CRamFileRO&)>& change) {
-  CRamFileRO conf;
-  conf.InitializeWithLines(dir.path(), CAllSets::kSettingsFileName, {});
-  ASSERT_TRUE(conf.Update(change));
-}
-
 TEST(AllSetsTest, AnAdministratorsChangeSurvivesTheServicesOwnSaveAndIsNoticed) {
   Loaded l({"SvrStatus=Up", "EmailSubject=old", "[URLS]", "http://a/"});
   EXPECT_FALSE(l.sets.FileChangedSinceLoad());
-  ConfChange(l.dir, [](CRamFileRO& f) {
+  snx::test::ConfChange(l.dir.path(), [](CRamFileRO& f) {
     return f.SetKey("PulseUrl", "http://pulse/") && f.SetKey("EmailSubject", "new") &&
            f.AddLineToSection("[URLS]", "http://b/");
   });

@@ -4,12 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <filesystem>
-#include <optional>
-#include <string>
 #include <tuple>
-#include <vector>
 
 #include "platform/fake/capturing_debug_sink.h"
 #include "platform/fake/capturing_message_sink.h"

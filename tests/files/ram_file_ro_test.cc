@@ -1,16 +1,8 @@
 #include "files/ram_file_ro.h"
 
-#include <gtest/gtest.h>
-
-#include <filesystem>
-#include <string>
-#include <vector>
-
-#include "files/crypto_txtfile.h"
 #include "files/settings_file_writer.h"
 #include "platform/fake/forwarding_file_system.h"
 #include "platform/path_map.h"
-#include "support/test_support.h"
 
 namespace {
 

@@ -3,7 +3,6 @@
 #include "files/settings_check.h"
 
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include <string>
 #include <vector>

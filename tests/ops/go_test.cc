@@ -2,7 +2,6 @@
 // which send the down and up alerts, the states they leave, and how Go ends.
 
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include "ops/ops_fixture.h"
 
@@ -56,80 +55,18 @@ TEST_P(GoAlertTable, RestartsRebootsAndAlertsAsTheCyclesGo) {
   EXPECT_STREQ(reread.GetKey("SvrStatus"), CAllSets::ServerStateWord(c.server_state));
 }
 
+// clang-format off
 const AlertCase kAlertCases[] = {
-    {"GoodAfterGoodSendsNothing",
-     "2",
-     false,
-     {true, true},
-     0,
-     0,
-     0,
-     0,
-     0,
-     false,
-     QOR_SERVER_UP,
-     OPS_STOPPED},
-    {"FailureThatRecoversSendsOneDownAndOneUpSet",
-     "2",
-     false,
-     {false, true, true},
-     1,
-     1,
-     1,
-     1,
-     1,
-     false,
-     QOR_SERVER_UP,
-     OPS_STOPPED},
-    {"TwoRestartsThenTheThirdFailureReboots",
-     "2",
-     false,
-     {false, false, false},
-     1,
-     0,
-     1,
-     0,
-     2,
-     true,
-     QOR_FAILS_DETECTED_SERVER_REBOOTONG,
-     OPS_FAILURES_SEEN},
-    {"NoLimitRestartsForEver",
-     "0",
-     false,
-     {false, false, false, false, false},
-     1,
-     0,
-     1,
-     0,
-     5,
-     false,
-     QOR_FAILS_DETECTED_SERVER_RESTARTING,
-     OPS_FAILURES_SEEN},
-    {"FirstGoodCycleAfterOurRebootSendsUp",
-     "2",
-     true,
-     {true},
-     0,
-     1,
-     0,
-     1,
-     0,
-     false,
-     QOR_SERVER_UP,
-     OPS_STOPPED},
-    {"FirstFailureAfterOurRebootSendsNoDown",
-     "2",
-     true,
-     {false, true},
-     0,
-     1,
-     0,
-     1,
-     1,
-     false,
-     QOR_SERVER_UP,
-     OPS_STOPPED},
+    // name, RestartsB4Reboot, after our reboot, cycles; down/up mails, down/up calls, restarts,
+    // reboot, server state and ops state at the end
+    {"GoodAfterGoodSendsNothing", "2", false, {true, true}, 0, 0, 0, 0, 0, false, QOR_SERVER_UP, OPS_STOPPED},
+    {"FailureThatRecoversSendsOneDownAndOneUpSet", "2", false, {false, true, true}, 1, 1, 1, 1, 1, false, QOR_SERVER_UP, OPS_STOPPED},
+    {"TwoRestartsThenTheThirdFailureReboots", "2", false, {false, false, false}, 1, 0, 1, 0, 2, true, QOR_FAILS_DETECTED_SERVER_REBOOTONG, OPS_FAILURES_SEEN},
+    {"NoLimitRestartsForEver", "0", false, {false, false, false, false, false}, 1, 0, 1, 0, 5, false, QOR_FAILS_DETECTED_SERVER_RESTARTING, OPS_FAILURES_SEEN},
+    {"FirstGoodCycleAfterOurRebootSendsUp", "2", true, {true}, 0, 1, 0, 1, 0, false, QOR_SERVER_UP, OPS_STOPPED},
+    {"FirstFailureAfterOurRebootSendsNoDown", "2", true, {false, true}, 0, 1, 0, 1, 1, false, QOR_SERVER_UP, OPS_STOPPED},
 };
+// clang-format on
 
 INSTANTIATE_TEST_SUITE_P(Cycles, GoAlertTable, ::testing::ValuesIn(kAlertCases),
                          [](const auto& info) { return std::string(info.param.name); });

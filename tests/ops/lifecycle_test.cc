@@ -2,9 +2,6 @@
 // cut short by the kill request, the TEST command, and the current action texts.
 
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
-#include <thread>
 
 #include "ops/ops_fixture.h"
 
@@ -17,6 +14,12 @@ using namespace std::chrono_literals;
 
 class LifecycleTest : public OpsTest {
  protected:
+  // A start after a service in Go mode ended so.
+  void StartedAfter(const char* last_end) {
+    SetAutoRun("1", last_end);
+    Load(With({"RstrSecs=30"}));
+    ASSERT_TRUE(thread_.Initialize());
+  }
   // Runs the command wait until its next timed wait, then asks the thread to end.
   void OneRoundOfKeepAlive() {
     const int waits = clock_.wait_count();
@@ -30,9 +33,7 @@ class LifecycleTest : public OpsTest {
 };
 
 TEST_F(LifecycleTest, AfterOurRebootTheThreadCountsDownThenStartsGoByItself) {
-  SetAutoRun("1", "Reboot");
-  Load(With({"RstrSecs=30"}));
-  ASSERT_TRUE(thread_.Initialize());
+  StartedAfter("Reboot");
   EXPECT_TRUE(owner_.m_bAutoRun);
   EXPECT_EQ(owner_.m_iOpsState, OPS_FAILURES_SEEN);
   EXPECT_EQ(settings_.m_iLastKnownServerState, QOR_FAILS_DETECTED_SERVER_REBOOTONG);
@@ -53,9 +54,7 @@ TEST_F(LifecycleTest, AfterOurRebootTheThreadCountsDownThenStartsGoByItself) {
 }
 
 TEST_F(LifecycleTest, TheKillRequestDuringTheCountdownEndsTheThreadWithoutGo) {
-  SetAutoRun("1", "Reboot");
-  Load(With({"RstrSecs=30"}));
-  ASSERT_TRUE(thread_.Initialize());
+  StartedAfter("Reboot");
   int sleeps = 0;
   clock_.on_sleep = [&] {
     if (++sleeps == 10) owner_.m_bKillRequest = true;
@@ -74,13 +73,7 @@ TEST_F(LifecycleTest, ATestCommandWakesTheThreadAndChangesNothing) {
   thread_.SetCommand(SNX_TEST);
   owner_.CommandEvent().Fire();
   // The first timed wait comes after the command was handled: then the thread is asked to end.
-  const int waits = clock_.wait_count();
-  std::thread stopper([&] {
-    while (clock_.wait_count() == waits) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    owner_.m_bKillRequest = true;
-  });
-  thread_.KeepAlive();
-  stopper.join();
+  OneRoundOfKeepAlive();
   EXPECT_TRUE(log_.HasEvent("COpsMngrThread::KeepAlive() Command Event."));
   EXPECT_FALSE(log_.HasEvent("COpsMngrThread::Go() 1"));
   EXPECT_EQ(owner_.m_iOpsState, state);
@@ -115,20 +108,17 @@ TEST_P(ResumeTable, TheStartReadsTheMarkAndHowTheServiceEnded) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Ends, ResumeTable,
-    ::testing::Values(ResumeCase{"OwnReboot", "1", "Reboot", true, "rebooted the machine",
-                                 QOR_FAILS_DETECTED_SERVER_REBOOTONG},
-                      ResumeCase{"StoppedBySystem", "1", "Stopped", true,
-                                 "the system stopped the service",
-                                 QOR_FAILS_DETECTED_SERVER_RESTARTING},
-                      ResumeCase{"Crash", "1", "Running", true, "without a stop",
-                                 QOR_FAILS_DETECTED_SERVER_RESTARTING},
-                      ResumeCase{"OlderMark", "1", nullptr, true, "without a stop",
-                                 QOR_FAILS_DETECTED_SERVER_RESTARTING},
-                      ResumeCase{"AdministratorStopped", "0", "Stopped", false, "",
-                                 QOR_FAILS_DETECTED_SERVER_RESTARTING}),
-    [](const auto& info) { return std::string(info.param.name); });
+// clang-format off
+const ResumeCase kResumeCases[] = {
+    {"OwnReboot", "1", "Reboot", true, "rebooted the machine", QOR_FAILS_DETECTED_SERVER_REBOOTONG},
+    {"StoppedBySystem", "1", "Stopped", true, "the system stopped the service", QOR_FAILS_DETECTED_SERVER_RESTARTING},
+    {"Crash", "1", "Running", true, "without a stop", QOR_FAILS_DETECTED_SERVER_RESTARTING},
+    {"OlderMark", "1", nullptr, true, "without a stop", QOR_FAILS_DETECTED_SERVER_RESTARTING},
+    {"AdministratorStopped", "0", "Stopped", false, "", QOR_FAILS_DETECTED_SERVER_RESTARTING},
+};
+// clang-format on
+INSTANTIATE_TEST_SUITE_P(Ends, ResumeTable, ::testing::ValuesIn(kResumeCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(LifecycleTest, GoMarksAutoRunAndOnlyAnAdministratorsStopClearsIt) {
   Load(With({}));
@@ -154,9 +144,7 @@ TEST_F(LifecycleTest, GoMarksAutoRunAndOnlyAnAdministratorsStopClearsIt) {
 }
 
 TEST_F(LifecycleTest, AnAdministratorsStopDuringTheCountdownCancelsTheResume) {
-  SetAutoRun("1", "Stopped");
-  Load(With({"RstrSecs=30"}));
-  ASSERT_TRUE(thread_.Initialize());
+  StartedAfter("Stopped");
   std::atomic<int> sleeps = 0;
   clock_.on_sleep = [&] {
     if (++sleeps == 5) owner_.m_bAdminStop = true;

@@ -6,22 +6,15 @@
 // plays the part of time passing between cycles. The figures go to a metrics file in a folder
 // of their own.
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
-#include <filesystem>
-#include <functional>
-#include <string>
-#include <vector>
 
-#include "files/all_sets.h"
-#include "files/ram_file_ro.h"
+#include "alerts/smtp_script.h"
+#include "files/settings_file_writer.h"
 #include "ops/ops_mngr_thread.h"
 #include "ops/ops_owner.h"
 #include "platform/fake/capturing_message_sink.h"
 #include "platform/fake/fake_actor.h"
 #include "platform/fake/fake_http_client.h"
-#include "platform/fake/fake_mail_transport.h"
 #include "platform/fake/fake_process_list.h"
 #include "platform/fake/fake_voice_alert.h"
 #include "platform/path_map.h"
@@ -37,28 +30,21 @@ inline const char* kRemoteUrl = "http://far.test/";
 
 // Keys every test needs: the required ones, e-mail and phone alerts on.
 inline Lines BaseKeys() {
-  return {"[KEYS]",
-          "AdminId=admin",
-          "Password=secret",
-          "MachineName=WEB1",
-          "MinuteInterval=10",
-          "RstrSecs=30",
-          "RestartsB4Reboot=2",
-          "EmailEnabled=1",
-          "SmtpServer=mail.test",
-          "EmailFrom=watch@example.org",
-          "EmailSubject=Server up",
-          "EmailSubjectDn=Server down",
-          "EmailBodyUp=All is well again.",
-          "EmailBodyDown=The server is down.",
-          "EmailUrl=http://probe.test/",
-          "PNum1=5551234",
-          "PName1=Admin",
-          "PE1=1",
-          "MsgDown=Server down",
-          "MsgUp=Server up",
-          "[EMAILS]",
-          "admin@example.org"};
+  // clang-format off
+  Lines keys = {"[KEYS]", "AdminId=admin", "Password=secret", "MachineName=WEB1",
+                "MinuteInterval=10", "RstrSecs=30", "RestartsB4Reboot=2", "EmailEnabled=1",
+                "PNum1=5551234", "PName1=Admin", "PE1=1", "MsgDown=Server down", "MsgUp=Server up"};
+  // clang-format on
+  for (auto& k : EmailKeys("mail.test", "http://probe.test/")) keys.push_back(k);
+  keys.insert(keys.end(), {"[EMAILS]", "admin@example.org"});
+  return keys;
+}
+
+// How often `needle` occurs in `text`.
+inline int CountOf(const std::string& text, const std::string& needle) {
+  int n = 0;
+  for (auto at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
+  return n;
 }
 
 class OpsTest : public ::testing::Test {
@@ -97,10 +83,7 @@ class OpsTest : public ::testing::Test {
           return static_cast<platform::IActor*>(actor_.Get());
         });
     mail_.AddHost("mail.test", "192.0.2.25");
-    mail_.Greet({"220 ready\r\n"});
-    for (const char* word : {"HELO", "MAIL", "RCPT", "."}) mail_.OnCommand(word, {"250 ok\r\n"});
-    mail_.OnCommand("DATA", {"354 go\r\n"});
-    mail_.OnCommand("QUIT", {"221 bye\r\n"});
+    AcceptAllMail(mail_);
     SetSite(200);
     clock_.on_sleep = [this] { OnSleep(); };
     // Installed as "snxsvc -Service" leaves it: the unit that brings the service back.
@@ -139,11 +122,7 @@ class OpsTest : public ::testing::Test {
   void Load(Lines lines) {
     dir_.Write("Sentinex.ini", "MaxWait=300\n");  // a restart program without sections
     ::chmod(dir_.File("Sentinex.ini").c_str(), 0600);
-    ASSERT_TRUE(image_.InitializeWithLines(Folder(), CAllSets::kSettingsFileName, lines));
-    ASSERT_TRUE(image_.SaveToFile());
-    settings_.SetProgramDirectory(Folder());
-    settings_.SetSettingsImage(&image_);
-    ASSERT_TRUE(settings_.ReInitialize());
+    LoadSettings(dir_, lines, image_, settings_);
     owner_.SetSettings(&settings_);
     owner_.SetProgramDirectory(Folder());
     ASSERT_TRUE(owner_.InitializeCommandEvent());
@@ -172,10 +151,14 @@ class OpsTest : public ::testing::Test {
 
   // Start-up as the thread does it, then Go with the GO command pending.
   void StartAndGo() {
+    GoReady();
+    thread_.Go();
+  }
+  // Start-up as the thread does it, with the GO command pending.
+  void GoReady() {
     thread_.Initialize();
     owner_.m_bGo = true;
     thread_.SetCommand(SNX_GO);
-    thread_.Go();
   }
 
   // Called once per cycle as its wait begins, with the number of the cycle (from 1).
@@ -195,13 +178,7 @@ class OpsTest : public ::testing::Test {
 
   // What went out.
   int MailsWithSubject(const std::string& subject) const {
-    const std::string bytes = mail_.SentBytes();
-    const std::string needle = "Subject: " + subject + "\r\n";
-    int n = 0;
-    for (auto at = bytes.find(needle); at != std::string::npos; at = bytes.find(needle, at + 1)) {
-      ++n;
-    }
-    return n;
+    return CountOf(mail_.SentBytes(), "Subject: " + subject + "\r\n");
   }
   int PhoneCalls(const std::string& message) const {
     return voice_ ? voice_->CountOf("SetMessage " + message) : 0;
@@ -263,6 +240,18 @@ class OpsTest : public ::testing::Test {
     }
   }
   bool in_wait_ = false;
+};
+
+// The fixture's facilities with the real clock, installed for everything else too: for the
+// tests whose threads wait for real.
+class RealTimeOpsTest : public OpsTest {
+ protected:
+  COpsFacilities RealTime() {
+    const COpsFacilities& f = facilities_;
+    return COpsFacilities{real_, f.launcher, f.power, f.keys, f.components, f.mail, f.minute};
+  }
+  platform::Clock& real_ = platform::DefaultFacility<platform::Clock>();
+  platform::ScopedInstall<platform::Clock> real_clock_{real_};
 };
 
 }  // namespace snx::test

@@ -2,9 +2,7 @@
 // folder, so the reboot record is read back as after a real reboot.
 
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
-#include <memory>
 #include <nlohmann/json.hpp>
 
 #include "ops/ops_fixture.h"

@@ -2,9 +2,7 @@
 // (the install folder on a full disk): the state in memory decides the alerts and restarts.
 
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 #include <sys/mount.h>
-#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstring>
@@ -18,13 +16,6 @@ namespace {
 using ::testing::HasSubstr;
 
 constexpr const char* kSecondUrl = "http://site.test/second";
-
-// What snxctl conf does: a locked read-modify-write by an image of its own.
-void ConfChange(const std::string& folder, const std::function<bool(CRamFileRO&)>& change) {
-  CRamFileRO conf;
-  conf.InitializeWithLines(folder, CAllSets::kSettingsFileName, {});
-  ASSERT_TRUE(conf.Update(change));
-}
 
 int Count(const std::vector<std::string>& lines, std::string_view text) {
   return static_cast<int>(std::count_if(lines.begin(), lines.end(), [&](const std::string& l) {
@@ -93,10 +84,8 @@ TEST_F(OpsTest, AChangedRestartProgramRunsFromTheNextCycleAndAnUntrustedOneIsRef
     if (cycle == 5) ::unlink(dir_.File("Sentinex.ini").c_str());
     if (cycle >= 7) Stop();
   };
-  thread_.Initialize();
+  GoReady();
   settings_.m_bUseIni = true;  // the detection section runs in each cycle
-  owner_.m_bGo = true;
-  thread_.SetCommand(SNX_GO);
   thread_.Go();
   const auto runs = [&](const std::string& line) {
     const auto lines = launcher_.CommandLines();

@@ -1,6 +1,5 @@
 // Running the sections and their steps over the fake clock and the fake launcher.
 
-#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include "mender_fixture.h"

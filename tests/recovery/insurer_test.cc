@@ -1,9 +1,13 @@
+// The assurance client over a fake component, and with the real QorAssure.dll loaded through the
+// component layer from a temporary install folder whose web-server reset only records that it ran.
+
 #include "recovery/insurer.h"
 
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 
 #include "platform/fake/fake_actor.h"
 #include "platform/fake/fake_component_factory.h"
+#include "platform/fake/fake_key_store.h"
 #include "support/test_support.h"
 
 namespace {
@@ -66,6 +70,43 @@ TEST_F(InsurerTest, ARefusedSetUpIsLoggedAndTheComponentStillServesThePhases) {
   EXPECT_TRUE(insurer_.Initialize());
   EXPECT_TRUE(log_.HasError("CInsurer::CreateInsurer failed."));
   EXPECT_TRUE(insurer_.BeginPhase());
+}
+
+std::string BuiltPlugin(const std::string& file) {
+  if (const char* dir = std::getenv("SNX_TEST_BIN_DIR"); dir != nullptr && *dir != '\0') {
+    return std::string(dir) + "/bin/" + file;
+  }
+  const auto self = std::filesystem::read_symlink("/proc/self/exe");
+  return (self.parent_path().parent_path() / "bin" / file).string();
+}
+
+TEST(AssurancePlugin, APhaseThatHangsPastItsTimeOutResetsTheWebServerOnce) {
+  snx::test::TempDir inst;
+  snx::test::WriteScript(inst, "iisreset", "echo reset >> \"$(dirname \"$0\")/resets\"\n");
+  std::filesystem::copy_file(BuiltPlugin(snx::platform::kActorFile),
+                             inst.File(snx::platform::kActorFile));
+  snx::platform::FakeKeyStore keys;
+  auto factory = snx::platform::NewPluginComponentFactory(keys);
+  ASSERT_EQ(factory->RegisterServer(inst.File(snx::platform::kActorFile), false, nullptr),
+            snx::platform::S_OK);
+
+  snx::test::CapturingLog log;
+  CInsurer insurer(*factory);
+  insurer.SetTimeOut(100);
+  ASSERT_TRUE(insurer.Initialize());
+  ASSERT_TRUE(insurer.HasComponent()) << testing::PrintToString(log.Errors());
+  EXPECT_TRUE(log.HasEvent("CInsurer::8"));
+
+  ASSERT_TRUE(insurer.BeginPhase());
+  // The operations thread "hangs": nothing ends the phase.
+  EXPECT_TRUE(snx::test::Eventually([&] { return std::filesystem::exists(inst.File("resets")); }));
+  // No second reset follows.
+  std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  EXPECT_EQ(inst.Read("resets"), "reset\n");
+  EXPECT_FALSE(insurer.EndPhase()) << "the phase had overrun";
+  const std::string actor_log = inst.Read("QorAssure.log");
+  EXPECT_THAT(actor_log, testing::HasSubstr("phase 1 overran its time-out of 100 ms; running"));
+  EXPECT_THAT(actor_log, testing::HasSubstr("\"Iisreset.exe\" exited with 0"));
 }
 
 }  // namespace

@@ -4,13 +4,9 @@
 // object. The install folder is a temporary folder; SNX_ROOT points at another one.
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <atomic>
-#include <functional>
 #include <memory>
-#include <string>
-#include <vector>
 
 #include "platform/component_object.h"
 #include "platform/fake/fake_clock.h"

@@ -1,9 +1,5 @@
 // The engine's set-up and housekeeping, the reboot and the logon values.
 
-#include <gtest/gtest.h>
-#include <sys/stat.h>
-
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 

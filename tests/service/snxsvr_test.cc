@@ -1,18 +1,18 @@
 // The command object over the operations thread's fakes: creation with its log and banner,
-// the command codes, the auto-Go at creation, and a teardown that ends the thread.
+// the command codes, the auto-Go at creation, and a teardown that ends the thread. The thread
+// owner with a real operations thread: start-up, a GO command carried by the flags and
+// "EventCommand", and a teardown while Go waits between cycles, which must not wait for the next
+// cycle. Time is real here (the thread waits for real); the fakes stand for everything else.
 
 #include "service/snxsvr.h"
 
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <thread>
 
 #include "ops/ops_codes.h"
 #include "ops/ops_fixture.h"
 #include "platform/clock.h"
 #include "platform/fake/capturing_debug_sink.h"
+#include "service/thread_owner.h"
 
 namespace snx::test {
 namespace {
@@ -20,15 +20,10 @@ namespace {
 using ::testing::HasSubstr;
 namespace sp = snx::platform;
 
-class SnxsvrTest : public OpsTest {
+class SnxsvrTest : public RealTimeOpsTest {
  protected:
-  SnxsvrTest() : real_{sp::DefaultFacility<sp::Clock>()} {}
   // The object makes the install folder the current one.
   ~SnxsvrTest() override { std::filesystem::current_path(cwd_); }
-  COpsFacilities RealTime() {
-    const COpsFacilities& f = facilities_;
-    return COpsFacilities{real_, f.launcher, f.power, f.keys, f.components, f.mail, f.minute};
-  }
   std::unique_ptr<CSNXSVR> Create() {
     Load(With({"MinuteInterval=10"}));
     auto object = std::make_unique<CSNXSVR>(RealTime(), dir_.path());
@@ -41,17 +36,8 @@ class SnxsvrTest : public OpsTest {
     EXPECT_EQ(object.OpsCommand(&command, &result), sp::S_OK);
     return result;
   }
-  void SetAutoRun() {
-    sp::HKEY key = nullptr;
-    ASSERT_EQ(keys_.CreateKey(sp::HKEY_LOCAL_MACHINE, "SOFTWARE\\Qorvex\\Sentinex", key),
-              sp::RegResult::kOk);
-    keys_.SetValue(key, "AutoRun", sp::RegValue::String("1"));
-    keys_.CloseKey(key);
-  }
 
   std::filesystem::path cwd_ = std::filesystem::current_path();
-  sp::Clock& real_;
-  sp::ScopedInstall<sp::Clock> real_clock_{sp::DefaultFacility<sp::Clock>()};
   sp::CapturingDebugSink debug_;
   sp::ScopedInstall<sp::DebugSink> install_debug_{debug_};
 };
@@ -120,9 +106,7 @@ TEST_F(SnxsvrTest, GoThenStopThenTeardownWhileGoWaits) {
   auto object = Create();
   EXPECT_EQ(Command(*object, SNX_GO), -1);
   CThreadOwner* owner = object->ThreadOwner();
-  for (int i = 0; i < 400 && !owner->m_bGoLoopRunning; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(25));
-  }
+  EXPECT_TRUE(Eventually([&] { return owner->m_bGoLoopRunning.load(); }));
   EXPECT_EQ(Command(*object, SNX_IS_GO_RUNNING), -1);
   EXPECT_EQ(Command(*object, SNX_STOP), -1);
   EXPECT_EQ(owner->m_iOpsState, OPS_STOPPING);
@@ -144,15 +128,13 @@ TEST_F(SnxsvrTest, StopAfterTheLoopEndedByItselfLeavesItStopped) {
   for (const std::int32_t ended : {OPS_FAILURES_SEEN, OPS_READY}) {
     owner->m_iOpsState = ended;
     EXPECT_EQ(Command(*object, SNX_STOP), -1);
-    for (int i = 0; i < 400 && owner->m_iOpsState == OPS_STOPPING; ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    EXPECT_EQ(Command(*object, SNX_GET_OPS_STATE), OPS_STOPPED) << ended;
+    EXPECT_TRUE(Eventually([&] { return Command(*object, SNX_GET_OPS_STATE) == OPS_STOPPED; }))
+        << ended;
   }
 }
 
 TEST_F(SnxsvrTest, AutoRunMarkStartsGoAtCreation) {
-  SetAutoRun();
+  SetAutoRun("1");
   auto object = Create();
   CThreadOwner* owner = object->ThreadOwner();
   EXPECT_TRUE(owner->m_bAutoRun);
@@ -185,6 +167,65 @@ TEST_F(SnxsvrTest, WithoutALogItMakesTheServiceLogWithTheBannerAndEndsIt) {
     EXPECT_THAT(log, HasSubstr("SNXSvc functions terminated."));
     EXPECT_EQ(std::filesystem::current_path().string() + "/", dir_.path() + "/");
   }
+}
+
+using ThreadOwnerTest = RealTimeOpsTest;
+
+TEST_F(ThreadOwnerTest, GoRunsUntilTeardownWhichEndsDuringTheWaitBetweenCycles) {
+  Load(With({"MinuteInterval=10"}));
+  clock_.on_sleep = nullptr;
+  auto owner = std::make_unique<CThreadOwner>(RealTime());
+  owner->SetSettings(&settings_);
+  owner->SetProgramDirectory(Folder());
+  ASSERT_TRUE(owner->StartThreads());
+  EXPECT_EQ(owner->m_iOpsState, OPS_READY);
+  EXPECT_TRUE(owner->m_bThreadsRunning);
+  EXPECT_FALSE(owner->m_bThreadEnded);
+
+  // The GO command as the command object hands it over.
+  owner->m_bTest = false;
+  owner->m_bGo = true;
+  owner->SetPendingCommand(SNX_GO);
+  owner->FireCommandEvent();
+  // The good cycle writes the heartbeat just before its wait.
+  ASSERT_TRUE(Eventually([&] { return std::filesystem::exists(dir_.File("Beat.txt")); }));
+  ASSERT_TRUE(
+      Eventually([&] { return owner->ReadAction() == "Go MODE: waiting for next test :"; }));
+  EXPECT_TRUE(owner->m_bGoLoopRunning);
+  EXPECT_EQ(owner->m_iOpsState, OPS_GO_IDLE);
+
+  // Teardown in the middle of the 10-minute wait: the thread sees the kill request.
+  EXPECT_TRUE(owner->KillAllThreads());
+  EXPECT_TRUE(owner->m_bThreadEnded);
+  EXPECT_FALSE(owner->m_bThreadsRunning);
+  EXPECT_EQ(owner->m_iOpsState, OPS_STOPPED);
+  EXPECT_EQ(owner->ReadAction(), "Exiting GO MODE: :");
+  owner.reset();
+  EXPECT_TRUE(log_.HasEvent("COpsMngrThread::ExitInstance() 1."));
+  EXPECT_FALSE(log_.HasError("SNXSVC CThreadOwner::KillAllThreads() failed."));
+}
+
+TEST_F(ThreadOwnerTest, AThreadThatNeverReportsItsStartUpLeavesStateReady) {
+  // Without the watcher component the restart engine cannot initialize.
+  platform::FakeComponentFactory bare(&keys_);
+  Load(With({}));
+  platform::FakeClock fast;  // the owner's 75 polls cost no real time
+  COpsFacilities f{fast, launcher_, power_, keys_, bare, mail_};
+  {
+    CThreadOwner owner(f);
+    owner.SetSettings(&settings_);
+    owner.SetProgramDirectory(Folder());
+    EXPECT_FALSE(owner.StartThreads());
+    EXPECT_EQ(owner.m_iOpsState, OPS_READY);
+    EXPECT_TRUE(owner.m_bThreadsRunning);
+  }  // the destructor ends and joins the thread
+  EXPECT_TRUE(log_.HasEvent("SNXSVC CThreadOwner::KillAllThreads() called."));
+}
+
+TEST_F(ThreadOwnerTest, AnOwnerNeverStartedDoesNotKill) {
+  { CThreadOwner owner(facilities_); }
+  EXPECT_TRUE(log_.HasEvent("SNXSVC CThreadOwner::Destructor."));
+  EXPECT_FALSE(log_.HasEvent("SNXSVC CThreadOwner::KillAllThreads() called."));
 }
 
 }  // namespace

@@ -1,0 +1,228 @@
+// What the cycles report of the items: a watched program restarted and running again is up in
+// the uptime record and the metrics (down at once, not only at the end of the cycle); the
+// metrics file after every cycle, which a file that cannot be written for a while neither stops
+// nor loses; and the status board `snxctl status` reads.
+
+#include <gmock/gmock.h>
+
+#include "ops/ops_fixture.h"
+
+namespace snx::test {
+namespace {
+
+using ::testing::ElementsAre;
+
+constexpr const char* kProgram = "/opt/apps/server.bin";
+// The watcher names the program by its instance in a counter path.
+constexpr const char* kStillText = "\\Process(server)\\Elapsed Time stands still";
+
+class ItemStatesTest : public OpsTest {
+ protected:
+  // The program is started by a command of its own ([PROGS]) and watched by its path
+  // ([STOPS]); it runs as 4242, and its activity stands still until the test says otherwise.
+  void LoadStillProgram(const Lines& keys) {
+    Load(With(keys, {"[URLS]", kLocalUrl, "[PROGS]", "/opt/apps/server.bin --serve", "[STOPS]",
+                     kProgram}));
+    processes_.Add(4242, kProgram);
+    watcher_.working = false;
+    watcher_.text = kStillText;
+  }
+  // "DN" and "UP" of the program's reports in the uptime record, in order.
+  Lines ProgramReports() const {
+    Lines out;
+    std::istringstream in(dir_.Read("Uptime.log"));
+    const std::string needle = std::string("(event): 100, ") + kProgram + ", ";
+    for (std::string line; std::getline(in, line);) {
+      const auto at = line.find(needle);
+      if (at != std::string::npos) out.push_back(line.substr(at + needle.size(), 2));
+    }
+    return out;
+  }
+  std::int64_t ProgramUp() const {
+    return MetricSample(std::string("snxsvc_item_up{type=\"program\",name=\"") + kProgram + "\"}");
+  }
+};
+
+TEST_F(ItemStatesTest, AProgramRestartedAndRunningAgainIsReportedUp) {
+  // Still in the first cycle, and active again after the restart.
+  LoadStillProgram({"UptimeSizeLimit=250000"});
+  std::int64_t up_while_killing = -2;
+  launcher_.OnRun([&](const platform::LaunchRequest& r) {
+    if (r.command_line == "KILL /f 4242" && up_while_killing == -2) {
+      up_while_killing = ProgramUp();
+    }
+  });
+  on_wait = [&](int cycle) {
+    if (cycle == 1) {
+      // The verified restart reported the program back.
+      EXPECT_THAT(ProgramReports(), ElementsAre("DN", "UP"));
+      EXPECT_EQ(ProgramUp(), 1);
+      watcher_.working = true;
+    } else {
+      Stop();
+    }
+  };
+  StartAndGo();
+  ASSERT_EQ(cycles_, 2);
+  // Down in the metrics file before the restart began, not only after the cycle.
+  EXPECT_EQ(up_while_killing, 0);
+  EXPECT_EQ(ItemState(ITEM_PROGRAM, kProgram), ITEM_STATE_UP);
+  EXPECT_THAT(ProgramReports(), ElementsAre("DN", "UP"));
+  EXPECT_EQ(ProgramUp(), 1);
+  EXPECT_EQ(thread_.Items().UptimeLog().SizeLimit(), 250000);
+}
+
+TEST_F(ItemStatesTest, AProgramThatComesBackAfterAnUnverifiedRestartIsUpAtTheNextGoodCycle) {
+  LoadStillProgram({"RstrSecs=0"});
+  // The kill works and nothing comes back within the restart: it cannot be verified.
+  launcher_.OnRun([&](const platform::LaunchRequest& r) {
+    if (r.command_line == "KILL /f 4242") processes_.Clear();
+  });
+  on_wait = [&](int cycle) {
+    if (cycle == 1) {
+      EXPECT_FALSE(thread_.RestartVerified());
+      EXPECT_THAT(ProgramReports(), ElementsAre("DN"));
+      EXPECT_EQ(ProgramUp(), 0);
+      processes_.Add(4343, kProgram);  // a slow starter, running by the next test
+      watcher_.working = true;
+    } else {
+      Stop();
+    }
+  };
+  StartAndGo();
+  ASSERT_EQ(cycles_, 2);
+  EXPECT_EQ(ProgramReports().back(), "UP");
+  EXPECT_EQ(ProgramUp(), 1);
+}
+
+TEST_F(OpsTest, EveryCycleLeavesItsFiguresInTheMetricsFile) {
+  Load(With({}));
+  const std::string path = metrics_dir_.File("snxsvc.prom");
+  const std::string site = "snxsvc_item_up{type=\"local_url\",name=\"http://site.test/\"}";
+  const std::string change =
+      "snxsvc_item_last_change_timestamp_seconds{type=\"local_url\",name=\"http://site.test/\"}";
+  const std::string down_mail = "snxsvc_alerts_sent_total{channel=\"email\",event=\"server_down\"}";
+  const std::string up_call = "snxsvc_alerts_sent_total{channel=\"phone\",event=\"server_up\"}";
+  std::vector<std::int64_t> wait_began;
+  SetSite(500);
+  on_wait = [&](int cycle) {
+    wait_began.push_back(UnixSecondsOf(clock_));
+    if (cycle == 1) {
+      // The failed cycle: down, restarted, the down alerts counted, the cycle's end stamped
+      // (its wait begins a few seconds later).
+      const std::string text = metrics_dir_.Read("snxsvc.prom");
+      EXPECT_EQ(MetricSample(site), 0) << text;
+      EXPECT_EQ(MetricSample("snxsvc_restarts_total"), 1);
+      EXPECT_EQ(MetricSample("snxsvc_reboots_total"), 0);
+      EXPECT_EQ(MetricSample("snxsvc_reboots_withheld_total"), 0);
+      EXPECT_EQ(MetricSample(down_mail), 1);
+      EXPECT_EQ(MetricSample(up_call), 0);
+      EXPECT_EQ(MetricSample("snxsvc_ops_state"), OPS_GO_RESTARTING);
+      EXPECT_NEAR(MetricSample("snxsvc_last_cycle_timestamp_seconds"), wait_began[0], 5);
+      EXPECT_EQ(text.find("name=\"Restart\""), std::string::npos);
+      EXPECT_EQ(PromtoolComplaint(path).value_or(""), "");
+      // A folder where the file should be: the next write fails.
+      std::filesystem::remove(path);
+      std::filesystem::create_directory(path);
+      SetSite(200);
+    } else if (cycle == 2) {
+      EXPECT_TRUE(std::filesystem::is_directory(path));
+      std::filesystem::remove(path);
+    } else {
+      Stop();
+    }
+  };
+  StartAndGo();
+  ASSERT_EQ(cycles_, 3);
+  EXPECT_THAT(log_.Errors(), ::testing::Contains(::testing::HasSubstr(
+                                 "Cannot write the metrics file: cannot write " + path)));
+  EXPECT_THAT(log_.Messages(), ::testing::Contains("The metrics file is written again."));
+
+  // The up report of cycle 2 is the item's change; Go's end leaves the stopped state.
+  const std::string text = metrics_dir_.Read("snxsvc.prom");
+  EXPECT_EQ(MetricSample(site), 1) << text;
+  EXPECT_GT(MetricSample(change), wait_began[0]);
+  EXPECT_LE(MetricSample(change), wait_began[1]);
+  EXPECT_EQ(MetricSample(up_call), 1);
+  EXPECT_EQ(MetricSample(down_mail), 1);
+  EXPECT_EQ(MetricSample("snxsvc_restarts_total"), 1);
+  EXPECT_EQ(MetricSample("snxsvc_ops_state"), OPS_STOPPED);
+  EXPECT_NEAR(MetricSample("snxsvc_last_cycle_timestamp_seconds"), wait_began[2], 5);
+}
+
+// Each answered URL's time to its last byte; a URL whose test got no answer has no sample.
+TEST_F(OpsTest, EachUrlsAnswerTimeIsInTheMetricsFile) {
+  Load(With({}, {"[URLS]", kLocalUrl, "[RURLS]", kRemoteUrl}));
+  http_.on_fetch = [&](const platform::HttpRequest&) {
+    clock_.Advance(std::chrono::milliseconds(250));
+  };
+  StopAfter(1);
+  StartAndGo();
+  const std::string text = metrics_dir_.Read("snxsvc.prom");
+  EXPECT_THAT(text, ::testing::HasSubstr(
+                        "snxsvc_url_response_seconds{type=\"local_url\",url=\"http://site.test/\"} "
+                        "0.250\n"));
+  EXPECT_THAT(text, ::testing::Not(::testing::HasSubstr("url=\"http://far.test/\"")));  // refused
+  EXPECT_EQ(PromtoolComplaint(metrics_dir_.File("snxsvc.prom")).value_or(""), "");
+}
+
+const COpsItemStatus* Find(const COpsStatus& status, std::int32_t type, const std::string& name) {
+  for (const auto& item : status.items) {
+    if (item.type == type && item.name == name) return &item;
+  }
+  return nullptr;
+}
+
+TEST_F(OpsTest, TheStatusBoardFollowsTheItemsAndTheNextTest) {
+  http_.on_fetch = [&](const platform::HttpRequest&) {  // every fetch takes a quarter second
+    clock_.Advance(std::chrono::milliseconds(250));
+  };
+  Load(With({}, {"[URLS]", kLocalUrl, "[RURLS]", kRemoteUrl}));  // the remote one never answers
+  thread_.Initialize();
+  {
+    const COpsStatus loaded = thread_.StatusBoard().Read();
+    ASSERT_EQ(loaded.items.size(), 3u);  // local URL, remote URL, the restart engine
+    EXPECT_EQ(loaded.items[0].name, kLocalUrl);
+    EXPECT_EQ(loaded.items[0].state, ITEM_STATE_UNKNOWN);
+    EXPECT_FALSE(loaded.items[0].since || loaded.items[0].http_status || loaded.next_test);
+  }
+  std::int64_t first_up = 0;
+  on_wait = [&](int cycle) {
+    const std::int64_t now = UnixSecondsOf(clock_);
+    const COpsStatus status = thread_.StatusBoard().Read();
+    ASSERT_TRUE(status.next_test && status.last_cycle);
+    EXPECT_NEAR(*status.next_test - now, 600, 2);  // MinuteInterval=10
+    const COpsItemStatus* local = Find(status, ITEM_LOCAL_URL, kLocalUrl);
+    const COpsItemStatus* remote = Find(status, ITEM_REMOTE_URL, kRemoteUrl);
+    ASSERT_TRUE(local && remote);
+    EXPECT_EQ(local->response_ms, 250);
+    EXPECT_EQ(remote->state, ITEM_STATE_DOWN);
+    EXPECT_EQ(remote->http_status, std::nullopt);  // no answer came
+    EXPECT_EQ(remote->response_ms, 250);
+    if (cycle == 1) {
+      EXPECT_EQ(local->state, ITEM_STATE_UP);
+      EXPECT_EQ(local->http_status, 200u);
+      first_up = local->since.value_or(0);
+      EXPECT_EQ(local->last_check, local->since);
+      SetSite(503);
+    } else if (cycle == 2) {
+      EXPECT_EQ(local->state, ITEM_STATE_DOWN);
+      EXPECT_EQ(local->http_status, 503u);
+      EXPECT_GT(local->since.value_or(0), first_up);
+      SetSite(200);
+    } else {
+      // Up again after the restart.
+      EXPECT_EQ(local->state, ITEM_STATE_UP);
+      EXPECT_EQ(Find(status, ITEM_RESTART, "Restart")->state, ITEM_STATE_UP);
+      Stop();
+    }
+  };
+  owner_.m_bGo = true;
+  thread_.SetCommand(SNX_GO);
+  thread_.Go();
+  ASSERT_EQ(cycles_, 3);
+  EXPECT_EQ(thread_.StatusBoard().Read().next_test, std::nullopt);  // Go mode ended
+}
+
+}  // namespace
+}  // namespace snx::test
