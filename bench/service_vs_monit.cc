@@ -33,6 +33,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -74,6 +75,7 @@ struct Options {
   int idle_window = 15;  // seconds of the idle window
   int cycle_limit = 20;  // seconds to wait for one whole round of 500 URLs
   bool strict = false;
+  bool keep = false;  // the temporary folder stays, for a look at the logs
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -147,9 +149,10 @@ Threads ReadThreads(pid_t pid) {
     std::ifstream stat(task.path() / "schedstat");
     unsigned long long ns = 0;
     if (stat >> ns) t.cpu += static_cast<double>(ns) / 1e9;
-    std::ifstream comm(task.path() / "comm");
+    // The thread is named by where it waits in the kernel (poll, futex, sleep).
+    std::ifstream wchan(task.path() / "wchan");
     std::string name;
-    std::getline(comm, name);
+    std::getline(wchan, name);
     std::ifstream status(task.path() / "status");
     std::string line;
     while (std::getline(status, line)) {
@@ -224,11 +227,11 @@ class Child {
 };
 
 template <class F>
-bool WaitUntil(F done, Clock::duration limit) {
+bool WaitUntil(F done, Clock::duration limit, milliseconds poll = milliseconds(20)) {
   const auto end = Clock::now() + limit;
   while (!done()) {
     if (g_interrupted || Clock::now() > end) return false;
-    std::this_thread::sleep_for(milliseconds(20));
+    std::this_thread::sleep_for(poll);
   }
   return true;
 }
@@ -347,14 +350,22 @@ class Service {
     }
     return false;
   }
+  // One request; a connection the service closed is made again once.
   std::string Ask(const std::string& request) {
     std::string answer, error;
-    if (!client_ || !client_->Exchange(request, answer, sp::kMaxAnswerLine, seconds(40), error)) {
-      return "ERR " + error;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      if (client_ && client_->Exchange(request, answer, sp::kMaxAnswerLine, seconds(40), error)) {
+        return answer;
+      }
+      client_ = sp::MakeUnixLineClient();
+      std::string ignored;
+      if (!client_->Connect(sp::ControlSocketPath(), ignored)) break;
     }
-    return answer;
+    return "ERR " + error;
   }
   bool Waiting() { return Ask("GetStringResult 1012") == kWaiting; }
+  // Closes the connection (its session thread ends); the next Ask makes a new one.
+  void Close() { client_.reset(); }
 
  private:
   std::unique_ptr<sp::LineClient> client_;
@@ -373,7 +384,10 @@ class Bench {
     double seconds = 0;
     long rss = -1, anon = -1, peak = -1;
     std::map<std::string, long> wakes_by_thread;
-    double per100() const { return checks > 0 ? cpu / static_cast<double>(checks) * 100 : -1; }
+    // NaN when no page was fetched in the window (too short a window).
+    double per100() const {
+      return checks > 0 ? cpu / static_cast<double>(checks) * 100 : std::nan("");
+    }
   };
   struct Result {
     Sample ours, theirs;
@@ -402,12 +416,14 @@ class Bench {
       return ours_pages.requests() >= ready_ours && their_pages.requests() >= urls &&
              (!idle || service.Waiting());
     };
-    if (!WaitUntil(warm, seconds(idle ? 120 : 60))) {
+    if (!WaitUntil(warm, seconds(idle ? 120 : 60), milliseconds(idle ? 250 : 20))) {
       return Fail("no first round within the bound (snxsvc " +
-                  std::to_string(ours_pages.requests()) + ", monit " +
+                  std::to_string(ours_pages.requests()) + " pages, action \"" +
+                  service.Ask("GetStringResult 1012") + "\"; monit " +
                   std::to_string(their_pages.requests()) + " pages)");
     }
-    if (idle) std::this_thread::sleep_for(seconds(1));  // the last answers are settled
+    service.Close();  // no session of ours is counted in the window
+    if (idle) std::this_thread::sleep_for(seconds(2));  // the last answers are settled
     Result r;
     const auto start = Clock::now();
     const Threads o0 = ReadThreads(ours.pid()), t0 = ReadThreads(theirs.pid());
@@ -463,6 +479,10 @@ class Bench {
     }
     for (int i = 0; i < urls; ++i) file.Append(pages.Url(i));
     file.Close();
+    // The example restart program of an installation: the engine starts without waiting.
+    const std::string ini = unit_.folder + "/Sentinex.ini";
+    std::ofstream(ini) << "MaxWait=60\n";
+    ::chmod(ini.c_str(), 0600);
   }
 
   void WriteMonitrc(const Pages& pages, int urls, int daemon) const {
@@ -552,6 +572,7 @@ void Usage(FILE* out) {
                "  --window S           CPU window of the 100- and 500-URL runs (default 8)\n"
                "  --idle-window S      window of the idle run (default 15)\n"
                "  --cycle-limit S      wait for a whole 500-URL cycle at most S (default 20)\n"
+               "  --keep               keep the temporary folder (logs) and print its path\n"
                "Exit: 0 measured, 1 could not measure (or --strict and a FAIL), 2 bad options.\n",
                kMonit);
 }
@@ -571,8 +592,9 @@ class TempDir {
   }
   ~TempDir() {
     std::error_code ec;
-    if (!path_.empty()) fs::remove_all(path_, ec);
+    if (!path_.empty() && !keep) fs::remove_all(path_, ec);
   }
+  bool keep = false;
   const std::string& path() const { return path_; }
 
  private:
@@ -621,6 +643,8 @@ int main(int argc, char** argv) {
       o.runs = 1;
       o.window = 4;
       o.idle_window = 8;
+    } else if (a == "--keep") {
+      o.keep = true;
     } else if (a == "--strict") {
       o.strict = true;
     } else if (a == "--runs" && has_value && (n = Number(argv[++i], 1, 50))) {
@@ -651,6 +675,8 @@ int main(int argc, char** argv) {
 
   TempDir dir;
   if (dir.path().empty()) return 1;
+  dir.keep = o.keep;
+  if (o.keep) std::fprintf(stderr, "service_vs_monit: keeps %s\n", dir.path().c_str());
   const std::optional<Unit> unit = Install(dir.path());
   if (!unit) return 1;
   Bench bench(dir.path(), *unit);
@@ -669,8 +695,11 @@ int main(int argc, char** argv) {
   std::map<std::string, long> last_idle_threads;
   double last_idle_span = 0;
 
-  const auto ratio = [](double a, double b) { return b > 0 ? a / b : 0.0; };
+  const auto ratio = [](double a, double b) {
+    return std::isnan(a) || std::isnan(b) ? std::nan("") : b > 0 ? a / b : 0.0;
+  };
   const auto add = [&](Row& row, double ours, double theirs) {
+    if (std::isnan(ours) || std::isnan(theirs)) return;  // not measured: the row has no run
     row.ours.push_back(ours);
     row.theirs.push_back(theirs);
     row.ratio.push_back(ratio(ours, theirs));
