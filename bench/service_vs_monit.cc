@@ -569,8 +569,8 @@ void Usage(FILE* out) {
                "  --runs N             runs of each measurement (default 5)\n"
                "  --quick              1 run with short windows\n"
                "  --strict             exit 1 when a target is not met\n"
-               "  --window S           CPU window of the 100- and 500-URL runs (default 8)\n"
-               "  --idle-window S      window of the idle run (default 15)\n"
+               "  --window S           CPU window of the 100- and 500-URL runs (default 6)\n"
+               "  --idle-window S      window of the idle run (default 12)\n"
                "  --cycle-limit S      wait for a whole 500-URL cycle at most S (default 20)\n"
                "  --keep               keep the temporary folder (logs) and print its path\n"
                "Exit: 0 measured, 1 could not measure (or --strict and a FAIL), 2 bad options.\n",

@@ -1,6 +1,5 @@
 #include "service/service_module.h"
 
-#include <algorithm>
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
@@ -212,9 +211,9 @@ void CServiceModule::Run() {
   if (m_Mode == RunMode::kService) ReportStatus(SERVICE_RUNNING);
 
   // A stop is seen at once (the signal wakes the wait). The wait's end publishes the status
-  // text: every second while it changes, then less often while it stays (up to 16 seconds), so
-  // an idle service is not woken each second. The local server also ends when its last client
-  // leaves, and looks each second.
+  // text: every second while it changes, every 16 seconds once it stayed the same, so an idle
+  // service is not woken each second. The local server also ends when its last client leaves,
+  // and looks each second.
   std::chrono::milliseconds wait(1000);
   while (!m_bQuit) {
     if (m_Manager.WaitForStop(wait)) {
@@ -223,7 +222,7 @@ void CServiceModule::Run() {
     }
     const bool changed = m_Mode == RunMode::kService && PublishStatusText();
     wait = m_Mode == RunMode::kLocalServer || changed ? std::chrono::milliseconds(1000)
-                                                      : std::min(wait * 2, kQuietStatusWait);
+                                                      : kQuietStatusWait;
   }
   server->Stop();  // every connection's reference is given back
   if (own_reference) ReleaseObjectRef();
