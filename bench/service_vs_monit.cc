@@ -8,9 +8,10 @@
 //
 // Figures, per run (--runs, default 5), reported as min and median:
 //   - CPU per 100 checks at 100 URLs: the time on the CPU of every thread of each process
-//     (/proc/PID/task/*/schedstat) over a window after both checked a first round, divided by
-//     the pages each fetched in the window. The service cycles as fast as its settings allow:
-//     MinuteInterval=1 with one minute lasting one second (SNX_MINUTE_SECONDS=1).
+//     (/proc/PID/task/*/schedstat) over a window after both are checking (monit made a whole
+//     round, the service at least 100 pages), divided by the pages each fetched in the window. The
+//     service cycles as fast as its settings allow: MinuteInterval=1 with one minute lasting one
+//     second (SNX_MINUTE_SECONDS=1).
 //   - Memory after that window: VmRSS, RssAnon, VmHWM.
 //   - The same CPU figure at 500 URLs, against the one at 100 (linear cost per URL), and the
 //     wall time of one cycle of 500 URLs (first to last request of a round at the server)
@@ -545,6 +546,8 @@ bool Passes(const Row& r) {
 }
 
 void PrintRow(const Row& r) {
+  // A ratio to nothing (monit idle on the CPU) says nothing.
+  const bool ratio_shown = !r.theirs.empty() && Median(r.theirs) > 0;
   const auto cell = [](const std::vector<double>& v, bool median) {
     char text[32];
     if (v.empty()) return std::string("-");
@@ -554,14 +557,15 @@ void PrintRow(const Row& r) {
   std::printf("%-34s %-9s %10s %10s %10s %10s %8s %8s  %-26s %s\n", r.name.c_str(), r.unit.c_str(),
               cell(r.ours, false).c_str(), cell(r.ours, true).c_str(),
               cell(r.theirs, false).c_str(), cell(r.theirs, true).c_str(),
-              cell(r.ratio, false).c_str(), cell(r.ratio, true).c_str(), r.target.c_str(),
+              ratio_shown ? cell(r.ratio, false).c_str() : "-",
+              ratio_shown ? cell(r.ratio, true).c_str() : "-", r.target.c_str(),
               Passes(r) ? "PASS" : "FAIL");
 }
 
 void Usage(FILE* out) {
   std::fprintf(out,
                "usage: service_vs_monit [--runs N] [--quick] [--strict] [--window SECONDS]\n"
-               "                        [--idle-window SECONDS] [--cycle-limit SECONDS]\n"
+               "                        [--idle-window SECONDS] [--cycle-limit SECONDS] [--keep]\n"
                "Runs the built snxsvc beside Debian's monit (%s) over 100 and 500 loopback\n"
                "URLs and prints CPU per 100 checks, memory, cost per URL, the 500-URL cycle's\n"
                "wall time and the idle cost: ours, monit, ratio (min and median of the runs)\n"
@@ -634,6 +638,7 @@ int main(int argc, char** argv) {
   Options o;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
+    const char* option = argv[i];
     const bool has_value = i + 1 < argc;
     std::optional<int> n;
     if (a == "--help") {
@@ -656,7 +661,7 @@ int main(int argc, char** argv) {
     } else if (a == "--cycle-limit" && has_value && (n = Number(argv[++i], 1, 600))) {
       o.cycle_limit = *n;
     } else {
-      std::fprintf(stderr, "service_vs_monit: bad option %s (see --help)\n", argv[i]);
+      std::fprintf(stderr, "service_vs_monit: bad option or value: %s (see --help)\n", option);
       return 2;
     }
   }
