@@ -3,10 +3,6 @@
 // cycle's state save and heartbeat) against 100 bare libcurl fetches of the same pages, in
 // the same run. The cycle's own pauses (100 ms after each good URL) go through a virtual
 // clock: the figure is the work, not the pacing. Target: within 1.3 times the bare fetches.
-//
-// Then, when Debian's monit is installed (apt-get install monit), the CPU time of 10 of our
-// cycles against monit checking the same 100 URLs for 10 of its cycles (monit -I, one-second
-// cycles, started and ended here). Target: at most half of monit's.
 
 #include <benchmark/benchmark.h>
 #include <curl/curl.h>
@@ -204,71 +200,6 @@ class RatioReporter : public benchmark::ConsoleReporter {
   }
 };
 
-double ThreadCpuSeconds() {
-  rusage usage{};
-  getrusage(RUSAGE_THREAD, &usage);
-  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-// utime + stime of a process, in seconds.
-double ProcessCpuSeconds(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-  std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  const std::size_t close = all.rfind(')');
-  if (close == std::string::npos) return -1;
-  std::istringstream fields(all.substr(close + 2));
-  std::string field;
-  unsigned long utime = 0, stime = 0;
-  for (int i = 3; i <= 15 && fields >> field; ++i) {
-    if (i == 14) utime = std::stoul(field);
-    if (i == 15) stime = std::stoul(field);
-  }
-  return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
-
-// Monit checking the 100 pages, one-second cycles, until it has made `cycles` passes; its CPU
-// time, or -1 when it could not be run.
-double MonitCpuSeconds(int cycles) {
-  const char* monit = "/usr/bin/monit";
-  if (access(monit, X_OK) != 0) return -1;
-  const std::string dir =
-      (fs::temp_directory_path() / ("snxmonit-" + std::to_string(getpid()))).string();
-  fs::create_directories(dir);
-  const std::string control = dir + "/monitrc";
-  {
-    std::ofstream rc(control);
-    rc << "set daemon 1\nset logfile " << dir << "/monit.log\nset idfile " << dir
-       << "/id\nset statefile " << dir << "/state\nset pidfile " << dir << "/pid\n";
-    for (int i = 0; i < kUrls; ++i) {
-      rc << "check host page" << i << " with address 127.0.0.1\n  if failed port "
-         << Server().port() << " protocol http request \"/page" << i << "\" then alert\n";
-    }
-  }
-  ::chmod(control.c_str(), 0600);
-  const long start_requests = g_requests.load();
-  const pid_t pid = fork();
-  if (pid == 0) {
-    execl(monit, monit, "-I", "-c", control.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  double cpu = -1;
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (std::chrono::steady_clock::now() < end) {
-    if (g_requests.load() - start_requests >= static_cast<long>(cycles) * kUrls) {
-      cpu = ProcessCpuSeconds(pid);
-      break;
-    }
-    if (waitpid(pid, nullptr, WNOHANG) == pid) return -1;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  kill(pid, SIGKILL);
-  waitpid(pid, nullptr, 0);
-  std::error_code ec;
-  fs::remove_all(dir, ec);
-  return cpu;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -288,27 +219,6 @@ int main(int argc, char** argv) {
         "100 URLs: one Go cycle %.2f ms, 100 bare libcurl fetches %.2f ms, ratio %.2f "
         "(target <= 1.3) %s\n",
         g_ours_ns / 1e6, g_bare_ns / 1e6, ratio, ratio <= 1.3 ? "MET" : "NOT MET");
-  }
-  constexpr int kCycles = 10;
-  double ours = 0;
-  {
-    Rig rig;
-    const double before = ThreadCpuSeconds();
-    for (int i = 0; i < kCycles; ++i) rig.Cycle();
-    ours = ThreadCpuSeconds() - before;
-  }
-  const double monit = MonitCpuSeconds(kCycles);
-  if (monit < 0) {
-    std::printf(
-        "10 cycles: ours %.3f s CPU; monit not run (install it with: apt-get install "
-        "monit)\n",
-        ours);
-  } else {
-    const double ratio = monit > 0 ? ours / monit : 0;
-    std::printf(
-        "10 cycles over 100 URLs: CPU ours %.3f s, monit %.3f s, ratio %.2f "
-        "(target <= 0.5) %s\n",
-        ours, monit, ratio, ratio <= 0.5 ? "MET" : "NOT MET");
   }
   benchmark::Shutdown();
   std::error_code ec;

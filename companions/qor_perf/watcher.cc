@@ -7,6 +7,8 @@ using snx::platform::S_OK;
 namespace {
 constexpr std::int32_t kYes = -1;
 constexpr std::int32_t kNo = 0;
+// The sampler's wait while no counter is watched.
+constexpr std::chrono::minutes kUnwatchedWait{1};
 }  // namespace
 
 CWatcher::CWatcher(snx::platform::ProcessList& processes, snx::platform::ProcessStatsReader& stats,
@@ -24,9 +26,16 @@ CWatcher::~CWatcher() {
   if (sampler_.joinable()) sampler_.join();
 }
 
+// With nothing to watch the thread sleeps until a counter is added (or a long bound passes),
+// rather than wake each `every` for nothing.
 void CWatcher::SampleLoop(std::chrono::milliseconds every) {
   std::unique_lock<std::mutex> lock(mutex_);
-  while (!wake_.wait_for(lock, every, [this] { return stopping_; })) {
+  while (!stopping_) {
+    const bool watching = monitor_.CounterCount() > 0;
+    const bool woken = wake_.wait_for(lock, watching ? every : kUnwatchedWait,
+                                      [this] { return stopping_ || counter_added_; });
+    counter_added_ = false;
+    if (woken || !watching) continue;
     lock.unlock();
     monitor_.Sample();
     lock.lock();
@@ -63,6 +72,13 @@ CWatcher::HRESULT CWatcher::AddCounter(Variant* path, std::int32_t* accepted) {
   if (accepted == nullptr) return E_POINTER;
   *accepted =
       path != nullptr && path->IsText() && monitor_.AddCounter(path->TextValue()) ? kYes : kNo;
+  if (*accepted == kYes) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      counter_added_ = true;
+    }
+    wake_.notify_all();
+  }
   return S_OK;
 }
 

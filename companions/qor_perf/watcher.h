@@ -1,6 +1,7 @@
 #pragma once
 // CWatcher: the "QorPerf.Watcher" object. It serves IWatcher over a CActivityMonitor and
-// samples the watched processes once a second on a thread of its own.
+// samples the watched processes once a second on a thread of its own (which sleeps while
+// nothing is watched).
 
 #include <condition_variable>
 #include <mutex>
@@ -41,6 +42,7 @@ class CWatcher final : public snx::platform::ComObject<snx::platform::IWatcher> 
   std::mutex mutex_;
   std::condition_variable wake_;
   bool stopping_ = false;
+  bool counter_added_ = false;  // wakes the sampler out of its unwatched sleep
   std::string folder_;
   std::int32_t creation_count_ = 0;
   std::thread sampler_;

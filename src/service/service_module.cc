@@ -1,5 +1,6 @@
 #include "service/service_module.h"
 
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 
@@ -22,6 +23,8 @@ namespace {
 
 constexpr std::int32_t kErrorFileNotFound = 2;  // the registry's "not found"
 constexpr std::int32_t kErrorFailed = 1;
+// The longest wait between two looks at an unchanged status text.
+constexpr std::chrono::milliseconds kQuietStatusWait(16'000);
 
 std::string Key(std::string_view a, std::string_view b = {}, std::string_view c = {}) {
   std::string path(a);
@@ -207,22 +210,29 @@ void CServiceModule::Run() {
   LogSystemEvent("Service started");
   if (m_Mode == RunMode::kService) ReportStatus(SERVICE_RUNNING);
 
+  // A stop is seen at once (the signal wakes the wait). The wait's end publishes the status
+  // text: every second while it changes, every 16 seconds once it stayed the same, so an idle
+  // service is not woken each second. The local server also ends when its last client leaves,
+  // and looks each second.
+  std::chrono::milliseconds wait(1000);
   while (!m_bQuit) {
-    if (m_Manager.WaitForStop(std::chrono::milliseconds(1000))) {
+    if (m_Manager.WaitForStop(wait)) {
       Handler(SERVICE_CONTROL_STOP);
-    } else if (m_Mode == RunMode::kService) {
-      PublishStatusText();
+      continue;
     }
+    const bool changed = m_Mode == RunMode::kService && PublishStatusText();
+    wait = m_Mode == RunMode::kLocalServer || changed ? std::chrono::milliseconds(1000)
+                                                      : kQuietStatusWait;
   }
   server->Stop();  // every connection's reference is given back
   if (own_reference) ReleaseObjectRef();
 }
 
-void CServiceModule::PublishStatusText() {
+bool CServiceModule::PublishStatusText() {
   std::string status;
   {
     std::lock_guard<std::mutex> lock(m_ObjectMutex);
-    if (m_pObject == nullptr) return;
+    if (m_pObject == nullptr) return false;
     for (const std::int32_t code : {1012, 1013}) {
       sp::VARIANT text;
       m_pObject->GetStringResult(&code, &text);
@@ -231,9 +241,10 @@ void CServiceModule::PublishStatusText() {
       status.append(text.TextValue());
     }
   }
-  if (status.empty() || status == m_sLastStatus) return;
+  if (status.empty() || status == m_sLastStatus) return false;
   m_sLastStatus = status;
   m_Manager.Notify("STATUS=" + sp::VisibleText(status));
+  return true;
 }
 
 void CServiceModule::LogSystemEvent(const char* format, ...) {

@@ -89,7 +89,8 @@ class CServiceModule {
  private:
   bool WriteClassKeys(bool type_library);
   void RemoveClassKeys();
-  void PublishStatusText();
+  // Sends the status text when it changed; true when it did.
+  bool PublishStatusText();
   void Quit();
 
   snx::platform::KeyStore& m_Keys;

@@ -274,7 +274,8 @@ TEST_F(SnxsvcEndToEnd, GoResumesAfterAKillAndAnAdministratorsStopIsKept) {
   ::chmod(install_.File("Sentinex.ini").c_str(), 0600);
   NotifySocket notify(root_.File("notify"));
   ScopedEnv socket_env("NOTIFY_SOCKET", root_.File("notify").c_str());
-  ScopedEnv watchdog_env("WATCHDOG_USEC", "180000000");
+  // A 4-second watchdog: pings at most a second apart, so each wait below sees one.
+  ScopedEnv watchdog_env("WATCHDOG_USEC", "4000000");
   const auto ready = [](const CtlRun& r) { return r.exit_code == 0; };
   const auto in_go = [](const CtlRun& r) {
     return r.out.find("(Go loop running)") != std::string::npos;

@@ -202,7 +202,9 @@ class UnixLineServer : public LineServer {
   void AcceptLoop() {
     while (!stopping_) {
       pollfd fds[2] = {{listen_fd_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
-      if (::poll(fds, 2, 1000) < 0 && errno != EINTR) break;
+      // The stop comes through the wake pipe; the timeout only reaps ended connections, so
+      // with none open the loop sleeps long.
+      if (::poll(fds, 2, ReapWait()) < 0 && errno != EINTR) break;
       ReapFinished();
       if (stopping_ || (fds[0].revents & POLLIN) == 0) continue;
       const int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
@@ -229,6 +231,11 @@ class UnixLineServer : public LineServer {
       ++open_;
       c.thread = std::thread([this, &c, peer] { Serve(c, peer); });
     }
+  }
+
+  int ReapWait() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return connections_.empty() ? 60'000 : 1000;
   }
 
   void ReapFinished() {
@@ -311,7 +318,7 @@ class UnixLineServer : public LineServer {
   std::atomic<bool> stopping_{false};
   std::atomic<std::size_t> open_{0};
   std::thread acceptor_;
-  std::mutex mutex_;
+  mutable std::mutex mutex_;
   std::list<Connection> connections_;
 };
 
