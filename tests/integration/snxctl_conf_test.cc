@@ -23,7 +23,7 @@ using ::testing::HasSubstr;
 using Args = std::vector<std::string>;
 
 // snxctl conf --dir FOLDER ARGS...
-snx::test::Run Conf(const TempDir& dir, Args args) {
+snx::test::CtlRun Conf(const TempDir& dir, Args args) {
   args.insert(args.begin(), {"conf", "--dir", dir.path()});
   return snx::test::Snxctl(args);
 }

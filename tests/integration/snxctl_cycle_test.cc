@@ -36,7 +36,7 @@ class SnxctlCycle : public ::testing::Test {
                   {"[KEYS]", "AdminId=a", "Password=p", "MachineName=HOST", "RestartsB4Reboot=2",
                    "SvrStatus=Restarting", "[URLS]", Url("/a"), Url("/b"), "[RURLS]", Url("/far")});
   }
-  snx::test::Run Cycle(Args args = {}) {
+  CtlRun Cycle(Args args = {}) {
     args.insert(args.begin(), {"cycle", "--dir", dir_.path()});
     return Snxctl(args);
   }

@@ -29,7 +29,7 @@ class SnxctlIni : public ::testing::Test {
   TempDir watched_;
 };
 
-snx::test::Run IniRun(const TempDir& dir, Args args) {
+snx::test::CtlRun IniRun(const TempDir& dir, Args args) {
   args.insert(args.begin(), {"ini", "--dir", dir.path()});
   return snx::test::Snxctl(args);
 }

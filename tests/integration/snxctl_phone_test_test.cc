@@ -38,7 +38,7 @@ class PhoneTestCommand : public testing::Test {
                   .exit_code,
               0);
   }
-  snx::test::Run PhoneTest(Args args) {
+  snx::test::CtlRun PhoneTest(Args args) {
     args.insert(args.begin(), {"phone-test", "--dir", inst_.path()});
     return snx::test::Snxctl(args);
   }
@@ -56,14 +56,14 @@ class PhoneTestCommand : public testing::Test {
 };
 
 TEST_F(PhoneTestCommand, DownAlertCallsEveryNumberInUseOnce) {
-  const snx::test::Run unregistered = PhoneTest({});
+  const snx::test::CtlRun unregistered = PhoneTest({});
   EXPECT_EQ(unregistered.exit_code, 1);
   EXPECT_THAT(unregistered.out, HasSubstr("snxctl register QorVoiceAlert.dll"));
   EXPECT_TRUE(Calls().empty());
 
   ASSERT_EQ(snx::test::Snxctl({"register", "QorVoiceAlert.dll"}).exit_code, 0);
   const std::string settings_before = inst_.Read("AutoSet.caf");
-  const snx::test::Run run = PhoneTest({"--down"});
+  const snx::test::CtlRun run = PhoneTest({"--down"});
   EXPECT_EQ(run.exit_code, 0) << run.out;
   EXPECT_THAT(run.out, HasSubstr("delivered: yes"));
   EXPECT_THAT(run.out, HasSubstr("call 2/2 to Carl at sip:carl@example.org [Server is down.]"));
@@ -77,7 +77,7 @@ TEST_F(PhoneTestCommand, DownAlertCallsEveryNumberInUseOnce) {
   // A dial command that fails is reported, and the exit code says so.
   inst_.Write("voice-dial", "#!/bin/sh\nexit 7\n");
   ::chmod(inst_.File("voice-dial").c_str(), 0755);
-  const snx::test::Run failed = PhoneTest({"--up"});
+  const snx::test::CtlRun failed = PhoneTest({"--up"});
   EXPECT_EQ(failed.exit_code, 1);
   EXPECT_THAT(failed.out, HasSubstr("not delivered (exit 7)"));
   EXPECT_THAT(failed.out, HasSubstr("delivered: no"));
@@ -85,7 +85,7 @@ TEST_F(PhoneTestCommand, DownAlertCallsEveryNumberInUseOnce) {
   // One that everyone may change is never run.
   inst_.Write("voice-dial", "#!/bin/sh\necho ran > \"$(dirname \"$0\")/ran.txt\"\n");
   ::chmod(inst_.File("voice-dial").c_str(), 0777);
-  const snx::test::Run refused = PhoneTest({});
+  const snx::test::CtlRun refused = PhoneTest({});
   EXPECT_EQ(refused.exit_code, 1);
   EXPECT_THAT(refused.out, HasSubstr("not ready: " + inst_.File("voice-dial") +
                                      " is writable by everyone (mode 0777): it is not run"));
@@ -96,7 +96,7 @@ TEST_F(PhoneTestCommand, UsageAndSettingsWithoutANumberInUse) {
   EXPECT_EQ(PhoneTest({"--up", "--down"}).exit_code, 2);
   EXPECT_EQ(PhoneTest({"--louder"}).exit_code, 2);
   Settings("PE1=0\n");
-  const snx::test::Run run = PhoneTest({});
+  const snx::test::CtlRun run = PhoneTest({});
   EXPECT_EQ(run.exit_code, 1);
   EXPECT_THAT(run.out, HasSubstr("phone alerts are not set up"));
   EXPECT_TRUE(Calls().empty());

@@ -33,7 +33,7 @@ class SnxctlPulseTest : public ::testing::Test {
     const std::string bin = std::filesystem::path(snx::test::SnxctlPath()).parent_path().string();
     ASSERT_EQ(Snxctl({"register", "--dir", bin, "QorPulse.dll"}).exit_code, 0);
   }
-  snx::test::Run Pulse(Args args) {
+  snx::test::CtlRun Pulse(Args args) {
     args.insert(args.begin(), {"pulse", "--dir", dir_.path()});
     return Snxctl(args);
   }

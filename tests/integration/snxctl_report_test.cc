@@ -32,7 +32,7 @@ class SnxctlReportTest : public ::testing::Test {
     logs_.Write("Uptime.log", kLog);
     ASSERT_EQ(Snxctl({"register", "--dir", bin_, "SnxReport.dll"}).exit_code, 0);
   }
-  snx::test::Run Report(std::vector<std::string> more) {
+  snx::test::CtlRun Report(std::vector<std::string> more) {
     std::vector<std::string> args = {"report",   "--dir",   logs_.path(), "--since",
                                      "01/10/25", "--until", "2025-01-11"};
     args.insert(args.end(), more.begin(), more.end());

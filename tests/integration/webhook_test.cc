@@ -33,7 +33,7 @@ TEST(WebhookPost, AReceiverThatHangsIsGivenUpAtTheBound) {
   EXPECT_THAT(outcome.answer, HasSubstr("no answer: "));
   // Far below the receiver's minute: the bound ended the wait.
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
-  ASSERT_TRUE(Within(std::chrono::seconds(5), [&] { return hooks.Posts().size() == 1; }));
+  ASSERT_TRUE(Eventually([&] { return hooks.Posts().size() == 1; }));
   EXPECT_EQ(hooks.Posts()[0].value("body", ""), alerts::EventJson(event));
 }
 
@@ -43,7 +43,7 @@ TEST(NotifyTest, EveryChannelIsTriedAndItsAnswerShown) {
   TempDir install;
   WriteSettings(install, {"[KEYS]", "MachineName=WEB1", "EmailEnabled=0", "[WEBHOOKS]",
                           "ntfy " + hooks.Url("/ntfy"), hooks.Url("/json")});
-  const snx::test::Run good = Snxctl({"notify-test", "--dir", install.path(), "--up"});
+  const CtlRun good = Snxctl({"notify-test", "--dir", install.path(), "--up"});
   EXPECT_EQ(good.exit_code, 0) << good.out;
   EXPECT_THAT(good.out, HasSubstr("email: off (EmailEnabled)\n"));
   EXPECT_THAT(good.out, HasSubstr("webhook ntfy " + hooks.Url("/ntfy") + ": HTTP 200\n"));
@@ -58,7 +58,7 @@ TEST(NotifyTest, EveryChannelIsTriedAndItsAnswerShown) {
 
   WriteSettings(install, {"[KEYS]", "MachineName=WEB1", "EmailEnabled=0", "[WEBHOOKS]",
                           "slack " + hooks.Url("/fail"), "teams http://x.example/"});
-  const snx::test::Run bad = Snxctl({"notify-test", "--dir", install.path()});
+  const CtlRun bad = Snxctl({"notify-test", "--dir", install.path()});
   EXPECT_EQ(bad.exit_code, 1);
   EXPECT_THAT(bad.out, HasSubstr("webhook slack " + hooks.Url("/fail") + ": HTTP 500\n"));
   EXPECT_THAT(bad.out, HasSubstr("webhook teams http://x.example/: \"teams\" is not a webhook"));
