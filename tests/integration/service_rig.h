@@ -68,6 +68,16 @@ CtlRun SnxctlUntil(const Args& args, F done, std::chrono::milliseconds bound) {
 }
 inline bool Answers(const CtlRun& r) { return r.exit_code == 0; }
 
+// The run ended with `code` and said each of `texts`.
+inline ::testing::AssertionResult Ran(const CtlRun& run, int code, const Args& texts = {}) {
+  bool ok = run.exit_code == code;
+  for (const std::string& text : texts) ok = ok && run.out.find(text) != std::string::npos;
+  if (ok) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure()
+         << "exit " << run.exit_code << " (not " << code << ") or a text missing in:\n"
+         << run.out;
+}
+
 // The settings of `folder` as the service loads them.
 struct LoadedSettings {
   CRamFileRO image;

@@ -14,11 +14,7 @@ namespace {
 // A state root of its own for the class keys.
 class Companions : public ::testing::Test {
  protected:
-  ::testing::AssertionResult Register(const std::string& folder, const std::string& file) {
-    const CtlRun run = Snxctl({"register", "--dir", folder, file});
-    if (run.exit_code == 0) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << run.out;
-  }
+  CtlRun Register(const std::string& file) { return Snxctl({"register", "--dir", bin_, file}); }
   TempDir root_;
   ScopedEnv env_{"SNX_ROOT", root_.path().c_str()};
   const std::string bin_ = fs::path(SnxctlPath()).parent_path().string();
@@ -27,10 +23,10 @@ using SnxctlComponentsTest = Companions;
 
 TEST_F(SnxctlComponentsTest, RegisteredCompanionsLoadAndUnregisteredOnesLeaveNoKeys) {
   for (const char* file : {"QorPerf.dll", "QorPulse.dll", "SnxReport.dll"}) {
-    EXPECT_TRUE(Register(bin_, file)) << file;
+    EXPECT_TRUE(Ran(Register(file), 0)) << file;
   }
   const auto listed = Snxctl({"components", "--dir", bin_});
-  EXPECT_EQ(listed.exit_code, 0) << listed.out;
+  EXPECT_TRUE(Ran(listed, 0));
   for (const char* prog_id : {"QorPerf.Watcher\n", "QorPulse.Pulse\n", "SnxReport.UtReport\n"}) {
     const auto at = listed.out.find(prog_id);
     ASSERT_NE(at, std::string::npos) << listed.out;
@@ -42,13 +38,11 @@ TEST_F(SnxctlComponentsTest, RegisteredCompanionsLoadAndUnregisteredOnesLeaveNoK
   const std::string keys = root_.Read("var/lib/snxsvc/HKEY_CLASSES_ROOT.reg");
   EXPECT_EQ(keys.find("Qor"), std::string::npos) << keys;
   EXPECT_EQ(keys.find("SnxReport"), std::string::npos) << keys;
-  const auto missing = Snxctl({"register", "--dir", bin_, "QorNothing.dll"});
-  EXPECT_EQ(missing.exit_code, 1);
-  EXPECT_THAT(missing.out, HasSubstr("cannot find file"));
+  EXPECT_TRUE(Ran(Register("QorNothing.dll"), 1, {"cannot find file"}));
 }
 
 TEST_F(SnxctlComponentsTest, ActivitySeesABusyProcessWork) {
-  ASSERT_TRUE(Register(bin_, "QorPerf.dll"));
+  ASSERT_TRUE(Ran(Register("QorPerf.dll"), 0));
   auto launcher = platform::NewPosixLauncher({});
   const std::string busy = CopyProgram(root_, "/bin/sh", UniqueStem("snxbusy"));
   const auto child =
@@ -87,17 +81,14 @@ class PhoneTestCommand : public Companions {
 };
 
 TEST_F(PhoneTestCommand, DownAlertCallsEveryNumberInUseOnce) {
-  const CtlRun unregistered = PhoneTest({});
-  EXPECT_EQ(unregistered.exit_code, 1);
-  EXPECT_THAT(unregistered.out, HasSubstr("snxctl register QorVoiceAlert.dll"));
+  EXPECT_TRUE(Ran(PhoneTest({}), 1, {"snxctl register QorVoiceAlert.dll"}));
   EXPECT_TRUE(Calls().empty());
 
   ASSERT_EQ(Snxctl({"register", "QorVoiceAlert.dll"}).exit_code, 0);
   const std::string settings_before = inst_.Read("AutoSet.caf");
   const CtlRun run = PhoneTest({"--down"});
-  EXPECT_EQ(run.exit_code, 0) << run.out;
-  EXPECT_THAT(run.out, HasSubstr("delivered: yes"));
-  EXPECT_THAT(run.out, HasSubstr("call 2/2 to Carl at sip:carl@example.org [Server is down.]"));
+  EXPECT_TRUE(Ran(
+      run, 0, {"delivered: yes", "call 2/2 to Carl at sip:carl@example.org [Server is down.]"}));
   const auto calls = Calls();
   ASSERT_EQ(calls.size(), 2u);
   EXPECT_THAT(calls[0], HasSubstr("\t+41 44 111\tAnn\t0\t"));
@@ -107,24 +98,18 @@ TEST_F(PhoneTestCommand, DownAlertCallsEveryNumberInUseOnce) {
 
   // A dial command that fails is reported, and the exit code says so.
   WriteScript(inst_, "voice-dial", "exit 7\n");
-  const CtlRun failed = PhoneTest({"--up"});
-  EXPECT_EQ(failed.exit_code, 1);
-  EXPECT_THAT(failed.out, HasSubstr("not delivered (exit 7)"));
-  EXPECT_THAT(failed.out, HasSubstr("delivered: no"));
+  EXPECT_TRUE(Ran(PhoneTest({"--up"}), 1, {"not delivered (exit 7)", "delivered: no"}));
 
   // One that everyone may change is never run.
   WriteScript(inst_, "voice-dial", "echo ran > \"$(dirname \"$0\")/ran.txt\"\n");
   ::chmod(inst_.File("voice-dial").c_str(), 0777);
-  const CtlRun refused = PhoneTest({});
-  EXPECT_EQ(refused.exit_code, 1);
-  EXPECT_THAT(refused.out, HasSubstr("not ready: " + inst_.File("voice-dial") +
-                                     " is writable by everyone (mode 0777): it is not run"));
+  EXPECT_TRUE(Ran(PhoneTest({}), 1,
+                  {"not ready: " + inst_.File("voice-dial") +
+                   " is writable by everyone (mode 0777): it is not run"}));
   EXPECT_FALSE(fs::exists(inst_.File("ran.txt")));
 
   Settings("PE1=0\n");  // no number in use
-  const CtlRun none = PhoneTest({});
-  EXPECT_EQ(none.exit_code, 1);
-  EXPECT_THAT(none.out, HasSubstr("phone alerts are not set up"));
+  EXPECT_TRUE(Ran(PhoneTest({}), 1, {"phone alerts are not set up"}));
   EXPECT_EQ(Calls().size(), 2u);
 }
 
@@ -140,7 +125,7 @@ std::string BeatLine(std::time_t ago) {
 
 class SnxctlPulseTest : public Companions {
  protected:
-  void SetUp() override { ASSERT_TRUE(Register(bin_, "QorPulse.dll")); }
+  void SetUp() override { ASSERT_TRUE(Ran(Register("QorPulse.dll"), 0)); }
   CtlRun Pulse(Args args) {
     args.insert(args.begin(), {"pulse", "--dir", dir_.path()});
     return Snxctl(args);
@@ -154,7 +139,7 @@ class SnxctlPulseTest : public Companions {
 TEST_F(SnxctlPulseTest, AFreshHeartbeatPushesAndAStaleOneTellsTheFailUrl) {
   dir_.Write("Beat.txt", BeatLine(3600) + BeatLine(5));
   auto run = Pulse({"--url", ok_.Url("/push"), "--fail-url", fail_.Url("/fail")});
-  EXPECT_EQ(run.exit_code, 0) << run.out;
+  EXPECT_TRUE(Ran(run, 0));
   EXPECT_EQ(ok_.request_count(), 1);
   EXPECT_EQ(fail_.request_count(), 0);
   EXPECT_NE(run.out.find("answered 200"), std::string::npos) << run.out;
@@ -181,7 +166,7 @@ TEST_F(SnxctlPulseTest, CredentialsAndFragmentsStayHomeAndOneRedirectIsFollowed)
   std::string url = mover.Url("/push?k=1 HTTP/1.0\r\nX-Smuggled: 1#frag");
   url.insert(7, "user:secret@");
   const auto run = Pulse({"--url", url});
-  EXPECT_EQ(run.exit_code, 0) << run.out;
+  EXPECT_TRUE(Ran(run, 0));
   ASSERT_EQ(mover.request_count(), 1);
   ASSERT_EQ(ok_.request_count(), 1);
   EXPECT_EQ(
@@ -202,21 +187,18 @@ TEST_F(SnxctlPulseTest, APushThatIsNeverAnsweredFailsWithinItsBound) {
   dir_.Write("Beat.txt", BeatLine(0));
   const auto start = std::chrono::steady_clock::now();
   const auto run = Pulse({"--url", silent.Url("/push")});
-  EXPECT_EQ(run.exit_code, 1) << run.out;
+  EXPECT_TRUE(Ran(run, 1));
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
   EXPECT_NE(run.out.find("push failed: "), std::string::npos) << run.out;
 }
 
 TEST_F(SnxctlPulseTest, TheUrlsComeFromTheSettingsAndWithoutOneNothingRuns) {
-  const auto unset = Pulse({});
-  EXPECT_EQ(unset.exit_code, 2);
-  EXPECT_NE(unset.out.find("no push URL configured"), std::string::npos) << unset.out;
+  EXPECT_TRUE(Ran(Pulse({}), 2, {"no push URL configured"}));
   dir_.Write("Beat.txt", BeatLine(0));
   ASSERT_EQ(Snxctl({"conf", "--dir", dir_.path(), "set", "PulseUrl", ok_.Url("/from-settings")})
                 .exit_code,
             0);
-  const auto run = Pulse({});
-  EXPECT_EQ(run.exit_code, 0) << run.out;
+  EXPECT_TRUE(Ran(Pulse({}), 0));
   ASSERT_EQ(ok_.request_count(), 1);
   EXPECT_EQ(ok_.requests()[0].rfind("GET /from-settings ", 0), 0u);
 }
@@ -240,7 +222,7 @@ class SnxctlReportTest : public Companions {
  protected:
   void SetUp() override {
     logs_.Write("Uptime.log", kLog);
-    ASSERT_TRUE(Register(bin_, "SnxReport.dll"));
+    ASSERT_TRUE(Ran(Register("SnxReport.dll"), 0));
   }
   CtlRun Report(Args more) {
     return Snxctl(Concat(
@@ -253,24 +235,20 @@ class SnxctlReportTest : public Companions {
 };
 
 TEST_F(SnxctlReportTest, TableJsonAndWithoutTheCompanion) {
-  const auto table = Report({});
-  ASSERT_EQ(table.exit_code, 0) << table.out;
-  EXPECT_THAT(table.out, HasSubstr("7 reports, 1 line skipped"));
+  ASSERT_TRUE(Ran(Report({}), 0, {"7 reports, 1 line skipped"}));
   const auto json = Report({"--json"});
-  ASSERT_EQ(json.exit_code, 0) << json.out;
+  ASSERT_TRUE(Ran(json, 0));
   EXPECT_TRUE(nlohmann::json::parse(json.out, nullptr, false).is_object()) << json.out;
   // No log: a failure; no companion: a failure that says what to do.
   EXPECT_EQ(Snxctl({"report", "--dir", root_.path()}).exit_code, 1);
   ASSERT_EQ(Snxctl({"unregister", "--dir", bin_, "SnxReport.dll"}).exit_code, 0);
-  const auto missing = Report({});
-  EXPECT_EQ(missing.exit_code, 1);
-  EXPECT_THAT(missing.out, HasSubstr("snxctl register SnxReport.dll"));
+  EXPECT_TRUE(Ran(Report({}), 1, {"snxctl register SnxReport.dll"}));
 }
 
 TEST_F(SnxctlReportTest, PageHasATimelinePerItemAndMetricsPassPromtool) {
   const std::string page = logs_.File("report.html");
   const auto written = Report({"--html", page});
-  ASSERT_EQ(written.exit_code, 0) << written.out;
+  ASSERT_TRUE(Ran(written, 0));
   const std::string html = logs_.Read("report.html");
   EXPECT_NE(html.find("98.96 %"), std::string::npos);
   // A page that cannot be written fails and leaves nothing behind.
@@ -278,9 +256,7 @@ TEST_F(SnxctlReportTest, PageHasATimelinePerItemAndMetricsPassPromtool) {
   EXPECT_FALSE(fs::exists(logs_.File("no")));
 
   const auto metrics = Report({"--metrics"});
-  ASSERT_EQ(metrics.exit_code, 0) << metrics.out;
-  EXPECT_THAT(metrics.out,
-              HasSubstr("snxsvc_item_up{type=\"local_url\",name=\"http://web/\"} 1\n"));
+  ASSERT_TRUE(Ran(metrics, 0, {"snxsvc_item_up{type=\"local_url\",name=\"http://web/\"} 1\n"}));
   logs_.Write("metrics.prom", metrics.out);
   EXPECT_EQ(PromtoolComplaint(logs_.File("metrics.prom")).value_or(""), "");
 

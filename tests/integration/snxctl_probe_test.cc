@@ -108,7 +108,7 @@ TEST(SnxctlProbeTest, AnswersAreJudgedAsTheWatchdogWould) {
   EXPECT_EQ(ok["status"], 200);
   EXPECT_TRUE(ok["error"].is_null() && ok["response_ms"].is_number_integer());
   const auto run = Snxctl({"probe", "--json", refused});
-  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_TRUE(Ran(run, 1));
   const auto gone = nlohmann::json::parse(run.out);
   EXPECT_EQ(gone["ok"], false);
   EXPECT_EQ(gone["result"], 2);

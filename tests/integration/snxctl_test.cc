@@ -2,6 +2,9 @@
 // conf (and the service's own classes reading what it wrote), ini with the real engine, and
 // cycle against a real web server on loopback.
 
+#include <iterator>
+#include <sstream>
+
 #include "integration/service_rig.h"
 
 namespace snx::test {
@@ -17,77 +20,59 @@ TEST(SnxctlControl, HelpUsageAndNoService) {
         "activity",   "components", "conf",  "cycle", "ini",      "mail-test", "notify-test",
         "phone-test", "probe",      "procs", "pulse", "register", "report"}) {
     const CtlRun help = Snxctl({command, "--help"});
-    EXPECT_EQ(help.exit_code, 0) << command;
-    EXPECT_THAT(help.out, HasSubstr("usage: snxctl " + command)) << command;
+    EXPECT_TRUE(Ran(help, 0, {"usage: snxctl " + command}));
     if (service_commands.find(" " + command + " ") == std::string::npos) continue;
     EXPECT_EQ(Snxctl({command, "extra"}).exit_code, 2) << command;
-    const CtlRun absent = Snxctl({command});
-    EXPECT_EQ(absent.exit_code, 1) << command;
-    EXPECT_THAT(absent.out, HasSubstr("snxctl " + command + ": the service is not running"));
+    EXPECT_TRUE(Ran(Snxctl({command}), 1, {"snxctl " + command + ": the service is not running"}));
   }
   // A bad argument: its one line and a pointer to the command's --help, not the whole help.
-  const struct {
-    Args args;
-    const char* line;
-  } bad_arguments[] = {
-      {{"phone"}, "snxctl phone: N must be 1, 2, 3 or 4"},
-      {{"phone", "5"}, "snxctl phone: N must be 1, 2, 3 or 4"},
-      {{"phone", "1", "2"}, "snxctl phone: N must be 1, 2, 3 or 4"},
-      {{"watch", "--count", "0"}, "snxctl watch: bad argument '--count'"},
-      {{"watch", "--count"}, "snxctl watch: bad argument '--count'"},
-      {{"go", "now"}, "snxctl go: unexpected argument 'now'"},
-      {{"conf", "frobnicate"}, "snxctl conf: unknown command 'frobnicate'"},
-      {{"probe", "--retries", "3"}, "snxctl probe: unknown option '--retries'"},
-      {{"probe"}, "snxctl probe: give a URL"},
-      {{"procs", "a", "b"}, "snxctl procs: one PROGRAM only (quote a path with blanks)"},
-      {{"activity", "--seconds", "0", "x"},
-       "snxctl activity: --seconds needs a number from 1 to 86400"},
-      {{"activity", "--sensitivity", "x", "x"},
-       "snxctl activity: --sensitivity needs a number from 0 to 100"},
-      {{"cycle", "--restarts", "x"}, "snxctl cycle: --restarts needs a number"},
-      {{"ini", "show", "extra"}, "snxctl ini: show takes no arguments"},
-      {{"ini", "run", "sideways"}, "snxctl ini: run takes detection or restarter, and --dry-run"},
-      {{"phone-test", "--louder"}, "snxctl phone-test: unknown argument '--louder'"},
-      {{"probe", "--ca-file", "/no/such/ca.pem", "https://127.0.0.1/"},
-       "snxctl probe: cannot read the CA file '/no/such/ca.pem'"},
-      {{"probe", "--proxy"}, "snxctl probe: --proxy needs a proxy"},
-      {{"probe", "--timeout", "0", "http://h/"},
-       "snxctl probe: --timeout needs a number of seconds (0 < S <= 86400)"},
-      {{"probe", "--connect-timeout"},
-       "snxctl probe: --connect-timeout needs a number of seconds (0 < S <= 86400)"},
-      {{"probe", "http://a/", "http://b/"}, "snxctl probe: one URL only"},
-      {{"probe", "http://a/", "--contains"},
-       "snxctl probe: --contains needs a text (TEXT or !TEXT)"},
-      {{"probe", "--contains", "!", "http://a/"},
-       "snxctl probe: --contains needs a text (TEXT or !TEXT)"},
-      {{"procs", "--bogus"}, "snxctl procs: unknown option '--bogus'"},
-      {{"report", "--since", "2025-01-12", "--until", "2025-01-11"},
-       "snxctl report: the window is empty: since is not before until"},
-      {{"report", "--json", "--metrics"},
-       "snxctl report: --json cannot go with --html or --metrics"},
-      {{"mail-test", "--remote"}, "snxctl mail-test: --remote needs a URL"},
-      {{"mail-test", "--wait", "0"},
-       "snxctl mail-test: --wait needs a number of seconds (0 < S <= 3600)"},
-      {{"mail-test", "--dir"}, "snxctl mail-test: --dir needs a folder"},
-      {{"components", "x"}, "snxctl components: no arguments expected"},
-      {{"register"}, "snxctl register: give one FILE"},
-      {{"ini", "frobnicate"}, "snxctl ini: unknown command 'frobnicate'"},
-      {{"mail-test", "--up", "--down"}, "snxctl mail-test: --up and --down exclude each other"},
-      {{"phone-test", "--up", "--down"}, "snxctl phone-test: --down and --up exclude each other"},
-      {{"notify-test", "--up", "--down"}, "snxctl notify-test: --up and --down exclude each other"},
-      {{"pulse", "--max-age", "x"},
-       "snxctl pulse: --max-age needs a number of seconds from 0 to 31622400"},
-      // The window is checked whether or not the report companion is registered.
-      {{"report", "--since", "3x"}, "snxctl report: since: not 24h, 7d, 30d"},
-      {{"frobnicate"}, "snxctl: unknown command 'frobnicate'"},
-  };
-  for (const auto& c : bad_arguments) {
-    const CtlRun run = Snxctl(c.args);
-    EXPECT_EQ(run.exit_code, 2) << c.line;
-    const std::string command = c.args[0] == "frobnicate" ? "snxctl" : "snxctl " + c.args[0];
-    EXPECT_THAT(run.out, ::testing::StartsWith(c.line)) << run.out;
-    EXPECT_THAT(run.out, ::testing::EndsWith("\nTry '" + command + " --help'.\n")) << run.out;
-    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 2) << run.out;
+  // One row each: the arguments, "|", and what the line says after "snxctl COMMAND: ". The
+  // report window is checked whether or not the report companion is registered.
+  for (const std::string& row : LinesOf(R"(phone|N must be 1, 2, 3 or 4
+phone 5|N must be 1, 2, 3 or 4
+phone 1 2|N must be 1, 2, 3 or 4
+watch --count 0|bad argument '--count'
+watch --count|bad argument '--count'
+go now|unexpected argument 'now'
+conf frobnicate|unknown command 'frobnicate'
+probe --retries 3|unknown option '--retries'
+probe|give a URL
+procs a b|one PROGRAM only (quote a path with blanks)
+activity --seconds 0 x|--seconds needs a number from 1 to 86400
+activity --sensitivity x x|--sensitivity needs a number from 0 to 100
+cycle --restarts x|--restarts needs a number
+ini show extra|show takes no arguments
+ini run sideways|run takes detection or restarter, and --dry-run
+phone-test --louder|unknown argument '--louder'
+probe --ca-file /no/such/ca.pem https://127.0.0.1/|cannot read the CA file '/no/such/ca.pem'
+probe --proxy|--proxy needs a proxy
+probe --timeout 0 http://h/|--timeout needs a number of seconds (0 < S <= 86400)
+probe --connect-timeout|--connect-timeout needs a number of seconds (0 < S <= 86400)
+probe http://a/ http://b/|one URL only
+probe http://a/ --contains|--contains needs a text (TEXT or !TEXT)
+probe --contains ! http://a/|--contains needs a text (TEXT or !TEXT)
+procs --bogus|unknown option '--bogus'
+report --since 2025-01-12 --until 2025-01-11|the window is empty: since is not before until
+report --json --metrics|--json cannot go with --html or --metrics
+mail-test --remote|--remote needs a URL
+mail-test --wait 0|--wait needs a number of seconds (0 < S <= 3600)
+mail-test --dir|--dir needs a folder
+components x|no arguments expected
+register|give one FILE
+ini frobnicate|unknown command 'frobnicate'
+mail-test --up --down|--up and --down exclude each other
+phone-test --up --down|--down and --up exclude each other
+notify-test --up --down|--up and --down exclude each other
+pulse --max-age x|--max-age needs a number of seconds from 0 to 31622400
+report --since 3x|since: not 24h, 7d, 30d (a number of hours or days) or a date (MM/DD/YY [HH:MM:SS] or YYYY-MM-DD [HH:MM:SS])
+frobnicate|unknown command 'frobnicate')")) {
+    std::istringstream words(row.substr(0, row.find('|')));
+    const Args args{std::istream_iterator<std::string>(words), {}};
+    const std::string command = args[0] == "frobnicate" ? "snxctl" : "snxctl " + args[0];
+    const CtlRun run = Snxctl(args);
+    EXPECT_EQ(run.out,
+              command + ": " + row.substr(row.find('|') + 1) + "\nTry '" + command + " --help'.\n");
+    EXPECT_EQ(run.exit_code, 2) << row;
   }
   EXPECT_EQ(Snxctl({"phone", "2"}).exit_code, 1);
 }
@@ -204,13 +189,12 @@ TEST(SnxctlConfTest, CheckTellsEachProblemOfTheSettingsAndTheRestartProgram) {
   fs::copy_file(plugin, dir.File("QorPulse.dll"));
   ASSERT_EQ(Snxctl({"register", "--dir", dir.path(), "QorPulse.dll"}).exit_code, 0);
   fs::remove(dir.File("QorPulse.dll"));
-  const auto warned = Conf(dir, {"set", "EmailEnabeld", "1"});
-  EXPECT_EQ(warned.exit_code, 0);
-  EXPECT_THAT(warned.out, HasSubstr("warning: EmailEnabeld is not a key the service reads; did "
-                                    "you mean EmailEnabled?"));
+  EXPECT_TRUE(Ran(Conf(dir, {"set", "EmailEnabeld", "1"}), 0,
+                  {"warning: EmailEnabeld is not a key the service reads; did "
+                   "you mean EmailEnabled?"}));
   dir.Write("Sentinex.ini", "Begin=RESTARTER\nStpo=typo\nEnd=\n");
   const auto bad = Conf(dir, {"check"});
-  EXPECT_EQ(bad.exit_code, 1);
+  EXPECT_TRUE(Ran(bad, 1));
   EXPECT_EQ(bad.out,
             "AutoSet.caf line 6: unknown key EmailEnabeld: did you mean EmailEnabled?\n"
             "Sentinex.ini line 2: unknown step Stpo: did you mean Stop?\n"
@@ -221,8 +205,7 @@ TEST(SnxctlConfTest, CheckTellsEachProblemOfTheSettingsAndTheRestartProgram) {
 
   Import(dir);
   dir.Write("Sentinex.ini", "Begin=RESTARTER\nStop=server.exe\nEnd=\n");
-  const auto good = Conf(dir, {"check"});
-  EXPECT_EQ(good.exit_code, 0) << good.out;
+  EXPECT_TRUE(Ran(Conf(dir, {"check"}), 0));
 }
 
 // A user who may not read the file (a member of snxadm, not the service's user) is told so.
@@ -236,9 +219,9 @@ TEST(SnxctlConfTest, AFileThisUserMayNotReadIsNamedAsSuch) {
   const auto run = Snxctl({"--reuid=65534", "--regid=65534", "--clear-groups", SnxctlPath(), "conf",
                            "--dir", dir.path(), "get", "MinuteInterval"},
                           "/usr/bin/setpriv");
-  EXPECT_EQ(run.exit_code, 1);
-  EXPECT_THAT(run.out, HasSubstr("Permission denied (the settings file is readable by its owner "
-                                 "only"));
+  EXPECT_TRUE(Ran(run, 1,
+                  {"Permission denied (the settings file is readable by its owner "
+                   "only"}));
   EXPECT_THAT(run.out, Not(HasSubstr("cannot find its file")));
 }
 
@@ -270,8 +253,7 @@ TEST(SnxctlConfTest, ChangesOfProcessesRunningAtOnceAreAllKept) {
 TEST(SnxctlConfTest, NoFileIsMadeOrChangedUnlessASaveSucceeds) {
   TempDir dir;
   auto run = Snxctl({"conf", "--dir", dir.File("nowhere"), "set", "A", "1"});
-  EXPECT_EQ(run.exit_code, 1);
-  EXPECT_THAT(run.out, HasSubstr("no such folder"));
+  EXPECT_TRUE(Ran(run, 1, {"no such folder"}));
   EXPECT_FALSE(fs::exists(dir.File("nowhere")));
   run = Conf(dir, {"show"});
   EXPECT_EQ(run.exit_code, 1);
@@ -328,12 +310,11 @@ TEST(SnxctlIni, ShowPrintsTheSectionsAndSettings) {
 TEST(SnxctlIni, DryRunStartsKillsAndDeletesNothing) {
   TempDir dir, watched;
   watched.Write("signal", "x");
-  const auto r = IniRun(dir,
-                        "Begin=RESTARTER\nStart=/bin/sh -c \"touch " + watched.File("started") +
-                            "\"\nDeleteSignalFile=" + watched.File("signal") + "\nEnd=\n",
-                        {"run", "restarter", "--dry-run"});
-  EXPECT_EQ(r.exit_code, 0) << r.out;
-  EXPECT_THAT(r.out, HasSubstr("delete " + watched.File("signal")));
+  EXPECT_TRUE(Ran(IniRun(dir,
+                         "Begin=RESTARTER\nStart=/bin/sh -c \"touch " + watched.File("started") +
+                             "\"\nDeleteSignalFile=" + watched.File("signal") + "\nEnd=\n",
+                         {"run", "restarter", "--dry-run"}),
+                  0, {"delete " + watched.File("signal")}));
   EXPECT_TRUE(fs::exists(watched.File("signal")));
   EXPECT_FALSE(fs::exists(watched.File("started")));
 }
@@ -355,9 +336,7 @@ class SnxctlCycle : public ::testing::Test {
 };
 
 TEST_F(SnxctlCycle, DecidesUpRestartOrRebootAndChangesNothing) {
-  const auto missing = Cycle();
-  EXPECT_EQ(missing.exit_code, 1);
-  EXPECT_THAT(missing.out, HasSubstr("cannot be read"));
+  EXPECT_TRUE(Ran(Cycle(), 1, {"cannot be read"}));
   EXPECT_FALSE(fs::exists(dir_.File("AutoSet.caf")));
 
   WriteSettings(dir_, {"[KEYS]", "AdminId=a", "Password=p", "MachineName=HOST",
@@ -365,23 +344,18 @@ TEST_F(SnxctlCycle, DecidesUpRestartOrRebootAndChangesNothing) {
                        server_.Url("/b"), "[RURLS]", server_.Url("/far")});
   const std::string before = dir_.Read("AutoSet.caf");
   far_good_ = false;
-  const auto up = Cycle();
-  EXPECT_EQ(up.exit_code, 0) << up.out;
-  EXPECT_THAT(up.out, HasSubstr("local URL " + server_.Url("/a") + ": good (200)"));
-  EXPECT_THAT(up.out, HasSubstr("remote URL " + server_.Url("/far") + ": FAILED (status 500)"));
-  EXPECT_THAT(up.out, HasSubstr("detection section: not run (UseIni is off)"));
-  EXPECT_THAT(up.out, HasSubstr("decision: up"));
+  EXPECT_TRUE(Ran(Cycle(), 0,
+                  {"local URL " + server_.Url("/a") + ": good (200)",
+                   "remote URL " + server_.Url("/far") + ": FAILED (status 500)",
+                   "detection section: not run (UseIni is off)", "decision: up"}));
 
   local_good_ = false;
-  const auto down = Cycle();
-  EXPECT_EQ(down.exit_code, 1) << down.out;
-  EXPECT_THAT(down.out, HasSubstr("local URL " + server_.Url("/a") + ": FAILED (status 500)"));
-  EXPECT_THAT(down.out, HasSubstr("local URL " + server_.Url("/b") + ": not tested in this pass"));
-  EXPECT_THAT(down.out, HasSubstr("decision: restart"));
+  EXPECT_TRUE(
+      Ran(Cycle(), 1,
+          {"local URL " + server_.Url("/a") + ": FAILED (status 500)",
+           "local URL " + server_.Url("/b") + ": not tested in this pass", "decision: restart"}));
 
-  const auto reboot = Cycle({"--restarts", "2"});
-  EXPECT_EQ(reboot.exit_code, 1) << reboot.out;
-  EXPECT_THAT(reboot.out, HasSubstr("decision: reboot"));
+  EXPECT_TRUE(Ran(Cycle({"--restarts", "2"}), 1, {"decision: reboot"}));
   EXPECT_EQ(dir_.Read("AutoSet.caf"), before);
   EXPECT_FALSE(fs::exists(dir_.File("Uptime.log")));
 }

@@ -38,7 +38,7 @@ class SnxsvcEndToEnd : public ::testing::Test {
   std::unique_ptr<Child> Started() {
     auto service = rig_.Start();
     const CtlRun first = SnxctlUntil({"state"}, Answers, std::chrono::seconds(30));
-    EXPECT_EQ(first.exit_code, 0) << first.out << service->Output();
+    EXPECT_TRUE(Ran(first, 0));
     return service;
   }
 
@@ -48,27 +48,25 @@ class SnxsvcEndToEnd : public ::testing::Test {
 };
 
 TEST_F(SnxsvcEndToEnd, DrivenBySnxctlAndEndedBySigtermDuringTheWait) {
-  const CtlRun absent = Snxctl({"state"});
-  EXPECT_EQ(absent.exit_code, 1);
-  EXPECT_THAT(absent.out, HasSubstr("the service is not running"));
+  EXPECT_TRUE(Ran(Snxctl({"state"}), 1, {"the service is not running"}));
 
   auto service = Started();
   EXPECT_THAT(Snxctl({"state"}).out, HasSubstr("999 OPS_READY"));
   const CtlRun go = Snxctl({"go"});
-  EXPECT_EQ(go.exit_code, 0) << go.out;
+  EXPECT_TRUE(Ran(go, 0));
   const CtlRun sleeping = SnxctlUntil({"action"}, Waiting, std::chrono::seconds(40));
   EXPECT_THAT(sleeping.out, HasSubstr("action: Go MODE: waiting for next test :\nobject: ."));
   EXPECT_THAT(Snxctl({"state"}).out, HasSubstr("1001 OPS_GO_IDLE (Go loop running)"));
   // Not on a terminal, watch prints a refresh only when something changed: the second of two
   // refreshes during the wait is the same as the first.
   const CtlRun watch = Snxctl({"watch", "--count", "2"});
-  EXPECT_EQ(watch.exit_code, 0) << watch.out;
+  EXPECT_TRUE(Ran(watch, 0));
   EXPECT_EQ(std::count(watch.out.begin(), watch.out.end(), '\n'), 4) << watch.out;
   EXPECT_THAT(watch.out, HasSubstr("state 1001 OPS_GO_IDLE (Go loop running)"));
   EXPECT_THAT(watch.out, HasSubstr("next test: "));
   // status --json: one object with the documented keys; the URL was tested and is up.
   const CtlRun status = Snxctl({"status", "--json"});
-  ASSERT_EQ(status.exit_code, 0) << status.out;
+  ASSERT_TRUE(Ran(status, 0));
   const nlohmann::json shown = nlohmann::json::parse(status.out, nullptr, false);
   ASSERT_TRUE(shown.is_object()) << status.out;
   EXPECT_EQ(shown["ops_state"], 1001);
@@ -90,7 +88,7 @@ TEST_F(SnxsvcEndToEnd, DrivenBySnxctlAndEndedBySigtermDuringTheWait) {
   EXPECT_THAT(Snxctl({"status"}).out, HasSubstr("local URL   " + site_.Url("/")));
   // No phone component in this folder: every answer is no.
   const CtlRun phone = Snxctl({"phone", "4"});
-  EXPECT_EQ(phone.exit_code, 1);
+  EXPECT_TRUE(Ran(phone, 1));
   EXPECT_EQ(phone.out, "no\n");
   EXPECT_GE(site_.request_count(), 1);
   EXPECT_TRUE(fs::exists(rig_.install.File("Beat.txt")));
@@ -164,9 +162,7 @@ TEST_F(SnxsvcEndToEnd, StuckClientsDelaySnxctlOnlyBriefly) {
       stuck.back()->Exchange("OpsCommand 1004", answer, 4096, std::chrono::seconds(10), error))
       << error;
   EXPECT_EQ(answer, platform::kBusyAnswer);
-  const CtlRun state = Snxctl({"state"});
-  EXPECT_EQ(state.exit_code, 0) << state.out;
-  EXPECT_THAT(state.out, HasSubstr("999 OPS_READY"));
+  EXPECT_TRUE(Ran(Snxctl({"state"}), 0, {"999 OPS_READY"}));
 }
 
 // A datagram socket standing in for systemd's NOTIFY_SOCKET.

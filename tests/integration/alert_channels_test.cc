@@ -1,11 +1,15 @@
-// Sending mail over real sockets: CWsEmail against small servers of our own that behave oddly,
-// and against Debian's aiosmtpd with STARTTLS, TLS and a login; snxctl mail-test against
-// aiosmtpd and Debian's exim4, servers this project did not write.
+// The alert channels over real sockets. Mail: CWsEmail against small servers of our own that
+// behave oddly, and against Debian's aiosmtpd with STARTTLS, TLS and a login; snxctl mail-test
+// against aiosmtpd and Debian's exim4, servers this project did not write. Webhooks: a receiver
+// that hangs is given up at the bound, and snxctl notify-test says what each channel answered.
 
+#include "alerts/webhook.h"
 #include "alerts/ws_email.h"
 #include "integration/service_rig.h"
 #include "integration/smtp_peer.h"
+#include "integration/webhook_receiver.h"
 #include "platform/clock.h"
+#include "platform/http_client.h"
 #include "platform/mail_transport.h"
 #include "support/tls_peer.h"
 
@@ -24,8 +28,8 @@ struct Secured {
 bool SendTo(const std::string& server, const std::vector<std::string>& to,
             std::chrono::milliseconds wait = kShortWait, const Secured& secured = {},
             std::vector<std::string>* refused = nullptr) {
-  CWsEmail mail(snx::platform::DefaultFacility<snx::platform::MailTransport>(),
-                snx::platform::Use<snx::platform::Clock>());
+  CWsEmail mail(platform::DefaultFacility<platform::MailTransport>(),
+                platform::Use<platform::Clock>());
   mail.Initialize();
   mail.SetReplyWait(wait);
   mail.SetSecurity(secured.security);
@@ -38,10 +42,6 @@ bool SendTo(const std::string& server, const std::vector<std::string>& to,
   const bool sent = mail.ResolveNameToIp(server) && mail.SendList();
   if (refused != nullptr) *refused = mail.RefusedRecipients();
   return sent;
-}
-
-bool SendThrough(const SmtpPeer& peer, std::chrono::milliseconds wait = kShortWait) {
-  return SendTo(peer.Server(), {"a@example.org"}, wait);
 }
 
 TEST(MailOverSocketsTest, OddServers) {
@@ -64,7 +64,7 @@ TEST(MailOverSocketsTest, OddServers) {
       return line.substr(0, line.find(' ')) == c.word ? c.say : PlainSmtpAnswer(line);
     });
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(SendThrough(peer), c.sent);
+    EXPECT_EQ(SendTo(peer.Server(), {"a@example.org"}), c.sent);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     EXPECT_EQ(peer.connections(), 1);
     EXPECT_EQ(peer.received().find("The server is down.") != std::string::npos, c.sent);
@@ -176,18 +176,15 @@ TEST(SnxctlMailTest, DeliversTheAlertThroughAiosmtpd) {
   AiosmtpdSink sink;
   ASSERT_TRUE(sink.Started());
   TempDir install;
-  const auto missing = MailTest(install, {"--down"});
-  EXPECT_EQ(missing.exit_code, 1);
-  EXPECT_THAT(missing.out, HasSubstr("no settings file at "));
+  EXPECT_TRUE(Ran(MailTest(install, {"--down"}), 1, {"no settings file at "}));
   EXPECT_FALSE(fs::exists(install.File("AutoSet.caf")));
 
   WriteSettings(install, Concat(Args{"[KEYS]"}, EmailKeys(sink.Server()),
                                 Args{"[EMAILS]", "user0@example.org", "user1@example.org"}));
   const auto down = MailTest(install, {"--down"});
-  EXPECT_EQ(down.exit_code, 0) << down.out;
-  EXPECT_THAT(down.out, HasSubstr("(event): 354 "));
+  EXPECT_TRUE(Ran(down, 0, {"(event): 354 "}));
   const auto up = MailTest(install, {"--up"});
-  EXPECT_EQ(up.exit_code, 0) << up.out;
+  EXPECT_TRUE(Ran(up, 0));
   const std::string first = sink.Message(1);
   EXPECT_EQ(first.rfind("RCPT user0@example.org\nRCPT user1@example.org\n\n", 0), 0u) << first;
   EXPECT_THAT(first, HasSubstr("\r\nSubject: Site down: web shop\r\n\r\nGone; restarting it.\r\n"));
@@ -242,9 +239,8 @@ TEST(EximMailTest, RootGetsTheAlertBesideARefusedAddressAndTheDialogueEndsWithQu
   TempDir install;
   WriteSettings(install, Concat(Args{"[KEYS]"}, EmailKeys("127.0.0.1:" + std::to_string(port)),
                                 Args{"[EMAILS]", "nobody@localhost", "root@localhost"}));
-  const auto run = MailTest(install, {"--wait", "10"});
-  EXPECT_EQ(run.exit_code, 0) << run.out;
-  EXPECT_THAT(run.out, HasSubstr("sent: yes\nrefused: nobody@localhost\n"));
+  EXPECT_TRUE(
+      Ran(MailTest(install, {"--wait", "10"}), 0, {"sent: yes\nrefused: nobody@localhost\n"}));
   const auto mailbox = [&] { return Text(exim.File("root.mbox")); };
   EXPECT_TRUE(Eventually([&] { return mailbox().find("Gone;") != std::string::npos; }));
   EXPECT_THAT(mailbox(), HasSubstr("\nSubject: Site down: web shop\n"));
@@ -256,6 +252,51 @@ TEST(EximMailTest, RootGetsTheAlertBesideARefusedAddressAndTheDialogueEndsWithQu
         "lost while", "command timeout", "dropped"}) {
     EXPECT_THAT(log(), Not(HasSubstr(complaint)));
   }
+}
+
+TEST(WebhookPost, AReceiverThatHangsIsGivenUpAtTheBound) {
+  WebhookReceiver hooks;
+  ASSERT_TRUE(hooks.Started());
+  alerts::AlertEvent event;
+  event.machine = "WEB1";
+  const auto started = std::chrono::steady_clock::now();
+  const alerts::WebhookOutcome outcome = alerts::PostWebhook(
+      platform::Use<platform::HttpClient>(), {settings::WebhookFormat::kJson, hooks.Url("/hang")},
+      event, std::chrono::milliseconds(500));
+  EXPECT_FALSE(outcome.ok);
+  EXPECT_THAT(outcome.answer, HasSubstr("no answer: "));
+  // Far below the receiver's minute: the bound ended the wait.
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
+  ASSERT_TRUE(Eventually([&] { return hooks.Posts().size() == 1; }));
+  EXPECT_EQ(hooks.Posts()[0].value("body", ""), alerts::EventJson(event));
+}
+
+TEST(NotifyTest, EveryChannelIsTriedAndItsAnswerShown) {
+  WebhookReceiver hooks;
+  ASSERT_TRUE(hooks.Started());
+  TempDir install;
+  WriteSettings(install, {"[KEYS]", "MachineName=WEB1", "EmailEnabled=0", "[WEBHOOKS]",
+                          "ntfy " + hooks.Url("/ntfy"), hooks.Url("/json")});
+  EXPECT_TRUE(
+      Ran(Snxctl({"notify-test", "--dir", install.path(), "--up"}), 0,
+          {"email: off (EmailEnabled)\n", "webhook ntfy " + hooks.Url("/ntfy") + ": HTTP 200\n",
+           "webhook json " + hooks.Url("/json") + ": HTTP 200\n"}));
+  const auto posts = hooks.Posts();
+  ASSERT_EQ(posts.size(), 2u);
+  const auto& ntfy = posts[0]["headers"];
+  EXPECT_EQ(ntfy.value("Title", ""), "WEB1: the server is up again");
+  EXPECT_EQ(ntfy.value("Tags", ""), "white_check_mark");
+  EXPECT_THAT(posts[0].value("body", ""), HasSubstr("snxctl notify-test"));
+  EXPECT_EQ(hooks.Count("/json", "\"event\":\"up\""), 1);
+
+  WriteSettings(install, {"[KEYS]", "MachineName=WEB1", "EmailEnabled=0", "[WEBHOOKS]",
+                          "slack " + hooks.Url("/fail"), "teams http://x.example/"});
+  EXPECT_TRUE(Ran(Snxctl({"notify-test", "--dir", install.path()}), 1,
+                  {"webhook slack " + hooks.Url("/fail") + ": HTTP 500\n",
+                   "webhook teams http://x.example/: \"teams\" is not a webhook"}));
+  EXPECT_EQ(hooks.Count("/fail", "WEB1: the server is down"), 1);
+
+  EXPECT_EQ(Snxctl({"notify-test", "--dir", install.File("none")}).exit_code, 1);
 }
 
 }  // namespace
