@@ -119,13 +119,10 @@ TEST(OpsRound, ASiteThatDiesIsReportedRestartedAndReportedBack) {
   // The mails say what happened below the administrator's text.
   std::string mails = sink.Spooled();
   std::erase(mails, '\r');
-  for (const std::string& text :
-       {std::string("\n\nGone; restarting it.\n\n-- TESTHOST: the server is down\n"),
-        std::string("Machine: TESTHOST\n"), "local_url " + url + ": down",
-        std::string("restart 1 of 3"), std::string("-- TESTHOST: the server is up again\n"),
-        std::string("Outage lasted: "), std::string("Content-Type: text/plain; charset=UTF-8\n")}) {
-    EXPECT_THAT(mails, HasSubstr(text));
-  }
+  EXPECT_TRUE(HasAll(mails, {"\n\nGone; restarting it.\n\n-- TESTHOST: the server is down\n",
+                             "Machine: TESTHOST\n", "local_url " + url + ": down", "restart 1 of 3",
+                             "-- TESTHOST: the server is up again\n",
+                             "Outage lasted: ", "Content-Type: text/plain; charset=UTF-8\n"}));
   EXPECT_THAT(mails, ::testing::ContainsRegex("Time: 20[0-9-]+T[0-9:]+[+-][0-9]{2}:[0-9]{2}\n"));
   // The webhooks: down and up once each; the one that answers 500 is tried once more.
   EXPECT_EQ(hooks.Count("/ok", "\"event\":\"down\""), 1);
@@ -139,30 +136,21 @@ TEST(OpsRound, ASiteThatDiesIsReportedRestartedAndReportedBack) {
   EXPECT_THAT(Text(install.File("resets.txt")), HasSubstr("ran"));
   const std::string service_log = rig.Log();
   const std::string slack = "Webhook slack " + hooks.Url("/fail") + " (down): HTTP 500; ";
-  for (const std::string& line :
-       {std::string("FAILURE DETECTED. Attempting RESTART........"),
-        std::string("** Soft Restart completed"), std::string("CWsEmail::Login accepted for watch"),
-        slack + "tried again at the next cycle.", slack + "given up."}) {
-    EXPECT_THAT(service_log, HasSubstr(line));
-  }
+  EXPECT_TRUE(
+      HasAll(service_log, {"FAILURE DETECTED. Attempting RESTART........",
+                           "** Soft Restart completed", "CWsEmail::Login accepted for watch",
+                           slack + "tried again at the next cycle.", slack + "given up."}));
   EXPECT_THAT(service_log, Not(HasSubstr("s3cret")));
-  const std::string uptime = install.Read("Uptime.log");
-  EXPECT_THAT(uptime, HasSubstr("101, " + url + ", DN"));
-  EXPECT_THAT(uptime, HasSubstr("101, " + url + ", UP"));
-  const std::string calls = install.Read("calls.txt");
-  EXPECT_THAT(calls, HasSubstr("The site is down."));
-  EXPECT_THAT(calls, HasSubstr("The site is up."));
+  EXPECT_TRUE(HasAll(install.Read("Uptime.log"), {"101, " + url + ", DN", "101, " + url + ", UP"}));
+  EXPECT_TRUE(HasAll(install.Read("calls.txt"), {"The site is down.", "The site is up."}));
   EXPECT_FALSE(fs::exists(platform::RebootRequestsPath()));  // restarts, no reboot
   // The figures of the round, as the node exporter would read them.
-  const std::string figures = rig.root.Read("snxsvc.prom");
-  for (const std::string& sample :
-       {"snxsvc_item_up{type=\"local_url\",name=\"" + url + "\"} 1\n",
-        std::string("snxsvc_restarts_total 1\n"),
-        std::string("snxsvc_alerts_sent_total{channel=\"email\",event=\"server_down\"} 1\n"),
-        std::string("snxsvc_alerts_sent_total{channel=\"phone\",event=\"server_up\"} 1\n"),
-        std::string("snxsvc_webhook_posts_total{format=\"json\",result=\"ok\"} 2\n")}) {
-    EXPECT_THAT(figures, HasSubstr(sample));
-  }
+  EXPECT_TRUE(HasAll(
+      rig.root.Read("snxsvc.prom"),
+      {"snxsvc_item_up{type=\"local_url\",name=\"" + url + "\"} 1\n", "snxsvc_restarts_total 1\n",
+       "snxsvc_alerts_sent_total{channel=\"email\",event=\"server_down\"} 1\n",
+       "snxsvc_alerts_sent_total{channel=\"phone\",event=\"server_up\"} 1\n",
+       "snxsvc_webhook_posts_total{format=\"json\",result=\"ok\"} 2\n"}));
   EXPECT_EQ(PromtoolComplaint(rig.root.File("snxsvc.prom")).value_or(""), "");
 }
 

@@ -68,6 +68,16 @@ CtlRun SnxctlUntil(const Args& args, F done, std::chrono::milliseconds bound) {
 }
 inline bool Answers(const CtlRun& r) { return r.exit_code == 0; }
 
+// `text` holds each of `parts`.
+inline ::testing::AssertionResult HasAll(const std::string& text, const Args& parts) {
+  for (const std::string& part : parts) {
+    if (text.find(part) == std::string::npos) {
+      return ::testing::AssertionFailure() << "no \"" << part << "\" in:\n" << text;
+    }
+  }
+  return ::testing::AssertionSuccess();
+}
+
 // The run ended with `code` and said each of `texts`.
 inline ::testing::AssertionResult Ran(const CtlRun& run, int code, const Args& texts = {}) {
   bool ok = run.exit_code == code;

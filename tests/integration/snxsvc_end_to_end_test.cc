@@ -62,8 +62,7 @@ TEST_F(SnxsvcEndToEnd, DrivenBySnxctlAndEndedBySigtermDuringTheWait) {
   const CtlRun watch = Snxctl({"watch", "--count", "2"});
   EXPECT_TRUE(Ran(watch, 0));
   EXPECT_EQ(std::count(watch.out.begin(), watch.out.end(), '\n'), 4) << watch.out;
-  EXPECT_THAT(watch.out, HasSubstr("state 1001 OPS_GO_IDLE (Go loop running)"));
-  EXPECT_THAT(watch.out, HasSubstr("next test: "));
+  EXPECT_TRUE(HasAll(watch.out, {"state 1001 OPS_GO_IDLE (Go loop running)", "next test: "}));
   // status --json: one object with the documented keys; the URL was tested and is up.
   const CtlRun status = Snxctl({"status", "--json"});
   ASSERT_TRUE(Ran(status, 0));
@@ -126,8 +125,7 @@ TEST_F(SnxsvcEndToEnd, DrivenBySnxctlAndEndedBySigtermDuringTheWait) {
   EXPECT_LT(took, std::chrono::seconds(5));
 
   const std::string out = service->Output();
-  EXPECT_THAT(out, HasSubstr("SNXSVC: Service started"));
-  EXPECT_THAT(out, HasSubstr("SNXSVC: Service stopped"));
+  EXPECT_TRUE(HasAll(out, {"SNXSVC: Service started", "SNXSVC: Service stopped"}));
   if (::geteuid() == 0) {
     EXPECT_THAT(out, HasSubstr("Refused a command connection of uid 65534"));
   }
@@ -260,8 +258,7 @@ TEST_F(SnxsvcEndToEnd, ConfChangesWhileRunningAreTakenUpAndSurviveTheServiceSave
             site_.Url("/") + "\n" + dead_url + "\n");
   ASSERT_EQ(::kill(service->pid(), SIGTERM), 0);
   EXPECT_EQ(service->Wait(std::chrono::seconds(20)), 0) << service->Output();
-  EXPECT_THAT(rig_.Log(), HasSubstr("settings reloaded"));
-  EXPECT_THAT(rig_.Log(), HasSubstr("Failed URL: " + dead_url));
+  EXPECT_TRUE(HasAll(rig_.Log(), {"settings reloaded", "Failed URL: " + dead_url}));
 }
 
 }  // namespace
