@@ -15,19 +15,6 @@
 namespace snx::test {
 namespace {
 
-constexpr const char* kSiteScript = R"(import http.server, sys
-class Page(http.server.BaseHTTPRequestHandler):
-    def do_GET(self):
-        self.send_response(200)
-        self.send_header("Content-Length", "2")
-        self.end_headers()
-        self.wfile.write(b"ok")
-    def log_message(self, *args):
-        pass
-http.server.HTTPServer.allow_reuse_address = True
-http.server.HTTPServer(("127.0.0.1", int(sys.argv[1])), Page).serve_forever()
-)";
-
 // The pids of the processes running `program` (ours: this test or its launcher started them).
 std::vector<int> PidsOf(const std::string& program) {
   std::vector<int> pids;
@@ -60,13 +47,12 @@ TEST(OpsRound, ASiteThatDiesIsReportedRestartedAndReportedBack) {
   rig.ResetStub();
   rig.RestartProgram("MaxWait=60\n");
 
-  // The site: python under a name of its own, on a free port.
+  // The site: python's own web server under a name of its own, on a free port.
   const std::string site = CopyProgram(install, "/usr/bin/python3", UniqueStem("snxsite"));
-  install.Write("site.py", kSiteScript);
   std::uint16_t port = 0;
   ::close(ListenOnLoopback(port));
   const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/";
-  const Args site_run = {site, "-u", install.File("site.py"), std::to_string(port)};
+  const Args site_run = {site, "-m", "http.server", "--bind", "127.0.0.1", std::to_string(port)};
   WriteSettings(
       install,
       Concat(Args{"[KEYS]", "AdminId=admin", "Password=secret", "MachineName=TESTHOST",
@@ -76,8 +62,8 @@ TEST(OpsRound, ASiteThatDiesIsReportedRestartedAndReportedBack) {
                   "MsgDown=The site is down.", "MsgUp=The site is up."},
              EmailKeys("localhost:" + sink.Port()),
              Args{"[EMAILS]", "ops@example.org", "[URLS]", url, "[PROGS]",
-                  site_run[0] + " " + site_run[1] + " " + site_run[2] + " " + site_run[3],
-                  "[STOPS]", site, "[WEBHOOKS]", hooks.Url("/ok"), "slack " + hooks.Url("/fail")}));
+                  site + " -m http.server --bind 127.0.0.1 " + std::to_string(port), "[STOPS]",
+                  site, "[WEBHOOKS]", hooks.Url("/ok"), "slack " + hooks.Url("/fail")}));
 
   // The service's own log, as the command object keeps it.
   CLogFile log;
