@@ -219,7 +219,7 @@ std::string EximConfig(const std::string& dir) {
 // root's: root gets the alert, and exim's log shows the dialogue ended properly.
 TEST(EximMailTest, RootGetsTheAlertBesideARefusedAddressAndTheDialogueEndsWithQuit) {
   constexpr const char* kExim = "/usr/sbin/exim4";
-  if (!fs::exists(kExim)) GTEST_SKIP() << "no " << kExim << " (exim4-daemon-light)";
+  ASSERT_TRUE(fs::exists(kExim)) << "exim4-daemon-light is installed by scripts/install-deps";
   if (::geteuid() != 0) GTEST_SKIP() << "exim4 takes a configuration of its own only from root";
   TempDir exim;
   fs::permissions(exim.path(), fs::perms::all);  // for Debian-exim

@@ -87,9 +87,11 @@ CtlRun Conf(const TempDir& dir, Args args) {
 const std::string kPlain =
     "[KEYS]\r\nMinuteInterval=5\r\nPassword=p@ss word!\nWATCH=1\nSvrStatus=Restarting\n"
     "[URLS]\nhttp://127.0.0.1/shop/?q=1&x={y}|~z\n[EMAILS]\nops@example.com\n";
-const std::string kExported =
-    "[KEYS]\nMinuteInterval=5\nPassword=p@ss word!\nWATCH=1\nSvrStatus=Restarting\n"
-    "[URLS]\nhttp://127.0.0.1/shop/?q=1&x={y}|~z\n[EMAILS]\nops@example.com\n";
+const std::string kExported = [] {
+  std::string lines = kPlain;
+  std::erase(lines, '\r');
+  return lines;
+}();
 
 // A folder whose settings file was imported from kPlain.
 void Import(const TempDir& dir) {
@@ -162,7 +164,6 @@ TEST(SnxctlConfTest, BadInputLeavesTheFileAsItWas) {
       // An endless input is refused at the size bound, not read until memory runs out.
       {{"import", "/dev/zero"}, 1, "is larger than 1048576 bytes"},
       {{}, 2, "no command given"},
-      {{"frobnicate"}, 2, "unknown command"},
       {{"list", "[A]B]"}, 2, "bad section name"},
       {{"set", "MinuteInterval", "abc"},
        2,
