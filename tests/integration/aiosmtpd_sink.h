@@ -4,8 +4,9 @@
 // SMTP, or offers STARTTLS, or speaks TLS from the first byte, and asks for a login when given
 // one.
 
-#include <unistd.h>
+#include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -53,36 +54,35 @@ async def main():
 asyncio.run(main())
 )";
 
+// Fails the test when aiosmtpd does not start: scripts/install-deps installs it.
 class AiosmtpdSink {
  public:
   // `extra`: the mode ("plain", "starttls" or "tls"), the certificate and key files, the user
   // and password to ask for (none when empty).
-  explicit AiosmtpdSink(const TempDir& spool, const std::vector<std::string>& extra = {})
-      : script_(WriteScript(spool)), child_(Argv(script_, spool, extra), true) {
-    for (int i = 0; i < 200 && banner_.find('\n') == std::string::npos; ++i) {
-      usleep(50000);
-      banner_ = child_.Output();
-    }
+  explicit AiosmtpdSink(const std::vector<std::string>& extra = {})
+      : server_(spool_, kSink, extra) {
+    EXPECT_TRUE(server_.Started())
+        << "aiosmtpd (python3-aiosmtpd) did not start: " << server_.Banner();
   }
-  bool Started() const { return banner_.rfind("listening ", 0) == 0; }
-  const std::string& Banner() const { return banner_; }
+  bool Started() const { return server_.Started(); }
   // "127.0.0.1:PORT", the SmtpServer setting that reaches it.
-  std::string Server() const { return "127.0.0.1:" + banner_.substr(10, banner_.find('\n') - 10); }
+  std::string Server() const { return "127.0.0.1:" + server_.Port(); }
+  std::string Port() const { return server_.Port(); }
+  // Message `n` (from 1) as kept, "" when there is none.
+  std::string Message(int n) const {
+    const std::string name = "msg-" + std::to_string(n) + ".eml";
+    return std::filesystem::exists(spool_.File(name)) ? spool_.Read(name) : "";
+  }
+  // Every message so far, one after the other.
+  std::string Spooled() const {
+    std::string all;
+    for (int i = 1; !Message(i).empty(); ++i) all += Message(i);
+    return all;
+  }
 
  private:
-  static std::vector<std::string> Argv(const std::string& script, const TempDir& spool,
-                                       const std::vector<std::string>& extra) {
-    std::vector<std::string> argv = {"/usr/bin/python3", "-u", script, spool.path()};
-    argv.insert(argv.end(), extra.begin(), extra.end());
-    return argv;
-  }
-  static std::string WriteScript(const TempDir& spool) {
-    spool.Write("sink.py", kSink);
-    return spool.File("sink.py");
-  }
-  std::string script_;
-  Child child_;
-  std::string banner_;
+  TempDir spool_;
+  ScriptServer server_;
 };
 
 }  // namespace snx::test

@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -37,10 +36,7 @@ class SmtpPeer {
     if (thread_.joinable()) thread_.join();
     if (listen_fd_ >= 0) ::close(listen_fd_);
   }
-  SmtpPeer(const SmtpPeer&) = delete;
-  SmtpPeer& operator=(const SmtpPeer&) = delete;
 
-  std::uint16_t port() const { return port_; }
   std::string Server() const { return "127.0.0.1:" + std::to_string(port_); }
   int connections() const { return connections_; }
   std::string received() const {
@@ -49,39 +45,39 @@ class SmtpPeer {
   }
 
  private:
+  // True once `fd` has something to read; false after 50 ms without.
+  static bool Readable(int fd) {
+    pollfd p{fd, POLLIN, 0};
+    return ::poll(&p, 1, 50) > 0;
+  }
   void Run() {
     while (!stop_) {
-      pollfd p{listen_fd_, POLLIN, 0};
-      if (::poll(&p, 1, 50) <= 0) continue;
-      const int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
+      const int fd =
+          Readable(listen_fd_) ? ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC) : -1;
       if (fd < 0) continue;
       ++connections_;
       Serve(fd);
       ::close(fd);
     }
   }
-
   // False when the connection is to be closed.
-  bool Answer(int fd, const std::string& line) {
+  bool Answer(int fd, const std::string& line, bool& in_data) {
     const Say say = script_(line);
     for (std::size_t i = 0; i < say.pieces.size() && !stop_; ++i) {
       if (i > 0) usleep(100000);
       ::send(fd, say.pieces[i].data(), say.pieces[i].size(), MSG_NOSIGNAL);
     }
-    if (line.rfind("DATA", 0) == 0 && !say.pieces.empty() && say.pieces[0].rfind("354", 0) == 0) {
-      in_data_ = true;
-    }
+    in_data =
+        line.rfind("DATA", 0) == 0 && !say.pieces.empty() && say.pieces[0].rfind("354", 0) == 0;
     return !say.close;
   }
-
   void Serve(int fd) {
-    in_data_ = false;
-    if (!Answer(fd, "")) return;
+    bool in_data = false;
+    if (!Answer(fd, "", in_data)) return;
     std::string pending;
+    char buffer[4096];
     while (!stop_) {
-      pollfd p{fd, POLLIN, 0};
-      if (::poll(&p, 1, 50) <= 0) continue;
-      char buffer[4096];
+      if (!Readable(fd)) continue;
       const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
       if (n <= 0) return;
       pending.append(buffer, static_cast<std::size_t>(n));
@@ -92,9 +88,8 @@ class SmtpPeer {
       for (std::size_t end; (end = pending.find("\r\n")) != std::string::npos;) {
         const std::string line = pending.substr(0, end);
         pending.erase(0, end + 2);
-        if (in_data_ && line != ".") continue;
-        in_data_ = false;
-        if (!Answer(fd, line)) return;
+        if (in_data && line != ".") continue;
+        if (!Answer(fd, line, in_data)) return;
       }
     }
   }
@@ -105,7 +100,6 @@ class SmtpPeer {
   std::thread thread_;
   std::atomic<bool> stop_{false};
   std::atomic<int> connections_{0};
-  bool in_data_ = false;
   mutable std::mutex mutex_;
   std::string received_;
 };

@@ -1,6 +1,7 @@
 #pragma once
 // Running programs from the integration tests: a child whose standard output goes to a file
-// of its own, waited for within a bound, and always killed and reaped.
+// of its own, waited for within a bound, and always killed and reaped; snxctl runs; and the
+// small python servers that say "listening PORT" once they listen.
 
 #include <fcntl.h>
 #include <signal.h>
@@ -12,7 +13,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "support/test_support.h"
@@ -21,15 +21,9 @@ extern char** environ;
 
 namespace snx::test {
 
-// True once `ready` answers true, polled every 100 ms; false when `limit` passed first.
-template <class F>
-bool Within(std::chrono::seconds limit, F ready) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  for (; !ready(); std::this_thread::sleep_for(std::chrono::milliseconds(100))) {
-    if (std::chrono::steady_clock::now() > end) return false;
-  }
-  return true;
-}
+// Loopback only: a proxy set in the environment must never take the tests' requests.
+inline const bool kLoopbackWithoutProxy = setenv("no_proxy", "127.0.0.1,localhost,::1", 1) == 0 &&
+                                          setenv("NO_PROXY", "127.0.0.1,localhost,::1", 1) == 0;
 
 class Child {
  public:
@@ -68,11 +62,9 @@ class Child {
 
   // Its exit code once it has ended, waiting at most `bound`; -1 when it is still running.
   int Wait(std::chrono::milliseconds bound) {
-    const auto until = std::chrono::steady_clock::now() + bound;
     int status = 0;
-    while (pid_ <= 0 || waitpid(pid_, &status, WNOHANG) != pid_) {
-      if (pid_ <= 0 || std::chrono::steady_clock::now() >= until) return -1;
-      usleep(5000);
+    if (pid_ <= 0 || !Eventually([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, bound)) {
+      return -1;
     }
     pid_ = -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
@@ -83,29 +75,54 @@ class Child {
   pid_t pid_ = -1;
 };
 
-struct Run {
+struct CtlRun {
   int exit_code = -1;
   std::string out;
 };
 
-// The built snxctl: $SNX_TEST_BIN_DIR/bin/snxctl, else beside this test's build folder.
-inline std::string SnxctlPath() {
+// A built program or plug-in: $SNX_TEST_BIN_DIR/bin/NAME, else beside this test's build folder.
+inline std::string BinFile(const std::string& name) {
   if (const char* dir = std::getenv("SNX_TEST_BIN_DIR"); dir != nullptr && *dir != '\0') {
-    return std::string(dir) + "/bin/snxctl";
+    return std::string(dir) + "/bin/" + name;
   }
   const auto self = std::filesystem::read_symlink("/proc/self/exe");
-  return (self.parent_path().parent_path() / "bin" / "snxctl").string();
+  return (self.parent_path().parent_path() / "bin" / name).string();
 }
+inline std::string SnxctlPath() { return BinFile("snxctl"); }
 
 // Runs snxctl (or a copy of it) to its end: its exit code (-1 when it took over 30 s) and its
 // standard output and error together.
-inline Run Snxctl(std::vector<std::string> args, const std::string& program = SnxctlPath()) {
+inline CtlRun Snxctl(std::vector<std::string> args, const std::string& program = SnxctlPath()) {
   args.insert(args.begin(), program);
   Child child(args, true);
-  Run run;
+  CtlRun run;
   run.exit_code = child.Wait(std::chrono::seconds(30));
   run.out = child.Output();
   return run;
 }
+
+// A python3 script run as a server in `dir`, with `args` after the folder; it prints
+// "listening PORT" once it listens.
+class ScriptServer {
+ public:
+  ScriptServer(const TempDir& dir, const char* script, const std::vector<std::string>& args = {})
+      : child_(Argv(dir, script, args), true) {
+    Eventually([&] { return (banner_ = child_.Output()).find('\n') != std::string::npos; });
+  }
+  bool Started() const { return banner_.rfind("listening ", 0) == 0; }
+  const std::string& Banner() const { return banner_; }
+  std::string Port() const { return banner_.substr(10, banner_.find('\n') - 10); }
+
+ private:
+  static std::vector<std::string> Argv(const TempDir& dir, const char* script,
+                                       const std::vector<std::string>& args) {
+    dir.Write("server.py", script);
+    std::vector<std::string> argv = {"/usr/bin/python3", "-u", dir.File("server.py"), dir.path()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return argv;
+  }
+  Child child_;
+  std::string banner_;
+};
 
 }  // namespace snx::test

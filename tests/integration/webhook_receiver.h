@@ -3,11 +3,7 @@
 // line {"path", "headers", "body"} in "posts.jsonl" of its folder and answers by path: "/fail"
 // 500, "/hang" nothing for a minute, anything else 200.
 
-#include <unistd.h>
-
-#include <filesystem>
 #include <nlohmann/json.hpp>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -39,23 +35,15 @@ srv.serve_forever()
 
 class WebhookReceiver {
  public:
-  WebhookReceiver() : child_({"/usr/bin/python3", "-u", Script(dir_), dir_.path()}, true) {
-    for (int i = 0; i < 200 && banner_.find('\n') == std::string::npos; ++i) {
-      usleep(50000);
-      banner_ = child_.Output();
-    }
-  }
-  bool Started() const { return banner_.rfind("listening ", 0) == 0; }
+  bool Started() const { return server_.Started(); }
   // "http://127.0.0.1:PORT" + path.
   std::string Url(const std::string& path) const {
-    return "http://127.0.0.1:" + banner_.substr(10, banner_.find('\n') - 10) + path;
+    return "http://127.0.0.1:" + server_.Port() + path;
   }
   // The posts so far, in order.
   std::vector<nlohmann::json> Posts() const {
     std::vector<nlohmann::json> posts;
-    std::istringstream in(
-        std::filesystem::exists(dir_.File("posts.jsonl")) ? dir_.Read("posts.jsonl") : "");
-    for (std::string line; std::getline(in, line);) {
+    for (const auto& line : FileLines(dir_, "posts.jsonl")) {
       if (!line.empty()) posts.push_back(nlohmann::json::parse(line, nullptr, false));
     }
     return posts;
@@ -64,21 +52,14 @@ class WebhookReceiver {
   int Count(const std::string& path, const std::string& text) const {
     int n = 0;
     for (const auto& p : Posts()) {
-      if (p.value("path", "") == path && p.value("body", "").find(text) != std::string::npos) {
-        ++n;
-      }
+      n += p.value("path", "") == path && p.value("body", "").find(text) != std::string::npos;
     }
     return n;
   }
 
  private:
-  static std::string Script(const TempDir& dir) {
-    dir.Write("receiver.py", kReceiver);
-    return dir.File("receiver.py");
-  }
   TempDir dir_;
-  Child child_;
-  std::string banner_;
+  ScriptServer server_{dir_, kReceiver};
 };
 
 }  // namespace snx::test
