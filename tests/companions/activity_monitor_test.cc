@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-
 #include "platform/counter_path.h"
 #include "platform/launcher.h"
 #include "platform/watcher_interface.h"
@@ -34,12 +32,9 @@ class ActivityMonitorTest : public ::testing::Test {
     children_.push_back(r.pid);
     // Let it exec: until then /proc shows the launcher's image.
     std::error_code ec;
-    for (int i = 0; i < 200; ++i) {
-      if (std::filesystem::read_symlink("/proc/" + std::to_string(r.pid) + "/exe", ec) == path) {
-        break;
-      }
-      std::this_thread::sleep_for(10ms);
-    }
+    snx::test::Eventually([&] {
+      return std::filesystem::read_symlink("/proc/" + std::to_string(r.pid) + "/exe", ec) == path;
+    });
     return r.pid;
   }
   int StartSleeper(const std::string& stem) { return Start(stem, "/bin/sleep", "60"); }
@@ -136,11 +131,13 @@ TEST_F(ActivityMonitorTest, WatcherAnswersThroughItsInterface) {
   Variant bad = Variant::Int(5);
   watcher->AddCounter(&bad, &out);
   EXPECT_EQ(out, 0) << "a path must be text";
-  std::this_thread::sleep_for(1200ms);  // the watcher's own thread measures a rate
+  // The watcher's own thread measures a rate.
   Variant index = Variant::Int(0);
   Variant value;
-  watcher->GetCounterValue(&index, &value);
-  EXPECT_GT(std::stod(value.TextValue()), 0.0);
+  EXPECT_TRUE(snx::test::Eventually([&] {
+    watcher->GetCounterValue(&index, &value);
+    return std::strtod(value.TextValue().c_str(), nullptr) > 0.0;
+  })) << value.TextValue();
   Variant level = Variant::Int(96);
   EXPECT_EQ(watcher->SetLevel(&level), snx::platform::S_OK);
   Variant threshold = Variant::Int(16);

@@ -1,10 +1,6 @@
 // The life-sign companion: reading the heartbeat line, judging its age, and the push.
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-
-#include <filesystem>
-#include <string>
 
 #include "heartbeat.h"
 #include "platform/fake/fake_clock.h"

@@ -4,10 +4,7 @@
 #include "core/metrics_text.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
-
-#include <filesystem>
 
 #include "support/test_support.h"
 

@@ -1,23 +1,24 @@
-// The component layer: identifiers, values, and the real plug-ins registered into and created
-// through a key store in memory.
-
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
+#include <cstdint>
 #include <cstdlib>
-#include <filesystem>
+#include <cstring>
 
+#include "platform/actor_interface.h"
 #include "platform/component_factory.h"
 #include "platform/component_object.h"
 #include "platform/fake/fake_key_store.h"
 #include "platform/pulse_interface.h"
 #include "platform/ut_report_interface.h"
+#include "platform/voice_alert_interface.h"
 #include "platform/watcher_interface.h"
 #include "support/test_support.h"
 
 namespace snx::platform {
 namespace {
 
+// The component layer: identifiers, values, and the real plug-ins registered into and created
+// through a key store in memory.
 std::string Plugin(const char* file) {
   const char* dir = std::getenv("SNX_TEST_BIN_DIR");
   const auto base =
@@ -181,6 +182,46 @@ TEST_F(PluginFactoryTest, FilesThatCannotServeFailClearly) {
             S_OK);
   EXPECT_EQ(factory_->CreateInstance(CLSID_Watcher, IWatcher::kIid, pulse.PutVoid()),
             CLASS_E_CLASSNOTAVAILABLE);
+}
+
+// The companions' interfaces keep the slot order the watchdog calls them by: method 1 at
+// slot 7, after the seven of the dispatch base.
+// The vtable slot of a virtual member function (Itanium C++ ABI: a pointer to a virtual member
+// holds 1 + the byte offset of its slot).
+template <class F, class C>
+std::ptrdiff_t Slot(F C::*member) {
+  struct Representation {
+    std::uintptr_t pointer;
+    std::ptrdiff_t adjustment;
+  };
+  static_assert(sizeof(member) == sizeof(Representation));
+  Representation r;
+  std::memcpy(&r, &member, sizeof r);
+  return static_cast<std::ptrdiff_t>((r.pointer - 1) / sizeof(void*));
+}
+
+TEST(ComponentInterfacesTest, CompanionMethodsStandAtTheirSlots) {
+  EXPECT_EQ(Slot(&IWatcher::Configure), 7);
+  EXPECT_EQ(Slot(&IWatcher::AddCounter), 11);
+  EXPECT_EQ(Slot(&IWatcher::TestWorking), 14);
+  EXPECT_EQ(Slot(&IWatcher::SetLevel), 15);
+  EXPECT_EQ(Slot(&IWatcher::SetCreationCount), 16);
+  EXPECT_EQ(Slot(&IWatcher::GetText), 17);
+
+  EXPECT_EQ(Slot(&IActor::Configure), 7);
+  EXPECT_EQ(Slot(&IActor::EndPhase), 9);
+
+  EXPECT_EQ(Slot(&IVoiceAlert::AddPhoneAddress), 7);
+  EXPECT_EQ(Slot(&IVoiceAlert::SetMessageType), 12);
+  EXPECT_EQ(Slot(&IVoiceAlert::GetCallState), 15);
+  EXPECT_EQ(Slot(&IVoiceAlert::Configure), 17);
+  EXPECT_EQ(Slot(&IVoiceAlert::GetStatus), 18);
+
+  EXPECT_EQ(Slot(&IPulse::Beat), 7);
+  EXPECT_EQ(Slot(&IUtReport::Describe), 7);
+  EXPECT_EQ(Slot(&IUtReport::Load), 8);
+  EXPECT_EQ(Slot(&IUtReport::GetMetrics), 12);
+  EXPECT_EQ(Slot(&IUtReport::GetText), 13);
 }
 
 }  // namespace

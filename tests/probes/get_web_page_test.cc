@@ -4,12 +4,6 @@
 #include "probes/get_web_page.h"
 
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <chrono>
-#include <string>
-#include <vector>
 
 #include "platform/fake/fake_clock.h"
 #include "platform/fake/fake_http_client.h"
@@ -18,6 +12,7 @@
 namespace {
 
 using ::testing::ElementsAre;
+using namespace std::chrono_literals;
 using Lines = std::vector<std::string>;
 
 class GetWebPageTest : public ::testing::Test {
@@ -57,19 +52,17 @@ TEST_F(GetWebPageTest, RequestCarriesServerPortObjectHeadersAndBounds) {
   http_.Answer("Web.Example", 8080, "/a/b%0D%0AX:%20y?c=1", 200);
   EXPECT_EQ(Go(" HTTP://user:pw@Web.Example:8080/a/b\r\nX: y?c=1#part "), 0);
   http_.Answer("h", 80, "/", 200);
-  CGetWebPage::SetTimeouts(std::chrono::milliseconds(250), std::chrono::milliseconds(900));
+  CGetWebPage::SetTimeouts(250ms, 900ms);
   EXPECT_EQ(page_.Go(" l ", "http://h"), 0);
   ASSERT_EQ(http_.requests().size(), 2u);
   const auto& r = http_.requests()[0];
   EXPECT_THAT(r.headers, ElementsAre("Accept: text/*", "User-Agent: MFC_Tear_Sample"));
-  EXPECT_FALSE(r.direct);
-  EXPECT_EQ(r.connect_timeout, std::chrono::seconds(30));  // never unbounded
-  EXPECT_EQ(r.total_timeout, std::chrono::seconds(60));
-  EXPECT_EQ(r.max_body_bytes, 0u);  // the status is all a test needs
+  // Never unbounded; no body: the status is all a test needs.
+  EXPECT_EQ(std::tuple(r.direct, r.connect_timeout, r.total_timeout, r.max_body_bytes),
+            std::tuple(false, 30s, 60s, 0u));
   const auto& l = http_.requests()[1];
-  EXPECT_TRUE(l.direct);
-  EXPECT_EQ(l.connect_timeout, std::chrono::milliseconds(250));
-  EXPECT_EQ(l.total_timeout, std::chrono::milliseconds(900));
+  EXPECT_EQ(std::tuple(l.direct, l.connect_timeout, l.total_timeout),
+            std::tuple(true, 250ms, 900ms));
 }
 
 TEST_F(GetWebPageTest, AnyAnswerIsResultZeroAndOnlyTwoHundredsAreGood) {
@@ -200,23 +193,23 @@ class SlowHttpClient : public snx::platform::FakeHttpClient {
 };
 
 TEST(GetWebPageDeadlineTest, ARedirectGetsWhatIsLeftOfTheOneBound) {
-  using std::chrono::milliseconds;
   snx::platform::FakeClock clock;
   snx::platform::ScopedInstall<snx::platform::Clock> use_clock(clock);
   snx::test::CapturingLog log;
-  CGetWebPage::SetTimeouts(milliseconds(400), milliseconds(1000));
+  CGetWebPage::SetTimeouts(400ms, 1000ms);
   for (const int delay : {300, 700}) {
-    SlowHttpClient http(clock, milliseconds(delay));
+    SlowHttpClient http(clock, std::chrono::milliseconds(delay));
     snx::platform::ScopedInstall<snx::platform::HttpClient> use_http(http);
     http.Answer("h", 80, "/", 302, {"Location: /next"});
     http.Answer("h", 80, "/next", 200);
     const auto start = clock.MonoNow();
     CGetWebPage page;
     EXPECT_EQ(page.Go("D", "http://h/"), delay == 300 ? 0 : 2) << delay;
-    EXPECT_LE(clock.MonoNow() - start, milliseconds(1000)) << delay;
+    EXPECT_LE(clock.MonoNow() - start, 1000ms) << delay;
     ASSERT_EQ(http.requests().size(), 2u);
-    EXPECT_EQ(http.requests()[1].total_timeout, milliseconds(1000 - delay));
-    EXPECT_EQ(http.requests()[1].connect_timeout, milliseconds(std::min(400, 1000 - delay)));
+    EXPECT_EQ(http.requests()[1].total_timeout, std::chrono::milliseconds(1000 - delay));
+    EXPECT_EQ(http.requests()[1].connect_timeout,
+              std::chrono::milliseconds(std::min(400, 1000 - delay)));
   }
   CGetWebPage::ResetOptions();
 }
@@ -255,9 +248,8 @@ TEST_F(GetWebPageTest, HttpsCarriesItsSettingsAndNeverRedirectsDownToHttp) {
   http_.Answer("h", 80, "/", 200);
   EXPECT_EQ(Go("https://h/"), 2);
   ASSERT_EQ(http_.requests().size(), 1u);
-  EXPECT_TRUE(http_.requests()[0].https);
-  EXPECT_EQ(http_.requests()[0].ca_file, "/etc/ca.pem");
-  EXPECT_EQ(http_.requests()[0].proxy, "");  // never the environment's proxy
+  const auto& r = http_.requests()[0];  // never the environment's proxy
+  EXPECT_EQ(std::tuple(r.https, r.ca_file, r.proxy), std::tuple(true, "/etc/ca.pem", ""));
   EXPECT_EQ(log_.Errors(),
             (Lines{"CGetWebPage:: an https page redirected to http (refused): ", "http://h/",
                    "CGetWebPage::  Exception 2 for this URL: ", "https://h/"}));
