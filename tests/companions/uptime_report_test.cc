@@ -23,6 +23,13 @@ std::string Line(std::string_view stamp, std::string_view text,
   return std::string(stamp) + std::string(kind) + std::string(text) + "\r\r\n";
 }
 
+// Event lines of the log, each written as its stamp and its text ("12/01/26 00:00:00 101, x, UP").
+std::string Events(std::initializer_list<std::string_view> lines) {
+  std::string out;
+  for (const std::string_view l : lines) out += Line(l.substr(0, 17), l.substr(18));
+  return out;
+}
+
 UnixSeconds Utc(int y, int mo, int d, int h = 0, int mi = 0, int s = 0) {
   return CivilSeconds({y, mo, d, h, mi, s});
 }
@@ -60,12 +67,11 @@ class UptimeReportTest : public ::testing::Test {
 TEST_F(UptimeReportTest, KnownOutagesGiveTheFiguresWorkedOutByHand) {
   // One day; down 10:00:00-10:14:24 (864 s) and 20:00:00-20:00:30 (30 s); up 00:00 to 24:00
   // otherwise: (86400 - 894) / 86400 = 98.9652...%.
-  const UptimeRecord r = Read("", Line("12/01/26 00:00:00", "101, http://web/, UP") +
-                                      Line("12/01/26 10:00:00", "101, http://web/, DN") +
-                                      Line("12/01/26 10:05:00", "101, http://web/, DN") +
-                                      Line("12/01/26 10:14:24", "101, http://web/, UP") +
-                                      Line("12/01/26 20:00:00", "101, http://web/, DN") +
-                                      Line("12/01/26 20:00:30", "101, http://web/, UP"));
+  const UptimeRecord r = Read(
+      "",
+      Events({"12/01/26 00:00:00 101, http://web/, UP", "12/01/26 10:00:00 101, http://web/, DN",
+              "12/01/26 10:05:00 101, http://web/, DN", "12/01/26 10:14:24 101, http://web/, UP",
+              "12/01/26 20:00:00 101, http://web/, DN", "12/01/26 20:00:30 101, http://web/, UP"}));
   const ItemReports& web = Item(r, "http://web/");
   const ItemFigures f =
       FiguresOf(web, SpansOf(web, Utc(2026, 12, 2)), {Utc(2026, 12, 1), Utc(2026, 12, 2)});
@@ -86,17 +92,15 @@ TEST_F(UptimeReportTest, JsonGivesTheTablesFiguresInSecondsAndUtc) {
   // The day worked out above, a remote URL never reported in the window, restarts and a reboot,
   // and a line skipped; six hours west, so that the times in UTC are not the log's.
   clock_.SetUtcOffset(std::chrono::minutes(-360));
-  const UptimeRecord r =
-      Read("", Line("12/01/26 00:00:00", "101, http://web/, UP") +
-                   Line("12/01/26 10:00:00", "101, http://web/, DN") +
-                   Line("12/01/26 10:14:24", "101, http://web/, UP") +
-                   Line("12/01/26 20:00:00", "101, http://web/, DN") +
-                   Line("12/01/26 20:00:30", "101, http://web/, UP") +
-                   Line("12/03/26 00:00:00", "102, http://far/\x1b, DN") +
-                   Line("12/01/26 08:00:00", "103, Restart, UP") +
-                   Line("12/01/26 09:00:00", "103, Restart, DN") +
-                   Line("12/01/26 10:00:00", "103, Restart, UP") +
-                   Line("12/01/26 11:00:00", "103, Restart, UP") + "not the log's\r\r\n");
+  const UptimeRecord r = Read(
+      "",
+      Events({"12/01/26 00:00:00 101, http://web/, UP", "12/01/26 10:00:00 101, http://web/, DN",
+              "12/01/26 10:14:24 101, http://web/, UP", "12/01/26 20:00:00 101, http://web/, DN",
+              "12/01/26 20:00:30 101, http://web/, UP",
+              "12/03/26 00:00:00 102, http://far/\x1b, DN", "12/01/26 08:00:00 103, Restart, UP",
+              "12/01/26 09:00:00 103, Restart, DN", "12/01/26 10:00:00 103, Restart, UP",
+              "12/01/26 11:00:00 103, Restart, UP"}) +
+          "not the log's\r\r\n");
   const Window day{Utc(2026, 12, 1, 6), Utc(2026, 12, 2, 6)};
   const UptimeReport report = BuildReport(r, day, Utc(2026, 12, 4));
   const std::string table = RenderTable(report, scale_);
@@ -145,11 +149,9 @@ TEST_F(UptimeReportTest, SpansFollowTheReportsWhateverTheirOrderAndFile) {
   // The .old copy alone knows the program; the log starts with a DN and holds its reports out
   // of time order; "RESTART" is the same item as "Restart".
   const UptimeRecord r = Read(
-      Line("11/30/26 23:00:00", "100, nginx, UP") + Line("11/30/26 23:30:00", "103, Restart, UP"),
-      Line("12/01/26 03:00:00", "101, http://web/, UP") +
-          Line("12/01/26 01:00:00", "101, http://web/, DN") +
-          Line("12/01/26 02:00:00", "103, RESTART, UP") +
-          Line("12/01/26 04:00:00", "103, Restart, DN"));
+      Events({"11/30/26 23:00:00 100, nginx, UP", "11/30/26 23:30:00 103, Restart, UP"}),
+      Events({"12/01/26 03:00:00 101, http://web/, UP", "12/01/26 01:00:00 101, http://web/, DN",
+              "12/01/26 02:00:00 103, RESTART, UP", "12/01/26 04:00:00 103, Restart, DN"}));
   ASSERT_EQ(r.items.size(), 3u);
   EXPECT_EQ(r.reports, 6u);
   EXPECT_EQ(r.files.size(), 2u);
@@ -170,7 +172,7 @@ TEST_F(UptimeReportTest, SpansFollowTheReportsWhateverTheirOrderAndFile) {
 
   const ItemReports& restart = Item(r, "Restart");
   const ItemFigures rs = FiguresOf(restart, SpansOf(restart, Utc(2026, 12, 2)), day);
-  EXPECT_EQ(std::pair(rs.up_reports, rs.down_reports), std::pair(1, 1));  // those of the day
+  EXPECT_EQ(std::tuple(rs.up_reports, rs.down_reports), std::tuple(1, 1));  // those of the day
 
   // An item down at the window's end: an outage without recovery, so no mean time to it.
   const ItemFigures open = FiguresOf(web, spans, {Utc(2026, 12, 1), Utc(2026, 12, 1, 2)});
@@ -232,10 +234,10 @@ TEST_F(UptimeReportTest, TableAndPageShowEveryItemAndEscapeItsName) {
   const std::string hostile = "http://x/<script>alert('1')</script>&\x1b[31m";
   const UptimeRecord r = Read("", Line("12/01/26 00:00:00", "101, " + hostile + ", UP") +
                                       Line("12/01/26 12:00:00", "101, " + hostile + ", DN") +
-                                      Line("12/01/26 06:00:00", "102, http://far/, UP") +
-                                      Line("12/01/26 18:00:00", "102, http://far/, DN") +
-                                      Line("12/01/26 18:01:00", "102, http://far/, UP") +
-                                      Line("12/01/26 08:00:00", "103, Restart, UP"));
+                                      Events({"12/01/26 06:00:00 102, http://far/, UP",
+                                              "12/01/26 18:00:00 102, http://far/, DN",
+                                              "12/01/26 18:01:00 102, http://far/, UP",
+                                              "12/01/26 08:00:00 103, Restart, UP"}));
   const UptimeReport report =
       BuildReport(r, {Utc(2026, 12, 1), Utc(2026, 12, 2)}, Utc(2026, 12, 2));
   const std::string table = RenderTable(report, scale_);

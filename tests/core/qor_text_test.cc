@@ -49,27 +49,22 @@ TEST(QorStrTrim, OnlyBytes33To125AreVisible) {
 }
 
 TEST(QorStrCompare, FindFoldsOnlyLettersAndIsSameComparesTrimmedLengths) {
-  EXPECT_EQ(CQorStr("aaab").Find("aab"), 1);
-  EXPECT_EQ(CQorStr("abc").Find("B"), 1);
-  EXPECT_EQ(CQorStr("abc").Find("B", true), -1);
-  EXPECT_EQ(CQorStr("abc").Find("abcd"), -1);
-  EXPECT_EQ(CQorStr("[x]{y}").Find("{"), 3);  // "[" and "{" differ by 0x20 but are no letters
-  EXPECT_EQ(CQorStr("[x]{y}").Find("{Y"), 3);
-  EXPECT_TRUE(CQorStr(" 1 ").IsSame("1"));
-  EXPECT_FALSE(CQorStr("10").IsSame("1"));
-  EXPECT_TRUE(CQorStr("").IsSame("   "));
-  EXPECT_TRUE(CQorStr(" t ").IsSame("T"));
-  EXPECT_FALSE(CQorStr("True").IsSame("T"));
-  EXPECT_FALSE(CQorStr("t").IsSame("T", true));
+  // "[" and "{" differ by 0x20 but are no letters.
+  EXPECT_EQ((std::vector{CQorStr("aaab").Find("aab"), CQorStr("abc").Find("B"),
+                         CQorStr("abc").Find("B", true), CQorStr("abc").Find("abcd"),
+                         CQorStr("[x]{y}").Find("{"), CQorStr("[x]{y}").Find("{Y")}),
+            (std::vector{1, 1, -1, -1, 3, 3}));
+  EXPECT_EQ((std::vector<bool>{CQorStr(" 1 ").IsSame("1"), CQorStr("10").IsSame("1"),
+                               CQorStr("").IsSame("   "), CQorStr(" t ").IsSame("T"),
+                               CQorStr("True").IsSame("T"), CQorStr("t").IsSame("T", true)}),
+            (std::vector<bool>{true, false, true, true, false, false}));
 }
 
 TEST(QorStrSubstrings, LeftMidAndKeepRight) {
   CQorStr s("hello world");
-  EXPECT_STREQ(s.Left(50), "hello world");
-  EXPECT_STREQ(s.Left(-1), "");
-  EXPECT_STREQ(s.Mid(9, 10), "ld");
-  EXPECT_STREQ(s.Mid(11), "");
-  EXPECT_STREQ(s.Mid(3, -1), "");
+  EXPECT_EQ(
+      (std::vector<std::string>{s.Left(50), s.Left(-1), s.Mid(9, 10), s.Mid(11), s.Mid(3, -1)}),
+      (std::vector<std::string>{"hello world", "", "ld", "", ""}));
   CQorStr long_text = Of(600);  // results are cut to the 259 characters of the result area
   EXPECT_EQ(std::string(long_text.Mid(10)).size(), 259u);
   EXPECT_EQ(std::string(long_text.Left(400)).size(), 259u);
@@ -88,11 +83,11 @@ TEST(QorStrSplitOff, WalksAListItemByItem) {
 }
 
 TEST(QorStrNumbers, ToIntFollowsTheDecimalConversionAndClamps) {
-  for (const char* zero : {"abc", "x7", ""}) EXPECT_EQ(CQorStr(zero).ToInt(), 0) << zero;
-  EXPECT_EQ(CQorStr(" 12abc").ToInt(), 12);
-  EXPECT_EQ(CQorStr("+8").ToInt(), 8);
-  EXPECT_EQ(CQorStr("99999999999").ToInt(), INT32_MAX);
-  EXPECT_EQ(CQorStr("-99999999999").ToInt(), INT32_MIN);
+  std::vector<int> got;
+  for (const char* text : {"abc", "x7", "", " 12abc", "+8", "99999999999", "-99999999999"}) {
+    got.push_back(CQorStr(text).ToInt());
+  }
+  EXPECT_EQ(got, (std::vector<int>{0, 0, 0, 12, 8, INT32_MAX, INT32_MIN}));
 }
 
 TEST(QorStrBytes, UpperCaseEscapesAndWideTexts) {
@@ -123,9 +118,7 @@ TEST(ArrayStr, IndexesOutsideTheSlotsAreRefusedAndCountIsTheHighestWritten) {
   snx::test::CapturingLog log;
   CArrayStr a;
   ASSERT_TRUE(a.Initialize(4, 8));
-  EXPECT_FALSE(a.SetAt(4, "x"));
-  EXPECT_FALSE(a.SetAt(-1, "x"));
-  EXPECT_EQ(a.GetAt(5), nullptr);
+  EXPECT_FALSE(a.SetAt(4, "x") || a.SetAt(-1, "x") || a.GetAt(5) != nullptr);
   a.SetAt(2, "c");
   a.SetAt(0, "a");
   EXPECT_EQ(a.Count(), 3);
@@ -256,12 +249,10 @@ TEST(PointerStackTest, PushStopsAtTheSizeAndInitializeDropsEarlierEntries) {
   EXPECT_FALSE(stack.Initialize(0));
   EXPECT_EQ(stack.GetAt(0), nullptr);
   ASSERT_TRUE(stack.Initialize(2));
-  EXPECT_TRUE(stack.Push(Item(1)));
-  EXPECT_TRUE(stack.Push(Item(2)));
-  EXPECT_FALSE(stack.Push(Item(3)));
-  EXPECT_EQ(stack.Pop(), Item(2));
-  EXPECT_EQ(stack.Pop(), Item(1));
-  EXPECT_EQ(stack.Pop(), nullptr);
+  EXPECT_EQ((std::vector<bool>{stack.Push(Item(1)), stack.Push(Item(2)), stack.Push(Item(3))}),
+            (std::vector<bool>{true, true, false}));
+  EXPECT_EQ((std::vector{stack.Pop(), stack.Pop(), stack.Pop()}),
+            (std::vector<void*>{Item(2), Item(1), nullptr}));
 }
 
 TEST(PointerStackTest, IterationRunsFromTheBottomAndGetAtStaysInRange) {

@@ -46,11 +46,10 @@ TEST(ComponentValuesTest, GuidsReadBackAndRefuseOtherForms) {
 }
 
 TEST(ComponentValuesTest, VariantsReadAsTheKindAsked) {
-  EXPECT_EQ(Variant::Bool(true).AsInt(), -1);
-  EXPECT_EQ(Variant::Text("-42").AsInt(), -42);
-  EXPECT_FALSE(Variant::Text("4x").AsInt());
-  EXPECT_FALSE(Variant::Text("").AsInt());
-  EXPECT_FALSE(Variant().AsInt());
+  EXPECT_EQ(
+      (std::vector{Variant::Bool(true).AsInt(), Variant::Text("-42").AsInt(),
+                   Variant::Text("4x").AsInt(), Variant::Text("").AsInt(), Variant().AsInt()}),
+      (std::vector<std::optional<std::int32_t>>{-1, -42, {}, {}, {}}));
 }
 
 TEST(ComponentObjectTest, CountsReferencesAndAnswersOnlyItsInterfaces) {
@@ -118,9 +117,10 @@ TEST_F(PluginFactoryTest, RegisterCreateAndUnregisterARealPlugin) {
   pulse.Reset();
 
   ASSERT_EQ(factory_->RegisterServer(file, true, &why), S_OK) << why;
-  EXPECT_FALSE(HasKey(keys_, "QorPulse.Pulse"));
-  EXPECT_FALSE(HasKey(keys_, "QorPulse.Pulse.1"));
-  EXPECT_FALSE(HasKey(keys_, "CLSID\\" + GuidToString(CLSID_Pulse)));
+  for (const std::string& key : {std::string("QorPulse.Pulse"), std::string("QorPulse.Pulse.1"),
+                                 "CLSID\\" + GuidToString(CLSID_Pulse)}) {
+    EXPECT_FALSE(HasKey(keys_, key)) << key;
+  }
   EXPECT_EQ(factory_->CreateInstance(CLSID_Pulse, IPulse::kIid, pulse.PutVoid()),
             REGDB_E_CLASSNOTREG);
 }
@@ -201,27 +201,17 @@ std::ptrdiff_t Slot(F C::*member) {
 }
 
 TEST(ComponentInterfacesTest, CompanionMethodsStandAtTheirSlots) {
-  EXPECT_EQ(Slot(&IWatcher::Configure), 7);
-  EXPECT_EQ(Slot(&IWatcher::AddCounter), 11);
-  EXPECT_EQ(Slot(&IWatcher::TestWorking), 14);
-  EXPECT_EQ(Slot(&IWatcher::SetLevel), 15);
-  EXPECT_EQ(Slot(&IWatcher::SetCreationCount), 16);
-  EXPECT_EQ(Slot(&IWatcher::GetText), 17);
-
-  EXPECT_EQ(Slot(&IActor::Configure), 7);
-  EXPECT_EQ(Slot(&IActor::EndPhase), 9);
-
-  EXPECT_EQ(Slot(&IVoiceAlert::AddPhoneAddress), 7);
-  EXPECT_EQ(Slot(&IVoiceAlert::SetMessageType), 12);
-  EXPECT_EQ(Slot(&IVoiceAlert::GetCallState), 15);
-  EXPECT_EQ(Slot(&IVoiceAlert::Configure), 17);
-  EXPECT_EQ(Slot(&IVoiceAlert::GetStatus), 18);
-
-  EXPECT_EQ(Slot(&IPulse::Beat), 7);
-  EXPECT_EQ(Slot(&IUtReport::Describe), 7);
-  EXPECT_EQ(Slot(&IUtReport::Load), 8);
-  EXPECT_EQ(Slot(&IUtReport::GetMetrics), 12);
-  EXPECT_EQ(Slot(&IUtReport::GetText), 13);
+  EXPECT_EQ(
+      (std::vector<std::ptrdiff_t>{
+          Slot(&IWatcher::Configure), Slot(&IWatcher::AddCounter), Slot(&IWatcher::TestWorking),
+          Slot(&IWatcher::SetLevel), Slot(&IWatcher::SetCreationCount), Slot(&IWatcher::GetText),
+          Slot(&IActor::Configure), Slot(&IActor::EndPhase), Slot(&IVoiceAlert::AddPhoneAddress),
+          Slot(&IVoiceAlert::SetMessageType), Slot(&IVoiceAlert::GetCallState),
+          Slot(&IVoiceAlert::Configure), Slot(&IVoiceAlert::GetStatus), Slot(&IPulse::Beat),
+          Slot(&IUtReport::Describe), Slot(&IUtReport::Load), Slot(&IUtReport::GetMetrics),
+          Slot(&IUtReport::GetText)}),
+      (std::vector<std::ptrdiff_t>{7, 11, 14, 15, 16, 17, 7, 9, 7, 12, 15, 17, 18, 7, 7, 8, 12,
+                                   13}));
 }
 
 }  // namespace

@@ -43,9 +43,7 @@ const ProcessInfo* Find(const std::vector<ProcessInfo>& list, int pid) {
 
 TEST(ProcessListTest, SeesAChildWithItsExecutableAndBaseName) {
   test::TempDir dir;
-  const std::string program = dir.File("snx child.probe.bin");
-  std::filesystem::copy_file("/bin/sleep", program);
-  std::filesystem::permissions(program, std::filesystem::perms::owner_all);
+  const std::string program = test::CopyProgram(dir, "/bin/sleep", "snx child.probe.bin");
   std::vector<ProcessInfo> list;
   auto child = std::make_unique<SleepingChild>(program);
   ASSERT_GT(child->pid, 0);

@@ -21,10 +21,7 @@
 namespace snx::platform {
 namespace {
 
-unsigned ModeOf(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
-}
+using test::ModeOf;
 
 // A temporary state root (SNX_ROOT) for the test.
 class RootedTest : public ::testing::Test {
@@ -301,8 +298,7 @@ TEST(KeyTreeTest, TextFormKeepsEveryByteAndTheCaseOfNames) {
   key->values.emplace_back("", RegValue::String("default"));
   key->values.emplace_back("Count", RegValue::Dword(0xDEADBEEF));
 
-  int bad = 0;
-  int first_bad = 0;
+  int bad = 0, first_bad = 0;
   const std::string text = tree.Serialize(RegRoot::kLocalMachine);
   const KeyTree back = KeyTree::Parse(text, bad, first_bad);
   EXPECT_EQ(bad, 0) << text;
@@ -324,11 +320,9 @@ TEST(KeyTreeTest, ReadsHandEditedTextAndCountsWhatItCannotRead) {
       "\"Nul\"=\"a\\x00b\"\n"
       "[A\\\\B]\n"
       "\"orphan\"=\"after a bad key\"\n";
-  int bad = 0;
-  int first_bad = 0;
+  int bad = 0, first_bad = 0;
   const KeyTree tree = KeyTree::Parse(text, bad, first_bad);
-  EXPECT_EQ(bad, 4);
-  EXPECT_EQ(first_bad, 5);
+  EXPECT_EQ(std::tuple(bad, first_bad), std::tuple(4, 5));
   const auto* key = tree.Find("software\\qorvex");
   ASSERT_NE(key, nullptr);
   EXPECT_EQ(key->values, (decltype(key->values){{"AutoRun", RegValue::String("1")},
@@ -368,17 +362,17 @@ class KeyStoreFileTest : public RootedTest {
 
 TEST_F(KeyStoreFileTest, ValuesSurviveInAReadableOwnerOnlyFile) {
   HKEY key = Create("SOFTWARE\\Qorvex\\Sentinex");
-  ASSERT_EQ(Keys().SetValue(key, "AutoRun", RegValue::String("1")), RegResult::kOk);
-  ASSERT_EQ(Keys().SetValue(key, "Count", RegValue::Dword(7)), RegResult::kOk);
-  ASSERT_EQ(Keys().SetValue(key, "AUTORUN", RegValue::String("0")), RegResult::kOk);
+  for (const auto& [name, value] : {std::pair{"AutoRun", RegValue::String("1")},
+                                    {"Count", RegValue::Dword(7)},
+                                    {"AUTORUN", RegValue::String("0")}}) {
+    ASSERT_EQ(Keys().SetValue(key, name, value), RegResult::kOk) << name;
+  }
   Keys().CloseKey(key);
   EXPECT_NE(dir_.Read(store_).find(
                 "[SOFTWARE\\Qorvex\\Sentinex]\n\"AutoRun\"=\"0\"\n\"Count\"=dword:00000007"),
             std::string::npos)
       << dir_.Read(store_);
-  struct stat st {};
-  ASSERT_EQ(::stat(dir_.File(store_).c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(ModeOf(dir_.File(store_)), 0600u);
 
   ASSERT_EQ(Keys().OpenKey(HKEY_LOCAL_MACHINE, "software\\qorvex\\SENTINEX", key), RegResult::kOk);
   RegValue value;

@@ -35,22 +35,19 @@ TEST(CommandLineTest, SplitsAsTheSystemsCommandLinesAreMeant) {
 }
 
 TEST(CommandLineTest, FoldsSeparatorsOnlyInWordsWithABackslashAndStemsEndAtTheFirstDot) {
-  EXPECT_EQ(FoldSeparators(R"(\\usr\\bin\\app)"), "/usr/bin/app");
-  EXPECT_EQ(FoldSeparators(R"(a\/\b)"), "a/b");
-  EXPECT_EQ(FoldSeparators("http://host//x"), "http://host//x");
-  EXPECT_EQ(BaseStem(R"(C:\Apps\Server.exe)"), "Server");
-  EXPECT_EQ(BaseStem("/usr/bin/python3.11"), "python3");
-  EXPECT_EQ(BaseStem("dir.d/"), "");
+  EXPECT_EQ((Words{FoldSeparators(R"(\\usr\\bin\\app)"), FoldSeparators(R"(a\/\b)"),
+                   FoldSeparators("http://host//x"), std::string(BaseStem(R"(C:\Apps\Server.exe)")),
+                   std::string(BaseStem("/usr/bin/python3.11")), std::string(BaseStem("dir.d/"))}),
+            (Words{"/usr/bin/app", "a/b", "http://host//x", "Server", "python3", ""}));
 }
 
 TEST(CommandLineTest, KillNeverReachesInitOurselvesOrOurGroup) {
   constexpr int self = 500, group = 400;
-  EXPECT_FALSE(KillAllowed(0, self, 0, group));
-  EXPECT_FALSE(KillAllowed(1, self, 1, group));
-  EXPECT_FALSE(KillAllowed(-7, self, 7, group));
-  EXPECT_FALSE(KillAllowed(self, self, 900, group));
-  EXPECT_FALSE(KillAllowed(600, self, group, group));
-  EXPECT_TRUE(KillAllowed(600, self, 600, group));
+  EXPECT_EQ(
+      (std::vector<bool>{KillAllowed(0, self, 0, group), KillAllowed(1, self, 1, group),
+                         KillAllowed(-7, self, 7, group), KillAllowed(self, self, 900, group),
+                         KillAllowed(600, self, group, group), KillAllowed(600, self, 600, group)}),
+      (std::vector<bool>{false, false, false, false, false, true}));
 }
 
 TEST(CounterPathTest, BuildsAndReadsBackEveryCounter) {
@@ -112,8 +109,8 @@ TEST(ControlProtocol, RequestLines) {
 }
 
 TEST(ControlProtocol, AnswersKeepToOneVisibleLine) {
-  EXPECT_EQ(ParseControlAnswer(AnswerInteger(-1)).number, -1);
-  EXPECT_EQ(ParseControlAnswer(AnswerInteger(-1)).kind, AnswerKind::kInteger);
+  const ControlAnswer number = ParseControlAnswer(AnswerInteger(-1));
+  EXPECT_EQ(std::tuple(number.kind, number.number), std::tuple(AnswerKind::kInteger, -1));
   const std::string text = AnswerText("GO MODE\n\x1b[2J http://x/");
   EXPECT_EQ(text.find_first_of("\n\r\x1b"), std::string::npos);
   EXPECT_EQ(ParseControlAnswer(text).kind, AnswerKind::kText);
@@ -121,8 +118,7 @@ TEST(ControlProtocol, AnswersKeepToOneVisibleLine) {
   EXPECT_EQ(ParseControlAnswer(AnswerNone()).kind, AnswerKind::kNone);
   EXPECT_EQ(AnswerText(std::string(10000, 'a')).size(), kMaxAnswerLine);
   const ControlAnswer error = ParseControlAnswer(AnswerError("unknown method"));
-  EXPECT_EQ(error.kind, AnswerKind::kError);
-  EXPECT_EQ(error.text, "unknown method");
+  EXPECT_EQ(std::tuple(error.kind, error.text), std::tuple(AnswerKind::kError, "unknown method"));
   for (const char* odd : {"OK", "OK x", "HELLO", "OK 99999999999"}) {
     EXPECT_EQ(ParseControlAnswer(odd).kind, AnswerKind::kError) << odd;
   }

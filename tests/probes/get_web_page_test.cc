@@ -23,6 +23,16 @@ class GetWebPageTest : public ::testing::Test {
     log_.Clear();
     return page_.Go("D", url);
   }
+  // The fetch's result and the status it kept.
+  std::tuple<int, std::uint32_t> Fetched(const std::string& url) {
+    const int result = Go(url);
+    return {result, page_.StatusCode()};
+  }
+  // ReadPageText's result and the text it kept.
+  std::tuple<int, std::string> Read(const std::string& url) {
+    const int result = page_.ReadPageText("D", url);
+    return {result, page_.PageText().ToString()};
+  }
 
   snx::platform::FakeHttpClient http_;
   snx::platform::ScopedInstall<snx::platform::HttpClient> install_{http_};
@@ -37,8 +47,7 @@ TEST_F(GetWebPageTest, BadOptionsAndAllButHttpAndHttpsUrlsAreNeverFetched) {
   for (const char* url :
        {"", "ftp://h/", "FTP://h/", "file:///etc/passwd", "mailto:a@b", "h/index", "http:/h/",
         "http://", "http://h:0/", "http://h:8o/", "http://bad host/"}) {
-    EXPECT_EQ(Go(url), 1) << url;
-    EXPECT_EQ(page_.StatusCode(), 1u) << url;
+    EXPECT_EQ(Fetched(url), std::tuple(1, 1u)) << url;
     EXPECT_THAT(log_.Errors(),
                 ElementsAre("CGetWebPage:: can only use URLs beginning with http:////",
                             "CGetWebPage::  Exception 1 for this URL: ", url));
@@ -68,8 +77,7 @@ TEST_F(GetWebPageTest, RequestCarriesServerPortObjectHeadersAndBounds) {
 TEST_F(GetWebPageTest, AnyAnswerIsResultZeroAndOnlyTwoHundredsAreGood) {
   for (std::uint32_t status : {199u, 200u, 299u, 300u, 307u, 404u, 500u}) {
     http_.Answer("h", 80, "/", status);
-    EXPECT_EQ(Go("http://h/"), 0) << status;
-    EXPECT_EQ(page_.StatusCode(), status);
+    EXPECT_EQ(Fetched("http://h/"), std::tuple(0, status));
     EXPECT_EQ(page_.IsStatusOk(), status >= 200 && status <= 299) << status;
     EXPECT_EQ(log_.lines().back().text, "CGetWebPage::  Got status code " + std::to_string(status));
     EXPECT_TRUE(log_.Errors().empty()) << status;
@@ -80,14 +88,12 @@ TEST_F(GetWebPageTest, FailureAndPasswordChallengeAreNeverSuccesses) {
   http_.Answer("h", 80, "/", 200);
   ASSERT_EQ(Go("http://h/"), 0);
   http_.Fail("h", 80, "/", 28, std::string(5000, 'm'));
-  EXPECT_EQ(Go("http://h/"), 2);
-  EXPECT_EQ(page_.StatusCode(), 1u);  // not the 200 of the fetch before
+  EXPECT_EQ(Fetched("http://h/"), std::tuple(2, 1u));  // not the 200 of the fetch before
   EXPECT_THAT(log_.Errors(), ElementsAre("CGetWebPage::  WinINet Exception 28: " +
                                              std::string(1024, 'm') + " for this URL: ",
                                          "http://h/"));
   http_.Answer("h", 80, "/private", 401, {"WWW-Authenticate: Basic realm=\"x\""});
-  EXPECT_EQ(Go("http://h/private"), 1);
-  EXPECT_EQ(page_.StatusCode(), 401u);
+  EXPECT_EQ(Fetched("http://h/private"), std::tuple(1, 401u));
   EXPECT_EQ(http_.requests().size(), 3u);  // no one to ask for a password: never retried
   EXPECT_THAT(log_.Errors(),
               ElementsAre("CGetWebPage:: Access denied: Invalid password",
@@ -164,8 +170,8 @@ TEST_F(GetWebPageTest, RedirectsThatCannotBeFollowedAreResultTwo) {
     EXPECT_EQ(http_.requests().size(), asked ? 2u : 1u) << c.raw_headers;
   }
   http_.Answer("h", 80, "/", 302, {"Location: http://refused/"});
-  EXPECT_EQ(Go("http://h/"), 2);
-  EXPECT_EQ(page_.StatusCode(), 302u);  // the first answer's; the second never came
+  // The first answer's status; the second never came.
+  EXPECT_EQ(Fetched("http://h/"), std::tuple(2, 302u));
 }
 
 // Answers that each take `delay` of the test's clock; one that would outlast its request's
@@ -217,9 +223,8 @@ TEST(GetWebPageDeadlineTest, ARedirectGetsWhatIsLeftOfTheOneBound) {
 TEST_F(GetWebPageTest, ReadPageTextKeepsTheFinalBodyWithoutMarkup) {
   http_.Answer("h", 80, "/", 302, {"Location: /page"}, "<p>moved</p>");
   http_.Answer("h", 80, "/page", 200, {}, "<b>Hi</b> 1 > 0\r\n<a\nhref=x>link</a> <<i>b>c\n");
-  EXPECT_EQ(page_.ReadPageText("D", "http://h/"), 0);
   // A tag left open goes on into the next line; a tag does not nest.
-  EXPECT_EQ(page_.PageText().ToString(), "Hi 1 > 0\r\nlink b>c\n");
+  EXPECT_EQ(Read("http://h/"), std::tuple(0, "Hi 1 > 0\r\nlink b>c\n"));
   EXPECT_EQ(http_.requests()[1].max_body_bytes, CGetWebPage::kMaxBodyBytes);
   EXPECT_TRUE(log_.HasEvent("CGetWebPage ReadPageText: http://h/"));
   const struct {
@@ -233,11 +238,9 @@ TEST_F(GetWebPageTest, ReadPageTextKeepsTheFinalBodyWithoutMarkup) {
   };
   for (const auto& c : cases) {
     http_.Answer("h", 80, "/other", c.status, {}, c.body);
-    EXPECT_EQ(page_.ReadPageText("D", "http://h/other"), 0);
-    EXPECT_EQ(page_.PageText().ToString(), c.text);
+    EXPECT_EQ(Read("http://h/other"), std::tuple(0, c.text));
   }
-  EXPECT_EQ(page_.ReadPageText("D", "http://h/refused"), 2);
-  EXPECT_EQ(page_.PageText().ToString(), "");
+  EXPECT_EQ(Read("http://h/refused"), std::tuple(2, ""));
 }
 
 // https: the request asks for TLS with the CA file and the proxy of the settings; a refused

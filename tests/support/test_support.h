@@ -102,6 +102,12 @@ bool HaveProgram(const char* program);
 // reason: it goes on with its other checks, but never passes silently.
 std::optional<std::string> PromtoolComplaint(const std::string& path);
 
+// The permission bits (07777) of the file, or 0 when it cannot be read.
+inline unsigned ModeOf(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
 // Writes an executable script `name` into `dir`.
 inline void WriteScript(const TempDir& dir, const std::string& name, const std::string& body) {
   dir.Write(name, "#!/bin/sh\n" + body);
