@@ -34,10 +34,6 @@ class ActorTest : public testing::Test {
     actor_->Configure(&program, &act, &repeat, &timeout, &accepted);
     return accepted;
   }
-  std::int32_t Configure(std::int32_t timeout_ms) {
-    return Configure(Variant::Text("Iisreset.exe"), Variant::Bool(true), Variant::Bool(false),
-                     Variant::Int(timeout_ms));
-  }
   std::size_t Resets() const { return FileLines(dir_, "resets").size(); }
   std::vector<std::string> Log() const { return FileLines(dir_, CActor::kLogName); }
 
@@ -51,7 +47,9 @@ class ActorTest : public testing::Test {
 // The overrun of a phase with the watchdog's set-up: tests/recovery/assurance_plugin_test.cc.
 
 TEST_F(ActorTest, PhasesThatEndInTimeRunNothing) {
-  ASSERT_EQ(Configure(10000), -1);
+  ASSERT_EQ(Configure(Variant::Text("Iisreset.exe"), Variant::Bool(true), Variant::Bool(false),
+                      Variant::Int(10000)),
+            -1);
   for (int i = 0; i < 3; ++i) {
     EXPECT_EQ(Call(actor_, &CActor::BeginPhase), -1);
     EXPECT_EQ(Call(actor_, &CActor::EndPhase), -1);

@@ -64,14 +64,16 @@ class UptimeReportTest : public ::testing::Test {
   LocalTimeScale scale_{clock_};
 };
 
+// One day of a local URL, down 10:00:00-10:14:24 (reported down twice) and 20:00:00-20:00:30.
+const std::string kWebDay =
+    Events({"12/01/26 00:00:00 101, http://web/, UP", "12/01/26 10:00:00 101, http://web/, DN",
+            "12/01/26 10:05:00 101, http://web/, DN", "12/01/26 10:14:24 101, http://web/, UP",
+            "12/01/26 20:00:00 101, http://web/, DN", "12/01/26 20:00:30 101, http://web/, UP"});
+
 TEST_F(UptimeReportTest, KnownOutagesGiveTheFiguresWorkedOutByHand) {
   // One day; down 10:00:00-10:14:24 (864 s) and 20:00:00-20:00:30 (30 s); up 00:00 to 24:00
   // otherwise: (86400 - 894) / 86400 = 98.9652...%.
-  const UptimeRecord r = Read(
-      "",
-      Events({"12/01/26 00:00:00 101, http://web/, UP", "12/01/26 10:00:00 101, http://web/, DN",
-              "12/01/26 10:05:00 101, http://web/, DN", "12/01/26 10:14:24 101, http://web/, UP",
-              "12/01/26 20:00:00 101, http://web/, DN", "12/01/26 20:00:30 101, http://web/, UP"}));
+  const UptimeRecord r = Read("", kWebDay);
   const ItemReports& web = Item(r, "http://web/");
   const ItemFigures f =
       FiguresOf(web, SpansOf(web, Utc(2026, 12, 2)), {Utc(2026, 12, 1), Utc(2026, 12, 2)});
@@ -93,14 +95,11 @@ TEST_F(UptimeReportTest, JsonGivesTheTablesFiguresInSecondsAndUtc) {
   // and a line skipped; six hours west, so that the times in UTC are not the log's.
   clock_.SetUtcOffset(std::chrono::minutes(-360));
   const UptimeRecord r = Read(
-      "",
-      Events({"12/01/26 00:00:00 101, http://web/, UP", "12/01/26 10:00:00 101, http://web/, DN",
-              "12/01/26 10:14:24 101, http://web/, UP", "12/01/26 20:00:00 101, http://web/, DN",
-              "12/01/26 20:00:30 101, http://web/, UP",
-              "12/03/26 00:00:00 102, http://far/\x1b, DN", "12/01/26 08:00:00 103, Restart, UP",
-              "12/01/26 09:00:00 103, Restart, DN", "12/01/26 10:00:00 103, Restart, UP",
-              "12/01/26 11:00:00 103, Restart, UP"}) +
-          "not the log's\r\r\n");
+      "", kWebDay +
+              Events({"12/03/26 00:00:00 102, http://far/\x1b, DN",
+                      "12/01/26 08:00:00 103, Restart, UP", "12/01/26 09:00:00 103, Restart, DN",
+                      "12/01/26 10:00:00 103, Restart, UP", "12/01/26 11:00:00 103, Restart, UP"}) +
+              "not the log's\r\r\n");
   const Window day{Utc(2026, 12, 1, 6), Utc(2026, 12, 2, 6)};
   const UptimeReport report = BuildReport(r, day, Utc(2026, 12, 4));
   const std::string table = RenderTable(report, scale_);
@@ -108,7 +107,7 @@ TEST_F(UptimeReportTest, JsonGivesTheTablesFiguresInSecondsAndUtc) {
 
   ExpectFields(j, {{"since", "2026-12-01T06:00:00Z"},
                    {"until_epoch", day.to},
-                   {"reports", 10},
+                   {"reports", 11},
                    {"lines_skipped", 1}});
   ASSERT_EQ(j["items"].size(), 3u);
   const nlohmann::json& web = j["items"][0];
