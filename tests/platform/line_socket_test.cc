@@ -25,19 +25,13 @@ struct Counters {
   std::vector<PeerIdentity> refused;
 };
 
-class EchoSession : public LineSession {
- public:
-  explicit EchoSession(Counters& c) : c_(c) {
-    ++c_.open;
-    ++c_.made;
-  }
-  ~EchoSession() override { --c_.open; }
+struct EchoSession : LineSession {
+  explicit EchoSession(Counters& c) : c(c) { ++c.open, ++c.made; }
+  ~EchoSession() override { --c.open; }
   std::string Answer(std::string_view line) override {
     return line.empty() ? "ERR empty" : "ECHO " + std::string(line);
   }
-
- private:
-  Counters& c_;
+  Counters& c;
 };
 
 class LineSocketTest : public ::testing::Test {

@@ -117,7 +117,7 @@ TEST_F(PosixLauncherTest, RunsTheProgramMeantAndReportsItsExitCode) {
 }
 
 TEST_F(PosixLauncherTest, ATrustedOnlyStartRefusesAProgramOthersMayChange) {
-  dir_.Write("app", "#!/bin/sh\nexit 7\n");
+  test::WriteScript(dir_, "app", "exit 7\n");
   const auto run = [&](const std::string& line) {
     LaunchRequest request;
     request.command_line = line;
@@ -126,7 +126,6 @@ TEST_F(PosixLauncherTest, ATrustedOnlyStartRefusesAProgramOthersMayChange) {
     request.trusted_only = true;
     return launcher_->Run(request);
   };
-  ::chmod(dir_.File("app").c_str(), 0755);
   EXPECT_TRUE(run(dir_.File("app")).ExitedWith(7));
   EXPECT_TRUE(run("sh -c \"exit 3\"").ExitedWith(3)) << "a name on PATH, judged where found";
   ::chmod(dir_.File("app").c_str(), 0775);
@@ -204,8 +203,7 @@ TEST_F(PosixLauncherTest, RegistrationGoesToTheComponentFactory) {
 }
 
 TEST_F(PosixLauncherTest, IisResetRunsTheResetCommandOfTheInstallFolder) {
-  dir_.Write("iisreset", "#!/bin/sh\necho \"$@\" > \"$(dirname \"$0\")/reset-ran\"\n");
-  std::filesystem::permissions(dir_.File("iisreset"), std::filesystem::perms::owner_all);
+  test::WriteScript(dir_, "iisreset", "echo \"$@\" > \"$(dirname \"$0\")/reset-ran\"\n");
   EXPECT_TRUE(Wait("IISRESET.exe /noforce").ExitedWith(0));
   EXPECT_EQ(dir_.Read("reset-ran"), "/noforce\n");
 }
