@@ -128,38 +128,33 @@ TEST(ArrayStr, IndexesOutsideTheSlotsAreRefusedAndCountIsTheHighestWritten) {
   EXPECT_TRUE(log.HasError("CArrayStr::RePosition() has overflow iNdx."));
   EXPECT_FALSE(a.RePosition(-2));
   EXPECT_TRUE(log.HasError("CArrayStr::RePosition() has NEGATIVE iNdx."));
-}
-
-TEST(ArrayStr, FailedInitializeLeavesItNotLive) {
-  snx::test::CapturingLog log;
-  CArrayStr a;
-  EXPECT_FALSE(a.Initialize(3, 0));
+  // A failed Initialize leaves it not live.
+  CArrayStr b;
+  EXPECT_FALSE(b.Initialize(3, 0));
   EXPECT_TRUE(log.HasError("Problem: CArrayStr::Initialize recieved iStrLen <= 0."));
-  EXPECT_FALSE(a.SetAt(0, "x"));
+  EXPECT_FALSE(b.SetAt(0, "x"));
   EXPECT_TRUE(log.HasError("CArrayStr::IsLive() Object is not initialized."));
 }
 
-TEST(QorEvent, AnEmptyNameCreatesNoEvent) {
+TEST(QorEvent, AnEmptyNameCreatesNoEventAndAnOutcomeIsLatchedUntilClear) {
   CQorEvent event;
   EXPECT_FALSE(event.Initialize(""));
   EXPECT_FALSE(event.Fire());
   EXPECT_EQ(event.Message().View(), "For CQorEvent named : FIRE event failed.");
-}
-
-TEST(QorEvent, AnOutcomeIsLatchedUntilClear) {
-  CQorEvent event;
-  ASSERT_TRUE(event.Initialize("EventCommand"));
-  event.SetWaitTime(10);
-  EXPECT_FALSE(event.Wait());
-  EXPECT_TRUE(event.TimedOut());
-  EXPECT_TRUE(event.Wait());  // the latched outcome answers at once
-  EXPECT_TRUE(event.Clear());
-  EXPECT_TRUE(event.Fire());  // a fire before the wait is kept
-  EXPECT_TRUE(event.Wait());
-  EXPECT_TRUE(event.Signalled());
-  EXPECT_FALSE(event.TimedOut());
-  event.Clear();
-  EXPECT_FALSE(event.Wait());
+  // An outcome is latched until Clear.
+  CQorEvent latched;
+  ASSERT_TRUE(latched.Initialize("EventCommand"));
+  latched.SetWaitTime(10);
+  EXPECT_FALSE(latched.Wait());
+  EXPECT_TRUE(latched.TimedOut());
+  EXPECT_TRUE(latched.Wait());  // the latched outcome answers at once
+  EXPECT_TRUE(latched.Clear());
+  EXPECT_TRUE(latched.Fire());  // a fire before the wait is kept
+  EXPECT_TRUE(latched.Wait());
+  EXPECT_TRUE(latched.Signalled());
+  EXPECT_FALSE(latched.TimedOut());
+  latched.Clear();
+  EXPECT_FALSE(latched.Wait());
 }
 
 int g_items[8] = {0, 1, 2, 3, 4, 5, 6, 7};
