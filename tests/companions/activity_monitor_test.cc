@@ -12,29 +12,25 @@
 #include "support/child_programs.h"
 #include "watcher.h"
 
+namespace snx::platform {
 namespace {
 
 using namespace std::chrono_literals;
-using snx::platform::BuildCounterPath;
-using snx::platform::LaunchWindow;
-using snx::platform::ProcessCounter;
-using snx::platform::ProcessCounterAt;
-using snx::platform::Use;
 
 class ActivityMonitorTest : public ::testing::Test {
  protected:
   ~ActivityMonitorTest() override {
-    for (const int pid : children_) snx::test::KillChild(pid);
+    for (const int pid : children_) test::KillChild(pid);
   }
   // Starts a copy of `program` named `stem` with `args`; its pid.
   int Start(const std::string& stem, const std::string& program, const std::string& args) {
-    const std::string path = snx::test::CopyProgram(dir_, program, stem);
+    const std::string path = test::CopyProgram(dir_, program, stem);
     const auto r = launcher_->RunNoWait(path + " " + args, LaunchWindow::kHidden);
     EXPECT_GT(r.pid, 0) << r.detail;
     children_.push_back(r.pid);
     // Let it exec: until then /proc shows the launcher's image.
     std::error_code ec;
-    snx::test::Eventually([&] {
+    test::Eventually([&] {
       return std::filesystem::read_symlink("/proc/" + std::to_string(r.pid) + "/exe", ec) == path;
     });
     return r.pid;
@@ -48,23 +44,21 @@ class ActivityMonitorTest : public ::testing::Test {
     return BuildCounterPath("TESTHOST", stem, c);
   }
   bool AddAll(const std::string& stem) {
-    for (int i = 0; i < snx::platform::kProcessCounterCount; ++i) {
+    for (int i = 0; i < kProcessCounterCount; ++i) {
       if (!monitor_.AddCounter(Path(stem, ProcessCounterAt(i)))) return false;
     }
     return true;
   }
 
-  snx::test::TempDir dir_;
-  std::unique_ptr<snx::platform::Launcher> launcher_ =
-      snx::platform::NewPosixLauncher(snx::platform::LauncherContext{});
-  CActivityMonitor monitor_{Use<snx::platform::ProcessList>(),
-                            Use<snx::platform::ProcessStatsReader>()};
+  test::TempDir dir_;
+  std::unique_ptr<Launcher> launcher_ = NewPosixLauncher(LauncherContext{});
+  CActivityMonitor monitor_{Use<ProcessList>(), Use<ProcessStatsReader>()};
   std::vector<int> children_;
 };
 
 TEST_F(ActivityMonitorTest, ABusyProcessWorksAndAKilledOneFailsByItsPath) {
-  const std::string busy = snx::test::UniqueStem("snxbusy");
-  const std::string doomed = snx::test::UniqueStem("snxdoomed");
+  const std::string busy = test::UniqueStem("snxbusy");
+  const std::string doomed = test::UniqueStem("snxdoomed");
   StartBusy(busy);
   const int pid = StartSleeper(doomed);
   ASSERT_TRUE(AddAll(busy));
@@ -77,8 +71,8 @@ TEST_F(ActivityMonitorTest, ABusyProcessWorksAndAKilledOneFailsByItsPath) {
   EXPECT_TRUE(monitor_.TestWorking(16)) << monitor_.FailureText();
   EXPECT_EQ(monitor_.FailureText(), "");
 
-  snx::test::KillChild(pid);
-  ASSERT_TRUE(snx::test::ProcessGone(pid));
+  test::KillChild(pid);
+  ASSERT_TRUE(test::ProcessGone(pid));
   EXPECT_FALSE(monitor_.TestWorking(16));
   const std::string text = monitor_.FailureText();
   EXPECT_TRUE(text.starts_with(Path(doomed, ProcessCounter::kElapsedTime)) &&
@@ -94,10 +88,10 @@ TEST_F(ActivityMonitorTest, ABusyProcessWorksAndAKilledOneFailsByItsPath) {
 }
 
 TEST_F(ActivityMonitorTest, AProcessWithoutInputOrOutputFailsAfterTheWindow) {
-  const std::string quiet = snx::test::UniqueStem("snxquiet");
+  const std::string quiet = test::UniqueStem("snxquiet");
   const int pid = StartSleeper(quiet);
   // Past its loading, which reads files: asleep in nanosleep (or 2 s where the kernel hides it).
-  snx::test::Eventually(
+  test::Eventually(
       [&] {
         std::string wchan;
         std::ifstream("/proc/" + std::to_string(pid) + "/wchan") >> wchan;
@@ -119,15 +113,13 @@ TEST_F(ActivityMonitorTest, AProcessWithoutInputOrOutputFailsAfterTheWindow) {
 }
 
 TEST_F(ActivityMonitorTest, WatcherAnswersThroughItsInterface) {
-  const std::string stem = snx::test::UniqueStem("snxiface");
+  const std::string stem = test::UniqueStem("snxiface");
   StartBusy(stem);
-  CWatcher* object = new CWatcher(Use<snx::platform::ProcessList>(),
-                                  Use<snx::platform::ProcessStatsReader>(), 20ms);
-  auto watcher = snx::platform::ComPtr<snx::platform::IWatcher>::Attach(object);
-  using snx::platform::Variant;
+  CWatcher* object = new CWatcher(Use<ProcessList>(), Use<ProcessStatsReader>(), 20ms);
+  auto watcher = ComPtr<IWatcher>::Attach(object);
   std::int32_t out = 0;
   Variant folder = Variant::Text(dir_.path());
-  EXPECT_EQ(watcher->Configure(&folder, &out), snx::platform::S_OK);
+  EXPECT_EQ(watcher->Configure(&folder, &out), S_OK);
   EXPECT_EQ(out, -1);
   Variant path = Variant::Text(Path(stem, ProcessCounter::kIoDataOpsPerSec));
   watcher->AddCounter(&path, &out);
@@ -138,12 +130,12 @@ TEST_F(ActivityMonitorTest, WatcherAnswersThroughItsInterface) {
   // The watcher's own thread measures a rate.
   Variant index = Variant::Int(0);
   Variant value;
-  EXPECT_TRUE(snx::test::Eventually([&] {
+  EXPECT_TRUE(test::Eventually([&] {
     watcher->GetCounterValue(&index, &value);
     return std::strtod(value.TextValue().c_str(), nullptr) > 0.0;
   })) << value.TextValue();
   Variant level = Variant::Int(96);
-  EXPECT_EQ(watcher->SetLevel(&level), snx::platform::S_OK);
+  EXPECT_EQ(watcher->SetLevel(&level), S_OK);
   Variant threshold = Variant::Int(16);
   watcher->TestWorking(&threshold, &out);
   EXPECT_EQ(out, -1);
@@ -153,3 +145,4 @@ TEST_F(ActivityMonitorTest, WatcherAnswersThroughItsInterface) {
 }
 
 }  // namespace
+}  // namespace snx::platform

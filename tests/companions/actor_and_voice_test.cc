@@ -7,17 +7,16 @@
 #include "support/test_support.h"
 #include "voice_alert.h"
 
+namespace snx::platform {
 namespace {
 
-using snx::platform::ComPtr;
-using snx::platform::Variant;
-using snx::test::Eventually;
-using snx::test::FileLines;
+using test::Eventually;
+using test::FileLines;
 using testing::HasSubstr;
 
 // The answer of one of the companion's methods that take only their out-value.
 template <class C>
-std::int32_t Call(const ComPtr<C>& object, snx::platform::HRESULT (C::*method)(std::int32_t*)) {
+std::int32_t Call(const ComPtr<C>& object, HRESULT (C::*method)(std::int32_t*)) {
   std::int32_t answer = 0;
   (object.Get()->*method)(&answer);
   return answer;
@@ -27,7 +26,7 @@ std::int32_t Call(const ComPtr<C>& object, snx::platform::HRESULT (C::*method)(s
 class ActorTest : public testing::Test {
  protected:
   ActorTest() {
-    snx::test::WriteScript(dir_, "iisreset", "echo \"reset $*\" >> \"$(dirname \"$0\")/resets\"\n");
+    test::WriteScript(dir_, "iisreset", "echo \"reset $*\" >> \"$(dirname \"$0\")/resets\"\n");
   }
   std::int32_t Configure(Variant program, Variant act, Variant repeat, Variant timeout) {
     std::int32_t accepted = 0;
@@ -37,11 +36,10 @@ class ActorTest : public testing::Test {
   std::size_t Resets() const { return FileLines(dir_, "resets").size(); }
   std::vector<std::string> Log() const { return FileLines(dir_, CActor::kLogName); }
 
-  snx::test::TempDir dir_;
-  std::unique_ptr<snx::platform::Launcher> launcher_ =
-      snx::platform::NewPosixLauncher({dir_.path() + "/", nullptr, nullptr});
-  ComPtr<CActor> actor_ = ComPtr<CActor>::Attach(
-      new CActor(*launcher_, snx::platform::Use<snx::platform::Clock>(), dir_.path() + "/"));
+  test::TempDir dir_;
+  std::unique_ptr<Launcher> launcher_ = NewPosixLauncher({dir_.path() + "/", nullptr, nullptr});
+  ComPtr<CActor> actor_ =
+      ComPtr<CActor>::Attach(new CActor(*launcher_, Use<Clock>(), dir_.path() + "/"));
 };
 
 // The overrun of a phase with the watchdog's set-up: tests/recovery/assurance_plugin_test.cc.
@@ -106,8 +104,7 @@ class VoiceAlertTest : public testing::Test {
   Variant* Text(const std::string& text) { return &texts_.emplace_back(Variant::Text(text)); }
   // The call state once the calls have ended.
   std::int32_t EndState() {
-    Eventually(
-        [&] { return Call(alert_, &CVoiceAlert::GetCallState) != snx::platform::kCallInProgress; });
+    Eventually([&] { return Call(alert_, &CVoiceAlert::GetCallState) != kCallInProgress; });
     return Call(alert_, &CVoiceAlert::GetCallState);
   }
   void InstallRecorder() {
@@ -115,11 +112,11 @@ class VoiceAlertTest : public testing::Test {
                                std::filesystem::copy_options::overwrite_existing);
   }
 
-  snx::test::TempDir dir_;
+  test::TempDir dir_;
   std::deque<Variant> texts_;
-  std::unique_ptr<snx::platform::Launcher> launcher_ = snx::platform::NewPosixLauncher({});
-  ComPtr<CVoiceAlert> alert_ = ComPtr<CVoiceAlert>::Attach(
-      new CVoiceAlert(*launcher_, snx::platform::Use<snx::platform::Clock>()));
+  std::unique_ptr<Launcher> launcher_ = NewPosixLauncher({});
+  ComPtr<CVoiceAlert> alert_ =
+      ComPtr<CVoiceAlert>::Attach(new CVoiceAlert(*launcher_, Use<Clock>()));
 };
 
 TEST_F(VoiceAlertTest, EveryNumberIsCalledThroughTheDialCommandWithItsTextsAsTheyStand) {
@@ -133,11 +130,11 @@ TEST_F(VoiceAlertTest, EveryNumberIsCalledThroughTheDialCommandWithItsTextsAsThe
   // Quotes, a command substitution and backslashes reach the command untouched: no shell.
   const std::string message = R"(It's down; $(touch pwned) "q" C:\\Apps\x)";
   ASSERT_EQ(Send(message, true), -1);
-  EXPECT_EQ(EndState(), snx::platform::kCallDelivered);
+  EXPECT_EQ(EndState(), kCallDelivered);
 
   const auto calls = FileLines(dir_, "voice-dial-calls.txt");
   ASSERT_EQ(calls.size(), 2u);
-  const bool speaks = snx::platform::IsRunnableFile("/usr/bin/espeak-ng");
+  const bool speaks = IsRunnableFile("/usr/bin/espeak-ng");
   const std::string wav = speaks ? dir_.File(CVoiceAlert::kMessageWav) : "-";
   EXPECT_THAT(calls[0], HasSubstr("\t+41 44 111\tAnn O'Neil\t1\t" + wav + "\t" + message));
   EXPECT_THAT(calls[1], HasSubstr("\tsip:bob@example.org\tBob\t1\t"));
@@ -182,15 +179,14 @@ TEST_F(VoiceAlertTest, OnlyNumbersTheDialCommandCannotMistakeAreAccepted) {
 }
 
 TEST_F(VoiceAlertTest, ResetCallStateEndsTheCallsThatAreRunning) {
-  snx::test::WriteScript(dir_, "voice-dial",
-                         "echo \"$1\" >> \"$(dirname \"$0\")/calls\"\nsleep 3\n");
+  test::WriteScript(dir_, "voice-dial", "echo \"$1\" >> \"$(dirname \"$0\")/calls\"\nsleep 3\n");
   ASSERT_EQ(Configure(), -1);
   Add("Ann", "111");
   Add("Bob", "222");
   ASSERT_EQ(Send("down", false), -1);
   ASSERT_TRUE(Eventually([&] { return FileLines(dir_, "calls").size() == 1; }));
-  EXPECT_EQ(Call(alert_, &CVoiceAlert::GetCallState), snx::platform::kCallInProgress);
-  std::int32_t in_progress = snx::platform::kCallInProgress;
+  EXPECT_EQ(Call(alert_, &CVoiceAlert::GetCallState), kCallInProgress);
+  std::int32_t in_progress = kCallInProgress;
   std::int32_t state = 0;
   alert_->ResetCallState(&in_progress, &state);
   EXPECT_EQ(state, CVoiceAlert::kIdle);
@@ -200,3 +196,4 @@ TEST_F(VoiceAlertTest, ResetCallStateEndsTheCallsThatAreRunning) {
 }
 
 }  // namespace
+}  // namespace snx::platform

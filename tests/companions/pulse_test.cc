@@ -8,17 +8,16 @@
 #include "pulse_push.h"
 #include "support/test_support.h"
 
+namespace snx::platform {
 namespace {
 
-using snx::platform::FakeClock;
-using snx::platform::FakeHttpClient;
 using namespace std::chrono_literals;
 
 TEST(BeatLineTest, OnlyTheWatchdogsOwnLineReads) {
   BeatStamp s;
   ASSERT_TRUE(ParseBeatLine("12/07/26 06:50:09 System working.\r", 2026, s));
-  EXPECT_EQ(snx::platform::CalendarSeconds(s.year, s.month, s.day, s.hour, s.minute, s.second),
-            snx::platform::CalendarSeconds(2026, 12, 7, 6, 50, 9));
+  EXPECT_EQ(CalendarSeconds(s.year, s.month, s.day, s.hour, s.minute, s.second),
+            CalendarSeconds(2026, 12, 7, 6, 50, 9));
   ASSERT_TRUE(ParseBeatLine("02/29/24 23:59:59 System working.", 2026, s));
   ASSERT_TRUE(ParseBeatLine("12/31/99 00:00:00 System working.", 2026, s));
   EXPECT_EQ(s.year, 1999) << "the century nearest to now";
@@ -38,9 +37,9 @@ class HeartbeatTest : public ::testing::Test {
   void WriteBeat(const std::string& text) { dir_.Write("Beat.txt", text); }
   HeartbeatCheck Test(std::int64_t max_age) { return CHeartbeat(clock_).Test(folder_, max_age); }
 
-  snx::test::TempDir root_;
-  snx::test::ScopedEnv env_{"SNX_ROOT", root_.path().c_str()};
-  snx::test::TempDir dir_;
+  test::TempDir root_;
+  test::ScopedEnv env_{"SNX_ROOT", root_.path().c_str()};
+  test::TempDir dir_;
   std::string folder_ = dir_.path() + "/";
   // 12/07/26 06:50:00 local time, one hour east of Greenwich.
   FakeClock clock_{FakeClock::FromUtc(2026, 12, 7, 5, 50, 0)};
@@ -93,7 +92,7 @@ TEST_F(HeartbeatTest, ReadsOnlyTheTailOfALongFileAndPrefersTheHeartbeatFolder) {
 class ZoneClock : public FakeClock {
  public:
   using FakeClock::FakeClock;
-  snx::platform::LocalTime ToLocal(WallTime t) override {
+  LocalTime ToLocal(WallTime t) override {
     const bool summer = t < FromUtc(2026, 10, 25, 1, 0, 0);
     SetUtcOffset(summer ? 120min : 60min);
     return FakeClock::ToLocal(t);
@@ -138,3 +137,4 @@ TEST(PulsePushTest, FollowsOneRedirectWithinOneBoundAndNeverDowngrades) {
 }
 
 }  // namespace
+}  // namespace snx::platform

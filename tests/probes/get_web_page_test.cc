@@ -9,6 +9,7 @@
 #include "platform/fake/fake_http_client.h"
 #include "support/test_support.h"
 
+namespace snx::platform {
 namespace {
 
 using ::testing::ElementsAre;
@@ -34,9 +35,9 @@ class GetWebPageTest : public ::testing::Test {
     return {result, page_.PageText().ToString()};
   }
 
-  snx::platform::FakeHttpClient http_;
-  snx::platform::ScopedInstall<snx::platform::HttpClient> install_{http_};
-  snx::test::CapturingLog log_;
+  FakeHttpClient http_;
+  ScopedInstall<HttpClient> install_{http_};
+  test::CapturingLog log_;
   CGetWebPage page_;
 };
 
@@ -176,15 +177,15 @@ TEST_F(GetWebPageTest, RedirectsThatCannotBeFollowedAreResultTwo) {
 
 // Answers that each take `delay` of the test's clock; one that would outlast its request's
 // bound fails as a timed-out request does, at the bound.
-class SlowHttpClient : public snx::platform::FakeHttpClient {
+class SlowHttpClient : public FakeHttpClient {
  public:
-  SlowHttpClient(snx::platform::FakeClock& clock, std::chrono::milliseconds delay)
+  SlowHttpClient(FakeClock& clock, std::chrono::milliseconds delay)
       : clock_(clock), delay_(delay) {}
-  snx::platform::HttpResult Fetch(const snx::platform::HttpRequest& request) override {
+  HttpResult Fetch(const HttpRequest& request) override {
     if (delay_ > request.total_timeout) {
       clock_.Advance(request.total_timeout);
       FakeHttpClient::Fetch(request);  // kept among the requests
-      snx::platform::HttpResult timed_out;
+      HttpResult timed_out;
       timed_out.error_number = 28;
       timed_out.error_message = "Operation timed out";
       return timed_out;
@@ -194,18 +195,18 @@ class SlowHttpClient : public snx::platform::FakeHttpClient {
   }
 
  private:
-  snx::platform::FakeClock& clock_;
+  FakeClock& clock_;
   std::chrono::milliseconds delay_;
 };
 
 TEST(GetWebPageDeadlineTest, ARedirectGetsWhatIsLeftOfTheOneBound) {
-  snx::platform::FakeClock clock;
-  snx::platform::ScopedInstall<snx::platform::Clock> use_clock(clock);
-  snx::test::CapturingLog log;
+  FakeClock clock;
+  ScopedInstall<Clock> use_clock(clock);
+  test::CapturingLog log;
   CGetWebPage::SetTimeouts(400ms, 1000ms);
   for (const int delay : {300, 700}) {
     SlowHttpClient http(clock, std::chrono::milliseconds(delay));
-    snx::platform::ScopedInstall<snx::platform::HttpClient> use_http(http);
+    ScopedInstall<HttpClient> use_http(http);
     http.Answer("h", 80, "/", 302, {"Location: /next"});
     http.Answer("h", 80, "/next", 200);
     const auto start = clock.MonoNow();
@@ -271,3 +272,4 @@ TEST_F(GetWebPageTest, HttpsCarriesItsSettingsAndNeverRedirectsDownToHttp) {
 }
 
 }  // namespace
+}  // namespace snx::platform
