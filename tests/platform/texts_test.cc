@@ -76,33 +76,21 @@ TEST(CounterPathTest, RefusesMalformedPaths) {
 
 // The command socket's request and answer lines.
 TEST(ControlProtocol, RequestLines) {
-  struct Case {
-    std::string line;
-    std::optional<ControlRequest> want;
+  const std::pair<std::string, ControlRequest> cases[] = {
+      {"OpsCommand 1000", {ControlMethod::kOpsCommand, 1000}},
+      {"opscommand -1\r", {ControlMethod::kOpsCommand, -1}},
+      {"GETSTRINGRESULT +1012", {ControlMethod::kGetStringResult, 1012}},
+      {"OpsCommand 2147483647", {ControlMethod::kOpsCommand, 2147483647}},
   };
-  const Case cases[] = {
-      {"OpsCommand 1000", ControlRequest{ControlMethod::kOpsCommand, 1000}},
-      {"opscommand -1\r", ControlRequest{ControlMethod::kOpsCommand, -1}},
-      {"GETSTRINGRESULT +1012", ControlRequest{ControlMethod::kGetStringResult, 1012}},
-      {"OpsCommand 2147483647", ControlRequest{ControlMethod::kOpsCommand, 2147483647}},
-      {"OpsCommand 2147483648", std::nullopt},  // past 32 bits
-      {"OpsCommand  1000", std::nullopt},
-      {"OpsCommand 1000 ", std::nullopt},
-      {"OpsCommand 10x", std::nullopt},
-      {"OpsCommand", std::nullopt},
-      {"OpsCommand +", std::nullopt},
-      {"OpsCommand ++5", std::nullopt},
-      {"Release 1", std::nullopt},
-      {"", std::nullopt},
-      {std::string("OpsCommand 1\0", 13), std::nullopt},
-      {"OpsCommand " + std::string(200, '1'), std::nullopt},
-  };
-  for (const Case& c : cases) {
+  for (const auto& [line, want] : cases) EXPECT_EQ(ParseControlRequest(line), want) << line;
+  // Past 32 bits, odd blanks and signs, unknown methods, a NUL and overlong lines say why.
+  for (const std::string& bad :
+       Words{"OpsCommand 2147483648", "OpsCommand  1000", "OpsCommand 1000 ", "OpsCommand 10x",
+             "OpsCommand", "OpsCommand +", "OpsCommand ++5", "Release 1", "",
+             std::string("OpsCommand 1\0", 13), "OpsCommand " + std::string(200, '1')}) {
     std::string why;
-    EXPECT_EQ(ParseControlRequest(c.line, &why), c.want) << c.line;
-    if (!c.want) {
-      EXPECT_FALSE(why.empty()) << c.line;
-    }
+    EXPECT_EQ(ParseControlRequest(bad, &why), std::nullopt) << bad;
+    EXPECT_FALSE(why.empty()) << bad;
   }
   const ControlRequest r{ControlMethod::kGetStringResult, 1013};
   EXPECT_EQ(ParseControlRequest(FormatControlRequest(r)), r);
