@@ -1,8 +1,4 @@
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <cstdio>
 
 #include "platform/clock.h"
 #include "platform/debug_sink.h"
@@ -82,8 +78,8 @@ TEST(PowerTest, RecordingAppendsEachRequestUnderTheStateRoot) {
   ASSERT_TRUE(PowerIsRecording());
   Power& power = DefaultFacility<Power>();
   EXPECT_TRUE(power.HasRebootPrivilege());
-  EXPECT_TRUE(power.ForceReboot("restarts failed"));
-  EXPECT_TRUE(power.ForceReboot("again\nwith a line break"));
+  EXPECT_TRUE(power.ForceReboot("restarts failed") &&
+              power.ForceReboot("again\nwith a line break"));
   const std::string text = root.Read("run/snxsvc/reboot-requests");
   EXPECT_NE(text.find("reboot requested: restarts failed\n"), std::string::npos) << text;
   EXPECT_NE(text.find("reboot requested: again\\nwith a line break\n"), std::string::npos)
@@ -92,16 +88,9 @@ TEST(PowerTest, RecordingAppendsEachRequestUnderTheStateRoot) {
 
 // What `write` sends to fd 2.
 std::string StderrOf(const std::function<void()>& write) {
-  test::TempDir dir;
-  std::fflush(stderr);
-  const int saved = ::dup(2);
-  const int fd = ::open(dir.File("stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  ::dup2(fd, 2);
-  ::close(fd);
+  testing::internal::CaptureStderr();
   write();
-  ::dup2(saved, 2);
-  ::close(saved);
-  return dir.Read("stderr");
+  return testing::internal::GetCapturedStderr();
 }
 
 TEST(DebugSinkTest, WritesLinesToStderrOnlyWhenSnxDebugIsSet) {
