@@ -7,6 +7,7 @@
 #include "platform/fake/fake_key_store.h"
 #include "support/test_support.h"
 
+namespace snx::platform {
 namespace {
 
 using snx::test::CapturingLog;
@@ -71,14 +72,8 @@ TEST(QorFileOpsFiles, SizesBeyondTwoGigabytesAreNotCut) {
   EXPECT_EQ(CQorFileOps().FileSizeOf(path), 3LL * 1024 * 1024 * 1024);
 }
 
-using snx::platform::FakeKeyStore;
-using snx::platform::KeyStore;
-using snx::platform::RegRoot;
-using snx::platform::ScopedInstall;
-
 class RegistryTest : public ::testing::Test {
  protected:
-  void SetUp() override { handles_at_start_ = KeyStore::OpenHandleCount(); }
   void TearDown() override {
     registry_.CloseAll();
     EXPECT_EQ(KeyStore::OpenHandleCount(), handles_at_start_) << "a key handle was not freed";
@@ -95,7 +90,7 @@ class RegistryTest : public ::testing::Test {
 
   FakeKeyStore store_;
   ScopedInstall<KeyStore> install_{store_};
-  int handles_at_start_ = 0;
+  int handles_at_start_ = KeyStore::OpenHandleCount();
   CRegistry registry_;
   HKEY key_ = nullptr;
 };
@@ -174,3 +169,4 @@ TEST_F(RegistryTest, ValuesKeepTheirTypeAndStringsFitTheBuffer) {
 }
 
 }  // namespace
+}  // namespace snx::platform

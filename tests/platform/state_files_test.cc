@@ -347,7 +347,6 @@ TEST(KeyTreeTest, SubkeysFollowTheirParentWhateverTheirNames) {
 
 class KeyStoreFileTest : public RootedTest {
  protected:
-  void SetUp() override { handles_ = KeyStore::OpenHandleCount(); }
   void TearDown() override { EXPECT_EQ(KeyStore::OpenHandleCount(), handles_); }
 
   HKEY Create(const char* path) {
@@ -357,7 +356,7 @@ class KeyStoreFileTest : public RootedTest {
   }
 
   const std::string store_ = "var/lib/snxsvc/HKEY_LOCAL_MACHINE.reg";
-  int handles_ = 0;
+  int handles_ = KeyStore::OpenHandleCount();
 };
 
 TEST_F(KeyStoreFileTest, ValuesSurviveInAReadableOwnerOnlyFile) {

@@ -39,17 +39,20 @@ TEST_F(ImageNameTest, SnapshotHoldsEveryProcessOfABusyHostAndLookupsFindTheFirst
   // The base stem (the activity counters' instance name) ends at the first dot.
   EXPECT_EQ(images_.At(0)->m_sBaseStem.ToString() + "|" + images_.At(0)->m_sBaseExt.ToString(),
             "my|app.exe");
+  // The pid of the record found for a program; 0 when none is found (and the record is null).
+  const auto pid_of = [&](const char* program) {
+    CPImage* record = nullptr;
+    if (images_.GetPImageByProgramName(program, record)) return record->m_iProcessId;
+    return record == nullptr ? 0 : -1;
+  };
+  // Nginx: the first of two processes of one program.
+  EXPECT_EQ(
+      (std::vector{pid_of("/bin/w6099"), pid_of("/USR/SBIN/NGINX"),
+                   pid_of("C:\\Program Files\\ServerSuite\\Server.exe"), pid_of("/usr/sbin/ngin")}),
+      (std::vector{6099, 20, 22, 0}));
   CPImage* record = nullptr;
-  ASSERT_TRUE(images_.GetPImageByProgramName("/bin/w6099", record));
-  EXPECT_EQ(record->m_iProcessId, 6099);
-  ASSERT_TRUE(images_.GetPImageByProgramName("/USR/SBIN/NGINX", record));
-  EXPECT_EQ(record->m_iProcessId, 20);  // the first of two processes of one program
-  ASSERT_TRUE(images_.GetPImageByProgramName("C:\\Program Files\\ServerSuite\\Server.exe", record));
-  EXPECT_EQ(record->m_iProcessId, 22);
   ASSERT_TRUE(images_.GetPImageByPid(21, record));
   EXPECT_EQ(record->m_iProcessId, 21);
-  EXPECT_FALSE(images_.GetPImageByProgramName("/usr/sbin/ngin", record));
-  EXPECT_EQ(record, nullptr);
   EXPECT_FALSE(images_.GetPImageByPid(99, record));
 
   processes_.Clear();  // a refresh rebuilds the records from scratch
@@ -105,8 +108,8 @@ TEST_F(ImageNameTest, MatcherTakesExactPathAtOnceOrTheDeepestPartialMatch) {
 
   log_.Clear();
   EXPECT_FALSE(matcher.Go("C:\\bin\\my.app.exe", &images_.Records()));
-  EXPECT_EQ(matcher.MatchedIndex(), -1);  // nothing left of the match before
-  EXPECT_EQ(matcher.MatchedPid(), 0);
+  // Nothing left of the match before.
+  EXPECT_EQ(std::tuple(matcher.MatchedIndex(), matcher.MatchedPid()), std::tuple(-1, 0));
   EXPECT_FALSE(matcher.Go("x/nginx", &images_.Records()));  // only at 1: too near the start
   EXPECT_FALSE(matcher.Go("nginx", nullptr));
   EXPECT_EQ(log_.Errors()[0],
