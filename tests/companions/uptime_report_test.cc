@@ -1,20 +1,22 @@
-// The uptime report from hand-made logs: what is read and skipped, spans, figures, the table
-// and the page.
-
 #include "uptime_report.h"
 
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
+#include <regex>
 
 #include "platform/fake/fake_clock.h"
 #include "platform/file_system.h"
+#include "probes/item_manager.h"
 #include "support/test_support.h"
 #include "uptime_json.h"
+#include "uptime_record.h"
 
 namespace snx::report {
 namespace {
 
+// The uptime report from hand-made logs: what is read and skipped, spans, figures, the table
+// and the page.
 using platform::FakeClock;
 
 std::string Line(std::string_view stamp, std::string_view text,
@@ -22,8 +24,22 @@ std::string Line(std::string_view stamp, std::string_view text,
   return std::string(stamp) + std::string(kind) + std::string(text) + "\r\r\n";
 }
 
+// Event lines of the log, each written as its stamp and its text ("12/01/26 00:00:00 101, x, UP").
+std::string Events(std::initializer_list<std::string_view> lines) {
+  std::string out;
+  for (const std::string_view l : lines) out += Line(l.substr(0, 17), l.substr(18));
+  return out;
+}
+
 UnixSeconds Utc(int y, int mo, int d, int h = 0, int mi = 0, int s = 0) {
   return CivilSeconds({y, mo, d, h, mi, s});
+}
+
+// Each field of `want` as `item` holds it ("absent" when it is left out).
+void ExpectFields(const nlohmann::json& item, const nlohmann::json& want) {
+  for (const auto& f : want.items()) {
+    EXPECT_EQ(item.value(f.key(), nlohmann::json("absent")), f.value()) << f.key();
+  }
 }
 
 class UptimeReportTest : public ::testing::Test {
@@ -49,33 +65,28 @@ class UptimeReportTest : public ::testing::Test {
   LocalTimeScale scale_{clock_};
 };
 
+// One day of a local URL, down 10:00:00-10:14:24 (reported down twice) and 20:00:00-20:00:30.
+const std::string kWebDay =
+    Events({"12/01/26 00:00:00 101, http://web/, UP", "12/01/26 10:00:00 101, http://web/, DN",
+            "12/01/26 10:05:00 101, http://web/, DN", "12/01/26 10:14:24 101, http://web/, UP",
+            "12/01/26 20:00:00 101, http://web/, DN", "12/01/26 20:00:30 101, http://web/, UP"});
+
 TEST_F(UptimeReportTest, KnownOutagesGiveTheFiguresWorkedOutByHand) {
   // One day; down 10:00:00-10:14:24 (864 s) and 20:00:00-20:00:30 (30 s); up 00:00 to 24:00
   // otherwise: (86400 - 894) / 86400 = 98.9652...%.
-  const UptimeRecord r = Read("", Line("12/01/26 00:00:00", "101, http://web/, UP") +
-                                      Line("12/01/26 10:00:00", "101, http://web/, DN") +
-                                      Line("12/01/26 10:05:00", "101, http://web/, DN") +
-                                      Line("12/01/26 10:14:24", "101, http://web/, UP") +
-                                      Line("12/01/26 20:00:00", "101, http://web/, DN") +
-                                      Line("12/01/26 20:00:30", "101, http://web/, UP"));
+  const UptimeRecord r = Read("", kWebDay);
   const ItemReports& web = Item(r, "http://web/");
   const ItemFigures f =
       FiguresOf(web, SpansOf(web, Utc(2026, 12, 2)), {Utc(2026, 12, 1), Utc(2026, 12, 2)});
-  EXPECT_EQ(f.down_seconds, 894);
-  EXPECT_EQ(f.up_seconds, 86400 - 894);
   EXPECT_EQ(AvailabilityText(f), "98.96 %");
-  EXPECT_EQ(f.outages, 2);
-  EXPECT_EQ(f.longest_outage, 864);
-  EXPECT_EQ(f.mean_time_to_recovery, 447);
-  EXPECT_EQ(f.state, ItemState::kUp);
-  EXPECT_EQ(f.since, Utc(2026, 12, 1, 20, 0, 30));
+  EXPECT_EQ(std::tuple(f.down_seconds, f.up_seconds, f.outages, f.longest_outage,
+                       f.mean_time_to_recovery, f.state, f.since),
+            std::tuple(894, 86400 - 894, 2, 864, 447, ItemState::kUp, Utc(2026, 12, 1, 20, 0, 30)));
 
   // A window that cuts the first outage: it is counted whole, its time only inside.
   const ItemFigures cut = FiguresOf(web, SpansOf(web, Utc(2026, 12, 2)),
                                     {Utc(2026, 12, 1, 10, 10), Utc(2026, 12, 1, 12)});
-  EXPECT_EQ(cut.down_seconds, 264);
-  EXPECT_EQ(cut.outages, 1);
-  EXPECT_EQ(cut.longest_outage, 864);
+  EXPECT_EQ(std::tuple(cut.down_seconds, cut.outages, cut.longest_outage), std::tuple(264, 1, 864));
   // A little down time never shows as 100.00 %.
   EXPECT_EQ(ShownAvailability(100.0 * 86399 / 86400), 99.99);
 }
@@ -84,56 +95,51 @@ TEST_F(UptimeReportTest, JsonGivesTheTablesFiguresInSecondsAndUtc) {
   // The day worked out above, a remote URL never reported in the window, restarts and a reboot,
   // and a line skipped; six hours west, so that the times in UTC are not the log's.
   clock_.SetUtcOffset(std::chrono::minutes(-360));
-  const UptimeRecord r =
-      Read("", Line("12/01/26 00:00:00", "101, http://web/, UP") +
-                   Line("12/01/26 10:00:00", "101, http://web/, DN") +
-                   Line("12/01/26 10:14:24", "101, http://web/, UP") +
-                   Line("12/01/26 20:00:00", "101, http://web/, DN") +
-                   Line("12/01/26 20:00:30", "101, http://web/, UP") +
-                   Line("12/03/26 00:00:00", "102, http://far/\x1b, DN") +
-                   Line("12/01/26 08:00:00", "103, Restart, UP") +
-                   Line("12/01/26 09:00:00", "103, Restart, DN") +
-                   Line("12/01/26 10:00:00", "103, Restart, UP") +
-                   Line("12/01/26 11:00:00", "103, Restart, UP") + "not the log's\r\r\n");
+  const UptimeRecord r = Read(
+      "", kWebDay +
+              Events({"12/03/26 00:00:00 102, http://far/\x1b, DN",
+                      "12/01/26 08:00:00 103, Restart, UP", "12/01/26 09:00:00 103, Restart, DN",
+                      "12/01/26 10:00:00 103, Restart, UP", "12/01/26 11:00:00 103, Restart, UP"}) +
+              "not the log's\r\r\n");
   const Window day{Utc(2026, 12, 1, 6), Utc(2026, 12, 2, 6)};
   const UptimeReport report = BuildReport(r, day, Utc(2026, 12, 4));
   const std::string table = RenderTable(report, scale_);
   const nlohmann::json j = nlohmann::json::parse(RenderJson(report));
 
-  EXPECT_EQ(j["since"], "2026-12-01T06:00:00Z");
-  EXPECT_EQ(j["until_epoch"], day.to);
-  EXPECT_EQ(j["reports"], 10);
-  EXPECT_EQ(j["lines_skipped"], 1);
+  ExpectFields(j, {{"since", "2026-12-01T06:00:00Z"},
+                   {"until_epoch", day.to},
+                   {"reports", 11},
+                   {"lines_skipped", 1}});
   ASSERT_EQ(j["items"].size(), 3u);
   const nlohmann::json& web = j["items"][0];
   EXPECT_NE(table.find("local URL    98.96 %       2 14m 24s   7m 27s    UP   12/01/26 20:00:30"),
             std::string::npos)
       << table;
-  EXPECT_EQ(web["kind"], "local_url");
-  EXPECT_EQ(web["availability_percent"], 98.96);
-  EXPECT_EQ(web["outages"], 2);
-  EXPECT_EQ(web["down_seconds"], 894);
-  EXPECT_EQ(web["longest_outage_seconds"], 864);
-  EXPECT_EQ(web["mttr_seconds"], 447);
-  EXPECT_EQ(web["state"], "up");
-  EXPECT_EQ(web["since"], "2026-12-02T02:00:30Z");
-  EXPECT_EQ(web["restarts"], nullptr);
+  ExpectFields(web, {{"kind", "local_url"},
+                     {"availability_percent", 98.96},
+                     {"outages", 2},
+                     {"down_seconds", 894},
+                     {"longest_outage_seconds", 864},
+                     {"mttr_seconds", 447},
+                     {"state", "up"},
+                     {"since", "2026-12-02T02:00:30Z"},
+                     {"restarts", nullptr}});
 
   // Unknown figures are null, never left out; names are shown escaped.
   const nlohmann::json& far = j["items"][1];
-  EXPECT_EQ(far["name"], "http://far/\\x1b");
-  EXPECT_EQ(far["state"], "unknown");
-  EXPECT_EQ(far["availability_percent"], nullptr);
-  EXPECT_EQ(far["since_epoch"], nullptr);
-  EXPECT_EQ(far["longest_outage_seconds"], nullptr);
+  ExpectFields(far, {{"name", "http://far/\\x1b"},
+                     {"state", "unknown"},
+                     {"availability_percent", nullptr},
+                     {"since_epoch", nullptr},
+                     {"longest_outage_seconds", nullptr}});
   EXPECT_EQ(far.size(), web.size());
 
   const nlohmann::json& restart = j["items"][2];
-  EXPECT_EQ(restart["restarts"], 3);
-  EXPECT_EQ(restart["reboots"], 1);
-  EXPECT_EQ(restart["availability_percent"], nullptr);
-  // The last restart, not the first of the last run of them.
-  EXPECT_EQ(restart["since"], "2026-12-01T17:00:00Z");
+  // Since the last restart, not the first of the last run of them.
+  ExpectFields(restart, {{"restarts", 3},
+                         {"reboots", 1},
+                         {"availability_percent", nullptr},
+                         {"since", "2026-12-01T17:00:00Z"}});
   EXPECT_NE(table.find("3 restarts, 1 reboot                       12/01/26 11:00:00  Restart"),
             std::string::npos)
       << table;
@@ -143,11 +149,9 @@ TEST_F(UptimeReportTest, SpansFollowTheReportsWhateverTheirOrderAndFile) {
   // The .old copy alone knows the program; the log starts with a DN and holds its reports out
   // of time order; "RESTART" is the same item as "Restart".
   const UptimeRecord r = Read(
-      Line("11/30/26 23:00:00", "100, nginx, UP") + Line("11/30/26 23:30:00", "103, Restart, UP"),
-      Line("12/01/26 03:00:00", "101, http://web/, UP") +
-          Line("12/01/26 01:00:00", "101, http://web/, DN") +
-          Line("12/01/26 02:00:00", "103, RESTART, UP") +
-          Line("12/01/26 04:00:00", "103, Restart, DN"));
+      Events({"11/30/26 23:00:00 100, nginx, UP", "11/30/26 23:30:00 103, Restart, UP"}),
+      Events({"12/01/26 03:00:00 101, http://web/, UP", "12/01/26 01:00:00 101, http://web/, DN",
+              "12/01/26 02:00:00 103, RESTART, UP", "12/01/26 04:00:00 103, Restart, DN"}));
   ASSERT_EQ(r.items.size(), 3u);
   EXPECT_EQ(r.reports, 6u);
   EXPECT_EQ(r.files.size(), 2u);
@@ -156,30 +160,25 @@ TEST_F(UptimeReportTest, SpansFollowTheReportsWhateverTheirOrderAndFile) {
   const ItemReports& web = Item(r, "http://web/");
   const std::vector<Span> spans = SpansOf(web, Utc(2026, 12, 2));
   ASSERT_EQ(spans.size(), 2u);
-  EXPECT_FALSE(spans[0].up);
-  EXPECT_EQ(spans[0].start, Utc(2026, 12, 1, 1));
-  EXPECT_EQ(spans[0].end, Utc(2026, 12, 1, 3));
+  EXPECT_EQ(std::tuple(spans[0].up, spans[0].start, spans[0].end),
+            std::tuple(false, Utc(2026, 12, 1, 1), Utc(2026, 12, 1, 3)));
   const ItemFigures f = FiguresOf(web, spans, day);
-  EXPECT_EQ(f.down_seconds, 7200);  // the hour before the first report is no report
-  EXPECT_EQ(f.up_seconds, 21 * 3600);
-  EXPECT_EQ(f.outages, 1);
+  // The hour before the first report is no report.
+  EXPECT_EQ(std::tuple(f.down_seconds, f.up_seconds, f.outages), std::tuple(7200, 21 * 3600, 1));
 
   const ItemReports& nginx = Item(r, "nginx");
   const ItemFigures n = FiguresOf(nginx, SpansOf(nginx, Utc(2026, 12, 2)), day);
-  EXPECT_EQ(n.availability, 100.0);
-  EXPECT_EQ(n.since, Utc(2026, 11, 30, 23));
+  EXPECT_EQ(std::tuple(n.availability, n.since), std::tuple(100.0, Utc(2026, 11, 30, 23)));
 
   const ItemReports& restart = Item(r, "Restart");
   const ItemFigures rs = FiguresOf(restart, SpansOf(restart, Utc(2026, 12, 2)), day);
-  EXPECT_EQ(rs.up_reports, 1);  // the one of the day
-  EXPECT_EQ(rs.down_reports, 1);
+  EXPECT_EQ(std::tuple(rs.up_reports, rs.down_reports), std::tuple(1, 1));  // those of the day
 
   // An item down at the window's end: an outage without recovery, so no mean time to it.
   const ItemFigures open = FiguresOf(web, spans, {Utc(2026, 12, 1), Utc(2026, 12, 1, 2)});
-  EXPECT_EQ(open.state, ItemState::kDown);
-  EXPECT_EQ(open.longest_outage, 3600);
-  EXPECT_FALSE(open.mean_time_to_recovery);
-  EXPECT_EQ(open.availability, 0.0);
+  EXPECT_EQ(
+      std::tuple(open.state, open.longest_outage, open.mean_time_to_recovery, open.availability),
+      std::tuple(ItemState::kDown, 3600, std::nullopt, 0.0));
 }
 
 TEST_F(UptimeReportTest, LinesTheWatchdogDidNotWriteAreSkippedAndCounted) {
@@ -195,13 +194,12 @@ TEST_F(UptimeReportTest, LinesTheWatchdogDidNotWriteAreSkippedAndCounted) {
               std::string("\0\xff\x1b[2J\n", 7) +
               Line("12/01/26 00:00:00", "101, " + std::string(kMaxLineBytes, 'n') + ", UP") +
               "12/01/26 02:00:00 (event): 102, https://a.example/x, y, UP");  // no end of line
-  EXPECT_EQ(r.reports, 2u);
-  EXPECT_EQ(r.other_lines, 3u);
-  EXPECT_EQ(r.skipped, 8u);
-  EXPECT_EQ(r.too_long, 1u);
+  EXPECT_EQ(std::tuple(r.reports, r.other_lines, r.skipped, r.too_long),
+            std::tuple(2u, 3u, 8u, 1u));
   ASSERT_EQ(r.items.size(), 1u);
-  EXPECT_EQ(r.items[0].name, "https://a.example/x, y");  // a name may hold ", "
-  EXPECT_EQ(r.items[0].reports.size(), 2u);
+  // A name may hold ", ".
+  EXPECT_EQ(std::tuple(r.items[0].name, r.items[0].reports.size()),
+            std::tuple("https://a.example/x, y", 2u));
 }
 
 TEST_F(UptimeReportTest, LogTimesAreLocalAndBoundsTakeEveryForm) {
@@ -209,27 +207,20 @@ TEST_F(UptimeReportTest, LogTimesAreLocalAndBoundsTakeEveryForm) {
   EXPECT_EQ(scale_.ToUnix(*ParseLogStamp("12/01/26 00:00:00")), Utc(2026, 12, 1, 6));
   EXPECT_EQ(scale_.LogStamp(Utc(2026, 12, 1, 6)), "12/01/26 00:00:00");
   const UnixSeconds end = Utc(2026, 12, 10);
-  struct Case {
-    const char* text;
-    std::optional<UnixSeconds> since;
-  };
-  const Case cases[] = {
+  const std::pair<const char*, UnixSeconds> cases[] = {
       {"24h", end - 86400},
       {"7d", end - 7 * 86400},
       {"12/01/26", Utc(2026, 12, 1, 6)},
       {"12/01/26 13:30:00", Utc(2026, 12, 1, 19, 30)},
       {"2026-12-01", Utc(2026, 12, 1, 6)},
       {"2026-12-01T13:30:00", Utc(2026, 12, 1, 19, 30)},
-      {"0h", std::nullopt},
-      {"1w", std::nullopt},
-      {"-7d", std::nullopt},
-      {"02/29/26", std::nullopt},
-      {"2026-12-01 25:00:00", std::nullopt},
-      {"12/01/26 13:30", std::nullopt},
-      {"2026-12-01junk", std::nullopt},
-      {"", std::nullopt},
   };
-  for (const Case& c : cases) EXPECT_EQ(scale_.ParseBound(c.text, end, true), c.since) << c.text;
+  for (const auto& [text, since] : cases)
+    EXPECT_EQ(scale_.ParseBound(text, end, true), since) << text;
+  for (const char* bad : {"0h", "1w", "-7d", "02/29/26", "2026-12-01 25:00:00", "12/01/26 13:30",
+                          "2026-12-01junk", ""}) {
+    EXPECT_EQ(scale_.ParseBound(bad, end, true), std::nullopt) << bad;
+  }
   EXPECT_FALSE(scale_.ParseBound("24h", end, false));  // an end is a date
 }
 
@@ -237,10 +228,10 @@ TEST_F(UptimeReportTest, TableAndPageShowEveryItemAndEscapeItsName) {
   const std::string hostile = "http://x/<script>alert('1')</script>&\x1b[31m";
   const UptimeRecord r = Read("", Line("12/01/26 00:00:00", "101, " + hostile + ", UP") +
                                       Line("12/01/26 12:00:00", "101, " + hostile + ", DN") +
-                                      Line("12/01/26 06:00:00", "102, http://far/, UP") +
-                                      Line("12/01/26 18:00:00", "102, http://far/, DN") +
-                                      Line("12/01/26 18:01:00", "102, http://far/, UP") +
-                                      Line("12/01/26 08:00:00", "103, Restart, UP"));
+                                      Events({"12/01/26 06:00:00 102, http://far/, UP",
+                                              "12/01/26 18:00:00 102, http://far/, DN",
+                                              "12/01/26 18:01:00 102, http://far/, UP",
+                                              "12/01/26 08:00:00 103, Restart, UP"}));
   const UptimeReport report =
       BuildReport(r, {Utc(2026, 12, 1), Utc(2026, 12, 2)}, Utc(2026, 12, 2));
   const std::string table = RenderTable(report, scale_);
@@ -249,12 +240,8 @@ TEST_F(UptimeReportTest, TableAndPageShowEveryItemAndEscapeItsName) {
   EXPECT_EQ(table.find('\x1b'), std::string::npos);
 
   const std::string page = RenderPage(report, scale_);
-  std::size_t timelines = 0;
-  for (auto at = page.find("<svg class=\"timeline\""); at != std::string::npos;
-       at = page.find("<svg class=\"timeline\"", at + 1)) {
-    ++timelines;
-  }
-  EXPECT_EQ(timelines, 3u);
+  const std::regex timeline("<svg class=\"timeline\"");
+  EXPECT_EQ(std::distance(std::sregex_iterator(page.begin(), page.end(), timeline), {}), 3);
   EXPECT_EQ(page.find("<script"), std::string::npos);
   EXPECT_EQ(page.find("src="), std::string::npos);
   EXPECT_EQ(page.find('\x1b'), std::string::npos);
@@ -300,10 +287,41 @@ TEST_F(UptimeReportTest, CertificateLinesGiveTheLatestExpiryOfTheirUrl) {
             std::string::npos);
   const nlohmann::json j = nlohmann::json::parse(RenderJson(report));
   EXPECT_EQ(j["lines_skipped"], 0);
-  EXPECT_EQ(j["items"][0]["cert_expiry"], "2027-01-03T00:00:00Z");
-  EXPECT_EQ(j["items"][0]["cert_expiry_epoch"], Utc(2027, 1, 3));
-  EXPECT_EQ(j["items"][1]["cert_expiry"], nullptr);
-  EXPECT_EQ(j["items"][1]["cert_expiry_epoch"], nullptr);
+  ExpectFields(j["items"][0],
+               {{"cert_expiry", "2027-01-03T00:00:00Z"}, {"cert_expiry_epoch", Utc(2027, 1, 3)}});
+  ExpectFields(j["items"][1], {{"cert_expiry", nullptr}, {"cert_expiry_epoch", nullptr}});
+}
+
+// The uptime record moves to its ".old" file at its limit while the watchdog runs, and the
+// report reads every report of both files.
+TEST_F(UptimeReportTest, ARecordMovedAwayWhileRunningIsReadWhole) {
+  test::ScopedEnv root("SNX_ROOT", dir_.path().c_str());  // the log's named lock lives under it
+  test::ScopedEnv tz("TZ", "UTC");
+  platform::ScopedInstall<platform::Clock> use_clock(clock_);
+
+  CItemManager items;
+  items.SetFolder(dir_.path());
+  items.SetUptimeSizeLimit(2000);
+  ASSERT_TRUE(items.ReInitialize());
+  ASSERT_TRUE(items.AddItem(ITEM_LOCAL_URL, "http://web/"));
+  // About 50 bytes a report: the record moves away once, after about 40 of them.
+  const int reports = 60;
+  for (int i = 0; i < reports; ++i) {
+    clock_.Advance(std::chrono::minutes(10));
+    bool changed = false;
+    ASSERT_TRUE(items.Update(ITEM_LOCAL_URL, "http://web/", i % 2 ? ITEM_STATE_UP : ITEM_STATE_DOWN,
+                             changed));
+  }
+  EXPECT_LE(std::filesystem::file_size(dir_.File("Uptime.old")), 2100u);
+  EXPECT_LT(std::filesystem::file_size(dir_.File("Uptime.log")), 2000u);
+
+  const UptimeRecord record = Read("", "");
+  EXPECT_EQ(std::tuple(record.files.size(), record.skipped), std::tuple(2u, 0u));
+  ASSERT_EQ(record.items.size(), 1u);
+  const auto& got = record.items[0].reports;
+  ASSERT_EQ(got.size(), static_cast<std::size_t>(reports));
+  EXPECT_FALSE(got.front().Up());
+  EXPECT_TRUE(got.back().Up());
 }
 
 }  // namespace

@@ -1,23 +1,24 @@
-// The component layer: identifiers, values, and the real plug-ins registered into and created
-// through a key store in memory.
-
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
+#include <cstdint>
 #include <cstdlib>
-#include <filesystem>
+#include <cstring>
 
+#include "platform/actor_interface.h"
 #include "platform/component_factory.h"
 #include "platform/component_object.h"
 #include "platform/fake/fake_key_store.h"
 #include "platform/pulse_interface.h"
 #include "platform/ut_report_interface.h"
+#include "platform/voice_alert_interface.h"
 #include "platform/watcher_interface.h"
 #include "support/test_support.h"
 
 namespace snx::platform {
 namespace {
 
+// The component layer: identifiers, values, and the real plug-ins registered into and created
+// through a key store in memory.
 std::string Plugin(const char* file) {
   const char* dir = std::getenv("SNX_TEST_BIN_DIR");
   const auto base =
@@ -45,32 +46,13 @@ TEST(ComponentValuesTest, GuidsReadBackAndRefuseOtherForms) {
 }
 
 TEST(ComponentValuesTest, VariantsReadAsTheKindAsked) {
-  EXPECT_EQ(Variant::Bool(true).AsInt(), -1);
-  EXPECT_EQ(Variant::Text("-42").AsInt(), -42);
-  EXPECT_FALSE(Variant::Text("4x").AsInt());
-  EXPECT_FALSE(Variant::Text("").AsInt());
-  EXPECT_FALSE(Variant().AsInt());
+  EXPECT_EQ(
+      (std::vector{Variant::Bool(true).AsInt(), Variant::Text("-42").AsInt(),
+                   Variant::Text("4x").AsInt(), Variant::Text("").AsInt(), Variant().AsInt()}),
+      (std::vector<std::optional<std::int32_t>>{-1, -42, {}, {}, {}}));
 }
 
-TEST(ComponentObjectTest, CountsReferencesAndAnswersOnlyItsInterfaces) {
-  struct Pulse final : ComObject<IPulse> {
-    HRESULT Beat(std::int32_t* alive) override { return *alive = -1, S_OK; }
-  };
-  const long before = ModuleObjectCount().load();
-  ComPtr<IPulse> pulse;
-  ASSERT_EQ(HandOver(new Pulse, IPulse::kIid, pulse.PutVoid()), S_OK);
-  EXPECT_EQ(ModuleObjectCount().load(), before + 1);
-  ComPtr<IWatcher> wrong;
-  EXPECT_EQ(pulse->QueryInterface(IWatcher::kIid, wrong.PutVoid()), E_NOINTERFACE);
-  EXPECT_FALSE(wrong);
-  ComPtr<IPulse> copy = pulse;
-  pulse.Reset();
-  EXPECT_EQ(ModuleObjectCount().load(), before + 1) << "a copy keeps it alive";
-  copy.Reset();
-  EXPECT_EQ(ModuleObjectCount().load(), before) << "deleted at the last release";
-}
-
-TEST(ComponentObjectTest, ALaterInterfaceIsFoundBesideTheFirstWithOneCount) {
+TEST(ComponentObjectTest, CountsReferencesAndAnswersForEachOfItsInterfacesOnly) {
   struct Both final : ComObject<IPulse, IUtReportJson> {
     HRESULT Beat(std::int32_t* alive) override { return *alive = -1, S_OK; }
     HRESULT GetJson(Variant* json) override { return *json = Variant::Text("{}"), S_OK; }
@@ -78,6 +60,11 @@ TEST(ComponentObjectTest, ALaterInterfaceIsFoundBesideTheFirstWithOneCount) {
   const long before = ModuleObjectCount().load();
   ComPtr<IPulse> pulse;
   ASSERT_EQ(HandOver(static_cast<IPulse*>(new Both), IPulse::kIid, pulse.PutVoid()), S_OK);
+  EXPECT_EQ(ModuleObjectCount().load(), before + 1);
+  ComPtr<IWatcher> wrong;
+  EXPECT_EQ(pulse->QueryInterface(IWatcher::kIid, wrong.PutVoid()), E_NOINTERFACE);
+  EXPECT_FALSE(wrong);
+  // A later interface is found beside the first, with one count and one identity.
   ComPtr<IUtReportJson> json;
   ASSERT_EQ(pulse->QueryInterface(IUtReportJson::kIid, json.PutVoid()), S_OK);
   Variant text;
@@ -86,11 +73,13 @@ TEST(ComponentObjectTest, ALaterInterfaceIsFoundBesideTheFirstWithOneCount) {
   ComPtr<IUnknown> unknown;
   ASSERT_EQ(json->QueryInterface(IID_IUnknown, unknown.PutVoid()), S_OK);
   EXPECT_EQ(unknown.Get(), static_cast<IUnknown*>(pulse.Get())) << "one identity";
+  ComPtr<IPulse> copy = pulse;
   pulse.Reset();
   unknown.Reset();
-  EXPECT_EQ(ModuleObjectCount().load(), before + 1) << "either interface keeps it alive";
   json.Reset();
-  EXPECT_EQ(ModuleObjectCount().load(), before);
+  EXPECT_EQ(ModuleObjectCount().load(), before + 1) << "a copy keeps it alive";
+  copy.Reset();
+  EXPECT_EQ(ModuleObjectCount().load(), before) << "deleted at the last release";
 }
 
 class PluginFactoryTest : public ::testing::Test {
@@ -117,9 +106,10 @@ TEST_F(PluginFactoryTest, RegisterCreateAndUnregisterARealPlugin) {
   pulse.Reset();
 
   ASSERT_EQ(factory_->RegisterServer(file, true, &why), S_OK) << why;
-  EXPECT_FALSE(HasKey(keys_, "QorPulse.Pulse"));
-  EXPECT_FALSE(HasKey(keys_, "QorPulse.Pulse.1"));
-  EXPECT_FALSE(HasKey(keys_, "CLSID\\" + GuidToString(CLSID_Pulse)));
+  for (const std::string& key : {std::string("QorPulse.Pulse"), std::string("QorPulse.Pulse.1"),
+                                 "CLSID\\" + GuidToString(CLSID_Pulse)}) {
+    EXPECT_FALSE(HasKey(keys_, key)) << key;
+  }
   EXPECT_EQ(factory_->CreateInstance(CLSID_Pulse, IPulse::kIid, pulse.PutVoid()),
             REGDB_E_CLASSNOTREG);
 }
@@ -181,6 +171,36 @@ TEST_F(PluginFactoryTest, FilesThatCannotServeFailClearly) {
             S_OK);
   EXPECT_EQ(factory_->CreateInstance(CLSID_Watcher, IWatcher::kIid, pulse.PutVoid()),
             CLASS_E_CLASSNOTAVAILABLE);
+}
+
+// The companions' interfaces keep the slot order the watchdog calls them by: method 1 at
+// slot 7, after the seven of the dispatch base.
+// The vtable slot of a virtual member function (Itanium C++ ABI: a pointer to a virtual member
+// holds 1 + the byte offset of its slot).
+template <class F, class C>
+std::ptrdiff_t Slot(F C::*member) {
+  struct Representation {
+    std::uintptr_t pointer;
+    std::ptrdiff_t adjustment;
+  };
+  static_assert(sizeof(member) == sizeof(Representation));
+  Representation r;
+  std::memcpy(&r, &member, sizeof r);
+  return static_cast<std::ptrdiff_t>((r.pointer - 1) / sizeof(void*));
+}
+
+TEST(ComponentInterfacesTest, CompanionMethodsStandAtTheirSlots) {
+  EXPECT_EQ(
+      (std::vector<std::ptrdiff_t>{
+          Slot(&IWatcher::Configure), Slot(&IWatcher::AddCounter), Slot(&IWatcher::TestWorking),
+          Slot(&IWatcher::SetLevel), Slot(&IWatcher::SetCreationCount), Slot(&IWatcher::GetText),
+          Slot(&IActor::Configure), Slot(&IActor::EndPhase), Slot(&IVoiceAlert::AddPhoneAddress),
+          Slot(&IVoiceAlert::SetMessageType), Slot(&IVoiceAlert::GetCallState),
+          Slot(&IVoiceAlert::Configure), Slot(&IVoiceAlert::GetStatus), Slot(&IPulse::Beat),
+          Slot(&IUtReport::Describe), Slot(&IUtReport::Load), Slot(&IUtReport::GetMetrics),
+          Slot(&IUtReport::GetText)}),
+      (std::vector<std::ptrdiff_t>{7, 11, 14, 15, 16, 17, 7, 9, 7, 12, 15, 17, 18, 7, 7, 8, 12,
+                                   13}));
 }
 
 }  // namespace

@@ -5,15 +5,11 @@
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <filesystem>
-#include <mutex>
-#include <thread>
 
 #include "support/test_support.h"
 
@@ -29,19 +25,13 @@ struct Counters {
   std::vector<PeerIdentity> refused;
 };
 
-class EchoSession : public LineSession {
- public:
-  explicit EchoSession(Counters& c) : c_(c) {
-    ++c_.open;
-    ++c_.made;
-  }
-  ~EchoSession() override { --c_.open; }
+struct EchoSession : LineSession {
+  explicit EchoSession(Counters& c) : c(c) { ++c.open, ++c.made; }
+  ~EchoSession() override { --c.open; }
   std::string Answer(std::string_view line) override {
     return line.empty() ? "ERR empty" : "ECHO " + std::string(line);
   }
-
- private:
-  Counters& c_;
+  Counters& c;
 };
 
 class LineSocketTest : public ::testing::Test {
@@ -53,11 +43,13 @@ class LineSocketTest : public ::testing::Test {
       std::lock_guard<std::mutex> lock(counters_.mutex);
       counters_.refused.push_back(p);
     };
-    std::string error;
-    ASSERT_TRUE(server_->Start(
+    ASSERT_TRUE(Start(*server_)) << error_;
+  }
+  // Starts `server` with the test's options and echo sessions.
+  bool Start(LineServer& server) {
+    return server.Start(
         options_, [this](const PeerIdentity&) { return std::make_unique<EchoSession>(counters_); },
-        error))
-        << error;
+        error_);
   }
   std::unique_ptr<LineClient> Connect() {
     auto client = MakeUnixLineClient();
@@ -70,22 +62,15 @@ class LineSocketTest : public ::testing::Test {
     if (!client.Exchange(line, answer, 4096, 5s, error)) return "FAILED " + error;
     return answer;
   }
-  template <class F>
-  static bool Eventually(F ready) {
-    for (int i = 0; i < 500 && !ready(); ++i) std::this_thread::sleep_for(10ms);
-    return ready();
-  }
-
   snx::test::TempDir dir_;
+  std::string error_;
   LineServerOptions options_;
   Counters counters_;
   std::unique_ptr<LineServer> server_ = MakeUnixLineServer();
 };
 
 TEST_F(LineSocketTest, BadAndOverlongLinesAreAnsweredAndTheConnectionGoesOn) {
-  struct stat st {};
-  ASSERT_EQ(::stat(options_.path.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0660u);
+  EXPECT_EQ(snx::test::ModeOf(options_.path), 0660u);
   auto client = Connect();
   EXPECT_EQ(Ask(*client, "hello"), "ECHO hello");
   EXPECT_EQ(Ask(*client, ""), "ERR empty");
@@ -94,9 +79,7 @@ TEST_F(LineSocketTest, BadAndOverlongLinesAreAnsweredAndTheConnectionGoesOn) {
   EXPECT_EQ(Ask(*client, "again"), "ECHO again");
   // Two requests in one write get two answers in order.
   EXPECT_EQ(Ask(*client, "a\nb"), "ECHO a");
-  std::string second, error;
-  ASSERT_TRUE(client->Exchange("c", second, 4096, 5s, error));
-  EXPECT_EQ(second, "ECHO b");
+  EXPECT_EQ(Ask(*client, "c"), "ECHO b");
   EXPECT_EQ(counters_.made, 1);
 }
 
@@ -108,7 +91,7 @@ TEST_F(LineSocketTest, SessionsEndWithTheirConnectionAndWhenTheServerStops) {
     EXPECT_EQ(Ask(*b, "2"), "ECHO 2");
     EXPECT_EQ(counters_.open, 2);
   }
-  EXPECT_TRUE(Eventually([&] { return counters_.open == 0; }));
+  EXPECT_TRUE(snx::test::Eventually([&] { return counters_.open == 0; }));
   auto idle = Connect();
   EXPECT_EQ(Ask(*idle, "x"), "ECHO x");
   server_->Stop();  // with a connection open: its session is gone when Stop returns
@@ -118,23 +101,22 @@ TEST_F(LineSocketTest, SessionsEndWithTheirConnectionAndWhenTheServerStops) {
 }
 
 TEST_F(LineSocketTest, ALiveServerIsNotReplacedAStaleOneIsAndOtherFilesAreLeftAlone) {
-  std::string error;
   auto second = MakeUnixLineServer();
-  auto make = [this](const PeerIdentity&) { return std::make_unique<EchoSession>(counters_); };
-  EXPECT_FALSE(second->Start(options_, make, error));
-  EXPECT_NE(error.find("another server"), std::string::npos) << error;
+  EXPECT_FALSE(Start(*second));
+  EXPECT_NE(error_.find("another server"), std::string::npos) << error_;
 
-  LineServerOptions plain = options_;
-  plain.path = dir_.File("plain");
+  const std::string socket = options_.path;
+  options_.path = dir_.File("plain");
   dir_.Write("plain", "keep");
-  EXPECT_FALSE(second->Start(plain, make, error));
+  EXPECT_FALSE(Start(*second));
   EXPECT_EQ(dir_.Read("plain"), "keep");
+  options_.path = socket;
 
   // A socket file whose server died (nobody listens) is replaced.
   server_ = MakeUnixLineServer();  // the old one stops and removes its socket
-  ASSERT_TRUE(second->Start(options_, make, error)) << error;
+  ASSERT_TRUE(Start(*second)) << error_;
   second.reset();  // a stopped server removed the socket; make a stale one by hand
-  ASSERT_TRUE(server_->Start(options_, make, error)) << error;
+  ASSERT_TRUE(Start(*server_)) << error_;
   auto client = Connect();
   EXPECT_EQ(Ask(*client, "z"), "ECHO z");
 }
@@ -143,10 +125,7 @@ TEST_F(LineSocketTest, AClientWithoutAWholeLineLosesItsPlaceOneBetweenRequestsKe
   server_->Stop();
   options_.line_wait = 1s;
   options_.max_connections = 2;
-  std::string error;
-  ASSERT_TRUE(server_->Start(
-      options_, [this](const PeerIdentity&) { return std::make_unique<EchoSession>(counters_); },
-      error));
+  ASSERT_TRUE(Start(*server_)) << error_;
   auto silent = Connect();
   // A peer that sends a line a few bytes at a time and never ends it.
   const int trickle = ::socket(AF_UNIX, SOCK_STREAM, 0);
@@ -158,7 +137,7 @@ TEST_F(LineSocketTest, AClientWithoutAWholeLineLosesItsPlaceOneBetweenRequestsKe
   for (int i = 0; i < 8 && ::send(trickle, "ab", 2, MSG_NOSIGNAL) == 2; ++i) {
     std::this_thread::sleep_for(250ms);
   }
-  EXPECT_TRUE(Eventually([&] { return server_->OpenConnections() == 0; }));
+  EXPECT_TRUE(snx::test::Eventually([&] { return server_->OpenConnections() == 0; }));
   EXPECT_EQ(Ask(*silent, "late").rfind("FAILED", 0), 0u);
   char byte = 0;
   EXPECT_EQ(::recv(trickle, &byte, 1, 0), 0);  // closed, no answer

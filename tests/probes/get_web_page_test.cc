@@ -4,20 +4,16 @@
 #include "probes/get_web_page.h"
 
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <chrono>
-#include <string>
-#include <vector>
 
 #include "platform/fake/fake_clock.h"
 #include "platform/fake/fake_http_client.h"
 #include "support/test_support.h"
 
+namespace snx::platform {
 namespace {
 
 using ::testing::ElementsAre;
+using namespace std::chrono_literals;
 using Lines = std::vector<std::string>;
 
 class GetWebPageTest : public ::testing::Test {
@@ -28,10 +24,20 @@ class GetWebPageTest : public ::testing::Test {
     log_.Clear();
     return page_.Go("D", url);
   }
+  // The fetch's result and the status it kept.
+  std::tuple<int, std::uint32_t> Fetched(const std::string& url) {
+    const int result = Go(url);
+    return {result, page_.StatusCode()};
+  }
+  // ReadPageText's result and the text it kept.
+  std::tuple<int, std::string> Read(const std::string& url) {
+    const int result = page_.ReadPageText("D", url);
+    return {result, page_.PageText().ToString()};
+  }
 
-  snx::platform::FakeHttpClient http_;
-  snx::platform::ScopedInstall<snx::platform::HttpClient> install_{http_};
-  snx::test::CapturingLog log_;
+  FakeHttpClient http_;
+  ScopedInstall<HttpClient> install_{http_};
+  test::CapturingLog log_;
   CGetWebPage page_;
 };
 
@@ -42,8 +48,7 @@ TEST_F(GetWebPageTest, BadOptionsAndAllButHttpAndHttpsUrlsAreNeverFetched) {
   for (const char* url :
        {"", "ftp://h/", "FTP://h/", "file:///etc/passwd", "mailto:a@b", "h/index", "http:/h/",
         "http://", "http://h:0/", "http://h:8o/", "http://bad host/"}) {
-    EXPECT_EQ(Go(url), 1) << url;
-    EXPECT_EQ(page_.StatusCode(), 1u) << url;
+    EXPECT_EQ(Fetched(url), std::tuple(1, 1u)) << url;
     EXPECT_THAT(log_.Errors(),
                 ElementsAre("CGetWebPage:: can only use URLs beginning with http:////",
                             "CGetWebPage::  Exception 1 for this URL: ", url));
@@ -57,26 +62,23 @@ TEST_F(GetWebPageTest, RequestCarriesServerPortObjectHeadersAndBounds) {
   http_.Answer("Web.Example", 8080, "/a/b%0D%0AX:%20y?c=1", 200);
   EXPECT_EQ(Go(" HTTP://user:pw@Web.Example:8080/a/b\r\nX: y?c=1#part "), 0);
   http_.Answer("h", 80, "/", 200);
-  CGetWebPage::SetTimeouts(std::chrono::milliseconds(250), std::chrono::milliseconds(900));
+  CGetWebPage::SetTimeouts(250ms, 900ms);
   EXPECT_EQ(page_.Go(" l ", "http://h"), 0);
   ASSERT_EQ(http_.requests().size(), 2u);
   const auto& r = http_.requests()[0];
   EXPECT_THAT(r.headers, ElementsAre("Accept: text/*", "User-Agent: MFC_Tear_Sample"));
-  EXPECT_FALSE(r.direct);
-  EXPECT_EQ(r.connect_timeout, std::chrono::seconds(30));  // never unbounded
-  EXPECT_EQ(r.total_timeout, std::chrono::seconds(60));
-  EXPECT_EQ(r.max_body_bytes, 0u);  // the status is all a test needs
+  // Never unbounded; no body: the status is all a test needs.
+  EXPECT_EQ(std::tuple(r.direct, r.connect_timeout, r.total_timeout, r.max_body_bytes),
+            std::tuple(false, 30s, 60s, 0u));
   const auto& l = http_.requests()[1];
-  EXPECT_TRUE(l.direct);
-  EXPECT_EQ(l.connect_timeout, std::chrono::milliseconds(250));
-  EXPECT_EQ(l.total_timeout, std::chrono::milliseconds(900));
+  EXPECT_EQ(std::tuple(l.direct, l.connect_timeout, l.total_timeout),
+            std::tuple(true, 250ms, 900ms));
 }
 
 TEST_F(GetWebPageTest, AnyAnswerIsResultZeroAndOnlyTwoHundredsAreGood) {
   for (std::uint32_t status : {199u, 200u, 299u, 300u, 307u, 404u, 500u}) {
     http_.Answer("h", 80, "/", status);
-    EXPECT_EQ(Go("http://h/"), 0) << status;
-    EXPECT_EQ(page_.StatusCode(), status);
+    EXPECT_EQ(Fetched("http://h/"), std::tuple(0, status));
     EXPECT_EQ(page_.IsStatusOk(), status >= 200 && status <= 299) << status;
     EXPECT_EQ(log_.lines().back().text, "CGetWebPage::  Got status code " + std::to_string(status));
     EXPECT_TRUE(log_.Errors().empty()) << status;
@@ -87,14 +89,12 @@ TEST_F(GetWebPageTest, FailureAndPasswordChallengeAreNeverSuccesses) {
   http_.Answer("h", 80, "/", 200);
   ASSERT_EQ(Go("http://h/"), 0);
   http_.Fail("h", 80, "/", 28, std::string(5000, 'm'));
-  EXPECT_EQ(Go("http://h/"), 2);
-  EXPECT_EQ(page_.StatusCode(), 1u);  // not the 200 of the fetch before
+  EXPECT_EQ(Fetched("http://h/"), std::tuple(2, 1u));  // not the 200 of the fetch before
   EXPECT_THAT(log_.Errors(), ElementsAre("CGetWebPage::  WinINet Exception 28: " +
                                              std::string(1024, 'm') + " for this URL: ",
                                          "http://h/"));
   http_.Answer("h", 80, "/private", 401, {"WWW-Authenticate: Basic realm=\"x\""});
-  EXPECT_EQ(Go("http://h/private"), 1);
-  EXPECT_EQ(page_.StatusCode(), 401u);
+  EXPECT_EQ(Fetched("http://h/private"), std::tuple(1, 401u));
   EXPECT_EQ(http_.requests().size(), 3u);  // no one to ask for a password: never retried
   EXPECT_THAT(log_.Errors(),
               ElementsAre("CGetWebPage:: Access denied: Invalid password",
@@ -171,21 +171,21 @@ TEST_F(GetWebPageTest, RedirectsThatCannotBeFollowedAreResultTwo) {
     EXPECT_EQ(http_.requests().size(), asked ? 2u : 1u) << c.raw_headers;
   }
   http_.Answer("h", 80, "/", 302, {"Location: http://refused/"});
-  EXPECT_EQ(Go("http://h/"), 2);
-  EXPECT_EQ(page_.StatusCode(), 302u);  // the first answer's; the second never came
+  // The first answer's status; the second never came.
+  EXPECT_EQ(Fetched("http://h/"), std::tuple(2, 302u));
 }
 
 // Answers that each take `delay` of the test's clock; one that would outlast its request's
 // bound fails as a timed-out request does, at the bound.
-class SlowHttpClient : public snx::platform::FakeHttpClient {
+class SlowHttpClient : public FakeHttpClient {
  public:
-  SlowHttpClient(snx::platform::FakeClock& clock, std::chrono::milliseconds delay)
+  SlowHttpClient(FakeClock& clock, std::chrono::milliseconds delay)
       : clock_(clock), delay_(delay) {}
-  snx::platform::HttpResult Fetch(const snx::platform::HttpRequest& request) override {
+  HttpResult Fetch(const HttpRequest& request) override {
     if (delay_ > request.total_timeout) {
       clock_.Advance(request.total_timeout);
       FakeHttpClient::Fetch(request);  // kept among the requests
-      snx::platform::HttpResult timed_out;
+      HttpResult timed_out;
       timed_out.error_number = 28;
       timed_out.error_message = "Operation timed out";
       return timed_out;
@@ -195,28 +195,28 @@ class SlowHttpClient : public snx::platform::FakeHttpClient {
   }
 
  private:
-  snx::platform::FakeClock& clock_;
+  FakeClock& clock_;
   std::chrono::milliseconds delay_;
 };
 
 TEST(GetWebPageDeadlineTest, ARedirectGetsWhatIsLeftOfTheOneBound) {
-  using std::chrono::milliseconds;
-  snx::platform::FakeClock clock;
-  snx::platform::ScopedInstall<snx::platform::Clock> use_clock(clock);
-  snx::test::CapturingLog log;
-  CGetWebPage::SetTimeouts(milliseconds(400), milliseconds(1000));
+  FakeClock clock;
+  ScopedInstall<Clock> use_clock(clock);
+  test::CapturingLog log;
+  CGetWebPage::SetTimeouts(400ms, 1000ms);
   for (const int delay : {300, 700}) {
-    SlowHttpClient http(clock, milliseconds(delay));
-    snx::platform::ScopedInstall<snx::platform::HttpClient> use_http(http);
+    SlowHttpClient http(clock, std::chrono::milliseconds(delay));
+    ScopedInstall<HttpClient> use_http(http);
     http.Answer("h", 80, "/", 302, {"Location: /next"});
     http.Answer("h", 80, "/next", 200);
     const auto start = clock.MonoNow();
     CGetWebPage page;
     EXPECT_EQ(page.Go("D", "http://h/"), delay == 300 ? 0 : 2) << delay;
-    EXPECT_LE(clock.MonoNow() - start, milliseconds(1000)) << delay;
+    EXPECT_LE(clock.MonoNow() - start, 1000ms) << delay;
     ASSERT_EQ(http.requests().size(), 2u);
-    EXPECT_EQ(http.requests()[1].total_timeout, milliseconds(1000 - delay));
-    EXPECT_EQ(http.requests()[1].connect_timeout, milliseconds(std::min(400, 1000 - delay)));
+    EXPECT_EQ(http.requests()[1].total_timeout, std::chrono::milliseconds(1000 - delay));
+    EXPECT_EQ(http.requests()[1].connect_timeout,
+              std::chrono::milliseconds(std::min(400, 1000 - delay)));
   }
   CGetWebPage::ResetOptions();
 }
@@ -224,9 +224,8 @@ TEST(GetWebPageDeadlineTest, ARedirectGetsWhatIsLeftOfTheOneBound) {
 TEST_F(GetWebPageTest, ReadPageTextKeepsTheFinalBodyWithoutMarkup) {
   http_.Answer("h", 80, "/", 302, {"Location: /page"}, "<p>moved</p>");
   http_.Answer("h", 80, "/page", 200, {}, "<b>Hi</b> 1 > 0\r\n<a\nhref=x>link</a> <<i>b>c\n");
-  EXPECT_EQ(page_.ReadPageText("D", "http://h/"), 0);
   // A tag left open goes on into the next line; a tag does not nest.
-  EXPECT_EQ(page_.PageText().ToString(), "Hi 1 > 0\r\nlink b>c\n");
+  EXPECT_EQ(Read("http://h/"), std::tuple(0, "Hi 1 > 0\r\nlink b>c\n"));
   EXPECT_EQ(http_.requests()[1].max_body_bytes, CGetWebPage::kMaxBodyBytes);
   EXPECT_TRUE(log_.HasEvent("CGetWebPage ReadPageText: http://h/"));
   const struct {
@@ -240,11 +239,9 @@ TEST_F(GetWebPageTest, ReadPageTextKeepsTheFinalBodyWithoutMarkup) {
   };
   for (const auto& c : cases) {
     http_.Answer("h", 80, "/other", c.status, {}, c.body);
-    EXPECT_EQ(page_.ReadPageText("D", "http://h/other"), 0);
-    EXPECT_EQ(page_.PageText().ToString(), c.text);
+    EXPECT_EQ(Read("http://h/other"), std::tuple(0, c.text));
   }
-  EXPECT_EQ(page_.ReadPageText("D", "http://h/refused"), 2);
-  EXPECT_EQ(page_.PageText().ToString(), "");
+  EXPECT_EQ(Read("http://h/refused"), std::tuple(2, ""));
 }
 
 // https: the request asks for TLS with the CA file and the proxy of the settings; a refused
@@ -255,9 +252,8 @@ TEST_F(GetWebPageTest, HttpsCarriesItsSettingsAndNeverRedirectsDownToHttp) {
   http_.Answer("h", 80, "/", 200);
   EXPECT_EQ(Go("https://h/"), 2);
   ASSERT_EQ(http_.requests().size(), 1u);
-  EXPECT_TRUE(http_.requests()[0].https);
-  EXPECT_EQ(http_.requests()[0].ca_file, "/etc/ca.pem");
-  EXPECT_EQ(http_.requests()[0].proxy, "");  // never the environment's proxy
+  const auto& r = http_.requests()[0];  // never the environment's proxy
+  EXPECT_EQ(std::tuple(r.https, r.ca_file, r.proxy), std::tuple(true, "/etc/ca.pem", ""));
   EXPECT_EQ(log_.Errors(),
             (Lines{"CGetWebPage:: an https page redirected to http (refused): ", "http://h/",
                    "CGetWebPage::  Exception 2 for this URL: ", "https://h/"}));
@@ -276,3 +272,4 @@ TEST_F(GetWebPageTest, HttpsCarriesItsSettingsAndNeverRedirectsDownToHttp) {
 }
 
 }  // namespace
+}  // namespace snx::platform

@@ -7,10 +7,8 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <chrono>
 #include <filesystem>
 #include <string>
-#include <thread>
 
 #include "support/test_support.h"
 
@@ -33,12 +31,8 @@ inline std::string CopyProgram(const TempDir& dir, const std::string& from,
 
 // True when `pid` has ended and been reaped (no entry, or not ours any more) within `limit`.
 inline bool ProcessGone(int pid, std::chrono::milliseconds limit = std::chrono::seconds(5)) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < end) {
-    if (!std::filesystem::exists("/proc/" + std::to_string(pid))) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return false;
+  return Eventually([&] { return !std::filesystem::exists("/proc/" + std::to_string(pid)); },
+                    limit);
 }
 
 // Ends a child a test started (the launcher's reaper reaps it).

@@ -4,13 +4,14 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <functional>
 #include <mutex>
 #include <optional>
-#include <string>
 #include <sstream>
+#include <string>
 #include <string_view>
 #include <thread>
 #include <vector>
@@ -28,29 +29,33 @@ class CapturingLog : public CLogWriter {
     std::string text;
   };
 
-  CapturingLog();
-  ~CapturingLog() override;
+  CapturingLog() : previous_(g_pLogFile) { g_pLogFile = this; }
+  ~CapturingLog() override { g_pLogFile = previous_; }
   CapturingLog(const CapturingLog&) = delete;
   CapturingLog& operator=(const CapturingLog&) = delete;
 
-  bool LogError(std::string_view text) override;
-  bool LogMessage(std::string_view text) override;
-  bool LogEvent(std::string_view text) override;
-  bool LogBlankLines(int count) override;
+  bool LogError(std::string_view text) override { return Keep("Error", text); }
+  bool LogMessage(std::string_view text) override { return Keep("Message", text); }
+  bool LogEvent(std::string_view text) override { return Keep("Event", text); }
+  bool LogBlankLines(int count) override {
+    for (int i = 0; i < count; ++i) Keep("Blank", "");
+    return true;
+  }
 
   const std::vector<Line>& lines() const { return lines_; }
-  std::vector<std::string> Errors() const;
-  std::vector<std::string> Events() const;
-  std::vector<std::string> Messages() const;
-  bool HasError(std::string_view text) const;
-  bool HasEvent(std::string_view text) const;
+  std::vector<std::string> Errors() const { return OfKind("Error"); }
+  std::vector<std::string> Events() const { return OfKind("Event"); }
+  std::vector<std::string> Messages() const { return OfKind("Message"); }
+  bool HasError(std::string_view text) const { return std::ranges::count(Errors(), text) > 0; }
+  bool HasEvent(std::string_view text) const { return std::ranges::count(Events(), text) > 0; }
   void Clear() {
     std::lock_guard lock(mutex_);
     lines_.clear();
   }
 
  private:
-  void Keep(const char* kind, std::string_view text);
+  bool Keep(const char* kind, std::string_view text);
+  std::vector<std::string> OfKind(std::string_view kind) const;
 
   std::mutex mutex_;
   std::vector<Line> lines_;
@@ -92,9 +97,16 @@ class ScopedEnv {
 // True when the program is on the PATH.
 bool HaveProgram(const char* program);
 
-// What `promtool check metrics` says against the file ("" when it passes); nullopt when promtool
-// (Debian's prometheus package) is not installed.
+// What `promtool check metrics` says against the file ("" when it passes). Without promtool
+// (Debian's prometheus package) it is nullopt, and the running test is marked skipped with the
+// reason: it goes on with its other checks, but never passes silently.
 std::optional<std::string> PromtoolComplaint(const std::string& path);
+
+// The permission bits (07777) of the file, or 0 when it cannot be read.
+inline unsigned ModeOf(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
 
 // Writes an executable script `name` into `dir`.
 inline void WriteScript(const TempDir& dir, const std::string& name, const std::string& body) {
@@ -125,6 +137,4 @@ inline std::vector<std::string> FileLines(const TempDir& dir, const std::string&
   return std::filesystem::exists(dir.File(name)) ? LinesOf(dir.Read(name))
                                                  : std::vector<std::string>{};
 }
-
-
 }  // namespace snx::test

@@ -8,8 +8,6 @@
 // Every server answers "/" (and any path) with 200 and a small page, "/missing" with 404, and
 // "/redirect?to=URL" with a 302 to URL.
 
-#include <unistd.h>
-
 #include <map>
 #include <sstream>
 #include <string>
@@ -93,7 +91,9 @@ print("ready", flush=True)
 threading.Event().wait()
 )";
 
-// The folder of the certificates, made on first use; "" when openssl failed.
+// The folder of the certificates, made on first use; "" when openssl failed. Its files serve any
+// test that needs a CA and a server certificate: TlsFile("ca.pem") with TlsFile("valid.pem") and
+// TlsFile("valid.key") (for 127.0.0.1 and "localhost").
 inline const std::string& TlsCertificates() {
   static TempDir folder;
   static const std::string made = [] {
@@ -104,6 +104,7 @@ inline const std::string& TlsCertificates() {
   }();
   return made;
 }
+inline std::string TlsFile(const std::string& name) { return TlsCertificates() + "/" + name; }
 
 class TlsPeer {
  public:
@@ -113,20 +114,18 @@ class TlsPeer {
   explicit TlsPeer(const std::vector<std::string>& certificates = kAll)
       : child_(Argv(certificates), true) {
     std::string out;
-    for (int i = 0; i < 200 && out.find("ready\n") == std::string::npos; ++i) {
-      usleep(25000);
-      out = child_.Output();
-    }
+    ready_ =
+        Eventually([&] { return (out = child_.Output()).find("ready\n") != std::string::npos; },
+                   std::chrono::seconds(5));
     std::istringstream lines(out);
     std::string name;
     int port = 0;
     while (lines >> name && name != "ready" && lines >> port) ports_[name] = port;
-    ready_ = out.find("ready\n") != std::string::npos;
   }
 
   bool Ready() const { return ready_; }
   // The test CA to trust through a CA file.
-  static std::string CaFile() { return TlsCertificates() + "/ca.pem"; }
+  static std::string CaFile() { return TlsFile("ca.pem"); }
   // "https://127.0.0.1:PORT" + path of the server with that certificate.
   std::string Url(const std::string& certificate, const std::string& path = "/") const {
     const auto at = ports_.find(certificate);

@@ -1,29 +1,26 @@
-// The libcurl HTTP facility against a loopback server of the test's own. Refusals and
-// time-outs are exercised end to end by the integration tests (snxctl probe).
-
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <string>
 
 #include "platform/http_client.h"
+#include "platform/posix/curl_tls.h"
 #include "support/loopback_http_server.h"
+#include "support/tls_peer.h"
 
+// The libcurl HTTP facility against loopback servers of the test's own. Refusals and time-outs
+// are exercised end to end by the integration tests (snxctl probe).
+namespace snx::platform {
 namespace {
 
-using snx::platform::HttpClient;
-using snx::platform::HttpRequest;
-using snx::platform::HttpResult;
-using snx::platform::Use;
-using snx::test::LoopbackHttpServer;
+using test::LoopbackHttpServer;
 
 // Loopback only: a proxy set in the environment must never take the tests' requests.
 const bool kNoProxy = setenv("no_proxy", "*", 1) == 0;
 
-HttpRequest To(const LoopbackHttpServer& server, const std::string& path) {
+HttpRequest To(std::uint16_t port, const std::string& path = "/") {
   HttpRequest r;
   r.host = "127.0.0.1";
-  r.port = server.port();
+  r.port = port;
   r.path = path;
   r.headers = {"Accept: text/*", "User-Agent: MFC_Tear_Sample"};
   return r;
@@ -34,7 +31,7 @@ TEST(CurlHttpClientTest, SendsOurHeadersAndReportsRedirectsWithoutFollowing) {
     return "HTTP/1.1 100 Continue\r\nX-Interim: 1\r\n\r\n" +
            LoopbackHttpServer::Answer(302, {"Location: /elsewhere"}, "moved");
   });
-  const HttpResult result = Use<HttpClient>().Fetch(To(server, "/a/b?c=d"));
+  const HttpResult result = Use<HttpClient>().Fetch(To(server.port(), "/a/b?c=d"));
   ASSERT_TRUE(result.answered) << result.error_message;
   EXPECT_EQ(result.status, 302u);
   // Only the final answer's lines, each ended by CR LF.
@@ -54,7 +51,7 @@ TEST(CurlHttpClientTest, BodyIsKeptUpToTheLimit) {
   const std::string body(200000, 'b');
   LoopbackHttpServer server(
       [&](const std::string&) { return LoopbackHttpServer::Answer(200, {}, body); });
-  HttpRequest r = To(server, "/");
+  HttpRequest r = To(server.port());
   const struct {
     std::size_t limit;
     std::size_t kept;
@@ -70,4 +67,44 @@ TEST(CurlHttpClientTest, BodyIsKeptUpToTheLimit) {
   }
 }
 
+// The TLS side: certificate times as OpenSSL writes them, and the trusted authorities of a CA
+// file added to the system's (never replacing them) and read again when the file changes.
+TEST(CurlTlsTest, CertificateTimesAsOpenSslWritesThem) {
+  const struct {
+    const char* text;
+    std::int64_t seconds;
+  } cases[] = {
+      {"Dec 10 18:51:15 2026 GMT", 1796928675},
+      {"Jan  1 00:00:00 2030 GMT", 1893456000},
+      {"", 0},
+      {"tomorrow", 0},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ParseCertTime(c.text), c.seconds) << c.text;
+}
+
+TEST(CurlTlsTest, TheCaFileIsTrustedAndItsChangesAreSeen) {
+  test::TlsPeer peer({"valid"});
+  ASSERT_TRUE(peer.Ready());
+  test::TempDir dir;
+  const auto fetch = [&](const std::string& ca_file) {
+    HttpRequest request = To(static_cast<std::uint16_t>(std::stoi(peer.Url("valid").substr(18))));
+    request.https = true;
+    request.ca_file = ca_file;
+    request.want_cert_expiry = true;
+    return Use<HttpClient>().Fetch(request);
+  };
+  EXPECT_EQ(fetch(dir.File("missing.pem")).cert_problem,
+            "the CA file " + dir.File("missing.pem") + " cannot be read");
+  EXPECT_EQ(fetch("").cert_problem, "unknown issuer");
+  dir.Write("ca.pem", "not a certificate\n");
+  EXPECT_FALSE(fetch(dir.File("ca.pem")).answered);
+  // The same path with the test CA written into it now: the store is read again.
+  std::filesystem::copy_file(test::TlsPeer::CaFile(), dir.File("ca.pem"),
+                             std::filesystem::copy_options::overwrite_existing);
+  const HttpResult trusted = fetch(dir.File("ca.pem"));
+  EXPECT_TRUE(trusted.answered) << trusted.error_message;
+  EXPECT_GT(trusted.cert_expiry, 0);
+}
+
 }  // namespace
+}  // namespace snx::platform

@@ -1,12 +1,11 @@
-#include "platform/clock.h"
-
 #include <gtest/gtest.h>
 
-#include <thread>
-#include <vector>
-
+#include "platform/clock.h"
+#include "platform/debug_sink.h"
 #include "platform/fake/fake_clock.h"
 #include "platform/manual_reset_event.h"
+#include "platform/power.h"
+#include "support/test_support.h"
 
 namespace snx::platform {
 namespace {
@@ -70,6 +69,41 @@ TEST(ManualResetEventTest, WakesEveryWaiterAtOnce) {
   for (auto& t : waiters) t.join();
   // A waiter left asleep would see the event only at its time-out.
   EXPECT_LT(std::chrono::steady_clock::now() - start, seconds(20));
+}
+
+TEST(PowerTest, RecordingAppendsEachRequestUnderTheStateRoot) {
+  test::TempDir root;
+  test::ScopedEnv env_root("SNX_ROOT", root.path().c_str());
+  test::ScopedEnv env_power("SNX_POWER", "Record");
+  ASSERT_TRUE(PowerIsRecording());
+  Power& power = DefaultFacility<Power>();
+  EXPECT_TRUE(power.HasRebootPrivilege());
+  EXPECT_TRUE(power.ForceReboot("restarts failed") &&
+              power.ForceReboot("again\nwith a line break"));
+  const std::string text = root.Read("run/snxsvc/reboot-requests");
+  EXPECT_NE(text.find("reboot requested: restarts failed\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("reboot requested: again\\nwith a line break\n"), std::string::npos)
+      << "one line per request: " << text;
+}
+
+// What `write` sends to fd 2.
+std::string StderrOf(const std::function<void()>& write) {
+  testing::internal::CaptureStderr();
+  write();
+  return testing::internal::GetCapturedStderr();
+}
+
+TEST(DebugSinkTest, WritesLinesToStderrOnlyWhenSnxDebugIsSet) {
+  const auto write = [] {
+    DefaultFacility<DebugSink>().Write("thread started");
+    DefaultFacility<DebugSink>().Write("ends with newline\n");
+  };
+  for (const char* off : {static_cast<const char*>(nullptr), ""}) {
+    test::ScopedEnv env("SNX_DEBUG", off);
+    EXPECT_EQ(StderrOf(write), "");
+  }
+  test::ScopedEnv env("SNX_DEBUG", "1");
+  EXPECT_EQ(StderrOf(write), "thread started\nends with newline\n");
 }
 
 }  // namespace

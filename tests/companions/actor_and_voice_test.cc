@@ -1,21 +1,78 @@
-#include "voice_alert.h"
-
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include <deque>
-#include <filesystem>
 
-#include "support/test_support.h"
+#include "actor.h"
 #include "platform/runnable_file.h"
+#include "support/test_support.h"
+#include "voice_alert.h"
 
+namespace snx::platform {
 namespace {
 
-using snx::platform::ComPtr;
-using snx::platform::Variant;
-using snx::test::Eventually;
-using snx::test::FileLines;
+using test::Eventually;
+using test::FileLines;
 using testing::HasSubstr;
+
+// The answer of one of the companion's methods that take only their out-value.
+template <class C>
+std::int32_t Call(const ComPtr<C>& object, HRESULT (C::*method)(std::int32_t*)) {
+  std::int32_t answer = 0;
+  (object.Get()->*method)(&answer);
+  return answer;
+}
+
+// A temporary install folder whose web-server reset only records that it ran.
+class ActorTest : public testing::Test {
+ protected:
+  ActorTest() {
+    test::WriteScript(dir_, "iisreset", "echo \"reset $*\" >> \"$(dirname \"$0\")/resets\"\n");
+  }
+  std::int32_t Configure(Variant program, Variant act, Variant repeat, Variant timeout) {
+    std::int32_t accepted = 0;
+    actor_->Configure(&program, &act, &repeat, &timeout, &accepted);
+    return accepted;
+  }
+  std::size_t Resets() const { return FileLines(dir_, "resets").size(); }
+  std::vector<std::string> Log() const { return FileLines(dir_, CActor::kLogName); }
+
+  test::TempDir dir_;
+  std::unique_ptr<Launcher> launcher_ = NewPosixLauncher({dir_.path() + "/", nullptr, nullptr});
+  ComPtr<CActor> actor_ =
+      ComPtr<CActor>::Attach(new CActor(*launcher_, Use<Clock>(), dir_.path() + "/"));
+};
+
+// The overrun of a phase with the watchdog's set-up: tests/recovery/assurance_plugin_test.cc.
+
+TEST_F(ActorTest, PhasesThatEndInTimeRunNothing) {
+  ASSERT_EQ(Configure(Variant::Text("Iisreset.exe"), Variant::Bool(true), Variant::Bool(false),
+                      Variant::Int(10000)),
+            -1);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(Call(actor_, &CActor::BeginPhase), -1);
+    EXPECT_EQ(Call(actor_, &CActor::EndPhase), -1);
+  }
+  EXPECT_EQ(Call(actor_, &CActor::EndPhase), 0) << "no phase is open";
+  EXPECT_EQ(Resets(), 0u);
+}
+
+TEST_F(ActorTest, ABadSetUpIsRefusedAndArmsNothing) {
+  const Variant yes = Variant::Bool(true);
+  const Variant program = Variant::Text("Iisreset.exe");
+  const struct {
+    Variant program, act, timeout;
+  } cases[] = {
+      {Variant::Text(""), yes, Variant::Int(100)},
+      {Variant::Text("Iisreset.exe\n"), yes, Variant::Int(100)},
+      {program, yes, Variant::Int(0)},
+      {program, yes, Variant::Text("x")},
+      {program, Variant(), Variant::Int(100)},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Configure(c.program, c.act, yes, c.timeout), 0);
+  EXPECT_EQ(Call(actor_, &CActor::BeginPhase), 0);
+  EXPECT_EQ(Call(actor_, &CActor::EndPhase), 0);
+  EXPECT_EQ(Log().size(), std::size(cases)) << "one line per refusal";
+}
 
 const std::string kRecordingExample = std::string(SNX_SOURCE_DIR) + "/examples/voice-dial.record";
 
@@ -31,11 +88,6 @@ class VoiceAlertTest : public testing::Test {
     alert_->AddPhoneAddress(Text(name), Text(number), &result);
     return result;
   }
-  std::int32_t Ask(snx::platform::HRESULT (CVoiceAlert::*method)(std::int32_t*)) {
-    std::int32_t result = 0;
-    (alert_.Get()->*method)(&result);
-    return result;
-  }
   std::int32_t Status(std::int32_t code) {
     std::int32_t value = 0;
     alert_->GetStatus(&code, &value);
@@ -46,43 +98,43 @@ class VoiceAlertTest : public testing::Test {
     std::int32_t accepted = 0;
     alert_->SetMessage(Text(message));
     alert_->SetAcknowledge(&ack, &accepted);
-    return accepted == -1 ? Ask(&CVoiceAlert::SendAlerts) : 0;
+    return accepted == -1 ? Call(alert_, &CVoiceAlert::SendAlerts) : 0;
   }
   // A text argument that lives until the test ends.
   Variant* Text(const std::string& text) { return &texts_.emplace_back(Variant::Text(text)); }
   // The call state once the calls have ended.
   std::int32_t EndState() {
-    Eventually([&] { return Ask(&CVoiceAlert::GetCallState) != snx::platform::kCallInProgress; });
-    return Ask(&CVoiceAlert::GetCallState);
+    Eventually([&] { return Call(alert_, &CVoiceAlert::GetCallState) != kCallInProgress; });
+    return Call(alert_, &CVoiceAlert::GetCallState);
   }
   void InstallRecorder() {
     std::filesystem::copy_file(kRecordingExample, dir_.File("voice-dial"),
                                std::filesystem::copy_options::overwrite_existing);
   }
 
-  snx::test::TempDir dir_;
+  test::TempDir dir_;
   std::deque<Variant> texts_;
-  std::unique_ptr<snx::platform::Launcher> launcher_ = snx::platform::NewPosixLauncher({});
-  ComPtr<CVoiceAlert> alert_ = ComPtr<CVoiceAlert>::Attach(
-      new CVoiceAlert(*launcher_, snx::platform::Use<snx::platform::Clock>()));
+  std::unique_ptr<Launcher> launcher_ = NewPosixLauncher({});
+  ComPtr<CVoiceAlert> alert_ =
+      ComPtr<CVoiceAlert>::Attach(new CVoiceAlert(*launcher_, Use<Clock>()));
 };
 
 TEST_F(VoiceAlertTest, EveryNumberIsCalledThroughTheDialCommandWithItsTextsAsTheyStand) {
   InstallRecorder();
   ASSERT_EQ(Configure(), -1);
   EXPECT_EQ(Status(CVoiceAlert::kStatusConfigured), -1);
-  EXPECT_EQ(Ask(&CVoiceAlert::CheckReady), -1);
+  EXPECT_EQ(Call(alert_, &CVoiceAlert::CheckReady), -1);
   EXPECT_EQ(Add("Ann O'Neil", "+41 44 111"), -1);
   EXPECT_EQ(Add("Bob", "sip:bob@example.org"), -1);
-  EXPECT_EQ(Ask(&CVoiceAlert::CheckReady), 0) << "numbers were added";
+  EXPECT_EQ(Call(alert_, &CVoiceAlert::CheckReady), 0) << "numbers were added";
   // Quotes, a command substitution and backslashes reach the command untouched: no shell.
   const std::string message = R"(It's down; $(touch pwned) "q" C:\\Apps\x)";
   ASSERT_EQ(Send(message, true), -1);
-  EXPECT_EQ(EndState(), snx::platform::kCallDelivered);
+  EXPECT_EQ(EndState(), kCallDelivered);
 
   const auto calls = FileLines(dir_, "voice-dial-calls.txt");
   ASSERT_EQ(calls.size(), 2u);
-  const bool speaks = snx::platform::IsRunnableFile("/usr/bin/espeak-ng");
+  const bool speaks = IsRunnableFile("/usr/bin/espeak-ng");
   const std::string wav = speaks ? dir_.File(CVoiceAlert::kMessageWav) : "-";
   EXPECT_THAT(calls[0], HasSubstr("\t+41 44 111\tAnn O'Neil\t1\t" + wav + "\t" + message));
   EXPECT_THAT(calls[1], HasSubstr("\tsip:bob@example.org\tBob\t1\t"));
@@ -98,7 +150,7 @@ TEST_F(VoiceAlertTest, EveryNumberIsCalledThroughTheDialCommandWithItsTextsAsThe
   EXPECT_THAT(log[2], HasSubstr("call 2/2 to Bob at sip:bob@example.org"));
   EXPECT_THAT(log[2], HasSubstr("delivered (exit 0)"));
   EXPECT_EQ(Status(CVoiceAlert::kStatusAllDelivered), -1);
-  EXPECT_EQ(Ask(&CVoiceAlert::CheckReady), -1) << "ready for the next message's set-up";
+  EXPECT_EQ(Call(alert_, &CVoiceAlert::CheckReady), -1) << "ready for the next message's set-up";
 }
 
 // A failing dial command: tests/integration/snxctl_phone_test_test.cc.
@@ -113,7 +165,7 @@ TEST_F(VoiceAlertTest, NothingIsAcceptedWithoutAnExecutableDialCommand) {
               HasSubstr("not ready: no executable voice-dial in " + dir_.path() + "/"));
   InstallRecorder();
   EXPECT_EQ(Configure(), -1);
-  EXPECT_EQ(Ask(&CVoiceAlert::SendAlerts), 0) << "no number was given";
+  EXPECT_EQ(Call(alert_, &CVoiceAlert::SendAlerts), 0) << "no number was given";
 }
 
 TEST_F(VoiceAlertTest, OnlyNumbersTheDialCommandCannotMistakeAreAccepted) {
@@ -127,15 +179,14 @@ TEST_F(VoiceAlertTest, OnlyNumbersTheDialCommandCannotMistakeAreAccepted) {
 }
 
 TEST_F(VoiceAlertTest, ResetCallStateEndsTheCallsThatAreRunning) {
-  snx::test::WriteScript(dir_, "voice-dial",
-                         "echo \"$1\" >> \"$(dirname \"$0\")/calls\"\nsleep 3\n");
+  test::WriteScript(dir_, "voice-dial", "echo \"$1\" >> \"$(dirname \"$0\")/calls\"\nsleep 3\n");
   ASSERT_EQ(Configure(), -1);
   Add("Ann", "111");
   Add("Bob", "222");
   ASSERT_EQ(Send("down", false), -1);
   ASSERT_TRUE(Eventually([&] { return FileLines(dir_, "calls").size() == 1; }));
-  EXPECT_EQ(Ask(&CVoiceAlert::GetCallState), snx::platform::kCallInProgress);
-  std::int32_t in_progress = snx::platform::kCallInProgress;
+  EXPECT_EQ(Call(alert_, &CVoiceAlert::GetCallState), kCallInProgress);
+  std::int32_t in_progress = kCallInProgress;
   std::int32_t state = 0;
   alert_->ResetCallState(&in_progress, &state);
   EXPECT_EQ(state, CVoiceAlert::kIdle);
@@ -145,3 +196,4 @@ TEST_F(VoiceAlertTest, ResetCallStateEndsTheCallsThatAreRunning) {
 }
 
 }  // namespace
+}  // namespace snx::platform
