@@ -6,7 +6,6 @@
 #include "ops/ops_codes.h"
 #include "platform/atomic_file.h"
 #include "platform/component.h"
-#include "platform/control_protocol.h"
 #include "platform/file_system.h"
 #include "platform/message_sink.h"
 #include "platform/visible_text.h"
@@ -14,6 +13,7 @@
 #include "service/service_ids.h"
 #include "service/service_switch.h"
 #include "service/unit_file.h"
+#include "text/control_protocol.h"
 
 namespace sp = snx::platform;
 using namespace snxsvc;

@@ -25,10 +25,10 @@
 #include "files/settings_file_writer.h"
 #include "integration/subprocess.h"
 #include "platform/component_factory.h"
-#include "platform/control_protocol.h"
 #include "platform/line_socket.h"
 #include "support/loopback_http_server.h"
 #include "support/test_support.h"
+#include "text/control_protocol.h"
 
 namespace snx::test {
 namespace {

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/counter_path.h"
 #include "platform/launcher.h"
 
 namespace snx::platform {
@@ -48,30 +47,6 @@ TEST(CommandLineTest, KillNeverReachesInitOurselvesOrOurGroup) {
   EXPECT_FALSE(KillAllowed(self, self, 900, group));
   EXPECT_FALSE(KillAllowed(600, self, group, group));
   EXPECT_TRUE(KillAllowed(600, self, 600, group));
-}
-
-TEST(CounterPathTest, BuildsAndReadsBackEveryCounter) {
-  for (int i = 0; i < kProcessCounterCount; ++i) {
-    const std::string path = BuildCounterPath("DBHOST", "server", ProcessCounterAt(i));
-    const auto parsed = ParseCounterPath(path);
-    ASSERT_TRUE(parsed) << path;
-    EXPECT_EQ(parsed->machine, "DBHOST");
-    EXPECT_EQ(parsed->stem, "server");
-    EXPECT_EQ(parsed->counter, ProcessCounterAt(i));
-  }
-  EXPECT_EQ(BuildCounterPath("WEB1", "server", ProcessCounter::kElapsedTime),
-            R"(\\WEB1\Process(server)\Elapsed Time)");
-}
-
-TEST(CounterPathTest, RefusesMalformedPaths) {
-  for (const char* bad : {"", R"(\\)", R"(\\WEB1)", R"(\WEB1\Process(a)\Elapsed Time)",
-                          R"(\\\Process(a)\Elapsed Time)", R"(\\W\Process()\Elapsed Time)",
-                          R"(\\W\Thread(a)\Elapsed Time)", R"(\\W\Process(a)\Handle Count)",
-                          R"(\\W\Process(a(b)\Elapsed Time)", R"(\\W\Process(a)\Elapsed Time )",
-                          "\\\\W\\Process(a\x01)\\Elapsed Time"}) {
-    EXPECT_FALSE(ParseCounterPath(bad)) << bad;
-  }
-  EXPECT_TRUE(ParseCounterPath(R"(\\w\PROCESS(a)\io data bytes/SEC)"));
 }
 
 }  // namespace

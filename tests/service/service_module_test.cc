@@ -10,7 +10,6 @@
 #include <filesystem>
 #include <thread>
 
-#include "platform/control_protocol.h"
 #include "platform/fake/capturing_message_sink.h"
 #include "platform/fake/fake_key_store.h"
 #include "platform/fake/fake_service_manager.h"
@@ -19,6 +18,7 @@
 #include "service/service_switch.h"
 #include "service/unit_file.h"
 #include "support/test_support.h"
+#include "text/control_protocol.h"
 
 namespace snx::test {
 namespace {
@@ -240,7 +240,7 @@ TEST_F(ServiceModuleTest, AsALocalServerTheObjectLivesFromTheFirstConnectionToTh
   auto module = Module();
   ASSERT_EQ(module->Main("-RegServer"), 0);
   RunInBackground(*module, "");  // registered, not as a service: the local server
-  EXPECT_EQ(live_, 0);              // nothing before the first connection
+  EXPECT_EQ(live_, 0);           // nothing before the first connection
   auto first = Client();
   EXPECT_EQ(Ask(*first, {sp::ControlMethod::kOpsCommand, 1004}), "OK 1001");
   auto second = Client();

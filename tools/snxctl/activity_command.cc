@@ -8,7 +8,6 @@
 #include "core/log_writer.h"
 #include "platform/clock.h"
 #include "platform/component_factory.h"
-#include "platform/counter_path.h"
 #include "platform/file_system.h"
 #include "platform/visible_text.h"
 #include "platform/watcher_interface.h"
@@ -17,6 +16,7 @@
 #include "snxctl/install_folder.h"
 #include "snxctl/kept_log.h"
 #include "snxctl/subcommand.h"
+#include "text/counter_path.h"
 
 namespace snxctl {
 namespace {

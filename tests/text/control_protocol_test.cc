@@ -1,6 +1,6 @@
 // The command socket's request and answer lines.
 
-#include "platform/control_protocol.h"
+#include "text/control_protocol.h"
 
 #include <gtest/gtest.h>
 
