@@ -3,9 +3,9 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "components/component.h"
 #include "ops/ops_codes.h"
 #include "platform/atomic_file.h"
-#include "platform/component.h"
 #include "platform/file_system.h"
 #include "platform/message_sink.h"
 #include "platform/visible_text.h"

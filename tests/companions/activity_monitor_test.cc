@@ -6,8 +6,8 @@
 
 #include <chrono>
 
+#include "components/watcher_interface.h"
 #include "platform/launcher.h"
-#include "platform/watcher_interface.h"
 #include "support/child_programs.h"
 #include "text/counter_path.h"
 #include "watcher.h"

@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "components/component_factory.h"
 #include "files/all_sets.h"
 #include "files/log_file.h"
 #include "files/ram_file_ro.h"
@@ -25,7 +26,6 @@
 #include "integration/subprocess.h"
 #include "integration/test_certificates.h"
 #include "integration/webhook_receiver.h"
-#include "platform/component_factory.h"
 #include "platform/power.h"
 #include "service/service_wiring.h"
 #include "service/thread_owner.h"

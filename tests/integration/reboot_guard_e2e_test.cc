@@ -12,10 +12,10 @@
 #include <fstream>
 #include <thread>
 
+#include "components/component_factory.h"
 #include "files/settings_file_writer.h"
 #include "integration/aiosmtpd_sink.h"
 #include "integration/subprocess.h"
-#include "platform/component_factory.h"
 #include "platform/power.h"
 #include "support/loopback_http_server.h"
 

@@ -13,14 +13,14 @@
 #include <fstream>
 #include <thread>
 
+#include "components/component_factory.h"
+#include "components/watcher_interface.h"
 #include "files/all_sets.h"
 #include "files/ram_file_ro.h"
 #include "platform/clock.h"
-#include "platform/component_factory.h"
 #include "platform/fake/fake_power.h"
 #include "platform/key_store.h"
 #include "platform/launcher.h"
-#include "platform/watcher_interface.h"
 #include "probes/item_manager.h"
 #include "probes/w_manager.h"
 #include "recovery/mender.h"

@@ -22,9 +22,9 @@
 #include <thread>
 #include <vector>
 
+#include "components/component_factory.h"
 #include "files/settings_file_writer.h"
 #include "integration/subprocess.h"
-#include "platform/component_factory.h"
 #include "platform/line_socket.h"
 #include "support/loopback_http_server.h"
 #include "support/test_support.h"

@@ -14,16 +14,16 @@
 #include <string>
 #include <vector>
 
+#include "components/fake/fake_actor.h"
+#include "components/fake/fake_voice_alert.h"
 #include "files/all_sets.h"
 #include "files/ram_file_ro.h"
 #include "ops/ops_mngr_thread.h"
 #include "ops/ops_owner.h"
 #include "platform/fake/capturing_message_sink.h"
-#include "platform/fake/fake_actor.h"
 #include "platform/fake/fake_http_client.h"
 #include "platform/fake/fake_mail_transport.h"
 #include "platform/fake/fake_process_list.h"
-#include "platform/fake/fake_voice_alert.h"
 #include "platform/path_map.h"
 #include "recovery/mender_fixture.h"
 

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/fake/fake_actor.h"
-#include "platform/fake/fake_component_factory.h"
+#include "components/fake/fake_actor.h"
+#include "components/fake/fake_component_factory.h"
 #include "support/test_support.h"
 
 namespace {

@@ -7,12 +7,12 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "platform/component_factory.h"
-#include "platform/component_object.h"
+#include "components/component_factory.h"
+#include "components/component_object.h"
+#include "components/pulse_interface.h"
+#include "components/ut_report_interface.h"
+#include "components/watcher_interface.h"
 #include "platform/fake/fake_key_store.h"
-#include "platform/pulse_interface.h"
-#include "platform/ut_report_interface.h"
-#include "platform/watcher_interface.h"
 #include "support/test_support.h"
 
 namespace snx::platform {
@@ -160,17 +160,19 @@ TEST_F(PluginFactoryTest, FilesThatCannotServeFailClearly) {
   const struct {
     std::string path;
     HRESULT expected;
+    int exit_code;  // as "Regsvr32" answers
     const char* says;
   } cases[] = {
-      {dir.File("Missing.dll"), CO_E_DLLNOTFOUND, "cannot find file"},
-      {dir.File("Text.dll"), CO_E_DLLNOTFOUND, "not a plug-in"},
-      {dir.path(), CO_E_DLLNOTFOUND, "not a file"},
-      {"/lib/x86_64-linux-gnu/libm.so.6", CO_E_ERRORINDLL, "has no entry"},
+      {dir.File("Missing.dll"), CO_E_DLLNOTFOUND, 3, "cannot find file"},
+      {dir.File("Text.dll"), CO_E_DLLNOTFOUND, 3, "not a plug-in"},
+      {dir.path(), CO_E_DLLNOTFOUND, 3, "not a file"},
+      {"/lib/x86_64-linux-gnu/libm.so.6", CO_E_ERRORINDLL, 4, "has no entry"},
   };
   for (const auto& c : cases) {
     std::string why;
     EXPECT_EQ(factory_->RegisterServer(c.path, false, &why), c.expected) << c.path;
     EXPECT_NE(why.find(c.says), std::string::npos) << why;
+    EXPECT_EQ(factory_->RegisterPlugin(c.path, false, &why), c.exit_code) << c.path;
   }
   // A class whose keys name a file that is gone.
   ASSERT_EQ(RegisterClassKeys(keys_, {CLSID_Pulse, kPulseProgId, "x"}, dir.File("Gone.dll")), S_OK);

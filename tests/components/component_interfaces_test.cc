@@ -6,11 +6,11 @@
 #include <cstdint>
 #include <cstring>
 
-#include "platform/actor_interface.h"
-#include "platform/pulse_interface.h"
-#include "platform/ut_report_interface.h"
-#include "platform/voice_alert_interface.h"
-#include "platform/watcher_interface.h"
+#include "components/actor_interface.h"
+#include "components/pulse_interface.h"
+#include "components/ut_report_interface.h"
+#include "components/voice_alert_interface.h"
+#include "components/watcher_interface.h"
 
 namespace snx::platform {
 namespace {
