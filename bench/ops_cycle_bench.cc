@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "../tests/support/loopback_http_server.h"
+#include "components/fake/fake_component_factory.h"
 #include "files/all_sets.h"
 #include "files/crypto_txtfile.h"
 #include "files/log_file.h"
@@ -33,7 +34,6 @@
 #include "ops/ops_owner.h"
 #include "platform/fake/capturing_message_sink.h"
 #include "platform/fake/fake_clock.h"
-#include "platform/fake/fake_component_factory.h"
 #include "platform/fake/fake_key_store.h"
 #include "platform/fake/fake_launcher.h"
 #include "platform/fake/fake_mail_transport.h"

@@ -50,8 +50,8 @@
 
 #include "../tests/support/loopback_http_server.h"
 #include "files/crypto_txtfile.h"
-#include "platform/control_protocol.h"
 #include "platform/line_socket.h"
+#include "text/control_protocol.h"
 
 extern char** environ;
 

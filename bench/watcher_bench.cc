@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "activity_monitor.h"
-#include "platform/counter_path.h"
 #include "platform/launcher.h"
+#include "text/counter_path.h"
 
 namespace {
 

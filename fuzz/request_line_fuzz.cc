@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/control_protocol.h"
 #include "service/command_session.h"
+#include "text/control_protocol.h"
 
 namespace {
 

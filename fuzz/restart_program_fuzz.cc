@@ -13,8 +13,8 @@
 #include <fstream>
 #include <string>
 
+#include "components/fake/fake_component_factory.h"
 #include "platform/fake/fake_clock.h"
-#include "platform/fake/fake_component_factory.h"
 #include "platform/fake/fake_key_store.h"
 #include "platform/fake/fake_launcher.h"
 #include "platform/fake/fake_power.h"

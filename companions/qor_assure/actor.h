@@ -19,9 +19,9 @@
 #include <thread>
 
 #include "companion_log.h"
-#include "platform/actor_interface.h"
+#include "components/actor_interface.h"
+#include "components/component_object.h"
 #include "platform/clock.h"
-#include "platform/component_object.h"
 #include "platform/launcher.h"
 
 class CActor final : public snx::platform::ComObject<snx::platform::IActor> {

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "actor.h"
-#include "platform/component_factory.h"
+#include "components/component_factory.h"
 #include "platform/file_system.h"
 
 namespace {
@@ -28,7 +28,8 @@ const std::string& PluginFolder() {
 
 Launcher& PluginLauncher() {
   // Made once and kept for the life of the process: the plug-in is never unloaded.
-  static Launcher* launcher = NewPosixLauncher({PluginFolder(), nullptr, nullptr}).release();
+  static Launcher* launcher =
+      NewPosixLauncher({PluginFolder(), &Use<ComponentFactory>(), nullptr}).release();
   return *launcher;
 }
 

@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/counter_path.h"
 #include "platform/process_list.h"
 #include "platform/process_stats.h"
+#include "text/counter_path.h"
 
 class CActivityMonitor {
  public:

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "platform/component_factory.h"
+#include "components/component_factory.h"
 #include "watcher.h"
 
 namespace {

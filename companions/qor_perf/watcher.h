@@ -9,8 +9,8 @@
 #include <thread>
 
 #include "activity_monitor.h"
-#include "platform/component_object.h"
-#include "platform/watcher_interface.h"
+#include "components/component_object.h"
+#include "components/watcher_interface.h"
 
 class CWatcher final : public snx::platform::ComObject<snx::platform::IWatcher> {
  public:

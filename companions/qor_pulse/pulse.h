@@ -4,9 +4,9 @@
 #include <mutex>
 #include <string>
 
+#include "components/component_object.h"
+#include "components/pulse_interface.h"
 #include "heartbeat.h"
-#include "platform/component_object.h"
-#include "platform/pulse_interface.h"
 #include "pulse_push.h"
 
 class CPulse final : public snx::platform::ComObject<snx::platform::IPulse> {

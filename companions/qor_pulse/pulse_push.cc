@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "platform/url_parse.h"
 #include "platform/visible_text.h"
+#include "text/url_parse.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 
 #include <vector>
 
+#include "components/component_factory.h"
 #include "platform/clock.h"
-#include "platform/component_factory.h"
 #include "platform/http_client.h"
 #include "pulse.h"
 

@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "components/component_factory.h"
+#include "components/component_object.h"
+#include "components/ut_report_interface.h"
 #include "platform/clock.h"
-#include "platform/component_factory.h"
-#include "platform/component_object.h"
 #include "platform/file_system.h"
-#include "platform/ut_report_interface.h"
 #include "uptime_json.h"
 #include "uptime_metrics.h"
 #include "uptime_report.h"

@@ -20,10 +20,10 @@
 #include <vector>
 
 #include "companion_log.h"
+#include "components/component_object.h"
+#include "components/voice_alert_interface.h"
 #include "platform/clock.h"
-#include "platform/component_object.h"
 #include "platform/launcher.h"
-#include "platform/voice_alert_interface.h"
 
 class CVoiceAlert final : public snx::platform::ComObject<snx::platform::IVoiceAlert> {
  public:

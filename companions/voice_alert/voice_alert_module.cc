@@ -3,7 +3,7 @@
 #include <new>
 #include <vector>
 
-#include "platform/component_factory.h"
+#include "components/component_factory.h"
 #include "voice_alert.h"
 
 namespace {

@@ -13,12 +13,12 @@
 #include <functional>
 #include <string_view>
 
+#include "components/component_factory.h"
+#include "components/voice_alert_interface.h"
 #include "core/qor_object.h"
 #include "core/qor_str.h"
 #include "files/all_sets.h"
 #include "platform/clock.h"
-#include "platform/component_factory.h"
-#include "platform/voice_alert_interface.h"
 
 // Message types (the texts are those of CPhoner::MessageTypeText).
 constexpr std::int32_t PHONE_MSG_NONE = 1000;

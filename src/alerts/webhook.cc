@@ -4,8 +4,8 @@
 #include <nlohmann/json.hpp>
 
 #include "core/log_writer.h"
-#include "platform/url_parse.h"
 #include "platform/visible_text.h"
+#include "text/url_parse.h"
 
 namespace snx::alerts {
 namespace {

@@ -8,7 +8,7 @@
 #include "files/content_rules.h"
 #include "files/webhook_line.h"
 #include "platform/ascii.h"
-#include "platform/url_parse.h"
+#include "text/url_parse.h"
 
 namespace snx::settings {
 

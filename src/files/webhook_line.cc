@@ -2,7 +2,7 @@
 
 #include "core/qor_str.h"
 #include "platform/ascii.h"
-#include "platform/url_parse.h"
+#include "text/url_parse.h"
 
 namespace snx::settings {
 

@@ -14,8 +14,9 @@
 //                                equals NAME's stem (without case). Never to pid <= 1, to this
 //                                process or to a member of this process's group.
 //   Regsvr32 [/s] [/u] FILE      registers (or with /u unregisters) the plug-in FILE through the
-//                                component factory; FILE without a folder is taken from the
-//                                install folder.
+//                                plug-in registrar the launcher was given (the component
+//                                factory); FILE without a folder is taken from the install
+//                                folder.
 //   IISRESET[.exe] [ARGS]        runs the web-server reset command: an executable "iisreset" in
 //                                the install folder, else on PATH, with ARGS.
 //
@@ -35,7 +36,6 @@
 
 namespace snx::platform {
 
-class ComponentFactory;
 class ProcessList;
 
 enum class LaunchWindow { kNormal, kHidden };
@@ -98,12 +98,22 @@ class Launcher {
 template <>
 Launcher& DefaultFacility<Launcher>();
 
+// What "Regsvr32" calls: loads the plug-in at `module_path` and calls its register entry, or
+// its unregister entry. The component layer's factory is one. Answers the exit code of the
+// system's registration program: 0 done, 3 cannot load, 4 no entry, 5 the entry failed; `why`
+// says why not.
+class PluginRegistrar {
+ public:
+  virtual ~PluginRegistrar() = default;
+  virtual int RegisterPlugin(std::string_view module_path, bool unregister, std::string* why) = 0;
+};
+
 // What the real launcher needs: where the install folder is (for Regsvr32 and IISRESET), the
 // component factory (Regsvr32) and the process list (KILL by name).
 struct LauncherContext {
-  std::string install_folder;              // POSIX path ending in "/"; "" = the executable's folder
-  ComponentFactory* components = nullptr;  // null = the installed one
-  ProcessList* processes = nullptr;        // null = the installed one
+  std::string install_folder;             // POSIX path ending in "/"; "" = the executable's folder
+  PluginRegistrar* components = nullptr;  // null = "Regsvr32" cannot load (exit code 3)
+  ProcessList* processes = nullptr;       // null = the installed one
 };
 std::unique_ptr<Launcher> NewPosixLauncher(const LauncherContext& context);
 

@@ -2,7 +2,7 @@
 // The URL helpers of the web page fetch. They are pure text work and live in the platform layer
 // (platform/url_parse.h), where the companions reach them too; the fetch names them here.
 
-#include "platform/url_parse.h"
+#include "text/url_parse.h"
 
 namespace snx::probes {
 

@@ -2,11 +2,11 @@
 
 #include "core/log_writer.h"
 #include "files/ram_file_ro.h"
-#include "platform/counter_path.h"
 #include "platform/path_map.h"
 #include "probes/item_manager.h"
 #include "probes/p_image.h"
 #include "probes/watcher_counter_sink.h"
+#include "text/counter_path.h"
 
 namespace {
 

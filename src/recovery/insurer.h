@@ -6,9 +6,9 @@
 
 #include <cstdint>
 
+#include "components/actor_interface.h"
+#include "components/component_factory.h"
 #include "core/qor_object.h"
-#include "platform/actor_interface.h"
-#include "platform/component_factory.h"
 
 class CInsurer : public CQorObject {
  public:

@@ -5,11 +5,11 @@
 #include <memory>
 #include <new>
 
+#include "components/component.h"
+#include "components/watcher_interface.h"
 #include "core/log_writer.h"
-#include "platform/component.h"
 #include "platform/file_system.h"
 #include "platform/path_map.h"
-#include "platform/watcher_interface.h"
 #include "recovery/instruction.h"
 #include "recovery/mender_text.h"
 #include "recovery/restart_program_check.h"

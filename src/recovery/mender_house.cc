@@ -4,19 +4,19 @@
 
 #include <string>
 
+#include "components/companion_files.h"
+#include "components/component_factory.h"
+#include "components/watcher_interface.h"
 #include "core/log_writer.h"
 #include "files/all_sets.h"
 #include "files/log_file.h"
 #include "files/txt_file4.h"
 #include "platform/clock.h"
-#include "platform/companion_files.h"
-#include "platform/component_factory.h"
 #include "platform/file_system.h"
 #include "platform/file_trust.h"
 #include "platform/key_store.h"
 #include "platform/path_map.h"
 #include "platform/privileges.h"
-#include "platform/watcher_interface.h"
 #include "recovery/mender.h"
 #include "recovery/mender_owner.h"
 #include "recovery/mender_text.h"

@@ -5,14 +5,14 @@
 #include <cmath>
 #include <string>
 
+#include "components/component.h"
+#include "components/watcher_interface.h"
 #include "core/log_writer.h"
 #include "files/all_sets.h"
 #include "files/txt_file4.h"
 #include "platform/clock.h"
-#include "platform/component.h"
 #include "platform/file_system.h"
 #include "platform/visible_text.h"
-#include "platform/watcher_interface.h"
 #include "probes/get_web_page.h"
 #include "recovery/instruction.h"
 #include "recovery/mender.h"

@@ -1,8 +1,8 @@
 #include "service/command_session.h"
 
 #include "ops/ops_codes.h"
-#include "platform/control_protocol.h"
 #include "service/service_module.h"
+#include "text/control_protocol.h"
 
 namespace sp = snx::platform;
 

@@ -1,6 +1,6 @@
 #include "service/install_steps.h"
 
-#include "platform/companion_files.h"
+#include "components/companion_files.h"
 #include "platform/file_link.h"
 #include "platform/file_system.h"
 #include "platform/path_map.h"

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <optional>
 
+#include "components/component.h"
 #include "ops/ops_status.h"
-#include "platform/component.h"
 
 class ISNXSVR {
  public:

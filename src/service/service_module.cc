@@ -4,10 +4,9 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "components/component.h"
 #include "ops/ops_codes.h"
 #include "platform/atomic_file.h"
-#include "platform/component.h"
-#include "platform/control_protocol.h"
 #include "platform/file_system.h"
 #include "platform/message_sink.h"
 #include "platform/visible_text.h"
@@ -15,6 +14,7 @@
 #include "service/service_ids.h"
 #include "service/service_switch.h"
 #include "service/unit_file.h"
+#include "text/control_protocol.h"
 
 namespace sp = snx::platform;
 using namespace snxsvc;

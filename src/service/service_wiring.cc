@@ -1,7 +1,7 @@
 #include "service/service_wiring.h"
 
+#include "components/component_factory.h"
 #include "platform/clock.h"
-#include "platform/component_factory.h"
 #include "platform/key_store.h"
 #include "platform/mail_transport.h"
 #include "platform/metrics_file.h"
@@ -15,6 +15,7 @@ using snx::platform::Use;
 std::unique_ptr<snx::platform::Launcher> NewLauncher(std::string_view install_folder) {
   snx::platform::LauncherContext context;
   context.install_folder.assign(install_folder);
+  context.components = &Use<snx::platform::ComponentFactory>();
   return snx::platform::NewPosixLauncher(context);
 }
 

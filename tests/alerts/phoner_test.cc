@@ -2,9 +2,9 @@
 
 #include <gmock/gmock.h>
 
+#include "components/fake/fake_component_factory.h"
+#include "components/fake/fake_voice_alert.h"
 #include "platform/fake/fake_clock.h"
-#include "platform/fake/fake_component_factory.h"
-#include "platform/fake/fake_voice_alert.h"
 #include "support/test_support.h"
 
 namespace {

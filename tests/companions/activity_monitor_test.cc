@@ -6,10 +6,10 @@
 
 #include <fstream>
 
-#include "platform/counter_path.h"
+#include "components/watcher_interface.h"
 #include "platform/launcher.h"
-#include "platform/watcher_interface.h"
 #include "support/child_programs.h"
+#include "text/counter_path.h"
 #include "watcher.h"
 
 namespace snx::platform {

@@ -2,13 +2,13 @@
 // created through the plug-in factory, a real child started and killed by the engine's steps
 // through the real launcher, and the process activity watcher handing its counters on.
 
+#include "components/component_factory.h"
+#include "components/watcher_interface.h"
 #include "integration/service_rig.h"
 #include "platform/clock.h"
-#include "platform/component_factory.h"
 #include "platform/fake/fake_power.h"
 #include "platform/key_store.h"
 #include "platform/launcher.h"
-#include "platform/watcher_interface.h"
 #include "probes/item_manager.h"
 #include "probes/w_manager.h"
 #include "recovery/mender.h"

@@ -11,8 +11,8 @@
 #include <nlohmann/json.hpp>
 
 #include "integration/service_rig.h"
-#include "platform/control_protocol.h"
 #include "platform/line_socket.h"
+#include "text/control_protocol.h"
 
 namespace snx::test {
 namespace {

@@ -9,14 +9,14 @@
 #include <algorithm>
 
 #include "alerts/smtp_script.h"
+#include "components/fake/fake_actor.h"
+#include "components/fake/fake_voice_alert.h"
 #include "files/settings_file_writer.h"
 #include "ops/ops_mngr_thread.h"
 #include "ops/ops_owner.h"
 #include "platform/fake/capturing_message_sink.h"
-#include "platform/fake/fake_actor.h"
 #include "platform/fake/fake_http_client.h"
 #include "platform/fake/fake_process_list.h"
-#include "platform/fake/fake_voice_alert.h"
 #include "platform/path_map.h"
 #include "recovery/mender_fixture.h"
 

@@ -7,7 +7,6 @@
 #include <atomic>
 #include <memory>
 
-#include "platform/fake/fake_component_factory.h"
 #include "platform/fake/fake_process_list.h"
 #include "platform/launcher.h"
 #include "platform/process_list.h"
@@ -93,6 +92,18 @@ TEST(ProcessStatsTest, AChildThatEndedIsGoneBeforeItIsReaped) {
 }
 
 // The launcher against real child processes.
+// Records what "Regsvr32" asks; a file it knows registers, any other cannot be loaded.
+class RecordingRegistrar final : public PluginRegistrar {
+ public:
+  int RegisterPlugin(std::string_view module_path, bool unregister, std::string* why) override {
+    calls.push_back((unregister ? "unregister " : "register ") + std::string(module_path));
+    if (module_path.ends_with("/Thing.dll")) return 0;
+    *why = "cannot find file";
+    return 3;
+  }
+  std::vector<std::string> calls;
+};
+
 class PosixLauncherTest : public ::testing::Test {
  protected:
   LaunchResult Wait(const std::string& line, std::chrono::milliseconds max = 10s,
@@ -101,7 +112,7 @@ class PosixLauncherTest : public ::testing::Test {
   }
 
   test::TempDir dir_;
-  FakeComponentFactory components_;
+  RecordingRegistrar components_;
   std::unique_ptr<Launcher> launcher_ =
       NewPosixLauncher({dir_.path() + "/", &components_, nullptr});
 };
@@ -189,17 +200,18 @@ TEST_F(PosixLauncherTest, KillEndsAChildByPidOrByItsStem) {
   EXPECT_TRUE(Wait("KILL /f " + stem).ExitedWith(128)) << "nothing left to kill";
 }
 
-TEST_F(PosixLauncherTest, RegistrationGoesToTheComponentFactory) {
-  const ClassInfo info{GUID{1, 2, 3, {4}}, "Test.Thing", "Thing"};
-  components_.AddClass(
-      info, [] { return nullptr; }, "Thing.dll");
+TEST_F(PosixLauncherTest, RegistrationGoesToTheRegistrarItWasGiven) {
   EXPECT_TRUE(Wait("Regsvr32 /s Thing.dll").ExitedWith(0));
   EXPECT_TRUE(Wait("REGSVR32.EXE /s /u " + dir_.File("Thing.dll")).ExitedWith(0));
   EXPECT_TRUE(Wait("Regsvr32 /s Missing.dll").ExitedWith(3));
-  EXPECT_EQ(components_.RegistrationCalls(),
-            (std::vector<std::string>{"register " + dir_.File("Thing.dll"),
-                                      "unregister " + dir_.File("Thing.dll"),
-                                      "register " + dir_.File("Missing.dll")}));
+  EXPECT_EQ(components_.calls, (std::vector<std::string>{"register " + dir_.File("Thing.dll"),
+                                                         "unregister " + dir_.File("Thing.dll"),
+                                                         "register " + dir_.File("Missing.dll")}));
+  // A launcher without one cannot register anything.
+  const LaunchResult alone = NewPosixLauncher({})->RunAndWait(
+      "Regsvr32 /s " + dir_.File("Thing.dll"), LaunchWindow::kHidden, 10s, {});
+  EXPECT_TRUE(alone.ExitedWith(3));
+  EXPECT_NE(alone.detail.find("no component factory"), std::string::npos) << alone.detail;
 }
 
 TEST_F(PosixLauncherTest, IisResetRunsTheResetCommandOfTheInstallFolder) {

@@ -5,8 +5,8 @@
 
 #include <gmock/gmock.h>
 
-#include "platform/fake/fake_actor.h"
-#include "platform/fake/fake_component_factory.h"
+#include "components/fake/fake_actor.h"
+#include "components/fake/fake_component_factory.h"
 #include "platform/fake/fake_key_store.h"
 #include "support/test_support.h"
 

@@ -8,13 +8,13 @@
 #include <atomic>
 #include <memory>
 
-#include "platform/component_object.h"
+#include "components/component_object.h"
+#include "components/fake/fake_component_factory.h"
+#include "components/watcher_interface.h"
 #include "platform/fake/fake_clock.h"
-#include "platform/fake/fake_component_factory.h"
 #include "platform/fake/fake_key_store.h"
 #include "platform/fake/fake_launcher.h"
 #include "platform/fake/fake_power.h"
-#include "platform/watcher_interface.h"
 #include "recovery/instruction.h"
 #include "recovery/mender.h"
 #include "recovery/mender_owner.h"

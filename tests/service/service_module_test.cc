@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <atomic>
 
-#include "platform/control_protocol.h"
 #include "platform/fake/capturing_message_sink.h"
 #include "platform/fake/fake_key_store.h"
 #include "platform/fake/fake_service_manager.h"
@@ -17,6 +16,7 @@
 #include "service/service_switch.h"
 #include "service/unit_file.h"
 #include "support/test_support.h"
+#include "text/control_protocol.h"
 
 namespace snx::test {
 namespace {

@@ -5,18 +5,18 @@
 #include <string>
 #include <vector>
 
+#include "components/component_factory.h"
+#include "components/watcher_interface.h"
 #include "core/log_writer.h"
 #include "platform/clock.h"
-#include "platform/component_factory.h"
-#include "platform/counter_path.h"
 #include "platform/file_system.h"
 #include "platform/visible_text.h"
-#include "platform/watcher_interface.h"
 #include "probes/image_name.h"
 #include "probes/image_name_matcher.h"
 #include "snxctl/install_folder.h"
 #include "snxctl/kept_log.h"
 #include "snxctl/subcommand.h"
+#include "text/counter_path.h"
 
 namespace snxctl {
 namespace {

@@ -4,15 +4,15 @@
 #include <string>
 #include <vector>
 
-#include "platform/actor_interface.h"
-#include "platform/component_factory.h"
+#include "components/actor_interface.h"
+#include "components/component_factory.h"
+#include "components/pulse_interface.h"
+#include "components/ut_report_interface.h"
+#include "components/voice_alert_interface.h"
+#include "components/watcher_interface.h"
 #include "platform/key_store.h"
 #include "platform/path_map.h"
-#include "platform/pulse_interface.h"
-#include "platform/ut_report_interface.h"
 #include "platform/visible_text.h"
-#include "platform/voice_alert_interface.h"
-#include "platform/watcher_interface.h"
 #include "snxctl/install_folder.h"
 #include "snxctl/subcommand.h"
 

@@ -16,10 +16,10 @@
 #include <vector>
 
 #include "ops/ops_status.h"
-#include "platform/control_protocol.h"
 #include "platform/line_socket.h"
 #include "snxctl/status_view.h"
 #include "snxctl/subcommand.h"
+#include "text/control_protocol.h"
 
 namespace snxctl {
 namespace {

@@ -7,13 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "components/watcher_interface.h"
 #include "files/all_sets.h"
 #include "files/ram_file_ro.h"
 #include "ops/cycle_decision.h"
 #include "ops/url_outcome.h"
 #include "platform/file_system.h"
 #include "platform/visible_text.h"
-#include "platform/watcher_interface.h"
 #include "probes/item_manager.h"
 #include "probes/w_manager.h"
 #include "recovery/mender.h"

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "components/component_factory.h"
 #include "core/log_writer.h"
 #include "platform/clock.h"
-#include "platform/component_factory.h"
 #include "platform/file_system.h"
 #include "platform/key_store.h"
 #include "platform/launcher.h"
@@ -137,6 +137,7 @@ int Run(const std::string& folder, const std::vector<std::string>& args) {
   KeptLog kept(KeptLines::kErrorsOnly);
   snx::platform::LauncherContext context;
   context.install_folder = folder;
+  context.components = &Use<snx::platform::ComponentFactory>();
   std::unique_ptr<snx::platform::Launcher> launcher = snx::platform::NewPosixLauncher(context);
   CMender engine(Use<snx::platform::Clock>(), *launcher, Use<snx::platform::Power>(),
                  Use<snx::platform::KeyStore>(), Use<snx::platform::ComponentFactory>());

@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "alerts/phoner.h"
+#include "components/component_factory.h"
 #include "files/all_sets.h"
 #include "files/ram_file_ro.h"
 #include "platform/clock.h"
-#include "platform/component_factory.h"
 #include "platform/file_system.h"
 #include "platform/visible_text.h"
 #include "snxctl/install_folder.h"

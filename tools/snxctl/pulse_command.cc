@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "components/component_factory.h"
+#include "components/pulse_interface.h"
 #include "files/all_sets.h"
 #include "files/ram_file_ro.h"
-#include "platform/component_factory.h"
 #include "platform/file_system.h"
-#include "platform/pulse_interface.h"
 #include "platform/visible_text.h"
 #include "snxctl/install_folder.h"
 #include "snxctl/kept_log.h"

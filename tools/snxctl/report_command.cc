@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "components/component_factory.h"
+#include "components/ut_report_interface.h"
 #include "platform/atomic_file.h"
 #include "platform/clock.h"
-#include "platform/component_factory.h"
 #include "platform/file_system.h"
-#include "platform/ut_report_interface.h"
 #include "platform/visible_text.h"
 #include "snxctl/install_folder.h"
 #include "snxctl/subcommand.h"

@@ -4,8 +4,8 @@
 #include <ctime>
 
 #include "ops/ops_status.h"
-#include "platform/control_protocol.h"
 #include "platform/visible_text.h"
+#include "text/control_protocol.h"
 
 namespace snxctl {
 namespace {

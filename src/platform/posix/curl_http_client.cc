@@ -11,8 +11,8 @@
 #include <string>
 
 #include "platform/http_client.h"
+#include "platform/no_destructor.h"
 #include "platform/posix/curl_tls.h"
-#include "platform/posix/no_destructor.h"
 
 namespace snx::platform {
 namespace {

@@ -9,7 +9,7 @@
 #include <ctime>
 #include <mutex>
 
-#include "platform/posix/no_destructor.h"
+#include "platform/no_destructor.h"
 
 namespace snx::platform {
 namespace {

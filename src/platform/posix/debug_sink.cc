@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "platform/posix/no_destructor.h"
+#include "platform/no_destructor.h"
 #include "platform/visible_text.h"
 
 namespace snx::platform {

@@ -21,9 +21,9 @@
 #include <vector>
 
 #include "platform/ascii.h"
+#include "platform/no_destructor.h"
 #include "platform/path_map.h"
 #include "platform/posix/fs_util.h"
-#include "platform/posix/no_destructor.h"
 
 namespace snx::platform {
 namespace {

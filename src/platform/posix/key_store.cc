@@ -23,9 +23,9 @@
 #include "platform/atomic_file.h"
 #include "platform/debug_sink.h"
 #include "platform/file_system.h"
+#include "platform/no_destructor.h"
 #include "platform/path_map.h"
 #include "platform/posix/fs_util.h"
-#include "platform/posix/no_destructor.h"
 
 namespace snx::platform {
 namespace {

@@ -29,9 +29,9 @@
 #include <thread>
 
 #include "platform/debug_sink.h"
+#include "platform/no_destructor.h"
 #include "platform/path_map.h"
 #include "platform/posix/fs_util.h"
-#include "platform/posix/no_destructor.h"
 
 namespace snx::platform {
 namespace {

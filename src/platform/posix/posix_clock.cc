@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "platform/clock.h"
-#include "platform/posix/no_destructor.h"
+#include "platform/no_destructor.h"
 
 namespace snx::platform {
 namespace {

@@ -21,13 +21,12 @@
 
 #include "platform/ascii.h"
 #include "platform/clock.h"
-#include "platform/component_factory.h"
 #include "platform/debug_sink.h"
 #include "platform/file_system.h"
 #include "platform/file_trust.h"
 #include "platform/launcher.h"
+#include "platform/no_destructor.h"
 #include "platform/path_map.h"
-#include "platform/posix/no_destructor.h"
 #include "platform/process_list.h"
 
 extern char** environ;
@@ -353,24 +352,20 @@ class PosixLauncher final : public Launcher {
     std::string path = FoldSeparators(file);
     if (path.find('/') == std::string::npos) path = InstallFolder() + path;
     std::string why;
-    const HRESULT hr = Components().RegisterServer(path, unregister, &why);
     LaunchResult result;
     result.built_in = true;
     result.outcome = LaunchOutcome::kExited;
-    // The exit codes of the system's registration program: 3 cannot load, 4 no entry, 5 the
-    // entry failed.
-    result.exit_code = SUCCEEDED(hr)            ? 0
-                       : hr == CO_E_DLLNOTFOUND ? 3
-                       : hr == CO_E_ERRORINDLL  ? 4
-                                                : 5;
+    if (context_.components != nullptr) {
+      result.exit_code = context_.components->RegisterPlugin(path, unregister, &why);
+    } else {
+      why = "no component factory";
+      result.exit_code = 3;
+    }
     result.detail = "Regsvr32 " + path + (why.empty() ? "" : ": " + why);
-    if (FAILED(hr)) DebugOutput("Launcher: " + result.detail + "\n");
+    if (result.exit_code != 0) DebugOutput("Launcher: " + result.detail + "\n");
     return result;
   }
 
-  ComponentFactory& Components() {
-    return context_.components != nullptr ? *context_.components : Use<ComponentFactory>();
-  }
   ProcessList& Processes() {
     return context_.processes != nullptr ? *context_.processes : Use<ProcessList>();
   }

@@ -18,8 +18,8 @@
 #include "platform/ascii.h"
 #include "platform/debug_sink.h"
 #include "platform/file_system.h"
+#include "platform/no_destructor.h"
 #include "platform/path_map.h"
-#include "platform/posix/no_destructor.h"
 #include "platform/visible_text.h"
 
 extern char** environ;

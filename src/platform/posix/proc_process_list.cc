@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/no_destructor.h"
+#include "platform/no_destructor.h"
 #include "platform/process_list.h"
 
 namespace snx::platform {

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "platform/posix/no_destructor.h"
+#include "platform/no_destructor.h"
 #include "platform/process_stats.h"
 
 namespace snx::platform {

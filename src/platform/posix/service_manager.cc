@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/no_destructor.h"
+#include "platform/no_destructor.h"
 #include "platform/posix/notify_socket.h"
 #include "platform/posix/syslog_send.h"
 

@@ -23,7 +23,7 @@
 
 #include "platform/clock.h"
 #include "platform/mail_transport.h"
-#include "platform/posix/no_destructor.h"
+#include "platform/no_destructor.h"
 #include "platform/posix/poll_wait.h"
 #include "platform/posix/tls_session.h"
 

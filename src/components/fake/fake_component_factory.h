@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/component_factory.h"
+#include "components/component_factory.h"
 
 namespace snx::platform {
 

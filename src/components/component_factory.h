@@ -21,8 +21,9 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/component.h"
+#include "components/component.h"
 #include "platform/installed.h"
+#include "platform/launcher.h"
 
 namespace snx::platform {
 
@@ -101,10 +102,8 @@ HRESULT PluginCanUnloadNow();
 // Creates components and registers plug-ins. Every failure comes back as a failed HRESULT,
 // with a readable reason in `why` when the caller asks for it; nothing throws or crashes on a
 // missing file, a file that is not a plug-in, or a plug-in that refuses.
-class ComponentFactory {
+class ComponentFactory : public PluginRegistrar {
  public:
-  virtual ~ComponentFactory() = default;
-
   // Finds the class's plug-in through its class keys, loads it (once; it stays loaded), asks
   // its class factory for an object and the object for `iid`. REGDB_E_CLASSNOTREG when the
   // class has no keys, CO_E_DLLNOTFOUND / CO_E_ERRORINDLL when its plug-in cannot serve.
@@ -120,6 +119,8 @@ class ComponentFactory {
   HRESULT CreateInstance(const CLSID& clsid, const IID& iid, void** out) {
     return CreateInstance(clsid, iid, out, nullptr);
   }
+  // RegisterServer for the launcher's "Regsvr32", as its exit code.
+  int RegisterPlugin(std::string_view module_path, bool unregister, std::string* why) final;
   // CLSIDFromProgID, then CreateInstance.
   HRESULT CreateByProgID(std::string_view prog_id, const IID& iid, void** out,
                          std::string* why = nullptr);

@@ -1,4 +1,4 @@
-#include "platform/control_protocol.h"
+#include "text/control_protocol.h"
 
 #include <charconv>
 

@@ -1,17 +1,13 @@
-// The component factory over plug-ins: shared objects loaded with dlopen and kept loaded.
+// The component factory over plug-ins: shared objects loaded through the platform and kept
+// loaded.
 
-#include <dlfcn.h>
-#include <sys/stat.h>
-
-#include <map>
-#include <mutex>
 #include <string>
 
-#include "platform/component_factory.h"
-#include "platform/file_trust.h"
+#include "components/component_factory.h"
 #include "platform/key_store.h"
+#include "platform/no_destructor.h"
 #include "platform/path_map.h"
-#include "platform/posix/no_destructor.h"
+#include "platform/shared_library.h"
 
 namespace snx::platform {
 
@@ -21,58 +17,9 @@ void Say(std::string* why, std::string text) {
   if (why != nullptr) *why = std::move(text);
 }
 
-// The loaded plug-ins of this process, by the path they were loaded from. Never unloaded: an
-// object of a plug-in may outlive every reference the factory knows of.
-class ModuleCache {
- public:
-  // The handle of the plug-in at `path` (a POSIX path), loading it on first use. The service
-  // runs the plug-in's code as root: a file that others may change is refused at every use,
-  // also when it was loaded before it became so.
-  void* Load(const std::string& path, std::string* why) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    const auto it = modules_.find(path);
-    if (it == modules_.end()) {
-      struct stat st {};
-      if (::stat(path.c_str(), &st) != 0) {
-        Say(why, "cannot find file: " + path);
-        return nullptr;
-      }
-      if (!S_ISREG(st.st_mode)) {
-        Say(why, "not a file: " + path);
-        return nullptr;
-      }
-    }
-    if (const std::string untrusted = UntrustedFileReason(path); !untrusted.empty()) {
-      Say(why, "refused: the plug-in " + path + " " + untrusted);
-      return nullptr;
-    }
-    if (it != modules_.end()) return it->second;
-    // A name without "/" would be searched on the library path; load exactly this file.
-    const std::string load_path = path.find('/') == std::string::npos ? "./" + path : path;
-    dlerror();
-    void* handle = ::dlopen(load_path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (handle == nullptr) {
-      const char* error = dlerror();
-      Say(why, "not a plug-in: " + path + " (" + (error != nullptr ? error : "cannot load") + ")");
-      return nullptr;
-    }
-    modules_.emplace(path, handle);
-    return handle;
-  }
-
- private:
-  std::mutex mutex_;
-  std::map<std::string, void*> modules_;
-};
-
-ModuleCache& Modules() {
-  static NoDestructor<ModuleCache> cache;
-  return *cache.get();
-}
-
 template <class Fn>
 Fn Entry(void* handle, const char* name, const std::string& path, std::string* why) {
-  void* symbol = ::dlsym(handle, name);
+  void* symbol = SharedObjectSymbol(handle, name);
   if (symbol == nullptr) Say(why, "not a plug-in: " + path + " has no entry " + name);
   return reinterpret_cast<Fn>(symbol);
 }
@@ -103,7 +50,7 @@ class PluginComponentFactory final : public ComponentFactory {
       return REGDB_E_CLASSNOTREG;
     }
     const std::string posix = ToPosixPath(path);
-    void* handle = Modules().Load(posix, why);
+    void* handle = LoadSharedObject(posix, why);
     if (handle == nullptr) return CO_E_DLLNOTFOUND;
     const auto get = Entry<GetClassObjectFn>(handle, kGetClassObjectSymbol, posix, why);
     if (get == nullptr) return CO_E_ERRORINDLL;
@@ -140,13 +87,8 @@ class PluginComponentFactory final : public ComponentFactory {
       return CO_E_DLLNOTFOUND;
     }
     // The class keys name the plug-in by its full path, so that any current folder finds it.
-    if (posix[0] != '/') {
-      if (char* real = ::realpath(posix.c_str(), nullptr); real != nullptr) {
-        posix = real;
-        ::free(real);
-      }
-    }
-    void* handle = Modules().Load(posix, why);
+    if (posix[0] != '/') posix = ResolvedPath(posix);
+    void* handle = LoadSharedObject(posix, why);
     if (handle == nullptr) return CO_E_DLLNOTFOUND;
     const char* name = unregister ? kUnregisterServerSymbol : kRegisterServerSymbol;
     const auto entry = Entry<RegisterServerFn>(handle, name, posix, why);

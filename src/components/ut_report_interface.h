@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-#include "platform/component.h"
+#include "components/component.h"
 
 namespace snx::platform {
 

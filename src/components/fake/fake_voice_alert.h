@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/component_object.h"
-#include "platform/voice_alert_interface.h"
+#include "components/component_object.h"
+#include "components/voice_alert_interface.h"
 
 namespace snx::platform {
 

@@ -1,4 +1,4 @@
-#include "platform/counter_path.h"
+#include "text/counter_path.h"
 
 #include "platform/ascii.h"
 

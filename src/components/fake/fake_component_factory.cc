@@ -1,6 +1,6 @@
-#include "platform/fake/fake_component_factory.h"
+#include "components/fake/fake_component_factory.h"
 
-#include "platform/component_object.h"
+#include "components/component_object.h"
 #include "platform/key_store.h"
 
 namespace snx::platform {

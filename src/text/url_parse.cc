@@ -1,4 +1,4 @@
-#include "platform/url_parse.h"
+#include "text/url_parse.h"
 
 #include <cctype>
 

@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "platform/component_factory.h"
-#include "platform/component_object.h"
+#include "components/component_factory.h"
+#include "components/component_object.h"
 #include "platform/key_store.h"
 
 namespace snx::platform {

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "platform/component.h"
+#include "components/component.h"
 
 namespace snx::platform {
 

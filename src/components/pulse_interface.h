@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "platform/component.h"
+#include "components/component.h"
 
 namespace snx::platform {
 

@@ -4,14 +4,14 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/actor_interface.h"
-#include "platform/component_factory.h"
-#include "platform/component_object.h"
+#include "components/actor_interface.h"
+#include "components/component_factory.h"
+#include "components/component_object.h"
+#include "components/pulse_interface.h"
+#include "components/ut_report_interface.h"
+#include "components/voice_alert_interface.h"
+#include "components/watcher_interface.h"
 #include "platform/fake/fake_key_store.h"
-#include "platform/pulse_interface.h"
-#include "platform/ut_report_interface.h"
-#include "platform/voice_alert_interface.h"
-#include "platform/watcher_interface.h"
 #include "support/test_support.h"
 
 namespace snx::platform {

@@ -6,8 +6,8 @@
 #include <mutex>
 #include <string>
 
-#include "platform/actor_interface.h"
-#include "platform/component_object.h"
+#include "components/actor_interface.h"
+#include "components/component_object.h"
 
 namespace snx::platform {
 

@@ -1,4 +1,4 @@
-#include "platform/fake/fake_voice_alert.h"
+#include "components/fake/fake_voice_alert.h"
 
 namespace snx::platform {
 

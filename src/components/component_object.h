@@ -15,7 +15,7 @@
 #include <functional>
 #include <new>
 
-#include "platform/component.h"
+#include "components/component.h"
 
 namespace snx::platform {
 

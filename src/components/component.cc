@@ -1,10 +1,10 @@
-#include "platform/component.h"
+#include "components/component.h"
 
 #include <charconv>
 #include <cstdio>
 
-#include "platform/component_factory.h"
-#include "platform/component_object.h"
+#include "components/component_factory.h"
+#include "components/component_object.h"
 
 namespace snx::platform {
 
@@ -166,6 +166,12 @@ HRESULT ComponentFactory::CreateByProgID(std::string_view prog_id, const IID& ii
   const HRESULT hr = CLSIDFromProgID(prog_id, clsid, why);
   if (FAILED(hr)) return hr;
   return CreateInstance(clsid, iid, out, why);
+}
+
+int ComponentFactory::RegisterPlugin(std::string_view module_path, bool unregister,
+                                     std::string* why) {
+  const HRESULT hr = RegisterServer(module_path, unregister, why);
+  return SUCCEEDED(hr) ? 0 : hr == CO_E_DLLNOTFOUND ? 3 : hr == CO_E_ERRORINDLL ? 4 : 5;
 }
 
 }  // namespace snx::platform

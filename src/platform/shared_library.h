@@ -1,0 +1,23 @@
+#pragma once
+// Loading shared objects (the plug-ins) into the process. A loaded file stays loaded for the
+// life of the process: an object made by its code may outlive every reference its loader knows.
+
+#include <string>
+
+namespace snx::platform {
+
+// The handle of the shared object at the POSIX path `path`, loaded on first use and kept. A
+// path without "/" names the file in the current folder, never one searched on the library
+// path. The service runs the code it loads as root: a file that others may change is refused at
+// every call, also when it was loaded before it became so. Null, with the reason in `why`, when
+// the file is missing, not a regular file, not to be trusted or not loadable.
+void* LoadSharedObject(const std::string& path, std::string* why);
+
+// The address of the symbol `name` of a loaded shared object, or null.
+void* SharedObjectSymbol(void* handle, const char* name);
+
+// The full path of the file at `path`, through links and "..", or `path` as it is when it
+// cannot be resolved.
+std::string ResolvedPath(const std::string& path);
+
+}  // namespace snx::platform
