@@ -46,7 +46,9 @@ TEST(MetricsTextTest, LabelsAreEscapedAndTheFileIsReplacedWhole) {
   // A file of its own in the link's place (the target kept, the new text read back).
   EXPECT_EQ(test::ModeOf(path), 0644u);
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
-  EXPECT_EQ(test::PromtoolComplaint(path).value_or(""), "");
+  const auto complaint = test::PromtoolComplaint(path);
+  if (!complaint) GTEST_SKIP() << "promtool is not installed: the file was not checked against it";
+  EXPECT_EQ(*complaint, "");
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -75,7 +76,9 @@ std::optional<std::string> PromtoolComplaint(const std::string& path) {
   if (!HaveProgram("promtool")) {
     const std::string why = "promtool (Debian's prometheus package) is not installed: " + path +
                             " was not checked against it";
-    GTEST_MESSAGE_(why.c_str(), ::testing::TestPartResult::kSkip);
+    // Said in the test's output; the test's other checks still count (the metrics text's own
+    // test is the one marked skipped).
+    std::fprintf(stderr, "[   NOTE   ] %s\n", why.c_str());
     return std::nullopt;
   }
   const std::string out = path + ".promtool";
