@@ -198,6 +198,8 @@ int main(int argc, char** argv) {
   setenv("SNX_ROOT", (dir + "/root").c_str(), 1);
   setenv("SNX_POWER", "record", 1);
   setenv("SNX_MINUTE_SECONDS", std::to_string(kMinuteSeconds).c_str(), 1);
+  // As the systemd unit that "snxsvc -Service" writes starts it.
+  setenv("GNUTLS_NO_IMPLICIT_INIT", "1", 1);
 
   const pid_t ours = Spawn({install + "/snxsvc", "-Foreground"}, dir + "/snxsvc.out");
   Service service;
@@ -228,6 +230,11 @@ int main(int argc, char** argv) {
     if (monit_ran) their_figures.idle_cpu = (CpuSeconds(theirs) - theirs0) * 60.0 / window;
     Sample(ours, our_figures);
     if (monit_ran) Sample(theirs, their_figures);
+    // SNX_SMAPS_TO=FILE keeps snxsvc's /proc/PID/smaps of this moment, to see where it goes.
+    if (const char* keep = std::getenv("SNX_SMAPS_TO"); keep != nullptr && *keep != '\0') {
+      std::ifstream in("/proc/" + std::to_string(ours) + "/smaps");
+      std::ofstream(keep) << in.rdbuf();
+    }
   }
   service.Ask("OpsCommand 1003");
   End(ours, SIGTERM);

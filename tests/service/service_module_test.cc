@@ -170,6 +170,7 @@ TEST_F(ServiceModuleTest, ServiceRegistersWithTheUnitRegServerRemovesItUnregServ
   EXPECT_THAT(unit, HasSubstr("WorkingDirectory=/opt/snx/\n"));
   EXPECT_THAT(unit, HasSubstr("Environment=SNX_ROOT=" + root_.path() + "\n"));
   EXPECT_THAT(unit, HasSubstr("KillMode=process\n"));
+  EXPECT_THAT(unit, HasSubstr("Environment=GNUTLS_NO_IMPLICIT_INIT=1\n"));
   EXPECT_THAT(unit, HasSubstr("WatchdogSec=180\nRestart=on-failure\n"));  // a hung loop restarts
   EXPECT_EQ(manager_.reloads, 0);  // a test root is not systemd's
 
@@ -240,7 +241,7 @@ TEST_F(ServiceModuleTest, AsALocalServerTheObjectLivesFromTheFirstConnectionToTh
   auto module = Module();
   ASSERT_EQ(module->Main("-RegServer"), 0);
   RunInBackground(*module, "");  // registered, not as a service: the local server
-  EXPECT_EQ(live_, 0);              // nothing before the first connection
+  EXPECT_EQ(live_, 0);           // nothing before the first connection
   auto first = Client();
   EXPECT_EQ(Ask(*first, {sp::ControlMethod::kOpsCommand, 1004}), "OK 1001");
   auto second = Client();
