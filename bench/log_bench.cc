@@ -1,5 +1,6 @@
-// Log lines written per second: each line takes the named lock, opens, appends and closes the
-// file, as the service writes its log. Target: at least 50,000 lines per second on one core.
+// Log lines written per second: each line takes the named lock, looks at the path (one stat)
+// and appends to the file held open, as the service writes its log (4 system calls a line). Target:
+// at least 50,000 lines per second on one core.
 
 #include <benchmark/benchmark.h>
 #include <stdlib.h>

@@ -121,7 +121,10 @@ bool CQorStr::Append(std::string_view text) {
     if (needed >= kGrownCapacity) return false;
     const std::string copy(text);  // the text may be a view of this string
     std::unique_ptr<char[]> old = std::move(m_pText);
-    if (!Allocate(kGrownCapacity)) return false;
+    // Room for the text and as much again, up to the longest a string may grow to.
+    if (!Allocate(static_cast<int>(std::min<long long>(kGrownCapacity, 2 * needed + 16)))) {
+      return false;
+    }
     if (old) std::memcpy(m_pText.get(), old.get(), m);
     if (!copy.empty()) std::memcpy(m_pText.get() + m, copy.data(), copy.size());
     m_pText[m + copy.size()] = '\0';

@@ -11,7 +11,9 @@ class CQorStr {
  public:
   static constexpr int kMaxLength = 2046;      // longest text Assign accepts
   static constexpr int kGrownCapacity = 2048;  // buffer of a string that grew by Append
-  static constexpr int kDefaultCapacity = 260;
+  // The buffer of an empty string: small, as most strings of the service stay empty or short;
+  // it grows when a longer text is put in.
+  static constexpr int kDefaultCapacity = 16;
   static constexpr int kResultArea = 260;  // Left and Mid results keep at most 259 characters
 
   CQorStr();

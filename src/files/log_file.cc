@@ -17,8 +17,6 @@ namespace {
 constexpr std::chrono::milliseconds kLockWait{500};
 constexpr int kLineBufferSize = 4096;
 
-std::string TimeStamp() { return LogTimeStamp(snx::platform::Use<snx::platform::Clock>()); }
-
 // The text with every control character but CR and LF written as an escape: no line of the log
 // puts escape sequences on the terminal of whoever reads it. (CR LF inside the system's own
 // texts stays; text from outside is made one line by its caller with VisibleText.)
@@ -37,12 +35,30 @@ std::string WithoutTerminalControls(std::string_view text) {
 
 }  // namespace
 
-std::string LogTimeStamp(snx::platform::Clock& clock) {
-  const snx::platform::LocalTime t = clock.ToLocal(clock.WallNow());
+namespace {
+
+std::string FormatStamp(const snx::platform::LocalTime& t) {
   char stamp[32];
   std::snprintf(stamp, sizeof stamp, "%02d/%02d/%02d %02d:%02d:%02d", t.month % 100, t.day % 100,
                 t.year % 100, t.hour % 100, t.minute % 100, t.second % 100);
   return stamp;
+}
+
+}  // namespace
+
+std::string LogTimeStamp(snx::platform::Clock& clock) {
+  return FormatStamp(clock.ToLocal(clock.WallNow()));
+}
+
+const std::string& CLogFile::Stamp() {
+  auto& clock = snx::platform::Use<snx::platform::Clock>();
+  const auto now = clock.WallNow();
+  const auto second = std::chrono::floor<std::chrono::seconds>(now.time_since_epoch()).count();
+  if (m_sStamp.empty() || second != m_iStampSecond) {
+    m_sStamp = FormatStamp(clock.ToLocal(now));
+    m_iStampSecond = second;
+  }
+  return m_sStamp;
 }
 
 CLogFile::CLogFile() : m_pMutex(snx::platform::OpenNamedMutex(kMutexName)) {
@@ -87,8 +103,9 @@ bool CLogFile::Open(std::string_view name) {
 
   auto& files = snx::platform::Files();
   snx::platform::SetLastFileError("");
-  m_iSizeSeen = 0;
-  if (files.Exists(m_sLogPath)) RotateIfFull();
+  m_OpenId.reset();
+  m_iRetryAt = 0;
+  if (const auto id = files.Identity(m_sLogPath)) RotateIfFull(id->size);
   if (Initialize(kLineBufferSize)) {
     const bool ready = files.Exists(m_sLogPath) ? OpenForReadWrite(m_sLogPath) : Create(m_sLogPath);
     if (ready) {
@@ -107,34 +124,51 @@ bool CLogFile::Open(std::string_view name) {
   return m_bLogOpen;
 }
 
-void CLogFile::RotateIfFull() {
-  auto& files = snx::platform::Files();
-  const auto size = files.Size(m_sLogPath);
-  m_iSizeSeen = size.value_or(0);
-  if (!size || *size < m_iSizeLimit) return;
+bool CLogFile::RotateIfFull(std::int64_t size) {
+  if (size < (m_iRetryAt > 0 ? m_iRetryAt : m_iSizeLimit)) return false;
   // Moving the file keeps every line: when the rename fails the log simply goes on growing,
   // and the move is tried again after another tenth of the limit.
-  if (files.Rename(m_sLogPath, m_sOldPath)) {
-    m_iSizeSeen = 0;
+  if (snx::platform::Files().Rename(m_sLogPath, m_sOldPath)) {
+    m_iRetryAt = 0;
+    return true;
   } else {
     snx::platform::DebugOutput("CLogFile could not move the log to its .old file");
-    m_iSizeSeen = m_iSizeLimit - std::max<std::int64_t>(m_iSizeLimit / 10, 1);
+    m_iRetryAt = size + std::max<std::int64_t>(m_iSizeLimit / 10, 1);
   }
+  return false;
+}
+
+void CLogFile::FollowThePath() {
+  auto& files = snx::platform::Files();
+  auto now = files.Identity(m_sLogPath);
+  if (now && RotateIfFull(now->size)) now.reset();
+  if (now && m_OpenId && now->device == m_OpenId->device && now->inode == m_OpenId->inode) {
+    return;  // the common case: one stat, and the line goes to the open file
+  }
+  // Moved away, removed, or never opened: the path is opened again with every check of a
+  // first open. A stream that cannot tell its file is opened again for every line.
+  Close();
+  m_OpenId.reset();
+  if (ReOpenForReadAppend(m_sLogPath)) m_OpenId = OpenIdentity();
 }
 
 bool CLogFile::AppendBytes(std::string_view bytes, Notice& notice) {
-  if (m_iSizeSeen >= m_iSizeLimit) RotateIfFull();
   // The failure's reason is taken here; the caller's own last reason is kept.
   const std::string callers_reason = snx::platform::LastFileError();
   snx::platform::SetLastFileError("");
-  bool written = ReOpenForReadAppend(m_sLogPath) && WriteLine(bytes);
-  written = Close() && written;  // a full disk often shows only when the bytes are flushed
+  FollowThePath();
+  // A full disk often shows only when the bytes are flushed. A stream that failed is closed,
+  // so that nothing it still holds comes out later inside another line.
+  const bool written = IsOpen() && WriteLine(bytes) && Flush();
+  if (!written) {
+    Close();
+    m_OpenId.reset();
+  }
   const std::string why = snx::platform::LastFileError();
   snx::platform::SetLastFileError(callers_reason);
 
   // One notice when lines begin to be lost, and one when they are written again.
   if (written) {
-    m_iSizeSeen += static_cast<std::int64_t>(bytes.size()) + 2;
     if (m_bWriteFailing) {
       notice = {FileName() + " is written again; " + std::to_string(m_iLinesLost) +
                     " line(s) could not be written.",
@@ -171,7 +205,7 @@ bool CLogFile::WriteKindLine(std::string_view kind, std::string_view text) {
   bool written = false;
   Notice notice;
   if (m_bLogOpen) {
-    std::string line = TimeStamp();
+    std::string line = Stamp();
     line.append(kind);
     line.append(WithoutTerminalControls(text));
     line.push_back('\r');

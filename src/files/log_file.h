@@ -1,8 +1,11 @@
 #pragma once
-// CLogFile: a text log with a time stamp and a kind on every line. The file is reopened,
-// appended and closed for every line under the named mutex "MutexToProtectLogFile", so writers
-// in this and other processes never mix their lines. It is moved to its ".old" file when it has
-// reached the size limit, at the moment it is opened and while it is written to.
+// CLogFile: a text log with a time stamp and a kind on every line. Every line is appended under
+// the named mutex "MutexToProtectLogFile", so writers in this and other processes never mix their
+// lines. The file stays open between lines; under the lock each line first looks at the path,
+// and opens it again (with the same checks as the first open: never through a symbolic link)
+// when it names another file than the open one: moved away by logrotate, removed, or moved to
+// ".old" by another writer. It is moved to its ".old" file when it has reached the size limit,
+// at the moment it is opened and while it is written to.
 //
 // A line that cannot be written (a full disk) is lost, and the log cannot say so itself: the
 // first loss of a run of them is said once to the system log; the first line written again is
@@ -11,6 +14,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -75,9 +79,14 @@ class CLogFile : public CTxtFile4, public CLogWriter {
   // Under the lock: rotates when the log may have reached its limit, appends, and keeps the
   // count of lines lost.
   bool AppendBytes(std::string_view bytes, Notice& notice);
-  // Under the lock: moves the log to its ".old" file when it has reached the size limit, and
-  // takes up the size of the log that is written from now on.
-  void RotateIfFull();
+  // Under the lock: moves the log of that size to its ".old" file when it has reached the size
+  // limit (true when it moved); when the move fails it is tried again after another tenth of
+  // the limit.
+  bool RotateIfFull(std::int64_t size);
+  // Under the lock: rotates when due and makes the open stream the file the path names now.
+  void FollowThePath();
+  // The time stamp of the clock's current second, formatted once per second.
+  const std::string& Stamp();
   void Announce(const Notice& notice);
 
   std::string FileName() const;
@@ -92,9 +101,12 @@ class CLogFile : public CTxtFile4, public CLogWriter {
   std::int64_t m_iSizeLimit = kDefaultSizeLimit;
   bool m_bLogOpen = false;
   bool m_bLockHeld = false;
-  // The log's size when last measured plus what this instance wrote since; the file is measured
-  // again when it reaches the limit (other processes append to the same file).
-  std::int64_t m_iSizeSeen = 0;
+  // The size at which a move that failed is tried again; 0: the size limit.
+  std::int64_t m_iRetryAt = 0;
+  // The file the open stream writes to (device and inode), or nullopt when none is open.
+  std::optional<snx::platform::FileIdentity> m_OpenId;
+  std::int64_t m_iStampSecond = 0;
+  std::string m_sStamp;
   bool m_bWriteFailing = false;
   std::uint64_t m_iLinesLost = 0;
 };

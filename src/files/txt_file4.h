@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -32,6 +33,12 @@ class CTxtFile4 : public CQorStr {
   // Writes the text literally, then CR LF.
   bool WriteLine(std::string_view text);
   bool Close();
+  // Hands what is buffered to the system: one write for a line written since the last flush.
+  bool Flush() { return m_pFile != nullptr && m_pFile->Flush(); }
+  // The identity of the open file (not of whatever its path names now), or nullopt.
+  std::optional<snx::platform::FileIdentity> OpenIdentity() const {
+    return m_pFile ? m_pFile->Identity() : std::nullopt;
+  }
   bool IsOpen() const { return m_bOpen; }
 
   const char* Line() const { return m_pLine ? m_pLine.get() : ""; }

@@ -9,6 +9,7 @@
 #include "platform/file_system.h"
 #include "platform/key_store.h"
 #include "platform/path_map.h"
+#include "platform/process_memory.h"
 #include "platform/service_manager.h"
 #include "service/install_steps.h"
 #include "service/service_module.h"
@@ -70,6 +71,7 @@ int Main(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  snx::platform::UseOneMallocArena();
   try {
     return Main(argc, argv);
   } catch (const std::exception& e) {

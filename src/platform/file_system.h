@@ -15,6 +15,16 @@ namespace snx::platform {
 
 enum class ReadResult { kOk, kEnd, kError };
 
+// What tells one version of a file from another without reading it: a rename puts a new inode
+// in place, an edit in place changes the size or the modification time.
+struct FileIdentity {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  std::int64_t size = 0;
+  std::int64_t mtime_ns = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+
 // An open buffered file stream.
 class File {
  public:
@@ -28,16 +38,9 @@ class File {
   virtual bool Sync() = 0;
   virtual bool Failed() = 0;
   virtual bool Close() = 0;
-};
-
-// What tells one version of a file from another without reading it: a rename puts a new inode
-// in place, an edit in place changes the size or the modification time.
-struct FileIdentity {
-  std::uint64_t device = 0;
-  std::uint64_t inode = 0;
-  std::int64_t size = 0;
-  std::int64_t mtime_ns = 0;
-  bool operator==(const FileIdentity&) const = default;
+  // Device, inode, size and modification time of the open file (fstat), or nullopt when the
+  // stream cannot tell.
+  virtual std::optional<FileIdentity> Identity() { return std::nullopt; }
 };
 
 // Held while a file is read, changed and replaced (see FileSystem::LockForUpdate); letting it

@@ -38,6 +38,9 @@ std::string UnitFileText(std::string_view executable, std::string_view root) {
     text += "Environment=" + SystemdWord("SNX_ROOT=" + std::string(root)) + "\n";
   }
   text +=
+      "# libcurl brings GnuTLS along (through librtmp), which would set itself up at load time\n"
+      "# although the service's TLS is OpenSSL's: left alone it costs memory for nothing.\n"
+      "Environment=GNUTLS_NO_IMPLICIT_INIT=1\n"
       "# SIGTERM is the stop control. Only the service is signalled: the programs it watches and\n"
       "# restarts are the server's applications and keep running.\n"
       "KillMode=process\n"

@@ -118,31 +118,81 @@ TEST_F(LogFileTest, ARunningLogMovesToItsOldFileAtItsLimit) {
   EXPECT_EQ(dir_.Read("SNXSVC.log"), joined(10, 12));
 }
 
-// The disk is full while `full` is set: appends open, but nothing they write reaches the disk
-// and the close says so, as a full disk does to a buffered stream.
+TEST_F(LogFileTest, TheNextLineGoesWhereThePathNowPoints) {
+  // logrotate moves the log away (or copies and empties it), or someone removes it, while the
+  // service holds it open: the next line lands in the file the path names, and only there.
+  const std::string first = Line("Message", "first");
+  const std::string next = Line("Message", "next");
+  for (const char* how : {"moved", "removed", "emptied"}) {
+    SCOPED_TRACE(how);
+    std::filesystem::remove(dir_.File("SNXSVC.log"));
+    CLogFile log;
+    Open(log);
+    ASSERT_TRUE(log.LogMessage("first"));
+    if (how == std::string("moved")) {
+      std::filesystem::rename(dir_.File("SNXSVC.log"), dir_.File("SNXSVC.log.1"));
+    } else if (how == std::string("removed")) {
+      std::filesystem::remove(dir_.File("SNXSVC.log"));
+    } else {
+      std::filesystem::resize_file(dir_.File("SNXSVC.log"), 0);
+    }
+    ASSERT_TRUE(log.LogMessage("next"));
+    EXPECT_EQ(dir_.Read("SNXSVC.log"), next);
+    if (how == std::string("moved")) {
+      EXPECT_EQ(dir_.Read("SNXSVC.log.1"), first);
+    }
+  }
+}
+
+TEST_F(LogFileTest, TwoWritersInterleaveWholeLinesAndTheStampFollowsTheClock) {
+  CLogFile service;
+  CLogFile other;  // snxctl, writing the same log
+  Open(service);
+  Open(other);
+  ASSERT_TRUE(service.LogMessage("a"));
+  ASSERT_TRUE(other.LogMessage("b"));
+  clock_.Advance(std::chrono::milliseconds(999));  // 09:05:01.999: the same second
+  ASSERT_TRUE(service.LogMessage("c"));
+  clock_.Advance(std::chrono::milliseconds(1));
+  ASSERT_TRUE(service.LogMessage("d"));
+  ASSERT_TRUE(other.LogMessage("e"));
+  const auto at_02 = [](std::string line) { return line.replace(15, 2, "02"); };
+  EXPECT_EQ(dir_.Read("SNXSVC.log"), Line("Message", "a") + Line("Message", "b") +
+                                         Line("Message", "c") + at_02(Line("Message", "d")) +
+                                         at_02(Line("Message", "e")));
+}
+
+// The disk is full while `full` is set: what is written to a file, open already or not, seems
+// to be taken, but the flush says it never reached the disk, as a full disk does to a stream.
 class FullDisk : public snx::platform::ForwardingFileSystem {
  public:
-  class LostWrites : public snx::platform::File {
+  class MayLoseWrites : public snx::platform::File {
    public:
-    snx::platform::ReadResult ReadChar(char&) override { return snx::platform::ReadResult::kEnd; }
-    std::size_t Read(char*, std::size_t) override { return 0; }
-    bool Write(std::string_view) override { return true; }
-    bool Flush() override { return Fail(); }
-    bool Sync() override { return Fail(); }
-    bool Failed() override { return true; }
-    bool Close() override { return Fail(); }
+    MayLoseWrites(std::unique_ptr<snx::platform::File> file, const bool& full)
+        : file_(std::move(file)), full_(full) {}
+    snx::platform::ReadResult ReadChar(char& c) override { return file_->ReadChar(c); }
+    std::size_t Read(char* buffer, std::size_t n) override { return file_->Read(buffer, n); }
+    bool Write(std::string_view bytes) override { return full_ || file_->Write(bytes); }
+    bool Flush() override { return full_ ? Fail() : file_->Flush(); }
+    bool Sync() override { return full_ ? Fail() : file_->Sync(); }
+    bool Failed() override { return full_ || file_->Failed(); }
+    bool Close() override { return file_->Close() && !full_; }
+    std::optional<snx::platform::FileIdentity> Identity() override { return file_->Identity(); }
 
    private:
     static bool Fail() {
       snx::platform::SetLastFileError("cannot write the log: No space left on device");
       return false;
     }
+    std::unique_ptr<snx::platform::File> file_;
+    const bool& full_;
   };
 
   std::unique_ptr<snx::platform::File> Open(std::string_view path, std::string_view mode,
                                             unsigned create_mode) override {
-    if (full && mode == "a+b") return std::make_unique<LostWrites>();
-    return ForwardingFileSystem::Open(path, mode, create_mode);
+    auto file = ForwardingFileSystem::Open(path, mode, create_mode);
+    if (!file) return file;
+    return std::make_unique<MayLoseWrites>(std::move(file), full);
   }
   bool full = false;
 };

@@ -167,6 +167,7 @@ TEST_F(ServiceModuleTest, ServiceRegistersWithTheUnitRegServerRemovesItUnregServ
   EXPECT_THAT(unit, HasSubstr("WorkingDirectory=/opt/snx/\n"));
   EXPECT_THAT(unit, HasSubstr("Environment=SNX_ROOT=" + root_.path() + "\n"));
   EXPECT_THAT(unit, HasSubstr("KillMode=process\n"));
+  EXPECT_THAT(unit, HasSubstr("Environment=GNUTLS_NO_IMPLICIT_INIT=1\n"));
   EXPECT_THAT(unit, HasSubstr("WatchdogSec=180\nRestart=on-failure\n"));  // a hung loop restarts
   EXPECT_EQ(manager_.reloads, 0);  // a test root is not systemd's
 

@@ -28,6 +28,15 @@
 namespace snx::platform {
 namespace {
 
+FileIdentity IdentityOf(const struct stat& st) {
+  FileIdentity id;
+  id.device = static_cast<std::uint64_t>(st.st_dev);
+  id.inode = static_cast<std::uint64_t>(st.st_ino);
+  id.size = static_cast<std::int64_t>(st.st_size);
+  id.mtime_ns = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  return id;
+}
+
 // A FILE* opened over a descriptor. stdio wants a flush or a seek between writing and reading
 // on an update stream; the stream does that itself, so callers may mix the two freely.
 void NoteOpenFailure(std::string_view what, const std::string& path, int error);
@@ -65,6 +74,12 @@ class PosixFile : public File {
   bool Sync() override { return Flush() && ::fsync(::fileno(stream_)) == 0; }
 
   bool Failed() override { return stream_ == nullptr || std::ferror(stream_) != 0; }
+
+  std::optional<FileIdentity> Identity() override {
+    struct stat st {};
+    if (stream_ == nullptr || ::fstat(::fileno(stream_), &st) != 0) return std::nullopt;
+    return IdentityOf(st);
+  }
 
   bool Close() override {
     if (stream_ == nullptr) return false;
@@ -353,12 +368,7 @@ class PosixFileSystem : public FileSystem {
   std::optional<FileIdentity> Identity(std::string_view path) override {
     struct stat st {};
     if (::stat(ToPosixPath(path).c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return std::nullopt;
-    FileIdentity id;
-    id.device = static_cast<std::uint64_t>(st.st_dev);
-    id.inode = static_cast<std::uint64_t>(st.st_ino);
-    id.size = static_cast<std::int64_t>(st.st_size);
-    id.mtime_ns = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-    return id;
+    return IdentityOf(st);
   }
 
   bool MakeFolders(std::string_view path) override {
