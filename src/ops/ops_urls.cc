@@ -11,7 +11,8 @@ bool COpsMngrThread::RunUrls() {
   m_Mender.SetKeepGoingFlag(m_pGoFlag);
   m_bLocalUrlsOk = true;
   SetCurrentAction("GO MODE: local URLs", ".");
-  for (const std::string& url : SectionEntries("[URLS]")) {
+  const std::vector<std::string> urls = SectionEntries("[URLS]");
+  for (const std::string& url : urls) {
     SetCurrentAction("", url);
     LogEvent("COpsMngrThread::RunUrls() testing " + url);
     const CUrlOutcome outcome = TestUrl(url, UrlChecksFor(*m_pSettings, url));
@@ -22,7 +23,6 @@ bool COpsMngrThread::RunUrls() {
     if (outcome.good) {
       m_ItemManager.Update(ITEM_LOCAL_URL, url, ITEM_STATE_UP, changed);
       SetCurrentAction("GO MODE: local URL OK", url);
-      Sleep(100);
       continue;
     }
     m_ItemManager.Update(ITEM_LOCAL_URL, url, ITEM_STATE_DOWN, changed);
@@ -33,6 +33,9 @@ bool COpsMngrThread::RunUrls() {
     SetCurrentAction("Go MODE: Failed URL", url);
     break;  // the rest of the local URLs wait for the next pass
   }
+  // One pause after a good pass, not one per URL: the pass itself is not slowed by the number
+  // of URLs, and a STOP during the pause still ends it.
+  if (m_bLocalUrlsOk && !urls.empty()) Sleep(100);
   LogEvent("COpsMngrThread::RunUrls() testing done");
   if (m_bLocalUrlsOk) LogEvent("COpsMngrThread::RunUrls() all LOCAL URLS are alive.");
   return m_bLocalUrlsOk;
