@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -70,6 +71,11 @@ class CItemManager : public CQorObject {
   CItem* FindFirst(std::int32_t type, std::string_view text, CQorStr CItem::*field,
                    std::string_view failure);
 
+  // The key under which an item of the type with this name is found: the name trimmed and
+  // case-folded by the rule of CQorStr::IsSame, after the type. Two names that IsSame holds
+  // for always share a key.
+  static std::string NameKey(std::int32_t type, std::string_view name);
+
   // Writes one report line and tells the listener.
   void Report(std::int32_t type, std::string_view name, bool up);
   // A program item takes the up state now and is reported up.
@@ -82,6 +88,9 @@ class CItemManager : public CQorObject {
   // The certificate expiry last written per URL since the log was opened.
   std::vector<std::pair<std::string, std::int64_t>> m_CertExpiries;
   bool m_bLive = false;
+  // Every item under its NameKey, in the order the items were added: a name is looked up
+  // without going through the whole list. Kept in step by AddItem and ClearItems.
+  std::unordered_map<std::string, std::vector<CItem*>> m_NameIndex;
   CPointerStack m_Programs;    // ITEM_PROGRAM
   CPointerStack m_LocalUrls;   // ITEM_LOCAL_URL
   CPointerStack m_RemoteUrls;  // ITEM_REMOTE_URL
