@@ -63,6 +63,15 @@ int CItemManager::Count(std::int32_t type) {
   return list != nullptr ? list->Count() : 0;
 }
 
+int CItemManager::CountAll() {
+  int all = 0;
+  for (const std::int32_t type :
+       {ITEM_PROGRAM, ITEM_LOCAL_URL, ITEM_REMOTE_URL, ITEM_RESTART, ITEM_SPARE}) {
+    all += Count(type);
+  }
+  return all;
+}
+
 bool CItemManager::ReInitialize() {
   m_bLive = false;
   SetState(kLive);
@@ -98,6 +107,7 @@ bool CItemManager::AddItem(std::int32_t type, std::string_view name) {
   stored->m_iType = type;
   stored->m_sName.Assign(name);
   m_NameIndex[NameKey(type, stored->m_sName.View())].push_back(stored);
+  ++m_iGeneration;
   return true;
 }
 
@@ -213,6 +223,7 @@ int CItemManager::LogProgramsBack() {
 
 void CItemManager::ClearItems() {
   m_NameIndex.clear();
+  ++m_iGeneration;
   for (CPointerStack* list : {&m_LocalUrls, &m_Programs, &m_RemoteUrls, &m_Spares, &m_Restart}) {
     while (void* entry = list->Pop()) std::unique_ptr<CItem> owned(static_cast<CItem*>(entry));
   }

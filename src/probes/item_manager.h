@@ -59,6 +59,10 @@ class CItemManager : public CQorObject {
   bool IsLive() override { return m_bLive && CQorObject::IsLive(); }
   bool Live() const { return m_bLive; }
   int Count(std::int32_t type);
+  int CountAll();
+  // Changes whenever an item is added or the lists are cleared: two equal figures mean the
+  // same items in the same order.
+  std::uint64_t Generation() const { return m_iGeneration; }
   // Every item: local URLs, remote URLs, programs, spare items, the restart engine; each list in
   // the order its items were added.
   void ForEachItem(const std::function<void(const CItem&)>& visit);
@@ -91,6 +95,7 @@ class CItemManager : public CQorObject {
   // Every item under its NameKey, in the order the items were added: a name is looked up
   // without going through the whole list. Kept in step by AddItem and ClearItems.
   std::unordered_map<std::string, std::vector<CItem*>> m_NameIndex;
+  std::uint64_t m_iGeneration = 0;
   CPointerStack m_Programs;    // ITEM_PROGRAM
   CPointerStack m_LocalUrls;   // ITEM_LOCAL_URL
   CPointerStack m_RemoteUrls;  // ITEM_REMOTE_URL

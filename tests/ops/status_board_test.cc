@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "ops/ops_fixture.h"
+#include "ops/url_outcome.h"
 
 namespace snx::test {
 namespace {
@@ -78,6 +79,35 @@ TEST_F(OpsTest, TheStatusBoardFollowsTheItemsAndTheNextTest) {
   thread_.Go();
   ASSERT_EQ(cycles_, 3);
   EXPECT_EQ(thread_.StatusBoard().Read().next_test, std::nullopt);  // Go mode ended
+}
+
+// A report replaces only the items noted since the last publication; what the board then holds
+// is what a whole publication would hold, also after the list of items has changed.
+TEST(StatusTrackerTest, PublishingTheNotedItemsGivesWhatTheWholeStatusGives) {
+  CItemManager items;
+  COpsStatusTracker tracker;
+  COpsStatusBoard board;
+  const auto same = [&](const char* when) {
+    EXPECT_EQ(board.Read().items, tracker.Build(items).items) << when;
+  };
+  for (const char* url : {"http://a/", "http://b/", "http://a/"}) {
+    items.AddItem(ITEM_LOCAL_URL, url);
+  }
+  tracker.PublishAll(items, board);
+  CUrlOutcome answered;
+  answered.status = 503;
+  tracker.NoteUrlTest(ITEM_LOCAL_URL, "http://a/", answered);
+  tracker.NoteReport(ITEM_LOCAL_URL, "http://a/", false, 100);
+  tracker.NoteReport(ITEM_REMOTE_URL, "http://b/", true, 100);  // no such item
+  tracker.PublishNoted(items, board);
+  same("noted");
+  items.AddItem(ITEM_PROGRAM, "web");
+  tracker.NoteReport(ITEM_PROGRAM, "web", true, 200);
+  tracker.PublishNoted(items, board);
+  same("an item added");
+  items.ClearItems();
+  tracker.PublishNoted(items, board);
+  same("cleared");
 }
 
 }  // namespace
