@@ -12,10 +12,11 @@ bool COpsMngrThread::RunUrls() {
   m_bLocalUrlsOk = true;
   SetCurrentAction("GO MODE: local URLs", ".");
   const std::vector<std::string> urls = SectionEntries("[URLS]");
+  const CUrlCheckSet checks(*m_pSettings);
   for (const std::string& url : urls) {
     SetCurrentAction("", url);
     LogEvent("COpsMngrThread::RunUrls() testing " + url);
-    const CUrlOutcome outcome = TestUrl(url, UrlChecksFor(*m_pSettings, url));
+    const CUrlOutcome outcome = TestUrl(url, checks.For(url));
     m_Status.NoteUrlTest(ITEM_LOCAL_URL, url, outcome);
     WatchCertificate(ITEM_LOCAL_URL, url, outcome);
     m_Metrics.NoteUrlTime(ITEM_LOCAL_URL, url, AnswerTime(outcome));
@@ -48,9 +49,10 @@ bool COpsMngrThread::HandleRemoteUrls(bool alerts) {
   // The summary is of this pass: a URL that failed in an earlier pass and answers now no
   // longer counts as failing.
   m_iRemoteUrlState = urls.empty() ? REMOTE_URLS_NONE : REMOTE_URLS_ALIVE;
+  const CUrlCheckSet checks(*m_pSettings);
   for (const std::string& url : urls) {
     bool changed = false;
-    const bool good = RunNextRemoteUrl(url);
+    const bool good = RunNextRemoteUrl(url, checks);
     if (good) {
       SetCurrentAction("Go MODE: Remote URL OK", url);
       if (m_iRemoteUrlState != REMOTE_URLS_FAILING) m_iRemoteUrlState = REMOTE_URLS_ALIVE;
@@ -93,13 +95,13 @@ bool COpsMngrThread::HandleRemoteUrls(bool alerts) {
   return urls.empty();
 }
 
-bool COpsMngrThread::RunNextRemoteUrl(std::string_view url) {
+bool COpsMngrThread::RunNextRemoteUrl(std::string_view url, const CUrlCheckSet& checks) {
   m_pGoFlag = &m_pOwner->m_bGo;
   m_Mender.SetKeepGoingFlag(m_pGoFlag);
   if (url.empty()) return false;
   const std::string text(url);
   LogEvent("COpsMngrThread::RunNextRemoteUrl() testing " + text);
-  const CUrlOutcome outcome = TestUrl(url, UrlChecksFor(*m_pSettings, url));
+  const CUrlOutcome outcome = TestUrl(url, checks.For(url));
   m_Status.NoteUrlTest(ITEM_REMOTE_URL, url, outcome);
   WatchCertificate(ITEM_REMOTE_URL, url, outcome);
   m_Metrics.NoteUrlTime(ITEM_REMOTE_URL, url, AnswerTime(outcome));
