@@ -47,7 +47,7 @@ void COpsStatusTracker::NoteReport(std::int32_t type, std::string_view name, boo
                                    std::int64_t when) {
   Key key{type, std::string(name)};
   COpsItemStatus& seen = m_Seen[key];
-  m_Noted.push_back(std::move(key));
+  Note(std::move(key));
   const std::int32_t state = up ? ITEM_STATE_UP : ITEM_STATE_DOWN;
   if (seen.state != state) seen.since = when;
   seen.state = state;
@@ -58,7 +58,7 @@ void COpsStatusTracker::NoteUrlTest(std::int32_t type, std::string_view url,
                                     const CUrlOutcome& outcome) {
   Key key{type, std::string(url)};
   COpsItemStatus& seen = m_Seen[key];
-  m_Noted.push_back(std::move(key));
+  Note(std::move(key));
   seen.http_status =
       outcome.result <= 0 ? std::optional<std::uint32_t>(outcome.status) : std::nullopt;
   seen.response_ms = outcome.elapsed.count();
@@ -91,15 +91,23 @@ COpsStatus COpsStatusTracker::Build(CItemManager& items) const {
   return status;
 }
 
+void COpsStatusTracker::Note(Key key) {
+  // A URL's test and its report come one after the other: one replacement shows both.
+  if (m_Noted.empty() || m_Noted.back() != key) m_Noted.push_back(std::move(key));
+}
+
 void COpsStatusTracker::PublishAll(CItemManager& items, COpsStatusBoard& board) {
-  COpsStatus status = Build(items);
-  if (m_PublishedGeneration != items.Generation()) {
-    m_Positions.clear();
-    for (std::size_t i = 0; i < status.items.size(); ++i) {
-      m_Positions[{status.items[i].type, status.items[i].name}].push_back(i);
-    }
-    m_PublishedGeneration = items.Generation();
+  if (m_PublishedGeneration == items.Generation()) {
+    PublishNoted(items, board);
+    board.SetTimes(m_LastCycle, m_NextTest);
+    return;
   }
+  COpsStatus status = Build(items);
+  m_Positions.clear();
+  for (std::size_t i = 0; i < status.items.size(); ++i) {
+    m_Positions[{status.items[i].type, status.items[i].name}].push_back(i);
+  }
+  m_PublishedGeneration = items.Generation();
   m_Noted.clear();
   board.Publish(std::move(status));
 }

@@ -62,9 +62,9 @@ class COpsStatusTracker {
   // restart engine), each with what was noted of it.
   COpsStatus Build(CItemManager& items) const;
 
-  // Publishes what Build gives: the whole status, or, while the list of items is the one
-  // published last, only the items noted since then, each replaced in place (a report does not
-  // copy every item of a long list).
+  // Publishes what Build gives. While the list of items is the one published last, only the
+  // items noted since then are replaced, in place (a report does not copy every item of a long
+  // list); PublishAll sets the times too, PublishNoted only the items.
   void PublishAll(CItemManager& items, COpsStatusBoard& board);
   void PublishNoted(CItemManager& items, COpsStatusBoard& board);
 
@@ -74,6 +74,8 @@ class COpsStatusTracker {
   COpsItemStatus Shown(std::int32_t type, std::string_view name) const;
 
   std::map<Key, COpsItemStatus> m_Seen;
+  void Note(Key key);
+
   std::vector<Key> m_Noted;  // noted since the last publication
   // The positions of each item in the last whole publication, and the item list's generation
   // they were taken from.
@@ -88,6 +90,11 @@ class COpsStatusBoard {
   void Publish(COpsStatus status) {
     std::lock_guard lock(m_Mutex);
     m_Status = std::move(status);
+  }
+  void SetTimes(std::optional<std::int64_t> last_cycle, std::optional<std::int64_t> next_test) {
+    std::lock_guard lock(m_Mutex);
+    m_Status.last_cycle = last_cycle;
+    m_Status.next_test = next_test;
   }
   // The item at `index` of the published status, when there is one.
   void Replace(std::size_t index, COpsItemStatus item) {

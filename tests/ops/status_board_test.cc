@@ -101,6 +101,11 @@ TEST(StatusTrackerTest, PublishingTheNotedItemsGivesWhatTheWholeStatusGives) {
   tracker.NoteReport(ITEM_REMOTE_URL, "http://b/", true, 100);  // no such item
   tracker.PublishNoted(items, board);
   same("noted");
+  tracker.SetNextTest(500);
+  tracker.NoteReport(ITEM_LOCAL_URL, "http://b/", true, 300);
+  tracker.PublishAll(items, board);
+  same("the next test set");
+  EXPECT_EQ(board.Read().next_test, 500);
   items.AddItem(ITEM_PROGRAM, "web");
   tracker.NoteReport(ITEM_PROGRAM, "web", true, 200);
   tracker.PublishNoted(items, board);
