@@ -57,6 +57,9 @@ TEST(QorStrCompare, FindFoldsOnlyLettersAndIsSameComparesTrimmedLengths) {
   EXPECT_TRUE(CQorStr(" t ").IsSame("T"));
   EXPECT_FALSE(CQorStr("True").IsSame("T"));
   EXPECT_FALSE(CQorStr("t").IsSame("T", true));
+  // A pattern longer than any string stands for an empty one.
+  EXPECT_TRUE(CQorStr(" ").IsSame(std::string(3000, 'a')));
+  EXPECT_FALSE(CQorStr("a").IsSame(std::string(3000, 'a')));
 }
 
 TEST(QorStrSubstrings, LeftMidAndKeepRight) {
