@@ -88,5 +88,30 @@ TEST_F(OpsTest, EachUrlsAnswerTimeIsInTheMetricsFile) {
   EXPECT_EQ(PromtoolComplaint(metrics_dir_.File("snxsvc.prom")).value_or(""), "");
 }
 
+// Items and answer times keep the order of their first report; a URL that got no answer
+// leaves the times and the ones after it keep theirs.
+TEST(OpsMetricsTest, ItemsAndAnswerTimesAreFoundByTypeAndName) {
+  using std::chrono::milliseconds;
+  COpsMetrics m;
+  EXPECT_FALSE(m.NoteItem(ITEM_LOCAL_URL, "http://a/", true, 10));
+  EXPECT_TRUE(m.NoteItem(ITEM_REMOTE_URL, "http://a/", false, 10));  // another type
+  EXPECT_TRUE(m.NoteItem(ITEM_LOCAL_URL, "http://a/", false, 20));
+  EXPECT_FALSE(m.NoteItem(ITEM_LOCAL_URL, "http://a/", false, 30));
+  for (const char* url : {"http://a/", "http://b/", "http://c/"}) {
+    m.NoteUrlTime(ITEM_LOCAL_URL, url, milliseconds(5));
+  }
+  m.NoteUrlTime(ITEM_LOCAL_URL, "http://a/", std::nullopt);
+  m.NoteUrlTime(ITEM_LOCAL_URL, "http://c/", milliseconds(7));
+  m.NoteUrlTime(ITEM_LOCAL_URL, "http://a/", milliseconds(9));
+  const auto s = m.Snapshot(0);
+  ASSERT_EQ(s.items.size(), 2u);
+  EXPECT_EQ(s.items[0].last_change, 20);
+  EXPECT_FALSE(s.items[0].up);
+  std::vector<std::pair<std::string, std::int64_t>> times;
+  for (const auto& r : s.url_responses) times.emplace_back(r.url, r.ms);
+  EXPECT_EQ(times, (std::vector<std::pair<std::string, std::int64_t>>{
+                       {"http://b/", 5}, {"http://c/", 7}, {"http://a/", 9}}));
+}
+
 }  // namespace
 }  // namespace snx::test
