@@ -1,8 +1,13 @@
 // One Go cycle over 100 local URLs served on loopback (the whole cycle: Go's start, the local
 // pass with its item updates and uptime lines, the service log, the remote pass, the good
 // cycle's state save and heartbeat) against 100 bare libcurl fetches of the same pages, in
-// the same run. The cycle's own pauses (100 ms after each good URL) go through a virtual
-// clock: the figure is the work, not the pacing. Target: within 1.3 times the bare fetches.
+// the same run. The cycle's pauses (the one after the local pass, the wait between cycles) go
+// through a virtual clock: the figures count the cycle's own work without its pauses. They are
+// not the CPU target of the service, which is measured on the real snxsvc beside monit.
+//
+// --instructions: one warm-up and one measured pass of each side, for callgrind to count
+// (bench/cycle_instructions.sh prints the instructions per URL and their ratio; target: the
+// cycle within 1.3 times the bare fetch).
 
 #include <benchmark/benchmark.h>
 #include <curl/curl.h>
@@ -21,6 +26,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -200,6 +206,21 @@ class RatioReporter : public benchmark::ConsoleReporter {
   }
 };
 
+// The measured halves of --instructions: callgrind collects inside each of them alone
+// (bench/cycle_instructions.sh). Kept out of line so that their names stay in the profile.
+[[gnu::noinline]] bool MeasuredBareFetches() { return BareFetches(); }
+[[gnu::noinline]] bool MeasuredCycle(Rig& rig) { return rig.Cycle(); }
+
+// One warm-up of each side, then one measured pass of each.
+int InstructionsMode() {
+  Rig rig;
+  if (!BareFetches() || !rig.Cycle()) return 1;
+  const bool bare = MeasuredBareFetches();
+  const bool cycle = MeasuredCycle(rig);
+  std::printf("bare fetches %s, cycle %s\n", bare ? "good" : "FAILED", cycle ? "good" : "FAILED");
+  return bare && cycle ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -209,6 +230,12 @@ int main(int argc, char** argv) {
   fs::create_directories(root);
   setenv("SNX_ROOT", root.c_str(), 1);
   curl_global_init(CURL_GLOBAL_DEFAULT);
+  if (argc == 2 && std::string_view(argv[1]) == "--instructions") {
+    const int rc = InstructionsMode();
+    std::error_code ec;
+    fs::remove_all(root, ec);
+    return rc;
+  }
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   RatioReporter reporter;
@@ -216,9 +243,10 @@ int main(int argc, char** argv) {
   if (g_ours_ns > 0 && g_bare_ns > 0) {
     const double ratio = g_ours_ns / g_bare_ns;
     std::printf(
-        "100 URLs: one Go cycle %.2f ms, 100 bare libcurl fetches %.2f ms, ratio %.2f "
-        "(target <= 1.3) %s\n",
-        g_ours_ns / 1e6, g_bare_ns / 1e6, ratio, ratio <= 1.3 ? "MET" : "NOT MET");
+        "100 URLs: one Go cycle's work without its pauses (virtual clock) %.2f ms, 100 bare "
+        "libcurl fetches %.2f ms, ratio %.2f (wall time; the deterministic figure is "
+        "bench/cycle_instructions.sh)\n",
+        g_ours_ns / 1e6, g_bare_ns / 1e6, ratio);
   }
   benchmark::Shutdown();
   std::error_code ec;

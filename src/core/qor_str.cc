@@ -179,12 +179,13 @@ int CQorStr::Find(std::string_view pattern, bool bMatchCase) const {
 }
 
 bool CQorStr::IsSame(std::string_view pattern, bool bMatchCase) const {
-  CQorStr trimmed_pattern(UpToNul(pattern));
-  CQorStr trimmed_text(View());
-  trimmed_pattern.Trim();
-  trimmed_text.Trim();
-  if (trimmed_pattern.Length() == 0 && trimmed_text.Length() == 0) return true;
-  return Find(pattern, bMatchCase) >= 0 && trimmed_pattern.Length() == trimmed_text.Length();
+  // Measured without copies; a pattern longer than any CQorStr counts as an empty one.
+  const std::string_view whole = UpToNul(pattern);
+  const std::size_t pattern_length =
+      whole.size() > static_cast<std::size_t>(kMaxLength) ? 0 : Trimmed(whole).size();
+  const std::size_t text_length = Trimmed(View()).size();
+  if (pattern_length == 0 && text_length == 0) return true;
+  return Find(pattern, bMatchCase) >= 0 && pattern_length == text_length;
 }
 
 const char* CQorStr::Left(int n) {

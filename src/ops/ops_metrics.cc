@@ -5,29 +5,43 @@
 #include "core/log_writer.h"
 #include "probes/item.h"
 
+std::string COpsMetrics::Keyed(std::int32_t type, std::string_view name) {
+  std::string key = std::to_string(type);
+  key += ':';
+  key.append(name);
+  return key;
+}
+
 bool COpsMetrics::NoteItem(std::int32_t type, std::string_view name, bool up, std::int64_t when) {
   if (type == ITEM_RESTART) return false;
-  for (snx::metrics::MetricsItem& item : m_Items) {
-    if (item.type != type || item.name != name) continue;
-    if (item.up == up) return false;
-    item.up = up;
-    item.last_change = when;
-    return true;
+  const auto [at, added] = m_ItemAt.try_emplace(Keyed(type, name), m_Items.size());
+  if (added) {
+    m_Items.push_back({type, std::string(name), up, when});
+    return !up;
   }
-  m_Items.push_back({type, std::string(name), up, when});
-  return !up;
+  snx::metrics::MetricsItem& item = m_Items[at->second];
+  if (item.up == up) return false;
+  item.up = up;
+  item.last_change = when;
+  return true;
 }
 
 void COpsMetrics::NoteUrlTime(std::int32_t type, std::string_view url,
                               std::optional<std::chrono::milliseconds> elapsed) {
-  const auto at = std::find_if(m_UrlTimes.begin(), m_UrlTimes.end(),
-                               [&](const auto& r) { return r.type == type && r.url == url; });
-  if (!elapsed) {
-    if (at != m_UrlTimes.end()) m_UrlTimes.erase(at);
-  } else if (at != m_UrlTimes.end()) {
-    at->ms = elapsed->count();
-  } else {
+  std::string key = Keyed(type, url);
+  const auto at = m_UrlTimeAt.find(key);
+  if (elapsed && at != m_UrlTimeAt.end()) {
+    m_UrlTimes[at->second].ms = elapsed->count();
+  } else if (elapsed) {
+    m_UrlTimeAt.emplace(std::move(key), m_UrlTimes.size());
     m_UrlTimes.push_back({type, std::string(url), elapsed->count()});
+  } else if (at != m_UrlTimeAt.end()) {
+    // A URL without an answer has no time; the ones after it move up by one.
+    m_UrlTimes.erase(m_UrlTimes.begin() + static_cast<std::ptrdiff_t>(at->second));
+    m_UrlTimeAt.clear();
+    for (std::size_t i = 0; i < m_UrlTimes.size(); ++i) {
+      m_UrlTimeAt.emplace(Keyed(m_UrlTimes[i].type, m_UrlTimes[i].url), i);
+    }
   }
 }
 

@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "core/metrics_text.h"
@@ -57,8 +58,14 @@ class COpsMetrics {
   bool Write(snx::platform::FileSystem& files, std::string_view path, std::int32_t ops_state);
 
  private:
+  // "type:name" of an item or URL, the key of the positions below.
+  static std::string Keyed(std::int32_t type, std::string_view name);
+
   std::vector<snx::metrics::MetricsItem> m_Items;
   std::vector<snx::metrics::UrlResponse> m_UrlTimes;
+  // Where each item and URL is in the lists above (they keep the order of first report).
+  std::unordered_map<std::string, std::size_t> m_ItemAt;
+  std::unordered_map<std::string, std::size_t> m_UrlTimeAt;
   snx::metrics::AlertCounts m_Alerts{};
   std::map<std::string, std::array<std::uint64_t, 2>> m_WebhookPosts;
   std::optional<std::int64_t> m_iLastCycle;

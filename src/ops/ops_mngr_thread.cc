@@ -72,7 +72,7 @@ COpsMngrThread::COpsMngrThread(COpsOwner& owner, const COpsFacilities& facilitie
     const std::int64_t now = UnixSecondsOf(m_Facilities.clock);
     if (m_Metrics.NoteItem(type, name, up, now)) PublishMetrics();
     m_Status.NoteReport(type, name, up, now);
-    PublishStatus();
+    m_Status.PublishNoted(m_ItemManager, m_StatusBoard);
   });
   m_Mender.SetBeforeRebootHook([this] {
     m_bRebootDecided = true;

@@ -39,6 +39,7 @@
 #include "recovery/mender_owner.h"
 
 class CAllSets;
+class CUrlCheckSet;
 
 class COpsMngrThread : public CQorObject, public CMenderOwner {
  public:
@@ -78,7 +79,7 @@ class COpsMngrThread : public CQorObject, public CMenderOwner {
   // ---- URL tests (ops_urls.cc) ----
   bool RunUrls();
   bool HandleRemoteUrls(bool alerts);
-  bool RunNextRemoteUrl(std::string_view url);
+  bool RunNextRemoteUrl(std::string_view url, const CUrlCheckSet& checks);
 
   // ---- the soft restart (ops_restarter.cc) ----
   bool DoRestarter();

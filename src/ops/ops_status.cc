@@ -45,7 +45,9 @@ std::string Dump(const json& object) {
 
 void COpsStatusTracker::NoteReport(std::int32_t type, std::string_view name, bool up,
                                    std::int64_t when) {
-  COpsItemStatus& seen = m_Seen[{type, std::string(name)}];
+  Key key{type, std::string(name)};
+  COpsItemStatus& seen = m_Seen[key];
+  Note(std::move(key));
   const std::int32_t state = up ? ITEM_STATE_UP : ITEM_STATE_DOWN;
   if (seen.state != state) seen.since = when;
   seen.state = state;
@@ -54,7 +56,9 @@ void COpsStatusTracker::NoteReport(std::int32_t type, std::string_view name, boo
 
 void COpsStatusTracker::NoteUrlTest(std::int32_t type, std::string_view url,
                                     const CUrlOutcome& outcome) {
-  COpsItemStatus& seen = m_Seen[{type, std::string(url)}];
+  Key key{type, std::string(url)};
+  COpsItemStatus& seen = m_Seen[key];
+  Note(std::move(key));
   seen.http_status =
       outcome.result <= 0 ? std::optional<std::uint32_t>(outcome.status) : std::nullopt;
   seen.response_ms = outcome.elapsed.count();
@@ -67,20 +71,55 @@ void COpsStatusTracker::NoteUrlTest(std::int32_t type, std::string_view url,
   }
 }
 
+COpsItemStatus COpsStatusTracker::Shown(std::int32_t type, std::string_view name) const {
+  COpsItemStatus shown;
+  const auto seen = m_Seen.find({type, std::string(name)});
+  if (seen != m_Seen.end()) shown = seen->second;
+  shown.type = type;
+  shown.name = name;
+  if (seen == m_Seen.end() || shown.state == 0) shown.state = ITEM_STATE_UNKNOWN;
+  return shown;
+}
+
 COpsStatus COpsStatusTracker::Build(CItemManager& items) const {
   COpsStatus status;
   status.last_cycle = m_LastCycle;
   status.next_test = m_NextTest;
-  items.ForEachItem([&](const CItem& item) {
-    COpsItemStatus shown;
-    const auto seen = m_Seen.find({item.m_iType, item.m_sName.ToString()});
-    if (seen != m_Seen.end()) shown = seen->second;
-    shown.type = item.m_iType;
-    shown.name = item.m_sName.ToString();
-    if (seen == m_Seen.end() || shown.state == 0) shown.state = ITEM_STATE_UNKNOWN;
-    status.items.push_back(std::move(shown));
-  });
+  status.items.reserve(static_cast<std::size_t>(items.CountAll()));
+  items.ForEachItem(
+      [&](const CItem& item) { status.items.push_back(Shown(item.m_iType, item.m_sName)); });
   return status;
+}
+
+void COpsStatusTracker::Note(Key key) {
+  // A URL's test and its report come one after the other: one replacement shows both.
+  if (m_Noted.empty() || m_Noted.back() != key) m_Noted.push_back(std::move(key));
+}
+
+void COpsStatusTracker::PublishAll(CItemManager& items, COpsStatusBoard& board) {
+  if (m_PublishedGeneration == items.Generation()) {
+    PublishNoted(items, board);
+    board.SetTimes(m_LastCycle, m_NextTest);
+    return;
+  }
+  COpsStatus status = Build(items);
+  m_Positions.clear();
+  for (std::size_t i = 0; i < status.items.size(); ++i) {
+    m_Positions[{status.items[i].type, status.items[i].name}].push_back(i);
+  }
+  m_PublishedGeneration = items.Generation();
+  m_Noted.clear();
+  board.Publish(std::move(status));
+}
+
+void COpsStatusTracker::PublishNoted(CItemManager& items, COpsStatusBoard& board) {
+  if (m_PublishedGeneration != items.Generation()) return PublishAll(items, board);
+  for (const Key& key : m_Noted) {
+    const auto at = m_Positions.find(key);
+    if (at == m_Positions.end()) continue;  // no item of that name: nothing shown changes
+    for (const std::size_t i : at->second) board.Replace(i, Shown(key.first, key.second));
+  }
+  m_Noted.clear();
 }
 
 const char* OpsStateName(std::int32_t state) {

@@ -20,6 +20,7 @@
 #include <vector>
 
 class CItemManager;
+class COpsStatusBoard;
 struct CUrlOutcome;
 
 struct COpsItemStatus {
@@ -61,9 +62,25 @@ class COpsStatusTracker {
   // restart engine), each with what was noted of it.
   COpsStatus Build(CItemManager& items) const;
 
+  // Publishes what Build gives. While the list of items is the one published last, only the
+  // items noted since then are replaced, in place (a report does not copy every item of a long
+  // list); PublishAll sets the times too, PublishNoted only the items.
+  void PublishAll(CItemManager& items, COpsStatusBoard& board);
+  void PublishNoted(CItemManager& items, COpsStatusBoard& board);
+
  private:
   using Key = std::pair<std::int32_t, std::string>;
+  // An item of that type and name as Build shows it.
+  COpsItemStatus Shown(std::int32_t type, std::string_view name) const;
+
   std::map<Key, COpsItemStatus> m_Seen;
+  void Note(Key key);
+
+  std::vector<Key> m_Noted;  // noted since the last publication
+  // The positions of each item in the last whole publication, and the item list's generation
+  // they were taken from.
+  std::map<Key, std::vector<std::size_t>> m_Positions;
+  std::optional<std::uint64_t> m_PublishedGeneration;
   std::optional<std::int64_t> m_LastCycle;
   std::optional<std::int64_t> m_NextTest;
 };
@@ -73,6 +90,16 @@ class COpsStatusBoard {
   void Publish(COpsStatus status) {
     std::lock_guard lock(m_Mutex);
     m_Status = std::move(status);
+  }
+  void SetTimes(std::optional<std::int64_t> last_cycle, std::optional<std::int64_t> next_test) {
+    std::lock_guard lock(m_Mutex);
+    m_Status.last_cycle = last_cycle;
+    m_Status.next_test = next_test;
+  }
+  // The item at `index` of the published status, when there is one.
+  void Replace(std::size_t index, COpsItemStatus item) {
+    std::lock_guard lock(m_Mutex);
+    if (index < m_Status.items.size()) m_Status.items[index] = std::move(item);
   }
   COpsStatus Read() const {
     std::lock_guard lock(m_Mutex);

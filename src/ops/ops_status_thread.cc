@@ -5,7 +5,7 @@
 #include "ops/ops_mngr_thread.h"
 #include "platform/clock.h"
 
-void COpsMngrThread::PublishStatus() { m_StatusBoard.Publish(m_Status.Build(m_ItemManager)); }
+void COpsMngrThread::PublishStatus() { m_Status.PublishAll(m_ItemManager, m_StatusBoard); }
 
 void COpsMngrThread::StatusCycleBegins() {
   m_Status.SetNextTest(std::nullopt);  // the test is now

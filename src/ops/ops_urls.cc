@@ -11,10 +11,12 @@ bool COpsMngrThread::RunUrls() {
   m_Mender.SetKeepGoingFlag(m_pGoFlag);
   m_bLocalUrlsOk = true;
   SetCurrentAction("GO MODE: local URLs", ".");
-  for (const std::string& url : SectionEntries("[URLS]")) {
+  const std::vector<std::string> urls = SectionEntries("[URLS]");
+  const CUrlCheckSet checks(*m_pSettings);
+  for (const std::string& url : urls) {
     SetCurrentAction("", url);
     LogEvent("COpsMngrThread::RunUrls() testing " + url);
-    const CUrlOutcome outcome = TestUrl(url, UrlChecksFor(*m_pSettings, url));
+    const CUrlOutcome outcome = TestUrl(url, checks.For(url));
     m_Status.NoteUrlTest(ITEM_LOCAL_URL, url, outcome);
     WatchCertificate(ITEM_LOCAL_URL, url, outcome);
     m_Metrics.NoteUrlTime(ITEM_LOCAL_URL, url, AnswerTime(outcome));
@@ -22,7 +24,6 @@ bool COpsMngrThread::RunUrls() {
     if (outcome.good) {
       m_ItemManager.Update(ITEM_LOCAL_URL, url, ITEM_STATE_UP, changed);
       SetCurrentAction("GO MODE: local URL OK", url);
-      Sleep(100);
       continue;
     }
     m_ItemManager.Update(ITEM_LOCAL_URL, url, ITEM_STATE_DOWN, changed);
@@ -33,6 +34,9 @@ bool COpsMngrThread::RunUrls() {
     SetCurrentAction("Go MODE: Failed URL", url);
     break;  // the rest of the local URLs wait for the next pass
   }
+  // One pause after a good pass, not one per URL: the pass itself is not slowed by the number
+  // of URLs, and a STOP during the pause still ends it.
+  if (m_bLocalUrlsOk && !urls.empty()) Sleep(100);
   LogEvent("COpsMngrThread::RunUrls() testing done");
   if (m_bLocalUrlsOk) LogEvent("COpsMngrThread::RunUrls() all LOCAL URLS are alive.");
   return m_bLocalUrlsOk;
@@ -45,9 +49,10 @@ bool COpsMngrThread::HandleRemoteUrls(bool alerts) {
   // The summary is of this pass: a URL that failed in an earlier pass and answers now no
   // longer counts as failing.
   m_iRemoteUrlState = urls.empty() ? REMOTE_URLS_NONE : REMOTE_URLS_ALIVE;
+  const CUrlCheckSet checks(*m_pSettings);
   for (const std::string& url : urls) {
     bool changed = false;
-    const bool good = RunNextRemoteUrl(url);
+    const bool good = RunNextRemoteUrl(url, checks);
     if (good) {
       SetCurrentAction("Go MODE: Remote URL OK", url);
       if (m_iRemoteUrlState != REMOTE_URLS_FAILING) m_iRemoteUrlState = REMOTE_URLS_ALIVE;
@@ -90,13 +95,13 @@ bool COpsMngrThread::HandleRemoteUrls(bool alerts) {
   return urls.empty();
 }
 
-bool COpsMngrThread::RunNextRemoteUrl(std::string_view url) {
+bool COpsMngrThread::RunNextRemoteUrl(std::string_view url, const CUrlCheckSet& checks) {
   m_pGoFlag = &m_pOwner->m_bGo;
   m_Mender.SetKeepGoingFlag(m_pGoFlag);
   if (url.empty()) return false;
   const std::string text(url);
   LogEvent("COpsMngrThread::RunNextRemoteUrl() testing " + text);
-  const CUrlOutcome outcome = TestUrl(url, UrlChecksFor(*m_pSettings, url));
+  const CUrlOutcome outcome = TestUrl(url, checks.For(url));
   m_Status.NoteUrlTest(ITEM_REMOTE_URL, url, outcome);
   WatchCertificate(ITEM_REMOTE_URL, url, outcome);
   m_Metrics.NoteUrlTime(ITEM_REMOTE_URL, url, AnswerTime(outcome));

@@ -5,9 +5,26 @@
 #include "probes/get_web_page.h"
 
 CUrlChecks UrlChecksFor(CAllSets& settings, std::string_view url) {
+  return CUrlCheckSet(settings).For(url);
+}
+
+CUrlCheckSet::CUrlCheckSet(CAllSets& settings) : m_Slow(std::max(0, settings.m_iSlowMs)) {
+  CRamFileRO* image = settings.SettingsImage();
+  if (image == nullptr) return;
+  for (std::string_view line = image->FirstLineOfSection(kContentSection); !line.empty();
+       line = image->NextLineOfSection()) {
+    CContentRule rule;
+    if (ParseContentLine(line, rule)) m_Rules.push_back(std::move(rule));
+  }
+}
+
+CUrlChecks CUrlCheckSet::For(std::string_view url) const {
   CUrlChecks checks;
-  checks.content = ContentRulesFor(settings.SettingsImage(), url);
-  checks.slow = std::chrono::milliseconds(std::max(0, settings.m_iSlowMs));
+  checks.slow = m_Slow;
+  if (url.empty()) return checks;
+  for (const CContentRule& rule : m_Rules) {
+    if (rule.url == url) checks.content.push_back(rule);
+  }
   return checks;
 }
 

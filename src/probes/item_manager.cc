@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/log_writer.h"
+#include "platform/ascii.h"
 #include "platform/clock.h"
 
 namespace {
@@ -32,6 +33,14 @@ std::string UtcText(std::int64_t t) {
 
 CItemManager::~CItemManager() { ClearItems(); }
 
+std::string CItemManager::NameKey(std::int32_t type, std::string_view name) {
+  const std::string_view trimmed = CQorStr::Trimmed(name.substr(0, name.find('\0')));
+  std::string key = std::to_string(type);
+  key += ':';
+  for (const char c : trimmed) key += snx::platform::AsciiUpper(c);
+  return key;
+}
+
 CPointerStack* CItemManager::ListOf(std::int32_t type) {
   switch (type) {
     case ITEM_PROGRAM:
@@ -52,6 +61,15 @@ CPointerStack* CItemManager::ListOf(std::int32_t type) {
 int CItemManager::Count(std::int32_t type) {
   CPointerStack* list = ListOf(type);
   return list != nullptr ? list->Count() : 0;
+}
+
+int CItemManager::CountAll() {
+  int all = 0;
+  for (const std::int32_t type :
+       {ITEM_PROGRAM, ITEM_LOCAL_URL, ITEM_REMOTE_URL, ITEM_RESTART, ITEM_SPARE}) {
+    all += Count(type);
+  }
+  return all;
 }
 
 bool CItemManager::ReInitialize() {
@@ -88,11 +106,27 @@ bool CItemManager::AddItem(std::int32_t type, std::string_view name) {
   CItem* stored = item.release();  // the list holds it from now on; ClearItems deletes it
   stored->m_iType = type;
   stored->m_sName.Assign(name);
+  m_NameIndex[NameKey(type, stored->m_sName.View())].push_back(stored);
+  ++m_iGeneration;
   return true;
 }
 
 CItem* CItemManager::FindFirst(std::int32_t type, std::string_view text, CQorStr CItem::*field,
                                std::string_view failure) {
+  // Names are found through the index: only the items under the text's key can be the same as
+  // it, and they are tried in the order of the list. A text too long for a CQorStr is not
+  // trimmed by IsSame's rule (it stands for an empty one there): it goes through the list.
+  if (field == &CItem::m_sName && ListOf(type) != nullptr &&
+      text.size() <= static_cast<std::size_t>(CQorStr::kMaxLength)) {
+    const auto found = m_NameIndex.find(NameKey(type, text));
+    if (found != m_NameIndex.end()) {
+      for (CItem* item : found->second) {
+        if (item->m_sName.IsSame(text)) return item;
+      }
+    }
+    ::LogError(Joined(failure, text));
+    return nullptr;
+  }
   if (CPointerStack* list = ListOf(type)) {
     const int count = list->Count();
     for (int i = 0; i < count; ++i) {
@@ -188,6 +222,8 @@ int CItemManager::LogProgramsBack() {
 }
 
 void CItemManager::ClearItems() {
+  m_NameIndex.clear();
+  ++m_iGeneration;
   for (CPointerStack* list : {&m_LocalUrls, &m_Programs, &m_RemoteUrls, &m_Spares, &m_Restart}) {
     while (void* entry = list->Pop()) std::unique_ptr<CItem> owned(static_cast<CItem*>(entry));
   }

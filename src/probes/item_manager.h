@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -58,6 +59,10 @@ class CItemManager : public CQorObject {
   bool IsLive() override { return m_bLive && CQorObject::IsLive(); }
   bool Live() const { return m_bLive; }
   int Count(std::int32_t type);
+  int CountAll();
+  // Changes whenever an item is added or the lists are cleared: two equal figures mean the
+  // same items in the same order.
+  std::uint64_t Generation() const { return m_iGeneration; }
   // Every item: local URLs, remote URLs, programs, spare items, the restart engine; each list in
   // the order its items were added.
   void ForEachItem(const std::function<void(const CItem&)>& visit);
@@ -69,6 +74,11 @@ class CItemManager : public CQorObject {
   // error line made of `failure` and the text.
   CItem* FindFirst(std::int32_t type, std::string_view text, CQorStr CItem::*field,
                    std::string_view failure);
+
+  // The key under which an item of the type with this name is found: the name trimmed and
+  // case-folded by the rule of CQorStr::IsSame, after the type. Two names that IsSame holds
+  // for always share a key.
+  static std::string NameKey(std::int32_t type, std::string_view name);
 
   // Writes one report line and tells the listener.
   void Report(std::int32_t type, std::string_view name, bool up);
@@ -82,6 +92,10 @@ class CItemManager : public CQorObject {
   // The certificate expiry last written per URL since the log was opened.
   std::vector<std::pair<std::string, std::int64_t>> m_CertExpiries;
   bool m_bLive = false;
+  // Every item under its NameKey, in the order the items were added: a name is looked up
+  // without going through the whole list. Kept in step by AddItem and ClearItems.
+  std::unordered_map<std::string, std::vector<CItem*>> m_NameIndex;
+  std::uint64_t m_iGeneration = 0;
   CPointerStack m_Programs;    // ITEM_PROGRAM
   CPointerStack m_LocalUrls;   // ITEM_LOCAL_URL
   CPointerStack m_RemoteUrls;  // ITEM_REMOTE_URL

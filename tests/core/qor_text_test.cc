@@ -56,8 +56,11 @@ TEST(QorStrCompare, FindFoldsOnlyLettersAndIsSameComparesTrimmedLengths) {
             (std::vector{1, 1, -1, -1, 3, 3}));
   EXPECT_EQ((std::vector<bool>{CQorStr(" 1 ").IsSame("1"), CQorStr("10").IsSame("1"),
                                CQorStr("").IsSame("   "), CQorStr(" t ").IsSame("T"),
-                               CQorStr("True").IsSame("T"), CQorStr("t").IsSame("T", true)}),
-            (std::vector<bool>{true, false, true, true, false, false}));
+                               CQorStr("True").IsSame("T"), CQorStr("t").IsSame("T", true),
+                               // a pattern longer than any string stands for an empty one
+                               CQorStr(" ").IsSame(std::string(3000, 'a')),
+                               CQorStr("a").IsSame(std::string(3000, 'a'))}),
+            (std::vector<bool>{true, false, true, true, false, false, true, false}));
 }
 
 TEST(QorStrSubstrings, LeftMidAndKeepRight) {

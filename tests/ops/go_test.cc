@@ -178,5 +178,20 @@ TEST_F(OpsTest, MissingRequiredSettingRefusesGoWithItsMessage) {
   EXPECT_FALSE(log_.HasEvent("COpsMngrThread::Go(): Testing has STOPPED."));
 }
 
+TEST_F(OpsTest, TheLocalPassPausesOnceAfterItsUrlsNotAfterEachUrl) {
+  Load(With({}, {"[URLS]", "http://site.test/a", "http://site.test/b", "http://site.test/c"}));
+  for (const char* path : {"/a", "/b", "/c"}) SetSite(200, path);
+  int pauses = 0;  // sleeps of the local pass, before its "testing done"
+  const auto hook = clock_.on_sleep;
+  clock_.on_sleep = [&] {
+    if (!log_.HasEvent("COpsMngrThread::RunUrls() testing done")) ++pauses;
+    hook();
+  };
+  StopAfter(1);
+  StartAndGo();
+  EXPECT_TRUE(log_.HasEvent("COpsMngrThread::RunUrls() all LOCAL URLS are alive."));
+  EXPECT_EQ(pauses, 1);
+}
+
 }  // namespace
 }  // namespace snx::test

@@ -6,6 +6,7 @@
 #include <gmock/gmock.h>
 
 #include "ops/ops_fixture.h"
+#include "ops/url_outcome.h"
 
 namespace snx::test {
 namespace {
@@ -222,6 +223,65 @@ TEST_F(OpsTest, TheStatusBoardFollowsTheItemsAndTheNextTest) {
   thread_.Go();
   ASSERT_EQ(cycles_, 3);
   EXPECT_EQ(thread_.StatusBoard().Read().next_test, std::nullopt);  // Go mode ended
+}
+
+// Items and answer times keep the order of their first report; a URL that got no answer
+// leaves the times and the ones after it keep theirs.
+TEST(OpsMetricsTest, ItemsAndAnswerTimesAreFoundByTypeAndName) {
+  using std::chrono::milliseconds;
+  COpsMetrics m;
+  EXPECT_FALSE(m.NoteItem(ITEM_LOCAL_URL, "http://a/", true, 10));
+  EXPECT_TRUE(m.NoteItem(ITEM_REMOTE_URL, "http://a/", false, 10));  // another type
+  EXPECT_TRUE(m.NoteItem(ITEM_LOCAL_URL, "http://a/", false, 20));
+  EXPECT_FALSE(m.NoteItem(ITEM_LOCAL_URL, "http://a/", false, 30));
+  for (const char* url : {"http://a/", "http://b/", "http://c/"}) {
+    m.NoteUrlTime(ITEM_LOCAL_URL, url, milliseconds(5));
+  }
+  m.NoteUrlTime(ITEM_LOCAL_URL, "http://a/", std::nullopt);
+  m.NoteUrlTime(ITEM_LOCAL_URL, "http://c/", milliseconds(7));
+  m.NoteUrlTime(ITEM_LOCAL_URL, "http://a/", milliseconds(9));
+  const auto s = m.Snapshot(0);
+  ASSERT_EQ(s.items.size(), 2u);
+  EXPECT_EQ(s.items[0].last_change, 20);
+  EXPECT_FALSE(s.items[0].up);
+  std::vector<std::pair<std::string, std::int64_t>> times;
+  for (const auto& r : s.url_responses) times.emplace_back(r.url, r.ms);
+  EXPECT_EQ(times, (std::vector<std::pair<std::string, std::int64_t>>{
+                       {"http://b/", 5}, {"http://c/", 7}, {"http://a/", 9}}));
+}
+
+// A report replaces only the items noted since the last publication; what the board then holds
+// is what a whole publication would hold, also after the list of items has changed.
+TEST(StatusTrackerTest, PublishingTheNotedItemsGivesWhatTheWholeStatusGives) {
+  CItemManager items;
+  COpsStatusTracker tracker;
+  COpsStatusBoard board;
+  const auto same = [&](const char* when) {
+    EXPECT_EQ(board.Read().items, tracker.Build(items).items) << when;
+  };
+  for (const char* url : {"http://a/", "http://b/", "http://a/"}) {
+    items.AddItem(ITEM_LOCAL_URL, url);
+  }
+  tracker.PublishAll(items, board);
+  CUrlOutcome answered;
+  answered.status = 503;
+  tracker.NoteUrlTest(ITEM_LOCAL_URL, "http://a/", answered);
+  tracker.NoteReport(ITEM_LOCAL_URL, "http://a/", false, 100);
+  tracker.NoteReport(ITEM_REMOTE_URL, "http://b/", true, 100);  // no such item
+  tracker.PublishNoted(items, board);
+  same("noted");
+  tracker.SetNextTest(500);
+  tracker.NoteReport(ITEM_LOCAL_URL, "http://b/", true, 300);
+  tracker.PublishAll(items, board);
+  same("the next test set");
+  EXPECT_EQ(board.Read().next_test, 500);
+  items.AddItem(ITEM_PROGRAM, "web");
+  tracker.NoteReport(ITEM_PROGRAM, "web", true, 200);
+  tracker.PublishNoted(items, board);
+  same("an item added");
+  items.ClearItems();
+  tracker.PublishNoted(items, board);
+  same("cleared");
 }
 
 }  // namespace

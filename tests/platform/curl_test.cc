@@ -1,6 +1,12 @@
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <string>
+#include <thread>
 
 #include "platform/http_client.h"
 #include "platform/posix/curl_tls.h"
@@ -104,6 +110,51 @@ TEST(CurlTlsTest, TheCaFileIsTrustedAndItsChangesAreSeen) {
   const HttpResult trusted = fetch(dir.File("ca.pem"));
   EXPECT_TRUE(trusted.answered) << trusted.error_message;
   EXPECT_GT(trusted.cert_expiry, 0);
+}
+
+// A peer that keeps every connection open for more requests: each request of ours must still
+// come on a connection of its own, and nothing of one request may carry over to the next.
+TEST(CurlHttpClientTest, EachRequestConnectsAfreshAndStartsFromNothing) {
+  std::uint16_t port = 0;
+  const int listener = snx::test::ListenOnLoopback(port);
+  ASSERT_GE(listener, 0);
+  int connections = 0;
+  std::string heads;
+  std::thread peer([&] {
+    std::vector<pollfd> fds{{listener, POLLIN, 0}};
+    for (int served = 0; served < 3 && ::poll(fds.data(), fds.size(), 5000) > 0;) {
+      if (fds[0].revents & POLLIN) {
+        fds.push_back({::accept(listener, nullptr, nullptr), POLLIN, 0});
+        ++connections;
+      }
+      for (std::size_t i = 1; i < fds.size(); ++i) {
+        char buffer[4096];
+        const ssize_t n =
+            (fds[i].revents & POLLIN) ? ::recv(fds[i].fd, buffer, sizeof buffer, 0) : -1;
+        if (n <= 0) continue;
+        heads.append(buffer, static_cast<std::size_t>(n));
+        ::send(fds[i].fd, "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok", 40, MSG_NOSIGNAL);
+        ++served;
+      }
+    }
+    for (const pollfd& p : fds) ::close(p.fd);
+  });
+  HttpRequest r;
+  r.host = "127.0.0.1";
+  r.port = port;
+  r.total_timeout = std::chrono::seconds(2);
+  r.max_body_bytes = 16;  // the whole body read: the connection could be used again
+  r.headers = {"X-First: 1"};
+  EXPECT_TRUE(Use<HttpClient>().Fetch(r).answered);
+  r.headers.clear();
+  r.method = "POST";
+  EXPECT_TRUE(Use<HttpClient>().Fetch(r).answered);
+  r.method = "GET";
+  EXPECT_TRUE(Use<HttpClient>().Fetch(r).answered);
+  peer.join();
+  EXPECT_EQ(connections, 3);
+  EXPECT_EQ(heads.find("X-First"), heads.rfind("X-First"));  // once: in the first request only
+  EXPECT_NE(heads.rfind("GET / HTTP/1.1"), heads.find("GET / HTTP/1.1"));  // GET after POST
 }
 
 }  // namespace

@@ -89,6 +89,57 @@ std::string Unstamped(std::string bytes) {
   return bytes;
 }
 
+// Lookups by name go through an index; they find what the matching rule (IsSame, first in
+// the order of adding) finds, before and after the lists are cleared.
+TEST_F(ItemManagerTest, NameLookupsFindWhatTheMatchingRuleFinds) {
+  const std::pair<std::int32_t, const char*> added[] = {{ITEM_LOCAL_URL, "  http://Site.test/a "},
+                                                        {ITEM_LOCAL_URL, "http://site.test/A"},
+                                                        {ITEM_REMOTE_URL, "http://site.test/a"},
+                                                        {ITEM_LOCAL_URL, "http://site.test/ab"},
+                                                        {ITEM_LOCAL_URL, "   "},
+                                                        {ITEM_PROGRAM, "Web~"}};
+  const std::string queries[] = {"http://site.test/a",
+                                 "HTTP://SITE.TEST/A",
+                                 " http://site.test/a",
+                                 "http://site.test/a  ",
+                                 "  http://Site.test/a ",
+                                 "http://site.test/b",
+                                 "site.test/a",
+                                 "",
+                                 "  ",
+                                 "WEB",
+                                 "web~~",
+                                 std::string(3000, 'a')};
+  const auto rule = [&](std::int32_t type, std::string_view query) -> const CItem* {
+    const CItem* first = nullptr;
+    items_.ForEachItem([&](const CItem& item) {
+      if (first == nullptr && item.m_iType == type && item.m_sName.IsSame(query)) first = &item;
+    });
+    return first;
+  };
+  const auto check = [&](const char* when) {
+    for (const auto type : {ITEM_LOCAL_URL, ITEM_REMOTE_URL, ITEM_PROGRAM}) {
+      for (const std::string& query : queries) {
+        EXPECT_EQ(items_.GetItemRef(type, query), rule(type, query))
+            << when << ": type " << type << " \"" << query.substr(0, 40) << "\"";
+      }
+    }
+  };
+  for (const auto& [type, name] : added) {
+    ASSERT_TRUE(items_.AddItem(type, name));
+  }
+  check("all added");
+  EXPECT_NE(items_.GetItemRef(ITEM_REMOTE_URL, "HTTP://SITE.TEST/A"), nullptr);
+  items_.ClearItems();
+  check("cleared");
+  for (const auto& [type, name] : added) {
+    if (type != ITEM_LOCAL_URL) {
+      ASSERT_TRUE(items_.AddItem(type, name));
+    }
+  }
+  check("added again without the local URLs");
+}
+
 TEST_F(ItemManagerTest, UptimeRecordLandsInTheFolderWithExactLines) {
   snx::test::TempDir dir;
   std::filesystem::create_directory(dir.File("sub"));

@@ -1,6 +1,8 @@
-// The HTTP facility on libcurl: one easy handle per request, plain http unless https is asked
-// for (and then nothing else), redirects never followed, the raw header lines of the final answer
-// kept, and every request bounded in time.
+// The HTTP facility on libcurl: one easy handle per thread, reset before each request; a new
+// connection for every request (never one kept alive from an earlier check, nor a resumed TLS
+// session or a cached name lookup); plain http unless https is asked for (and then nothing
+// else), redirects never followed, the raw header lines of the final answer kept, and every
+// request bounded in time.
 
 #include <curl/curl.h>
 
@@ -30,6 +32,45 @@ struct CurlDeleter {
 };
 struct SlistDeleter {
   void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+
+// The thread's easy handle: made once, reset before each request. A request made while the
+// thread's handle is in use (from inside a callback of another) gets a handle of its own.
+class HandleLease {
+ public:
+  HandleLease() {
+    Slot& slot = ThreadSlot();
+    if (slot.busy) {
+      own_.reset(curl_easy_init());
+      handle_ = own_.get();
+      return;
+    }
+    if (slot.handle) {
+      curl_easy_reset(slot.handle.get());
+    } else {
+      slot.handle.reset(curl_easy_init());
+    }
+    handle_ = slot.handle.get();
+    slot.busy = handle_ != nullptr;
+  }
+  ~HandleLease() {
+    if (!own_ && handle_ != nullptr) ThreadSlot().busy = false;
+  }
+  HandleLease(const HandleLease&) = delete;
+  HandleLease& operator=(const HandleLease&) = delete;
+  CURL* get() const { return handle_; }
+
+ private:
+  struct Slot {
+    std::unique_ptr<CURL, CurlDeleter> handle;
+    bool busy = false;
+  };
+  static Slot& ThreadSlot() {
+    thread_local Slot slot;
+    return slot;
+  }
+  std::unique_ptr<CURL, CurlDeleter> own_;
+  CURL* handle_ = nullptr;
 };
 
 struct Exchange {
@@ -103,8 +144,8 @@ class CurlHttpClient : public HttpClient {
   HttpResult Fetch(const HttpRequest& request) override {
     InitCurlOnce();
     HttpResult result;
-    std::unique_ptr<CURL, CurlDeleter> handle(curl_easy_init());
-    if (!handle) {
+    const HandleLease handle;
+    if (handle.get() == nullptr) {
       result.error_number = CURLE_FAILED_INIT;
       result.error_message = curl_easy_strerror(CURLE_FAILED_INIT);
       return result;
@@ -135,6 +176,13 @@ class CurlHttpClient : public HttpClient {
     curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, protocol);
     curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    // The handle outlives the request: nothing of this request is kept for the next one.
+    curl_easy_setopt(h, CURLOPT_FRESH_CONNECT, 1L);
+    curl_easy_setopt(h, CURLOPT_FORBID_REUSE, 1L);
+    curl_easy_setopt(h, CURLOPT_SSL_SESSIONID_CACHE, 0L);
+    curl_easy_setopt(h, CURLOPT_DNS_CACHE_TIMEOUT, 0L);
+    // Nor the authorities of an earlier request: each request's own store (its CA file) counts.
+    curl_easy_setopt(h, CURLOPT_CA_CACHE_TIMEOUT, 0L);
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, Millis(request.connect_timeout));
     curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, Millis(request.total_timeout));
     if (request.method == "GET") {
