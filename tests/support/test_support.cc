@@ -18,6 +18,8 @@ bool CapturingLog::Keep(const char* kind, std::string_view text) {
 }
 
 std::vector<std::string> CapturingLog::OfKind(std::string_view kind) const {
+  // Tests may poll while threads still write.
+  std::lock_guard lock(mutex_);
   std::vector<std::string> out;
   for (const auto& l : lines_) {
     if (l.kind == kind) out.push_back(l.text);

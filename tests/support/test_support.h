@@ -57,7 +57,7 @@ class CapturingLog : public CLogWriter {
   bool Keep(const char* kind, std::string_view text);
   std::vector<std::string> OfKind(std::string_view kind) const;
 
-  std::mutex mutex_;
+  mutable std::mutex mutex_;
   std::vector<Line> lines_;
   CLogWriter* previous_;
 };
