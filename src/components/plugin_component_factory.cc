@@ -1,5 +1,5 @@
-// The component factory over plug-ins: shared objects loaded through the platform and kept
-// loaded.
+// The component factory over plug-ins: shared objects loaded through the platform, kept loaded
+// once an object of them was made.
 
 #include <string>
 
@@ -88,10 +88,12 @@ class PluginComponentFactory final : public ComponentFactory {
     }
     // The class keys name the plug-in by its full path, so that any current folder finds it.
     if (posix[0] != '/') posix = ResolvedPath(posix);
-    void* handle = LoadSharedObject(posix, why);
-    if (handle == nullptr) return CO_E_DLLNOTFOUND;
+    // Registering makes no object: the plug-in is let go afterwards, and is loaded again (and
+    // kept) when an object of it is first asked for.
+    const BriefSharedObject module = LoadSharedObjectBriefly(posix, why);
+    if (module == nullptr) return CO_E_DLLNOTFOUND;
     const char* name = unregister ? kUnregisterServerSymbol : kRegisterServerSymbol;
-    const auto entry = Entry<RegisterServerFn>(handle, name, posix, why);
+    const auto entry = Entry<RegisterServerFn>(module.get(), name, posix, why);
     if (entry == nullptr) return CO_E_ERRORINDLL;
     RegistrationContext context;
     context.keys = &Keys();
