@@ -38,21 +38,18 @@ TEST_P(GoAlertTable, RestartsRebootsAndAlertsAsTheCyclesGo) {
   };
   StartAndGo();
 
-  EXPECT_EQ(MailsWithSubject("Server down"), c.down_mails);
-  EXPECT_EQ(MailsWithSubject("Server up"), c.up_mails);
-  EXPECT_EQ(PhoneCalls("Server down"), c.down_calls);
-  EXPECT_EQ(PhoneCalls("Server up"), c.up_calls);
-  EXPECT_EQ(Restarts(), c.restarts);
-  EXPECT_EQ(power_.Requests().size(), c.reboot ? 1u : 0u);
-  EXPECT_EQ(settings_.m_iLastKnownServerState, c.server_state);
-  EXPECT_EQ(owner_.m_iOpsState, c.ops_state);
-  EXPECT_FALSE(owner_.m_bGoLoopRunning);
-  EXPECT_EQ(ItemState(ITEM_RESTART, "Restart"),
-            c.reboot ? ITEM_STATE_DOWN : (c.restarts > 0 ? ITEM_STATE_UP : ITEM_STATE_UNKNOWN));
+  EXPECT_EQ(std::vector({MailsWithSubject("Server down"), MailsWithSubject("Server up"),
+                         PhoneCalls("Server down"), PhoneCalls("Server up"), Restarts(),
+                         static_cast<int>(power_.Requests().size())}),
+            std::vector({c.down_mails, c.up_mails, c.down_calls, c.up_calls, c.restarts,
+                         static_cast<int>(c.reboot)}));
+  EXPECT_EQ(std::tuple(settings_.m_iLastKnownServerState.load(), owner_.m_iOpsState.load(),
+                       owner_.m_bGoLoopRunning.load(), ItemState(ITEM_RESTART, "Restart")),
+            std::tuple(c.server_state, c.ops_state, false,
+                       c.reboot ? ITEM_STATE_DOWN
+                                : (c.restarts > 0 ? ITEM_STATE_UP : ITEM_STATE_UNKNOWN)));
   // The state the file keeps is the state in memory.
-  CRamFileRO reread;
-  ASSERT_TRUE(reread.Initialize(Folder(), CAllSets::kSettingsFileName));
-  EXPECT_STREQ(reread.GetKey("SvrStatus"), CAllSets::ServerStateWord(c.server_state));
+  EXPECT_EQ(SavedKey("SvrStatus"), CAllSets::ServerStateWord(c.server_state));
 }
 
 // clang-format off
@@ -80,14 +77,13 @@ TEST_F(OpsTest, RemoteFailureWithGoodLocalTestsIsStateGoRemoteFailingWithoutRest
     if (cycle == 2) Stop();
   };
   StartAndGo();
-  EXPECT_EQ(state_in_wait, OPS_GO_REMOTE_FAILING);
-  EXPECT_EQ(Restarts(), 0);
-  EXPECT_EQ(MailsWithSubject("Server down"), 0);
-  // Two failing passes: one remote alert of each kind.
-  EXPECT_EQ(MailsWithSubject(std::string("Failed Remote URL: ") + kRemoteUrl), 1);
-  EXPECT_EQ(
-      PhoneCalls(std::string("A monitored remote website has failed. The URL is: ") + kRemoteUrl),
-      1);
+  // Two failing passes: one remote alert of each kind, no restart, no down alert.
+  EXPECT_EQ(std::tuple(state_in_wait, Restarts(), MailsWithSubject("Server down"),
+                       MailsWithSubject(std::string("Failed Remote URL: ") + kRemoteUrl),
+                       PhoneCalls(std::string("A monitored remote website has failed. The URL "
+                                              "is: ") +
+                                  kRemoteUrl)),
+            std::tuple(OPS_GO_REMOTE_FAILING, 0, 0, 1, 1));
   EXPECT_TRUE(
       log_.HasEvent("Detects Failing Remote URL(s) but Local Ops are NORMAL. System is running."));
 }
@@ -108,10 +104,9 @@ TEST_P(GoEnds, StopOrKillDuringTheWaitEndsGoWithinASlice) {
     }
   };
   StartAndGo();
-  EXPECT_EQ(cycles_, 1);
   EXPECT_LE(clock_.MonoNow() - asked, std::chrono::seconds(2));
-  EXPECT_EQ(owner_.m_iOpsState, OPS_STOPPED);
-  EXPECT_EQ(owner_.ReadAction(), "Exiting GO MODE: :");
+  EXPECT_EQ(std::tuple(cycles_, owner_.m_iOpsState.load(), owner_.ReadAction()),
+            std::tuple(1, OPS_STOPPED, "Exiting GO MODE: :"));
 }
 
 INSTANTIATE_TEST_SUITE_P(StopAndKill, GoEnds, ::testing::Bool());
@@ -126,9 +121,8 @@ TEST_F(OpsTest, MinuteIntervalZeroWaitsTenMinutes) {
   StartAndGo();
   EXPECT_EQ(settings_.m_iMinuteInterval, 10);
   ASSERT_EQ(starts.size(), 2u);
-  const auto apart = starts[1] - starts[0];
-  EXPECT_GE(apart, std::chrono::minutes(10));
-  EXPECT_LT(apart, std::chrono::minutes(10) + std::chrono::seconds(5));
+  EXPECT_GE(starts[1] - starts[0], std::chrono::minutes(10));
+  EXPECT_LT(starts[1] - starts[0], std::chrono::minutes(10) + std::chrono::seconds(5));
 }
 
 TEST_F(OpsTest, AGoodCycleWritesTheHeartbeatAndAFailedOneNamesTheWatchedProgram) {
@@ -149,9 +143,7 @@ TEST_F(OpsTest, AGoodCycleWritesTheHeartbeatAndAFailedOneNamesTheWatchedProgram)
   // Activity again: the next Go's good cycle writes the heartbeat.
   watcher_.working = true;
   cycles_ = 0;
-  owner_.m_bGo = true;
-  thread_.SetCommand(SNX_GO);
-  thread_.Go();
+  Go();
   EXPECT_THAT(dir_.Read("Beat.txt"), HasSubstr("System working."));
 }
 
