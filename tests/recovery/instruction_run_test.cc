@@ -2,6 +2,7 @@
 // files that are refused, the check of what the engine would skip) and running its sections
 // over the fake clock and the fake launcher.
 
+#include <gmock/gmock.h>
 #include <unistd.h>
 
 #include "mender_fixture.h"
@@ -186,9 +187,8 @@ TEST_F(MenderTest, WatcherTestGatesDetection) {
   ASSERT_TRUE(mender_.AddWatcherCounter("\\\\WEB1\\Process(server)\\Elapsed Time"));
   mender_.SetSensitivity(5);
   EXPECT_TRUE(mender_.RunDetectOperations());
-  EXPECT_EQ(watcher_.threshold, 16);
-  EXPECT_EQ(watcher_.level, 96);
-  EXPECT_TRUE(mender_.LastWatcherTest());
+  EXPECT_EQ(std::tuple(watcher_.threshold, watcher_.level, mender_.LastWatcherTest()),
+            std::tuple(16, 96, true));
   watcher_.accept = false;
   EXPECT_FALSE(mender_.AddWatcherCounter("\\\\WEB1\\Process(db)\\Elapsed Time"));
 
@@ -226,11 +226,9 @@ TEST_F(MenderTest, LineFormatKeywordsAndSettings) {
            "Wait=5"));  // the last line has no line end
   EXPECT_EQ(Steps(mender_), (std::vector<std::string>{"start|notepad.exe", "Start|a=b",
                                                       "STOP|server.exe", "Wait|5"}));
-  EXPECT_EQ(mender_.RetryCount(), 0);
-  EXPECT_EQ(mender_.MaxWait(), 0);
-  EXPECT_EQ(mender_.UserName().ToString(), "second");
-  EXPECT_EQ(mender_.BrowserPath().ToString(), "/usr/bin/firefox");
-  EXPECT_EQ(mender_.DomainName().ToString(), "CORP # one hash is text");
+  EXPECT_EQ(std::tuple(mender_.RetryCount(), mender_.MaxWait(), mender_.UserName().ToString(),
+                       mender_.BrowserPath().ToString(), mender_.DomainName().ToString()),
+            std::tuple(0, 0, "second", "/usr/bin/firefox", "CORP # one hash is text"));
   EXPECT_TRUE(log_.HasEvent("Load Instruction: start = notepad.exe"));
   EXPECT_TRUE(log_.HasEvent("|||------ End Loading program from Sentinex.ini"));
 }
@@ -319,11 +317,8 @@ TEST_F(MenderTest, ProgramOthersMayWriteIsRefused) {
     CMender m(clock_, launcher_, power_, keys_, factory_);
     EXPECT_FALSE(m.LoadProgram(Folder()));
     EXPECT_EQ(m.InstructionCount(), 0);
-    bool named = false;
-    for (const auto& e : log_.Errors()) {
-      named |= e.find("Sentinex.ini") != std::string::npos && e.find(c.why) != std::string::npos;
-    }
-    EXPECT_TRUE(named);
+    EXPECT_THAT(log_.Errors(), testing::Contains(testing::AllOf(testing::HasSubstr("Sentinex.ini"),
+                                                                testing::HasSubstr(c.why))));
     EXPECT_TRUE(log_.HasError("CIniFile::GetFirstKeyAndValue() cannot open INI file."));
   }
 }

@@ -33,15 +33,14 @@ class HouseTest : public MenderTest {
 TEST_F(HouseTest, InitializeMakesTheWatcherAndLoadsTheProgram) {
   WriteProgram("Begin=Detection\nEnd=\n");
   ASSERT_TRUE(mender_.Initialize(Folder(), &owner_));
-  EXPECT_EQ(mender_.InstructionCount(), 2);
-  EXPECT_EQ(watcher_.folder, Folder());
-  EXPECT_EQ(watcher_.creation_count, 1);
+  EXPECT_EQ(std::tuple(mender_.InstructionCount(), watcher_.folder, watcher_.creation_count),
+            std::tuple(2, Folder(), 1));
   EXPECT_EQ(Value(CMender::kWinlogonKey, "AutoAdminLogon"), "0");
 
   // A watcher made again replaces the old one, which goes.
   ASSERT_TRUE(mender_.RecreateWatcher());
-  EXPECT_EQ(watcher_.alive, 1);
-  EXPECT_EQ(watcher_.creation_count, 1) << "the count of the watchers alive";
+  // The creation count is the count of the watchers alive.
+  EXPECT_EQ(std::tuple(watcher_.alive, watcher_.creation_count), std::tuple(1, 1));
   mender_.ReleaseComponents();
   EXPECT_EQ(watcher_.alive, 0);
   EXPECT_FALSE(mender_.AddWatcherCounter("\\\\A\\Process(b)\\Elapsed Time"));  // nothing dangles
