@@ -1,7 +1,14 @@
 // Go mode over fakes, cycle by cycle on a virtual clock: which cycles restart, which reboots,
-// which send the down and up alerts, the states they leave, and how Go ends.
+// which send the down and up alerts, the states they leave, and how Go ends; settings the
+// administrator changes while Go runs, and a settings file that cannot be saved (the install
+// folder on a full disk): the state in memory decides the alerts and restarts.
 
 #include <gmock/gmock.h>
+#include <sys/mount.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
 
 #include "ops/ops_fixture.h"
 
@@ -38,21 +45,18 @@ TEST_P(GoAlertTable, RestartsRebootsAndAlertsAsTheCyclesGo) {
   };
   StartAndGo();
 
-  EXPECT_EQ(MailsWithSubject("Server down"), c.down_mails);
-  EXPECT_EQ(MailsWithSubject("Server up"), c.up_mails);
-  EXPECT_EQ(PhoneCalls("Server down"), c.down_calls);
-  EXPECT_EQ(PhoneCalls("Server up"), c.up_calls);
-  EXPECT_EQ(Restarts(), c.restarts);
-  EXPECT_EQ(power_.Requests().size(), c.reboot ? 1u : 0u);
-  EXPECT_EQ(settings_.m_iLastKnownServerState, c.server_state);
-  EXPECT_EQ(owner_.m_iOpsState, c.ops_state);
-  EXPECT_FALSE(owner_.m_bGoLoopRunning);
-  EXPECT_EQ(ItemState(ITEM_RESTART, "Restart"),
-            c.reboot ? ITEM_STATE_DOWN : (c.restarts > 0 ? ITEM_STATE_UP : ITEM_STATE_UNKNOWN));
+  EXPECT_EQ(std::vector({MailsWithSubject("Server down"), MailsWithSubject("Server up"),
+                         PhoneCalls("Server down"), PhoneCalls("Server up"), Restarts(),
+                         static_cast<int>(power_.Requests().size())}),
+            std::vector({c.down_mails, c.up_mails, c.down_calls, c.up_calls, c.restarts,
+                         static_cast<int>(c.reboot)}));
+  EXPECT_EQ(std::tuple(settings_.m_iLastKnownServerState.load(), owner_.m_iOpsState.load(),
+                       owner_.m_bGoLoopRunning.load(), ItemState(ITEM_RESTART, "Restart")),
+            std::tuple(c.server_state, c.ops_state, false,
+                       c.reboot ? ITEM_STATE_DOWN
+                                : (c.restarts > 0 ? ITEM_STATE_UP : ITEM_STATE_UNKNOWN)));
   // The state the file keeps is the state in memory.
-  CRamFileRO reread;
-  ASSERT_TRUE(reread.Initialize(Folder(), CAllSets::kSettingsFileName));
-  EXPECT_STREQ(reread.GetKey("SvrStatus"), CAllSets::ServerStateWord(c.server_state));
+  EXPECT_EQ(SavedKey("SvrStatus"), CAllSets::ServerStateWord(c.server_state));
 }
 
 // clang-format off
@@ -80,14 +84,13 @@ TEST_F(OpsTest, RemoteFailureWithGoodLocalTestsIsStateGoRemoteFailingWithoutRest
     if (cycle == 2) Stop();
   };
   StartAndGo();
-  EXPECT_EQ(state_in_wait, OPS_GO_REMOTE_FAILING);
-  EXPECT_EQ(Restarts(), 0);
-  EXPECT_EQ(MailsWithSubject("Server down"), 0);
-  // Two failing passes: one remote alert of each kind.
-  EXPECT_EQ(MailsWithSubject(std::string("Failed Remote URL: ") + kRemoteUrl), 1);
-  EXPECT_EQ(
-      PhoneCalls(std::string("A monitored remote website has failed. The URL is: ") + kRemoteUrl),
-      1);
+  // Two failing passes: one remote alert of each kind, no restart, no down alert.
+  EXPECT_EQ(std::tuple(state_in_wait, Restarts(), MailsWithSubject("Server down"),
+                       MailsWithSubject(std::string("Failed Remote URL: ") + kRemoteUrl),
+                       PhoneCalls(std::string("A monitored remote website has failed. The URL "
+                                              "is: ") +
+                                  kRemoteUrl)),
+            std::tuple(OPS_GO_REMOTE_FAILING, 0, 0, 1, 1));
   EXPECT_TRUE(
       log_.HasEvent("Detects Failing Remote URL(s) but Local Ops are NORMAL. System is running."));
 }
@@ -108,10 +111,9 @@ TEST_P(GoEnds, StopOrKillDuringTheWaitEndsGoWithinASlice) {
     }
   };
   StartAndGo();
-  EXPECT_EQ(cycles_, 1);
   EXPECT_LE(clock_.MonoNow() - asked, std::chrono::seconds(2));
-  EXPECT_EQ(owner_.m_iOpsState, OPS_STOPPED);
-  EXPECT_EQ(owner_.ReadAction(), "Exiting GO MODE: :");
+  EXPECT_EQ(std::tuple(cycles_, owner_.m_iOpsState.load(), owner_.ReadAction()),
+            std::tuple(1, OPS_STOPPED, "Exiting GO MODE: :"));
 }
 
 INSTANTIATE_TEST_SUITE_P(StopAndKill, GoEnds, ::testing::Bool());
@@ -126,9 +128,8 @@ TEST_F(OpsTest, MinuteIntervalZeroWaitsTenMinutes) {
   StartAndGo();
   EXPECT_EQ(settings_.m_iMinuteInterval, 10);
   ASSERT_EQ(starts.size(), 2u);
-  const auto apart = starts[1] - starts[0];
-  EXPECT_GE(apart, std::chrono::minutes(10));
-  EXPECT_LT(apart, std::chrono::minutes(10) + std::chrono::seconds(5));
+  EXPECT_GE(starts[1] - starts[0], std::chrono::minutes(10));
+  EXPECT_LT(starts[1] - starts[0], std::chrono::minutes(10) + std::chrono::seconds(5));
 }
 
 TEST_F(OpsTest, AGoodCycleWritesTheHeartbeatAndAFailedOneNamesTheWatchedProgram) {
@@ -149,9 +150,7 @@ TEST_F(OpsTest, AGoodCycleWritesTheHeartbeatAndAFailedOneNamesTheWatchedProgram)
   // Activity again: the next Go's good cycle writes the heartbeat.
   watcher_.working = true;
   cycles_ = 0;
-  owner_.m_bGo = true;
-  thread_.SetCommand(SNX_GO);
-  thread_.Go();
+  Go();
   EXPECT_THAT(dir_.Read("Beat.txt"), HasSubstr("System working."));
 }
 
@@ -191,6 +190,139 @@ TEST_F(OpsTest, TheLocalPassPausesOnceAfterItsUrlsNotAfterEachUrl) {
   StartAndGo();
   EXPECT_TRUE(log_.HasEvent("COpsMngrThread::RunUrls() all LOCAL URLS are alive."));
   EXPECT_EQ(pauses, 1);
+}
+
+constexpr const char* kSecondUrl = "http://site.test/second";
+
+int Count(const std::vector<std::string>& lines, std::string_view text) {
+  return static_cast<int>(std::count_if(lines.begin(), lines.end(), [&](const std::string& l) {
+    return l.find(text) != std::string::npos;
+  }));
+}
+
+TEST_F(OpsTest, AChangeMadeWhileRunningIsTakenUpAtTheNextCycleAndSurvivesOurSaves) {
+  Load(With({}));
+  SetSite(200);
+  SetSite(500, "/second");
+  on_wait = [&](int cycle) {
+    if (cycle == 1) {
+      ConfChange(Folder(), [](CRamFileRO& f) {
+        return f.AddLineToSection("[URLS]", kSecondUrl) && f.SetKey("EmailSubjectDn", "Now down") &&
+               f.SetKey("UptimeSizeLimit", "250000");
+      });
+    }
+    if (cycle >= 2) Stop();
+  };
+  StartAndGo();
+  // The URL added after cycle 1 was tested in cycle 2, failed, and the new subject went out.
+  EXPECT_EQ(Count(log_.Messages(), "settings reloaded"), 1);
+  EXPECT_TRUE(log_.HasError(std::string("Failed URL: ") + kSecondUrl));
+  EXPECT_EQ(MailsWithSubject("Now down"), 1);
+  EXPECT_EQ(MailsWithSubject("Server down"), 0);
+  EXPECT_EQ(Restarts(), 1);
+  EXPECT_EQ(thread_.Items().UptimeLog().SizeLimit(), 250000);
+  // Our saves of the server state kept the administrator's lines.
+  CRamFileRO reread;
+  ASSERT_TRUE(reread.Initialize(Folder(), CAllSets::kSettingsFileName));
+  EXPECT_STREQ(reread.GetKey("EmailSubjectDn"), "Now down");
+  EXPECT_STREQ(reread.GetKey("SvrStatus"), "Restarting");
+  EXPECT_EQ(std::string(reread.FirstLineOfSection("[URLS]")), kLocalUrl);
+  EXPECT_EQ(std::string(reread.NextLineOfSection()), kSecondUrl);
+}
+
+TEST_F(OpsTest, ABrokenSettingsFileKeepsTheLastGoodSettingsWithOneErrorLine) {
+  Load(With({}));
+  on_wait = [&](int cycle) {
+    if (cycle == 1)
+      dir_.Write("AutoSet.caf", "[KEYS]\r\nAdminId=" + std::string(300, 'x') + "\r\n");
+    if (cycle == 2) SetSite(500);
+    if (cycle >= 3) Stop();
+  };
+  StartAndGo();
+  EXPECT_EQ(Count(log_.Errors(), "settings not reloaded"), 1);
+  EXPECT_EQ(Count(log_.Messages(), "settings reloaded"), 0);
+  // Watching went on with the last good settings: the failure of cycle 3 was reported.
+  EXPECT_EQ(MailsWithSubject("Server down"), 1);
+  EXPECT_EQ(Restarts(), 1);
+  EXPECT_EQ(settings_.m_sAdminId.ToString(), "admin");
+}
+
+TEST_F(OpsTest, AChangedRestartProgramRunsFromTheNextCycleAndAnUntrustedOneIsRefusedOnce) {
+  Load(With({}));
+  const auto program = [&](const std::string& step, mode_t mode) {
+    dir_.Write("Sentinex.ini", "Begin=Detection\nStart=" + step + "\nEnd=\n");
+    ::chmod(dir_.File("Sentinex.ini").c_str(), mode);
+  };
+  program("first", 0600);
+  on_wait = [&](int cycle) {
+    if (cycle == 1) program("second-one", 0600);
+    if (cycle == 2) program("third-program", 0666);  // anyone may change it: refused
+    if (cycle == 4) ::chmod(dir_.File("Sentinex.ini").c_str(), 0600);  // mended
+    if (cycle == 5) ::unlink(dir_.File("Sentinex.ini").c_str());
+    if (cycle >= 7) Stop();
+  };
+  GoReady();
+  settings_.m_bUseIni = true;  // the detection section runs in each cycle
+  thread_.Go();
+  const auto runs = [&](const std::string& line) {
+    const auto lines = launcher_.CommandLines();
+    return std::count(lines.begin(), lines.end(), line);
+  };
+  EXPECT_EQ(runs("first"), 1);
+  EXPECT_EQ(runs("second-one"), 3);     // cycles 2 to 4: the untrusted file left it in force
+  EXPECT_EQ(runs("third-program"), 3);  // cycles 5 to 7: a missing file leaves it in force
+  EXPECT_EQ(Count(log_.Messages(), "restart program reloaded"), 2);
+  EXPECT_EQ(Count(log_.Errors(), "restart program not reloaded"), 2);
+  EXPECT_EQ(Count(log_.Errors(), "is writable by everyone"), 1);
+  EXPECT_EQ(Count(log_.Errors(), "restart program not reloaded: there is no file"), 1);
+}
+
+// The install folder on a small tmpfs that is filled up once the settings are written.
+class FullDiskTest : public OpsTest {
+ protected:
+  void SetUp() override {
+    if (::mount("tmpfs", dir_.path().c_str(), "tmpfs", 0, "size=256k") != 0) {
+      GTEST_SKIP() << "cannot mount a small tmpfs over the install folder (" << std::strerror(errno)
+                   << "); not tested here";
+    }
+    mounted_ = true;
+  }
+  void TearDown() override {
+    if (mounted_) ::umount2(dir_.path().c_str(), MNT_DETACH);
+  }
+  void Fill() {
+    std::ofstream filler(dir_.File("filler"), std::ios::binary);
+    const std::string block(4096, 'x');
+    while (filler.write(block.data(), static_cast<std::streamsize>(block.size()))) {
+    }
+  }
+  bool mounted_ = false;
+};
+
+TEST_F(FullDiskTest, AFailedSaveOfTheServerStateStillSendsDownAndUpAndRestarts) {
+  Load(With({}));
+  Fill();
+  SetSite(500);
+  on_wait = [&](int cycle) {
+    if (cycle == 1) {
+      // An administrator's edit that lands while the disk is full is taken up all the same,
+      // without taking the stale state of the file.
+      ::unlink(dir_.File("filler").c_str());
+      ConfChange(Folder(), [](CRamFileRO& f) { return f.SetKey("EmailSubject", "Back up"); });
+      Fill();
+    }
+    SetSite(200);
+    if (cycle >= 3) Stop();
+  };
+  StartAndGo();
+  EXPECT_TRUE(log_.HasError("CAllSets::SaveSettings() failed."));
+  EXPECT_EQ(Count(log_.Messages(), "settings reloaded"), 1);
+  EXPECT_EQ(MailsWithSubject("Server down"), 1);
+  EXPECT_EQ(MailsWithSubject("Back up"), 1);
+  EXPECT_EQ(PhoneCalls("Server down"), 1);
+  EXPECT_EQ(PhoneCalls("Server up"), 1);
+  EXPECT_EQ(Restarts(), 1);
+  EXPECT_EQ(settings_.m_iLastKnownServerState, QOR_SERVER_UP);
 }
 
 }  // namespace

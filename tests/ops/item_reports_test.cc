@@ -11,7 +11,9 @@
 namespace snx::test {
 namespace {
 
-using ::testing::ElementsAre;
+using ::testing::Contains;
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 constexpr const char* kProgram = "/opt/apps/server.bin";
 // The watcher names the program by its instance in a counter path.
@@ -56,8 +58,7 @@ TEST_F(ItemStatesTest, AProgramRestartedAndRunningAgainIsReportedUp) {
   on_wait = [&](int cycle) {
     if (cycle == 1) {
       // The verified restart reported the program back.
-      EXPECT_THAT(ProgramReports(), ElementsAre("DN", "UP"));
-      EXPECT_EQ(ProgramUp(), 1);
+      EXPECT_EQ(std::tuple(ProgramReports(), ProgramUp()), std::tuple(Lines{"DN", "UP"}, 1));
       watcher_.working = true;
     } else {
       Stop();
@@ -66,11 +67,9 @@ TEST_F(ItemStatesTest, AProgramRestartedAndRunningAgainIsReportedUp) {
   StartAndGo();
   ASSERT_EQ(cycles_, 2);
   // Down in the metrics file before the restart began, not only after the cycle.
-  EXPECT_EQ(up_while_killing, 0);
-  EXPECT_EQ(ItemState(ITEM_PROGRAM, kProgram), ITEM_STATE_UP);
-  EXPECT_THAT(ProgramReports(), ElementsAre("DN", "UP"));
-  EXPECT_EQ(ProgramUp(), 1);
-  EXPECT_EQ(thread_.Items().UptimeLog().SizeLimit(), 250000);
+  EXPECT_EQ(std::tuple(up_while_killing, ItemState(ITEM_PROGRAM, kProgram), ProgramReports(),
+                       ProgramUp(), thread_.Items().UptimeLog().SizeLimit()),
+            std::tuple(0, ITEM_STATE_UP, Lines{"DN", "UP"}, 1, 250000));
 }
 
 TEST_F(ItemStatesTest, AProgramThatComesBackAfterAnUnverifiedRestartIsUpAtTheNextGoodCycle) {
@@ -81,9 +80,8 @@ TEST_F(ItemStatesTest, AProgramThatComesBackAfterAnUnverifiedRestartIsUpAtTheNex
   });
   on_wait = [&](int cycle) {
     if (cycle == 1) {
-      EXPECT_FALSE(thread_.RestartVerified());
-      EXPECT_THAT(ProgramReports(), ElementsAre("DN"));
-      EXPECT_EQ(ProgramUp(), 0);
+      EXPECT_EQ(std::tuple(thread_.RestartVerified(), ProgramReports(), ProgramUp()),
+                std::tuple(false, Lines{"DN"}, 0));
       processes_.Add(4343, kProgram);  // a slow starter, running by the next test
       watcher_.working = true;
     } else {
@@ -92,8 +90,7 @@ TEST_F(ItemStatesTest, AProgramThatComesBackAfterAnUnverifiedRestartIsUpAtTheNex
   };
   StartAndGo();
   ASSERT_EQ(cycles_, 2);
-  EXPECT_EQ(ProgramReports().back(), "UP");
-  EXPECT_EQ(ProgramUp(), 1);
+  EXPECT_EQ(std::tuple(ProgramReports().back(), ProgramUp()), std::tuple("UP", 1));
 }
 
 TEST_F(OpsTest, EveryCycleLeavesItsFiguresInTheMetricsFile) {
@@ -112,13 +109,11 @@ TEST_F(OpsTest, EveryCycleLeavesItsFiguresInTheMetricsFile) {
       // The failed cycle: down, restarted, the down alerts counted, the cycle's end stamped
       // (its wait begins a few seconds later).
       const std::string text = metrics_dir_.Read("snxsvc.prom");
-      EXPECT_EQ(MetricSample(site), 0) << text;
-      EXPECT_EQ(MetricSample("snxsvc_restarts_total"), 1);
-      EXPECT_EQ(MetricSample("snxsvc_reboots_total"), 0);
-      EXPECT_EQ(MetricSample("snxsvc_reboots_withheld_total"), 0);
-      EXPECT_EQ(MetricSample(down_mail), 1);
-      EXPECT_EQ(MetricSample(up_call), 0);
-      EXPECT_EQ(MetricSample("snxsvc_ops_state"), OPS_GO_RESTARTING);
+      EXPECT_EQ(
+          MetricSamples({site, "snxsvc_restarts_total", "snxsvc_reboots_total",
+                         "snxsvc_reboots_withheld_total", down_mail, up_call, "snxsvc_ops_state"}),
+          (std::vector<std::int64_t>{0, 1, 0, 0, 1, 0, OPS_GO_RESTARTING}))
+          << text;
       EXPECT_NEAR(MetricSample("snxsvc_last_cycle_timestamp_seconds"), wait_began[0], 5);
       EXPECT_EQ(text.find("name=\"Restart\""), std::string::npos);
       EXPECT_EQ(PromtoolComplaint(path).value_or(""), "");
@@ -135,19 +130,16 @@ TEST_F(OpsTest, EveryCycleLeavesItsFiguresInTheMetricsFile) {
   };
   StartAndGo();
   ASSERT_EQ(cycles_, 3);
-  EXPECT_THAT(log_.Errors(), ::testing::Contains(::testing::HasSubstr(
-                                 "Cannot write the metrics file: cannot write " + path)));
-  EXPECT_THAT(log_.Messages(), ::testing::Contains("The metrics file is written again."));
+  EXPECT_THAT(log_.Errors(),
+              Contains(HasSubstr("Cannot write the metrics file: cannot write " + path)));
+  EXPECT_THAT(log_.Messages(), Contains("The metrics file is written again."));
 
   // The up report of cycle 2 is the item's change; Go's end leaves the stopped state.
-  const std::string text = metrics_dir_.Read("snxsvc.prom");
-  EXPECT_EQ(MetricSample(site), 1) << text;
+  EXPECT_EQ(MetricSamples({site, up_call, down_mail, "snxsvc_restarts_total", "snxsvc_ops_state"}),
+            (std::vector<std::int64_t>{1, 1, 1, 1, OPS_STOPPED}))
+      << metrics_dir_.Read("snxsvc.prom");
   EXPECT_GT(MetricSample(change), wait_began[0]);
   EXPECT_LE(MetricSample(change), wait_began[1]);
-  EXPECT_EQ(MetricSample(up_call), 1);
-  EXPECT_EQ(MetricSample(down_mail), 1);
-  EXPECT_EQ(MetricSample("snxsvc_restarts_total"), 1);
-  EXPECT_EQ(MetricSample("snxsvc_ops_state"), OPS_STOPPED);
   EXPECT_NEAR(MetricSample("snxsvc_last_cycle_timestamp_seconds"), wait_began[2], 5);
 }
 
@@ -160,10 +152,9 @@ TEST_F(OpsTest, EachUrlsAnswerTimeIsInTheMetricsFile) {
   StopAfter(1);
   StartAndGo();
   const std::string text = metrics_dir_.Read("snxsvc.prom");
-  EXPECT_THAT(text, ::testing::HasSubstr(
-                        "snxsvc_url_response_seconds{type=\"local_url\",url=\"http://site.test/\"} "
-                        "0.250\n"));
-  EXPECT_THAT(text, ::testing::Not(::testing::HasSubstr("url=\"http://far.test/\"")));  // refused
+  EXPECT_THAT(text, HasSubstr("snxsvc_url_response_seconds{type=\"local_url\",url=\"http://"
+                              "site.test/\"} 0.250\n"));
+  EXPECT_THAT(text, Not(HasSubstr("url=\"http://far.test/\"")));  // refused
   EXPECT_EQ(PromtoolComplaint(metrics_dir_.File("snxsvc.prom")).value_or(""), "");
 }
 
@@ -183,8 +174,8 @@ TEST_F(OpsTest, TheStatusBoardFollowsTheItemsAndTheNextTest) {
   {
     const COpsStatus loaded = thread_.StatusBoard().Read();
     ASSERT_EQ(loaded.items.size(), 3u);  // local URL, remote URL, the restart engine
-    EXPECT_EQ(loaded.items[0].name, kLocalUrl);
-    EXPECT_EQ(loaded.items[0].state, ITEM_STATE_UNKNOWN);
+    EXPECT_EQ(std::tuple(loaded.items[0].name, loaded.items[0].state),
+              std::tuple(kLocalUrl, ITEM_STATE_UNKNOWN));
     EXPECT_FALSE(loaded.items[0].since || loaded.items[0].http_status || loaded.next_test);
   }
   std::int64_t first_up = 0;
@@ -197,30 +188,26 @@ TEST_F(OpsTest, TheStatusBoardFollowsTheItemsAndTheNextTest) {
     const COpsItemStatus* remote = Find(status, ITEM_REMOTE_URL, kRemoteUrl);
     ASSERT_TRUE(local && remote);
     EXPECT_EQ(local->response_ms, 250);
-    EXPECT_EQ(remote->state, ITEM_STATE_DOWN);
-    EXPECT_EQ(remote->http_status, std::nullopt);  // no answer came
-    EXPECT_EQ(remote->response_ms, 250);
+    // No answer came from the remote one.
+    EXPECT_EQ(std::tuple(remote->state, remote->http_status, remote->response_ms),
+              std::tuple(ITEM_STATE_DOWN, std::optional<std::uint32_t>(), 250));
     if (cycle == 1) {
-      EXPECT_EQ(local->state, ITEM_STATE_UP);
-      EXPECT_EQ(local->http_status, 200u);
+      EXPECT_EQ(std::tuple(local->state, local->http_status, local->last_check),
+                std::tuple(ITEM_STATE_UP, 200u, local->since));
       first_up = local->since.value_or(0);
-      EXPECT_EQ(local->last_check, local->since);
       SetSite(503);
     } else if (cycle == 2) {
-      EXPECT_EQ(local->state, ITEM_STATE_DOWN);
-      EXPECT_EQ(local->http_status, 503u);
+      EXPECT_EQ(std::tuple(local->state, local->http_status), std::tuple(ITEM_STATE_DOWN, 503u));
       EXPECT_GT(local->since.value_or(0), first_up);
       SetSite(200);
     } else {
       // Up again after the restart.
-      EXPECT_EQ(local->state, ITEM_STATE_UP);
-      EXPECT_EQ(Find(status, ITEM_RESTART, "Restart")->state, ITEM_STATE_UP);
+      EXPECT_EQ(std::tuple(local->state, Find(status, ITEM_RESTART, "Restart")->state),
+                std::tuple(ITEM_STATE_UP, ITEM_STATE_UP));
       Stop();
     }
   };
-  owner_.m_bGo = true;
-  thread_.SetCommand(SNX_GO);
-  thread_.Go();
+  Go();
   ASSERT_EQ(cycles_, 3);
   EXPECT_EQ(thread_.StatusBoard().Read().next_test, std::nullopt);  // Go mode ended
 }
@@ -242,8 +229,7 @@ TEST(OpsMetricsTest, ItemsAndAnswerTimesAreFoundByTypeAndName) {
   m.NoteUrlTime(ITEM_LOCAL_URL, "http://a/", milliseconds(9));
   const auto s = m.Snapshot(0);
   ASSERT_EQ(s.items.size(), 2u);
-  EXPECT_EQ(s.items[0].last_change, 20);
-  EXPECT_FALSE(s.items[0].up);
+  EXPECT_EQ(std::tuple(s.items[0].last_change, s.items[0].up), std::tuple(20, false));
   std::vector<std::pair<std::string, std::int64_t>> times;
   for (const auto& r : s.url_responses) times.emplace_back(r.url, r.ms);
   EXPECT_EQ(times, (std::vector<std::pair<std::string, std::int64_t>>{

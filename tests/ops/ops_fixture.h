@@ -47,12 +47,10 @@ inline int CountOf(const std::string& text, const std::string& needle) {
   return n;
 }
 
-class OpsTest : public ::testing::Test {
+class OpsTest : public EngineFakesTest {
  protected:
   OpsTest()
-      : root_env_("SNX_ROOT", root_.path().c_str()),
-        factory_(&keys_),
-        mail_(&clock_),
+      : mail_(&clock_),
         facilities_{clock_,
                     launcher_,
                     power_,
@@ -62,26 +60,10 @@ class OpsTest : public ::testing::Test {
                     platform::kStandardMinute,
                     metrics_dir_.File("snxsvc.prom")} {
     factory_.AddClass(
-        {platform::CLSID_Watcher, platform::kWatcherProgId, "Watcher"},
-        [this]() -> platform::IUnknown* {
-          return static_cast<platform::IWatcher*>(new MemoryWatcher(watcher_));
-        },
-        platform::kWatcherFile);
-    factory_.AddClass(
         {platform::CLSID_VoiceAlert, platform::kVoiceAlertProgId, "Voice"},
-        [this]() -> platform::IUnknown* {
-          voice_ =
-              platform::ComPtr<platform::FakeVoiceAlert>::Attach(new platform::FakeVoiceAlert());
-          voice_->AddRef();
-          return static_cast<platform::IVoiceAlert*>(voice_.Get());
-        },
-        platform::kVoiceAlertFile);
-    factory_.AddClass(
-        {platform::CLSID_Actor, platform::kActorProgId, "Actor"}, [this]() -> platform::IUnknown* {
-          actor_ = platform::ComPtr<platform::FakeActor>::Attach(new platform::FakeActor());
-          actor_->AddRef();
-          return static_cast<platform::IActor*>(actor_.Get());
-        });
+        [this] { return Kept<platform::IVoiceAlert>(voice_); }, platform::kVoiceAlertFile);
+    factory_.AddClass({platform::CLSID_Actor, platform::kActorProgId, "Actor"},
+                      [this] { return Kept<platform::IActor>(actor_); });
     mail_.AddHost("mail.test", "192.0.2.25");
     AcceptAllMail(mail_);
     SetSite(200);
@@ -89,6 +71,13 @@ class OpsTest : public ::testing::Test {
     // Installed as "snxsvc -Service" leaves it: the unit that brings the service back.
     std::filesystem::create_directories(root_.File("etc/systemd/system"));
     root_.Write(platform::kServiceUnitFile, "[Unit]\n");
+  }
+  // A new component object, also kept by the test.
+  template <class Interface, class T>
+  platform::IUnknown* Kept(platform::ComPtr<T>& kept) {
+    kept = platform::ComPtr<T>::Attach(new T());
+    kept->AddRef();
+    return static_cast<Interface*>(kept.Get());
   }
 
   // The AutoRun mark as a service that was in Go mode leaves it, with how it ended ("Reboot",
@@ -104,24 +93,11 @@ class OpsTest : public ::testing::Test {
     keys_.CloseKey(key);
   }
   // A value under the AutoRun key, "(none)" when missing.
-  std::string AutoRunValue(const char* name) {
-    platform::HKEY key = nullptr;
-    platform::RegValue value;
-    if (keys_.OpenKey(platform::HKEY_LOCAL_MACHINE, COpsMngrThread::kAutoRunKey, key) !=
-        platform::RegResult::kOk) {
-      return "(none)";
-    }
-    const bool read = keys_.QueryValue(key, name, value) == platform::RegResult::kOk;
-    keys_.CloseKey(key);
-    return read ? value.text : "(none)";
-  }
-
-  std::string Folder() const { return dir_.path() + "/"; }
+  std::string AutoRunValue(const char* name) { return Value(COpsMngrThread::kAutoRunKey, name); }
 
   // Writes the settings file, loads it as the command object does and gives it to the owner.
   void Load(Lines lines) {
-    dir_.Write("Sentinex.ini", "MaxWait=300\n");  // a restart program without sections
-    ::chmod(dir_.File("Sentinex.ini").c_str(), 0600);
+    WriteProgram("MaxWait=300\n");  // a restart program without sections
     LoadSettings(dir_, lines, image_, settings_);
     owner_.SetSettings(&settings_);
     owner_.SetProgramDirectory(Folder());
@@ -157,8 +133,23 @@ class OpsTest : public ::testing::Test {
   // Start-up as the thread does it, with the GO command pending.
   void GoReady() {
     thread_.Initialize();
+    SetGo();
+  }
+  void SetGo() {
     owner_.m_bGo = true;
     thread_.SetCommand(SNX_GO);
+  }
+  // Go on the started thread.
+  void Go() {
+    SetGo();
+    thread_.Go();
+  }
+  // A key of the settings file as it is on disk now.
+  std::string SavedKey(const char* name) {
+    CRamFileRO reread;
+    EXPECT_TRUE(reread.Initialize(Folder(), CAllSets::kSettingsFileName));
+    const char* value = reread.GetKey(name);
+    return value != nullptr ? value : "(none)";
   }
 
   // Called once per cycle as its wait begins, with the number of the cycle (from 1).
@@ -196,16 +187,16 @@ class OpsTest : public ::testing::Test {
     const auto at = text.find(needle);
     return at == std::string::npos ? -1 : std::stoll(text.substr(at + needle.size()));
   }
+  std::vector<std::int64_t> MetricSamples(std::initializer_list<std::string> names) const {
+    std::vector<std::int64_t> values;
+    for (const auto& name : names) values.push_back(MetricSample(name));
+    return values;
+  }
   std::int32_t ItemState(std::int32_t type, const std::string& name) {
     CItem* item = thread_.Items().GetItemRef(type, name);
     return item != nullptr ? item->m_iState : -1;
   }
 
-  CapturingLog log_;
-  TempDir dir_;
-  TempDir root_;
-  ScopedEnv root_env_;
-  HookClock clock_;
   platform::ScopedInstall<platform::Clock> install_clock_{clock_};
   platform::FakeHttpClient http_;
   platform::ScopedInstall<platform::HttpClient> install_http_{http_};
@@ -213,12 +204,7 @@ class OpsTest : public ::testing::Test {
   platform::ScopedInstall<platform::ProcessList> install_processes_{processes_};
   platform::CapturingMessageSink boxes_;
   platform::ScopedInstall<platform::MessageSink> install_boxes_{boxes_};
-  platform::FakeLauncher launcher_;
-  platform::FakePower power_;
-  platform::FakeKeyStore keys_;
-  platform::FakeComponentFactory factory_;
   platform::FakeMailTransport mail_;
-  WatcherRecord watcher_;
   TempDir metrics_dir_;  // the metrics file goes here
   platform::ComPtr<platform::FakeVoiceAlert> voice_;
   platform::ComPtr<platform::FakeActor> actor_;

@@ -48,10 +48,10 @@ TEST_F(InsurerTest, SetUpHandsOverTheResetProgramSwitchesAndTimeOut) {
   Register();
   insurer_.SetTimeOut(45000);
   ASSERT_TRUE(insurer_.Initialize());
-  EXPECT_EQ(actor_->Program(), Variant::Text("Iisreset.exe"));
-  EXPECT_EQ(actor_->Switch(1), Variant::Bool(true));
-  EXPECT_EQ(actor_->Switch(2), Variant::Bool(false));
-  EXPECT_EQ(actor_->TimeOut(), Variant::Int(45000));
+  EXPECT_EQ(
+      std::vector({actor_->Program(), actor_->Switch(1), actor_->Switch(2), actor_->TimeOut()}),
+      std::vector({Variant::Text("Iisreset.exe"), Variant::Bool(true), Variant::Bool(false),
+                   Variant::Int(45000)}));
   EXPECT_TRUE(log_.HasEvent("CInsurer::8"));
   EXPECT_TRUE(log_.Errors().empty());
   EXPECT_TRUE(insurer_.BeginPhase());

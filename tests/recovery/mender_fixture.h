@@ -89,34 +89,35 @@ class MemoryWatcher final : public platform::ComObject<platform::IWatcher> {
   WatcherRecord& r_;
 };
 
-class MenderTest : public ::testing::Test {
+// The fakes the restart engine and the operations thread share, with the in-memory watcher
+// registered and SNX_ROOT pointing at a folder of its own.
+class EngineFakesTest : public ::testing::Test {
  protected:
-  MenderTest()
-      : root_env_("SNX_ROOT", root_.path().c_str()),
-        factory_(&keys_),
-        mender_(clock_, launcher_, power_, keys_, factory_) {
+  EngineFakesTest() : root_env_("SNX_ROOT", root_.path().c_str()), factory_(&keys_) {
     factory_.AddClass(
         {platform::CLSID_Watcher, platform::kWatcherProgId, "QorPerf Watcher"},
         [this]() -> platform::IUnknown* {
           return static_cast<platform::IWatcher*>(new MemoryWatcher(watcher_));
         },
         platform::kWatcherFile);
-    mender_.SetOwner(&owner_);
-    mender_.SetKeepGoingFlag(&go_);
   }
 
   std::string Folder() const { return dir_.path() + "/"; }
-
   // Writes Sentinex.ini, readable and writable by its owner only.
   void WriteProgram(std::string_view text) {
     dir_.Write("Sentinex.ini", text);
     ::chmod(dir_.File("Sentinex.ini").c_str(), 0600);
   }
-  bool Load(std::string_view text) {
-    WriteProgram(text);
-    return mender_.LoadProgram(Folder());
+  // The text of a value under HKEY_LOCAL_MACHINE, or "(none)".
+  std::string Value(std::string_view key_path, std::string_view name) {
+    platform::HKEY key = nullptr;
+    if (keys_.OpenKey(platform::HKEY_LOCAL_MACHINE, key_path, key) != platform::RegResult::kOk)
+      return "(none)";
+    platform::RegValue v;
+    const bool read = keys_.QueryValue(key, name, v) == platform::RegResult::kOk;
+    keys_.CloseKey(key);
+    return read ? v.text : "(none)";
   }
-  std::vector<std::string> Lines() { return launcher_.CommandLines(); }
 
   CapturingLog log_;
   TempDir dir_;
@@ -128,9 +129,23 @@ class MenderTest : public ::testing::Test {
   platform::FakeKeyStore keys_;
   platform::FakeComponentFactory factory_;
   WatcherRecord watcher_;
+};
+
+class MenderTest : public EngineFakesTest {
+ protected:
+  MenderTest() {
+    mender_.SetOwner(&owner_);
+    mender_.SetKeepGoingFlag(&go_);
+  }
+  bool Load(std::string_view text) {
+    WriteProgram(text);
+    return mender_.LoadProgram(Folder());
+  }
+  std::vector<std::string> Lines() { return launcher_.CommandLines(); }
+
   FakeOwner owner_;
   std::atomic<bool> go_{true};
-  CMender mender_;
+  CMender mender_{clock_, launcher_, power_, keys_, factory_};
 };
 
 }  // namespace snx::test

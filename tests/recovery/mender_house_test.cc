@@ -1,7 +1,6 @@
 // The engine's set-up and housekeeping, the reboot and the logon values.
 
 #include <fstream>
-#include <iterator>
 
 #include "files/all_sets.h"
 #include "mender_fixture.h"
@@ -13,23 +12,11 @@ namespace snx::test {
 namespace {
 
 using platform::HKEY;
-using platform::RegResult;
-using platform::RegValue;
 
 class HouseTest : public MenderTest {
  protected:
   HouseTest() { mender_.SetSettings(&settings_); }
 
-  // The text of a value under HKEY_LOCAL_MACHINE, or "(none)".
-  std::string Value(std::string_view key_path, std::string_view name) {
-    HKEY key = nullptr;
-    if (keys_.OpenKey(platform::HKEY_LOCAL_MACHINE, key_path, key) != RegResult::kOk)
-      return "(none)";
-    RegValue v;
-    const RegResult r = keys_.QueryValue(key, name, v);
-    keys_.CloseKey(key);
-    return r == RegResult::kOk ? v.text : "(none)";
-  }
   // A file under the C drive of the state root.
   std::string OnDrive(std::string_view drive, std::string_view relative) {
     return root_.path() + "/var/lib/snxsvc/drives/" + std::string(drive) + "/" +
@@ -46,15 +33,14 @@ class HouseTest : public MenderTest {
 TEST_F(HouseTest, InitializeMakesTheWatcherAndLoadsTheProgram) {
   WriteProgram("Begin=Detection\nEnd=\n");
   ASSERT_TRUE(mender_.Initialize(Folder(), &owner_));
-  EXPECT_EQ(mender_.InstructionCount(), 2);
-  EXPECT_EQ(watcher_.folder, Folder());
-  EXPECT_EQ(watcher_.creation_count, 1);
+  EXPECT_EQ(std::tuple(mender_.InstructionCount(), watcher_.folder, watcher_.creation_count),
+            std::tuple(2, Folder(), 1));
   EXPECT_EQ(Value(CMender::kWinlogonKey, "AutoAdminLogon"), "0");
 
   // A watcher made again replaces the old one, which goes.
   ASSERT_TRUE(mender_.RecreateWatcher());
-  EXPECT_EQ(watcher_.alive, 1);
-  EXPECT_EQ(watcher_.creation_count, 1) << "the count of the watchers alive";
+  // The creation count is the count of the watchers alive.
+  EXPECT_EQ(std::tuple(watcher_.alive, watcher_.creation_count), std::tuple(1, 1));
   mender_.ReleaseComponents();
   EXPECT_EQ(watcher_.alive, 0);
   EXPECT_FALSE(mender_.AddWatcherCounter("\\\\A\\Process(b)\\Elapsed Time"));  // nothing dangles
@@ -78,8 +64,7 @@ TEST_F(HouseTest, HeartbeatGoesToTheHeartbeatFolderWhenThereIsOne) {
   EXPECT_EQ(dir_.Read("Beat.txt"), line + line);
   std::filesystem::create_directories(OnDrive("D", "Heartbeat"));
   ASSERT_TRUE(mender_.WriteHeartbeatFile());
-  std::ifstream beat(OnDrive("D", "Heartbeat/Beat.txt"), std::ios::binary);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(beat), {}), line);
+  EXPECT_EQ(root_.Read("var/lib/snxsvc/drives/D/Heartbeat/Beat.txt"), line);
 }
 
 TEST_F(HouseTest, AutoRunNeedsTheServiceUnit) {
