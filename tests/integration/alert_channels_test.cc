@@ -113,48 +113,30 @@ TEST(MailOverTlsTest, StartTlsTlsAndLoginAgainstAiosmtpd) {
   ASSERT_TRUE(starttls->Started() && tls->Started() && plain->Started() && wronghost->Started());
   auto at = [](const std::unique_ptr<AiosmtpdSink>& s) { return "localhost:" + s->Port(); };
   using S = CWsEmail::Security;
+  const std::string untrusted =
+      "CWsEmail::StartTls TLS handshake with localhost failed: certificate not trusted: ";
   const struct {
-    const char* name;
     std::string server;
-    Secured secured;
+    S security;
+    const char* password;
+    std::string ca;
     bool sent;
-    const char* logged;
+    std::string logged;
   } cases[] = {
-      {"starttls",
-       at(starttls),
-       {S::kStartTls, "watch", "s3cret", ca},
-       true,
-       "CWsEmail::Login accepted for watch"},
-      {"tls",
-       at(tls),
-       {S::kTls, "watch", "s3cret", ca},
-       true,
+      {at(starttls), S::kStartTls, "s3cret", ca, true, "CWsEmail::Login accepted for watch"},
+      {at(tls), S::kTls, "s3cret", ca, true,
        "CWsEmail::StartTls TLS handshake with localhost done: TLSv1."},
-      {"wrong host",
-       at(wronghost),
-       {S::kStartTls, "watch", "s3cret", ca},
-       false,
-       "CWsEmail::StartTls TLS handshake with localhost failed: certificate not trusted: "},
-      {"unknown CA",
-       at(tls),
-       {S::kTls, "watch", "s3cret", ""},
-       false,
-       "CWsEmail::StartTls TLS handshake with localhost failed: certificate not trusted: "},
-      {"wrong password",
-       at(starttls),
-       {S::kStartTls, "watch", "guess", ca},
-       false,
-       "CWsEmail::Login refused for watch: 535 "},
-      {"no STARTTLS",
-       at(plain),
-       {S::kStartTls, "watch", "s3cret", ca},
-       false,
+      {at(wronghost), S::kStartTls, "s3cret", ca, false, untrusted},
+      {at(tls), S::kTls, "s3cret", "", false, untrusted},  // the CA unknown
+      {at(starttls), S::kStartTls, "guess", ca, false, "CWsEmail::Login refused for watch: 535 "},
+      {at(plain), S::kStartTls, "s3cret", ca, false,
        "CWsEmail::StartTls the server does not offer STARTTLS; the mail is not sent in clear."},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+    SCOPED_TRACE(c.server + " " + c.password + " " + c.ca);
     CapturingLog log;
-    EXPECT_EQ(SendTo(c.server, {"a@example.org"}, std::chrono::seconds(10), c.secured), c.sent);
+    const Secured secured{c.security, "watch", c.password, c.ca};
+    EXPECT_EQ(SendTo(c.server, {"a@example.org"}, std::chrono::seconds(10), secured), c.sent);
     std::string all;
     for (const auto& line : log.lines()) all += line.text + "\n";
     EXPECT_THAT(all, HasSubstr(c.logged));
@@ -166,10 +148,8 @@ TEST(MailOverTlsTest, StartTlsTlsAndLoginAgainstAiosmtpd) {
   EXPECT_EQ(plain->Message(1) + wronghost->Message(1), "");
 }
 
-// snxctl mail-test --dir FOLDER ARGS...
-CtlRun MailTest(const TempDir& install, Args args) {
-  args.insert(args.begin(), {"mail-test", "--dir", install.path()});
-  return Snxctl(args);
+CtlRun MailTest(const TempDir& install, const Args& args) {
+  return SnxctlIn("mail-test", install, args);
 }
 
 TEST(SnxctlMailTest, DeliversTheAlertThroughAiosmtpd) {
@@ -181,10 +161,8 @@ TEST(SnxctlMailTest, DeliversTheAlertThroughAiosmtpd) {
 
   WriteSettings(install, Concat(Args{"[KEYS]"}, EmailKeys(sink.Server()),
                                 Args{"[EMAILS]", "user0@example.org", "user1@example.org"}));
-  const auto down = MailTest(install, {"--down"});
-  EXPECT_TRUE(Ran(down, 0, {"(event): 354 "}));
-  const auto up = MailTest(install, {"--up"});
-  EXPECT_TRUE(Ran(up, 0));
+  EXPECT_TRUE(Ran(MailTest(install, {"--down"}), 0, {"(event): 354 "}));
+  EXPECT_TRUE(Ran(MailTest(install, {"--up"}), 0));
   const std::string first = sink.Message(1);
   EXPECT_EQ(first.rfind("RCPT user0@example.org\nRCPT user1@example.org\n\n", 0), 0u) << first;
   EXPECT_TRUE(HasAll(first, {"\r\nSubject: Site down: web shop\r\n\r\nGone; restarting it.\r\n",
@@ -224,8 +202,7 @@ TEST(EximMailTest, RootGetsTheAlertBesideARefusedAddressAndTheDialogueEndsWithQu
   TempDir exim;
   fs::permissions(exim.path(), fs::perms::all);  // for Debian-exim
   exim.Write("exim.conf", EximConfig(exim.path()));
-  std::uint16_t port = 0;
-  ::close(ListenOnLoopback(port));  // a port free a moment ago
+  const std::uint16_t port = FreePort();
   Child daemon({kExim, "-C", exim.File("exim.conf"), "-bdf", "-oX", std::to_string(port)}, true);
   const auto log = [&] { return Text(exim.File("mainlog")); };
   ASSERT_TRUE(Eventually([&] { return log().find("listening for SMTP") != std::string::npos; }))

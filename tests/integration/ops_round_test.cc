@@ -49,8 +49,7 @@ TEST(OpsRound, ASiteThatDiesIsReportedRestartedAndReportedBack) {
 
   // The site: python's own web server under a name of its own, on a free port.
   const std::string site = CopyProgram(install, "/usr/bin/python3", UniqueStem("snxsite"));
-  std::uint16_t port = 0;
-  ::close(ListenOnLoopback(port));
+  const std::uint16_t port = FreePort();
   const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/";
   const Args site_run = {site, "-m", "http.server", "--bind", "127.0.0.1", std::to_string(port)};
   WriteSettings(
@@ -117,7 +116,6 @@ TEST(OpsRound, ASiteThatDiesIsReportedRestartedAndReportedBack) {
   EXPECT_EQ(hooks.Count("/fail", "TESTHOST: the server is down"), 2);
   const std::vector<int> restarted = PidsOf(site);
   for (int pid : restarted) KillChild(pid);
-
   EXPECT_EQ(restarted.size(), 1u);  // the watchdog started the site again
   EXPECT_THAT(Text(install.File("resets.txt")), HasSubstr("ran"));
   const std::string service_log = rig.Log();

@@ -2,19 +2,11 @@
 // the recording power facility, minutes of one second, aiosmtpd for the mails and a site that
 // stays down, with MaxRebootsPerDay=1.
 
-#include <signal.h>
-
 #include "integration/service_rig.h"
 #include "platform/power.h"
 
 namespace snx::test {
 namespace {
-
-// Stops the service as systemd does; its exit code.
-int Terminate(Child& service) {
-  ::kill(service.pid(), SIGTERM);
-  return service.Wait(std::chrono::seconds(60));
-}
 
 TEST(RebootGuardEndToEnd, TheServiceRebootsOnceThenWithholdsTheNextRebootWithItsMail) {
   AiosmtpdSink sink;
@@ -24,31 +16,26 @@ TEST(RebootGuardEndToEnd, TheServiceRebootsOnceThenWithholdsTheNextRebootWithIts
   ASSERT_TRUE(rig.InstallService());
   rig.ResetStub();
   rig.RestartProgram("MaxWait=30\n");
-  std::uint16_t port = 0;
-  ::close(ListenOnLoopback(port));  // nothing listens there: the site stays down
+  // Nothing listens at the URL: the site stays down.
   WriteSettings(rig.install, Concat(Args{"[KEYS]", "AdminId=admin", "Password=secret",
                                          "MachineName=TESTHOST", "MinuteInterval=1", "RstrSecs=1",
                                          "RestartsB4Reboot=1", "MaxRebootsPerDay=1", "WATCH=0"},
                                     EmailKeys(sink.Server()),
                                     Args{"[EMAILS]", "ops@example.org", "[URLS]",
-                                         "http://127.0.0.1:" + std::to_string(port) + "/"}));
+                                         "http://127.0.0.1:" + std::to_string(FreePort()) + "/"}));
   const std::string requests = platform::RebootRequestsPath();
   const auto down_mails = [&] { return CountOf(sink.Spooled(), "Subject: Site down"); };
-  const auto in_go = [](const CtlRun& r) {
-    return r.out.find("Go loop running") != std::string::npos;
-  };
 
   {  // First boot, Go by command: the first failure restarts, the second reboots.
-    auto service = rig.Start();
-    ASSERT_TRUE(Answers(SnxctlUntil({"state"}, Answers, std::chrono::seconds(30))));
+    auto service = rig.StartAnswering();
     ASSERT_EQ(Snxctl({"go"}).exit_code, 0);
     ASSERT_TRUE(Eventually([&] { return fs::exists(requests); }, std::chrono::seconds(60)))
         << rig.Log();
-    const CtlRun state = SnxctlUntil({"state"}, std::not_fn(in_go), std::chrono::seconds(10));
+    const CtlRun state = SnxctlUntil({"state"}, std::not_fn(InGo), std::chrono::seconds(10));
     EXPECT_THAT(state.out,
                 HasSubstr("automatic reboots in the last 24 hours: 1 (MaxRebootsPerDay 1)"));
-    EXPECT_FALSE(in_go(state));
-    EXPECT_EQ(Terminate(*service), 0) << service->Output();
+    EXPECT_FALSE(InGo(state));
+    EXPECT_EQ(service->Terminate(std::chrono::seconds(60)), 0) << service->Output();
   }
   EXPECT_EQ(CountOf(Text(rig.root.File("var/lib/snxsvc/reboot-record")), "\n"), 2);  // header, one
   EXPECT_EQ(down_mails(), 1);
@@ -67,7 +54,7 @@ TEST(RebootGuardEndToEnd, TheServiceRebootsOnceThenWithholdsTheNextRebootWithIts
     EXPECT_THAT(Snxctl({"state"}).out,
                 HasSubstr("(Go loop running)\nautomatic reboots in the last 24 hours: 1 "
                           "(MaxRebootsPerDay 1); reboots withheld: "));
-    EXPECT_EQ(Terminate(*service), 0) << service->Output();
+    EXPECT_EQ(service->Terminate(std::chrono::seconds(60)), 0) << service->Output();
   }
   EXPECT_EQ(CountOf(Text(requests), "\n"), 1);  // no second reboot
   EXPECT_EQ(CountOf(rig.Log(), "OnBtnGo() m_iLastKnownServerState == 1002"), 1);  // resumed

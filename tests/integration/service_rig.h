@@ -6,6 +6,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -67,15 +68,18 @@ CtlRun SnxctlUntil(const Args& args, F done, std::chrono::milliseconds bound) {
   return run;
 }
 inline bool Answers(const CtlRun& r) { return r.exit_code == 0; }
+inline bool InGo(const CtlRun& r) { return r.out.find("(Go loop running)") != std::string::npos; }
+// snxctl COMMAND --dir FOLDER MORE...
+inline CtlRun SnxctlIn(const std::string& command, const TempDir& dir, const Args& more = {}) {
+  return Snxctl(Concat(Args{command, "--dir", dir.path()}, more));
+}
 
-// `text` holds each of `parts`.
-inline ::testing::AssertionResult HasAll(const std::string& text, const Args& parts) {
-  for (const std::string& part : parts) {
-    if (text.find(part) == std::string::npos) {
-      return ::testing::AssertionFailure() << "no \"" << part << "\" in:\n" << text;
-    }
-  }
-  return ::testing::AssertionSuccess();
+// snxctl run by nobody (uid 65534, no groups) through setpriv, where root may do that.
+inline bool CanRunAsNobody() { return ::geteuid() == 0 && ::access("/usr/bin/setpriv", X_OK) == 0; }
+inline CtlRun AsNobody(const Args& args) {
+  return Snxctl(
+      Concat(Args{"--reuid=65534", "--regid=65534", "--clear-groups", SnxctlPath()}, args),
+      "/usr/bin/setpriv");
 }
 
 // The run ended with `code` and said each of `texts`.
@@ -125,6 +129,13 @@ class ServiceRig {
   }
   std::unique_ptr<Child> Start() const {
     return std::make_unique<Child>(Args{install.File("snxsvc"), "-Foreground"}, true);
+  }
+  // The service started and answering snxctl.
+  std::unique_ptr<Child> StartAnswering() const {
+    auto service = Start();
+    EXPECT_TRUE(Answers(SnxctlUntil({"state"}, Answers, std::chrono::seconds(30))))
+        << service->Output();
+    return service;
   }
   std::string Log() const { return Text(install.File("SNXSVC.log")); }
 

@@ -77,11 +77,7 @@ frobnicate|unknown command 'frobnicate')")) {
   EXPECT_EQ(Snxctl({"phone", "2"}).exit_code, 1);
 }
 
-// snxctl conf --dir FOLDER ARGS...
-CtlRun Conf(const TempDir& dir, Args args) {
-  args.insert(args.begin(), {"conf", "--dir", dir.path()});
-  return Snxctl(args);
-}
+CtlRun Conf(const TempDir& dir, const Args& args) { return SnxctlIn("conf", dir, args); }
 
 // A plain settings file with CR LF and LF line ends, and what export gives back.
 const std::string kPlain =
@@ -171,9 +167,7 @@ TEST(SnxctlConfTest, BadInputLeavesTheFileAsItWas) {
       {{"set", "emailenabled", "yes"}, 2, "EmailEnabled takes 1 (yes) or 0 (no)"},
   };
   for (const auto& c : cases) {
-    const auto run = Conf(dir, c.args);
-    EXPECT_EQ(run.exit_code, c.exit_code) << c.message;
-    EXPECT_THAT(run.out, HasSubstr(c.message));
+    EXPECT_TRUE(Ran(Conf(dir, c.args), c.exit_code, {c.message}));
     EXPECT_EQ(dir.Read("AutoSet.caf"), before) << c.message;
   }
 }
@@ -195,7 +189,7 @@ TEST(SnxctlConfTest, CheckTellsEachProblemOfTheSettingsAndTheRestartProgram) {
                    "you mean EmailEnabled?"}));
   dir.Write("Sentinex.ini", "Begin=RESTARTER\nStpo=typo\nEnd=\n");
   const auto bad = Conf(dir, {"check"});
-  EXPECT_TRUE(Ran(bad, 1));
+  EXPECT_EQ(bad.exit_code, 1);
   EXPECT_EQ(bad.out,
             "AutoSet.caf line 6: unknown key EmailEnabeld: did you mean EmailEnabled?\n"
             "Sentinex.ini line 2: unknown step Stpo: did you mean Stop?\n"
@@ -211,18 +205,12 @@ TEST(SnxctlConfTest, CheckTellsEachProblemOfTheSettingsAndTheRestartProgram) {
 
 // A user who may not read the file (a member of snxadm, not the service's user) is told so.
 TEST(SnxctlConfTest, AFileThisUserMayNotReadIsNamedAsSuch) {
-  if (::geteuid() != 0 || ::access("/usr/bin/setpriv", X_OK) != 0) {
-    GTEST_SKIP() << "needs root and setpriv to run as another user";
-  }
+  if (!CanRunAsNobody()) GTEST_SKIP() << "needs root and setpriv to run as another user";
   TempDir dir;
   Import(dir);
   ::chmod(dir.path().c_str(), 0755);
-  const auto run = Snxctl({"--reuid=65534", "--regid=65534", "--clear-groups", SnxctlPath(), "conf",
-                           "--dir", dir.path(), "get", "MinuteInterval"},
-                          "/usr/bin/setpriv");
-  EXPECT_TRUE(Ran(run, 1,
-                  {"Permission denied (the settings file is readable by its owner "
-                   "only"}));
+  const auto run = AsNobody({"conf", "--dir", dir.path(), "get", "MinuteInterval"});
+  EXPECT_TRUE(Ran(run, 1, {"Permission denied (the settings file is readable by its owner only"}));
   EXPECT_THAT(run.out, Not(HasSubstr("cannot find its file")));
 }
 
@@ -253,12 +241,10 @@ TEST(SnxctlConfTest, ChangesOfProcessesRunningAtOnceAreAllKept) {
 
 TEST(SnxctlConfTest, NoFileIsMadeOrChangedUnlessASaveSucceeds) {
   TempDir dir;
-  auto run = Snxctl({"conf", "--dir", dir.File("nowhere"), "set", "A", "1"});
-  EXPECT_TRUE(Ran(run, 1, {"no such folder"}));
+  EXPECT_TRUE(
+      Ran(Snxctl({"conf", "--dir", dir.File("nowhere"), "set", "A", "1"}), 1, {"no such folder"}));
   EXPECT_FALSE(fs::exists(dir.File("nowhere")));
-  run = Conf(dir, {"show"});
-  EXPECT_EQ(run.exit_code, 1);
-  EXPECT_THAT(run.out, HasSubstr("no settings file"));
+  EXPECT_TRUE(Ran(Conf(dir, {"show"}), 1, {"no settings file"}));
   EXPECT_EQ(Conf(dir, {"remove", "URLS", "http://x/"}).exit_code, 1);
   EXPECT_FALSE(fs::exists(dir.File("AutoSet.caf"))) << "a failed command made a file";
 
@@ -266,9 +252,7 @@ TEST(SnxctlConfTest, NoFileIsMadeOrChangedUnlessASaveSucceeds) {
   const std::string damaged = std::string(300, 'A') + "\r\n";
   dir.Write("AutoSet.caf", damaged);
   for (const Args& args : std::vector<Args>{{"show"}, {"set", "A", "1"}}) {
-    run = Conf(dir, args);
-    EXPECT_EQ(run.exit_code, 1);
-    EXPECT_THAT(run.out, HasSubstr("LoadToRam() failed"));
+    EXPECT_TRUE(Ran(Conf(dir, args), 1, {"LoadToRam() failed"})) << args[0];
     EXPECT_EQ(dir.Read("AutoSet.caf"), damaged);
   }
 }
@@ -283,29 +267,23 @@ TEST(SnxctlConfTest, WithoutDirTheFolderOfTheProgramIsUsed) {
 }
 
 // snxctl ini --dir FOLDER ARGS... on the restart program `text` (none when empty).
-CtlRun IniRun(const TempDir& dir, const std::string& text, Args args) {
-  if (!text.empty()) {
-    dir.Write("Sentinex.ini", text);
-    ::chmod(dir.File("Sentinex.ini").c_str(), 0600);
-  }
-  args.insert(args.begin(), {"ini", "--dir", dir.path()});
-  return Snxctl(args);
+CtlRun IniRun(const TempDir& dir, const std::string& text, const Args& args) {
+  if (!text.empty()) dir.Write("Sentinex.ini", text);
+  ::chmod(dir.File("Sentinex.ini").c_str(), 0600);
+  return SnxctlIn("ini", dir, args);
 }
 
 TEST(SnxctlIni, ShowPrintsTheSectionsAndSettings) {
   TempDir dir;
   EXPECT_EQ(IniRun(dir, "", {"show"}).exit_code, 1);  // no program
-  const auto r =
-      IniRun(dir,
-             "MaxWait=30\nBegin=Detection\nDetect=/var/log/app.log\nEnd=\n"
-             "Begin=RESTARTER\nStop=server\nStart=/usr/sbin/app --serve\nEnd=\nUserName=ops\n",
-             {"show"});
-  EXPECT_EQ(r.exit_code, 0) << r.out;
-  for (const char* shown :
-       {"[Detection] detection section", "[RESTARTER] restarter section", "KILL /f  server",
-        "MaxWait                30 s", "UserName               ops"}) {
-    EXPECT_THAT(r.out, HasSubstr(shown));
-  }
+  EXPECT_TRUE(
+      Ran(IniRun(dir,
+                 "MaxWait=30\nBegin=Detection\nDetect=/var/log/app.log\nEnd=\n"
+                 "Begin=RESTARTER\nStop=server\nStart=/usr/sbin/app --serve\nEnd=\nUserName=ops\n",
+                 {"show"}),
+          0,
+          {"[Detection] detection section", "[RESTARTER] restarter section", "KILL /f  server",
+           "MaxWait                30 s", "UserName               ops"}));
 }
 
 TEST(SnxctlIni, DryRunStartsKillsAndDeletesNothing) {
@@ -322,10 +300,7 @@ TEST(SnxctlIni, DryRunStartsKillsAndDeletesNothing) {
 
 class SnxctlCycle : public ::testing::Test {
  protected:
-  CtlRun Cycle(Args args = {}) {
-    args.insert(args.begin(), {"cycle", "--dir", dir_.path()});
-    return Snxctl(args);
-  }
+  CtlRun Cycle(const Args& args = {}) { return SnxctlIn("cycle", dir_, args); }
 
   std::atomic<bool> local_good_{true};
   std::atomic<bool> far_good_{true};

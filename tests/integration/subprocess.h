@@ -69,6 +69,11 @@ class Child {
     pid_ = -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   }
+  // Stops it as systemd does (SIGTERM); its exit code, as Wait gives it.
+  int Terminate(std::chrono::milliseconds bound = std::chrono::seconds(20)) {
+    if (pid_ > 0) ::kill(pid_, SIGTERM);
+    return Wait(bound);
+  }
 
  private:
   TempDir dir_;

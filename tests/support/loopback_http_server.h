@@ -37,6 +37,13 @@ inline int ListenOnLoopback(std::uint16_t& port) {
   return fd;
 }
 
+// A loopback port that was free a moment ago (nothing listens there now).
+inline std::uint16_t FreePort() {
+  std::uint16_t port = 0;
+  if (const int fd = ListenOnLoopback(port); fd >= 0) ::close(fd);
+  return port;
+}
+
 class LoopbackHttpServer {
  public:
   // Gets the request head (request line and header lines, CR LF ends) and returns the raw

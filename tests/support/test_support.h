@@ -2,6 +2,7 @@
 // Helpers shared by the tests: a log that keeps its lines, temporary folders, a scoped
 // environment variable, executable scripts and bounded polling of real time.
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -123,6 +124,17 @@ inline bool Eventually(const std::function<bool()>& done,
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return true;
+}
+
+// `text` holds each of `parts`.
+inline ::testing::AssertionResult HasAll(const std::string& text,
+                                         const std::vector<std::string>& parts) {
+  for (const std::string& part : parts) {
+    if (text.find(part) == std::string::npos) {
+      return ::testing::AssertionFailure() << "no \"" << part << "\" in:\n" << text;
+    }
+  }
+  return ::testing::AssertionSuccess();
 }
 
 inline std::vector<std::string> LinesOf(const std::string& text) {
