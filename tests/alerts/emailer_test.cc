@@ -67,11 +67,8 @@ class EmailerTest : public ::testing::Test {
 };
 
 TEST_F(EmailerTest, IncompleteSettingsStopTheAlertBeforeAnyNetworkActivity) {
-  const struct {
-    Lines keys;
-    Lines addresses;
-    const char* reason;
-  } cases[] = {
+  // The keys, the addresses and the reason the alert is stopped.
+  const std::tuple<Lines, Lines, const char*> cases[] = {
       {kGoodKeys, {}, "Warning: no email recipents are defined."},
       {Without("SmtpServer"), {"a@x"}, "Warning: no SMTP email server is defined."},
       {Without("EmailBodyDown"), {"a@x"}, "Warning: no email down message body is defined."},
@@ -82,12 +79,12 @@ TEST_F(EmailerTest, IncompleteSettingsStopTheAlertBeforeAnyNetworkActivity) {
        {"a@x"},
        "Incorrect EmailUrl format. Use 'http://' header."},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.reason);
-    Load(c.keys, c.addresses);
+  for (const auto& [keys, addresses, reason] : cases) {
+    SCOPED_TRACE(reason);
+    Load(keys, addresses);
     EXPECT_FALSE(emailer_.SendAlertEmail(true));
     EXPECT_FALSE(emailer_.ValidateSettings(true));
-    EXPECT_THAT(log_.Errors(), ElementsAre("CEmailer::ValidateSettings() failed.", c.reason,
+    EXPECT_THAT(log_.Errors(), ElementsAre("CEmailer::ValidateSettings() failed.", reason,
                                            "CEmailer::ValidateSettings() failed."));
   }
   EXPECT_EQ(net_.resolve_count(), 0);

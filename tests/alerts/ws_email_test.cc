@@ -92,24 +92,22 @@ TEST_F(WsEmailTest, SendsTheWholeDialogueWithABlankLineAndADotStuffedBody) {
 
 TEST_F(WsEmailTest, DialoguesThatBreakOffAreFailures) {
   // (Servers that refuse the greeting or DATA, or hang up, are in the socket tests.)
-  const struct {
-    const char* command;  // whose reply is replaced ("" for the greeting)
-    const char* reply;
-    std::string last_sent;  // the last text that went out before the QUIT
-  } cases[] = {
+  // The command whose reply is replaced ("" for the greeting), the reply, and the last text that
+  // went out before the QUIT.
+  const std::tuple<const char*, const char*, std::string> cases[] = {
       {"", "554 5.7.1 <x@220.example>\r\n", ""},  // a code inside the text is no ack
       {"MAIL", "550 no\r\n", "Mail From:<watch@example.org> \r\n"},
       {".", "552 too big\r\n", ".\r\n"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.reply);
+  for (const auto& [command, reply, last_sent] : cases) {
+    SCOPED_TRACE(reply);
     snx::test::AcceptAllMail(net_);
-    *c.command == '\0' ? net_.Greet({c.reply}) : net_.OnCommand(c.command, {c.reply});
+    *command == '\0' ? net_.Greet({reply}) : net_.OnCommand(command, {reply});
     EXPECT_FALSE(Send());
     // A server that refused a step is still told goodbye.
     ASSERT_FALSE(net_.sent().empty());
     EXPECT_EQ(net_.sent().back(), "QUIT\r\n");
-    EXPECT_EQ(net_.sent().size() < 2 ? "" : net_.sent()[net_.sent().size() - 2], c.last_sent);
+    EXPECT_EQ(net_.sent().size() < 2 ? "" : net_.sent()[net_.sent().size() - 2], last_sent);
     EXPECT_TRUE(log_.HasEvent("CWsEmail::SendList() sent message."));
     EXPECT_TRUE(log_.HasError("Email content was: The server is down."));
   }
@@ -175,22 +173,17 @@ TEST_F(WsEmailTest, NothingIsSentWithoutRecipientsOrWithALineBreakInAnAddress) {
 }
 
 TEST_F(WsEmailTest, DateTextAndZone) {
-  const struct {
-    FakeClock::WallTime at;
-    int offset_minutes;
-    const char* text;
-    const char* zone;
-  } cases[] = {
+  // The time, the local offset in minutes, and the date and the zone written.
+  const std::tuple<FakeClock::WallTime, int, const char*, const char*> cases[] = {
       {FakeClock::FromUtc(2004, 5, 1, 23, 0, 0), 330, "Sun, 2 May 2004 04:30:00", "+0530"},
       {FakeClock::FromUtc(2026, 1, 1, 5, 4, 9), -360, "Wed, 31 Dec 2025 23:04:09", "-0600"},
       {FakeClock::FromUtc(2024, 2, 29, 12, 0, 0), -570, "Thu, 29 Feb 2024 02:30:00", "-0930"},
   };
-  for (const auto& c : cases) {
-    clock_.SetWall(c.at);
-    clock_.SetUtcOffset(std::chrono::minutes(c.offset_minutes));
+  for (const auto& [at, offset_minutes, text, zone] : cases) {
+    clock_.SetWall(at);
+    clock_.SetUtcOffset(std::chrono::minutes(offset_minutes));
     mail_.BuildDateText();
-    EXPECT_EQ(mail_.DateText().ToString(), c.text);
-    EXPECT_EQ(mail_.DateZone(), c.zone);
+    EXPECT_EQ(std::tuple(mail_.DateText().ToString(), mail_.DateZone()), std::tuple(text, zone));
   }
 }
 
@@ -302,20 +295,18 @@ TEST_F(WsEmailTest, SecurityWords) {
 }
 
 TEST(SmtpExtensionsTest, EhloAnswers) {
-  const struct {
-    std::vector<std::string> lines;
-    bool starttls, plain, login;
-  } cases[] = {
+  // The reply's lines, and whether STARTTLS, AUTH PLAIN and AUTH LOGIN are offered.
+  const std::tuple<std::vector<std::string>, bool, bool, bool> cases[] = {
       {{"250-mx STARTTLS AUTH PLAIN", "250 SIZE 100"}, false, false, false},  // the greeting line
       {{"250-mx", "250-starttls", "250-AUTH CRAM-MD5 login", "250 HELP"}, true, false, true},
       {{"250-mx", "250-AUTH=PLAIN LOGIN", "250 8BITMIME"}, false, true, true},
       {{"250-mx", "550-STARTTLS", "250-AUTHPLAIN", "250 X AUTH PLAIN"}, false, false, false},
   };
-  for (const auto& c : cases) {
-    const auto ext = snx::alerts::ParseEhloReply(c.lines);
+  for (const auto& [lines, starttls, plain, login] : cases) {
+    const auto ext = snx::alerts::ParseEhloReply(lines);
     EXPECT_EQ(std::tuple(ext.starttls, ext.auth_plain, ext.auth_login),
-              std::tuple(c.starttls, c.plain, c.login))
-        << c.lines[1];
+              std::tuple(starttls, plain, login))
+        << lines[1];
   }
 }
 
