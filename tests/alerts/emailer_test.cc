@@ -18,9 +18,11 @@ namespace {
 using snx::platform::FakeClock;
 using snx::platform::FakeHttpClient;
 using snx::platform::FakeMailTransport;
+using ::testing::ContainsRegex;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
+using ::testing::Not;
 using Lines = std::vector<std::string>;
 
 const Lines kGoodKeys = [] {
@@ -65,11 +67,8 @@ class EmailerTest : public ::testing::Test {
 };
 
 TEST_F(EmailerTest, IncompleteSettingsStopTheAlertBeforeAnyNetworkActivity) {
-  const struct {
-    Lines keys;
-    Lines addresses;
-    const char* reason;
-  } cases[] = {
+  // The keys, the addresses and the reason the alert is stopped.
+  const std::tuple<Lines, Lines, const char*> cases[] = {
       {kGoodKeys, {}, "Warning: no email recipents are defined."},
       {Without("SmtpServer"), {"a@x"}, "Warning: no SMTP email server is defined."},
       {Without("EmailBodyDown"), {"a@x"}, "Warning: no email down message body is defined."},
@@ -80,12 +79,12 @@ TEST_F(EmailerTest, IncompleteSettingsStopTheAlertBeforeAnyNetworkActivity) {
        {"a@x"},
        "Incorrect EmailUrl format. Use 'http://' header."},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.reason);
-    Load(c.keys, c.addresses);
+  for (const auto& [keys, addresses, reason] : cases) {
+    SCOPED_TRACE(reason);
+    Load(keys, addresses);
     EXPECT_FALSE(emailer_.SendAlertEmail(true));
     EXPECT_FALSE(emailer_.ValidateSettings(true));
-    EXPECT_THAT(log_.Errors(), ElementsAre("CEmailer::ValidateSettings() failed.", c.reason,
+    EXPECT_THAT(log_.Errors(), ElementsAre("CEmailer::ValidateSettings() failed.", reason,
                                            "CEmailer::ValidateSettings() failed."));
   }
   EXPECT_EQ(net_.resolve_count(), 0);
@@ -110,7 +109,7 @@ TEST_F(EmailerTest, TheFirst32AddressesReceiveTheAlertAndTheListFollowsTheSettin
   const std::string sent = net_.SentBytes();
   EXPECT_THAT(sent, HasSubstr("Rcpt To:<user0@example.org> \r\n"));
   EXPECT_THAT(sent, HasSubstr("Rcpt To:<user31@example.org> \r\nDATA"));
-  EXPECT_THAT(sent, ::testing::Not(HasSubstr("user32@")));
+  EXPECT_THAT(sent, Not(HasSubstr("user32@")));
   EXPECT_THAT(sent, HasSubstr("Subject: Server down\r\n\r\nThe server is down.\r\n"));
   EXPECT_EQ(settings_.m_EmailList.Count(), 40);
 
@@ -137,15 +136,14 @@ TEST_F(EmailerTest, AServerNameThatDoesNotResolveIsToldFromAMissingConnection) {
   EXPECT_TRUE(log_.HasError("(CEmailer) Cannot email. No Internet connection is attainable."));
   EXPECT_TRUE(log_.HasError("(CEmailer) Is browser set in 'Work Offline' mode perhaps?"));
   EXPECT_THAT(net_.connects(), IsEmpty());
-}
 
-// An https connect URL is fetched over TLS like any other check.
-TEST_F(EmailerTest, AnHttpsConnectUrlTellsAMissingConnectionToo) {
+  // An https connect URL is fetched over TLS like any other check.
   Lines keys = Without("EmailUrl", "https://probe.example/");
   std::replace(keys.begin(), keys.end(), std::string("SmtpServer=mail.example"),
                std::string("SmtpServer=nowhere.example"));
   Load(keys);
   http_.Answer("probe.example", 443, "/", 200);
+  http_.ClearRequests();
   EXPECT_FALSE(emailer_.SendAlertEmail(true));
   EXPECT_TRUE(log_.HasEvent("CWsEmail::Inet Connected"));
   ASSERT_EQ(http_.requests().size(), 1u);
@@ -162,29 +160,26 @@ TEST(AlertEventText, DurationsReadAsAPersonWouldSayThem) {
 }
 
 TEST_F(EmailerTest, AnAlertSaysWhatHappenedBelowTheAdministratorsText) {
-  using snx::alerts::AlertEvent;
   using snx::alerts::AlertKind;
-  AlertEvent down;
-  down.kind = AlertKind::kDown;
-  down.machine = "WEB1";
-  down.time = "2026-12-07T19:00:29+01:00";
-  down.items = {{"local_url", "http://127.0.0.1:8080/", "down", 503, ""},
-                {"remote_url", "http://far.example/", "down", std::nullopt, "no answer"},
-                {"program", "/usr/sbin/nginx", "down", std::nullopt, ""},
-                {"local_url", "http://127.0.0.1:8081/", "up", 200, ""}};
-  down.action = "restarting the applications: restart 1 of 3; more";
-  AlertEvent up = down;
+  const snx::alerts::AlertEvent down{
+      AlertKind::kDown,
+      "WEB1",
+      "2026-12-07T19:00:29+01:00",
+      {{"local_url", "http://127.0.0.1:8080/", "down", 503, ""},
+       {"remote_url", "http://far.example/", "down", std::nullopt, "no answer"},
+       {"program", "/usr/sbin/nginx", "down", std::nullopt, ""},
+       {"local_url", "http://127.0.0.1:8081/", "up", 200, ""}},
+      "restarting the applications: restart 1 of 3; more",
+      std::nullopt};
+  snx::alerts::AlertEvent up = down;
   up.kind = AlertKind::kUp;
   up.items = {{"local_url", "http://127.0.0.1:8080/", "up", 200, ""}};
   up.outage_seconds = 3903;
   const struct {
-    bool down;
-    const AlertEvent& event;
-    std::vector<std::string> wanted;
-    std::vector<std::string> unwanted;
+    const snx::alerts::AlertEvent& event;
+    Lines wanted, unwanted;
   } cases[] = {
-      {true,
-       down,
+      {down,
        {"Subject: Server down\r\n\r\nThe server is down.\r\n\r\n-- WEB1: the server is down\r\n",
         "Machine: WEB1\r\n", "Time: 2026-12-07T19:00:29+01:00\r\n",
         "What failed:\r\n  local_url http://127.0.0.1:8080/: down, HTTP 503\r\n",
@@ -192,27 +187,27 @@ TEST_F(EmailerTest, AnAlertSaysWhatHappenedBelowTheAdministratorsText) {
         "  program /usr/sbin/nginx: down\r\n",
         "Watchdog: restarting the applications: restart 1 of 3", "To look: snxctl status"},
        {"8081", "Outage lasted"}},
-      {false,
-       up,
+      {up,
        {"Subject: Server up\r\n\r\nAll is well again.\r\n\r\n-- WEB1: the server is up again\r\n",
         "Outage lasted: 1 h 5 min 3 s\r\n", "  local_url http://127.0.0.1:8080/: up, HTTP 200\r\n"},
        {}},
   };
   Load(kGoodKeys);
+  clock_.SetUtcOffset(std::chrono::minutes(60));
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.down ? "down" : "up");
-    clock_.SetUtcOffset(std::chrono::minutes(60));
-    ASSERT_TRUE(emailer_.SendAlertEmail(c.down, &c.event));
+    const bool is_down = c.event.kind == AlertKind::kDown;
+    SCOPED_TRACE(is_down ? "down" : "up");
+    ASSERT_TRUE(emailer_.SendAlertEmail(is_down, &c.event));
     std::string sent = net_.SentBytes();
     sent = sent.substr(sent.rfind("Mail From:"));  // this case's message
     for (const auto& text : c.wanted) EXPECT_THAT(sent, HasSubstr(text));
-    for (const auto& text : c.unwanted) EXPECT_THAT(sent, ::testing::Not(HasSubstr(text)));
+    for (const auto& text : c.unwanted) EXPECT_THAT(sent, Not(HasSubstr(text)));
     // The headers a mail reader needs, the Date with its zone.
-    EXPECT_THAT(sent, ::testing::ContainsRegex("Date: [A-Z][a-z][a-z], [0-9]+ [A-Z][a-z][a-z] "
-                                               "[0-9]{4} [0-9:]{8} \\+0100 \r\n"));
-    EXPECT_THAT(sent,
-                ::testing::ContainsRegex(
-                    "Message-ID: <[0-9]+\\.[0-9]+\\.[0-9a-f]{8}\\.snxsvc@example\\.org>\r\n"));
+    EXPECT_THAT(sent, ContainsRegex("Date: [A-Z][a-z][a-z], [0-9]+ [A-Z][a-z][a-z] "
+                                    "[0-9]{4} [0-9:]{8} \\+0100 \r\n"));
+    EXPECT_THAT(
+        sent,
+        ContainsRegex("Message-ID: <[0-9]+\\.[0-9]+\\.[0-9a-f]{8}\\.snxsvc@example\\.org>\r\n"));
     EXPECT_THAT(sent,
                 HasSubstr("MIME-Version: 1.0\r\nContent-Type: text/plain; charset=UTF-8\r\n"));
     // The log keeps the administrator's body alone, on one line.

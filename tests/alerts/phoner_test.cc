@@ -166,9 +166,8 @@ TEST_F(PhonerTest, ARefusedConfigurationLeavesTheComponentNotFullyInitialized) {
   ASSERT_TRUE(phoner_.ReadStatus());
   EXPECT_THAT(CallsSinceReady(),
               ElementsAre("GetStatus 1008", "GetStatus 1009", "GetStatus 1010", "GetStatus 1011"));
-  EXPECT_TRUE(phoner_.Status(1));
-  EXPECT_FALSE(phoner_.Status(2));
-  EXPECT_TRUE(phoner_.Status(4));
+  EXPECT_EQ(std::tuple(phoner_.Status(1), phoner_.Status(2), phoner_.Status(4)),
+            std::tuple(true, false, true));
 }
 
 TEST_F(PhonerTest, InitializeAgainEndsTheOldComponentsCallsAndReplacesIt) {

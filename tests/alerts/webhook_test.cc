@@ -21,23 +21,18 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
 AlertEvent DownEvent() {
-  AlertEvent event;
-  event.kind = AlertKind::kDown;
-  event.machine = "WEB1";
-  event.time = "2026-12-07T19:00:29+01:00";
-  event.items = {{"local_url", "http://127.0.0.1:8080/", "down", 503, ""},
-                 {"program", "/usr/sbin/nginx", "up", std::nullopt, ""}};
-  event.action = "restart 1 of 3.";
-  return event;
+  return {AlertKind::kDown,
+          "WEB1",
+          "2026-12-07T19:00:29+01:00",
+          {{"local_url", "http://127.0.0.1:8080/", "down", 503, ""},
+           {"program", "/usr/sbin/nginx", "up", std::nullopt, ""}},
+          "restart 1 of 3.",
+          std::nullopt};
 }
 
 TEST(WebhookLine, FormatsAndUrls) {
-  const struct {
-    const char* line;
-    const char* why;  // "" when good
-    WebhookFormat format;
-    const char* url;
-  } cases[] = {
+  // The line, why it is refused ("" when good), and its format and URL.
+  const std::tuple<const char*, const char*, WebhookFormat, const char*> cases[] = {
       {"http://hooks.example/x", "", WebhookFormat::kJson, "http://hooks.example/x"},
       {" NTFY  https://ntfy.sh/topic ", "", WebhookFormat::kNtfy, "https://ntfy.sh/topic"},
       {"slack https://hooks.slack.com/services/T/B/C", "", WebhookFormat::kSlack,
@@ -47,12 +42,10 @@ TEST(WebhookLine, FormatsAndUrls) {
       {"json ftp://x.example/", "\"ftp://x.example/\" is not an http:// or https:// URL",
        WebhookFormat::kJson, ""},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.line);
+  for (const auto& [line, why, format, url] : cases) {
     WebhookLine hook;
-    EXPECT_EQ(snx::settings::ParseWebhookLine(c.line, hook), c.why);
-    EXPECT_EQ(hook.format, c.format);
-    EXPECT_EQ(hook.url, c.url);
+    EXPECT_EQ(snx::settings::ParseWebhookLine(line, hook), why) << line;
+    EXPECT_EQ(std::tuple(hook.format, hook.url), std::tuple(format, url)) << line;
   }
 }
 
@@ -62,11 +55,8 @@ TEST(Webhook, EachFormatsBodyAndHeaders) {
   const std::string text =
       "WEB1: the server is down (2026-12-07T19:00:29+01:00); http://127.0.0.1:8080/ down (HTTP "
       "503). restart 1 of 3.";
-  const struct {
-    WebhookFormat format;
-    std::vector<std::string> headers;
-    std::string body;
-  } cases[] = {
+  // The format, its headers and its body.
+  const std::tuple<WebhookFormat, std::vector<std::string>, std::string> cases[] = {
       {WebhookFormat::kJson,
        {"Content-Type: application/json"},
        R"({"event":"down","items":[{"error":"","http_status":503,"kind":"local_url",)"
@@ -82,18 +72,16 @@ TEST(Webhook, EachFormatsBodyAndHeaders) {
         "Priority: urgent", "Tags: rotating_light"},
        text},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(snx::settings::WebhookFormatName(c.format));
+  for (const auto& [format, headers, body] : cases) {
+    SCOPED_TRACE(snx::settings::WebhookFormatName(format));
     snx::platform::HttpRequest request;
-    ASSERT_TRUE(snx::alerts::BuildWebhookRequest({c.format, "https://h.example:8443/hook?k=1"},
-                                                 event, request));
-    EXPECT_EQ(request.method, "POST");
-    EXPECT_TRUE(request.https);
-    EXPECT_EQ(request.host + ":" + std::to_string(request.port) + request.path,
-              "h.example:8443/hook?k=1");
-    EXPECT_EQ(request.total_timeout, std::chrono::seconds(10));
-    EXPECT_EQ(request.headers, c.headers);
-    EXPECT_EQ(request.body, c.body);
+    ASSERT_TRUE(snx::alerts::BuildWebhookRequest({format, "https://h.example:8443/hook?k=1"}, event,
+                                                 request));
+    EXPECT_EQ(std::tuple(request.method, request.https, request.host, request.port, request.path,
+                         request.total_timeout),
+              std::tuple("POST", true, "h.example", 8443, "/hook?k=1", std::chrono::seconds(10)));
+    EXPECT_EQ(request.headers, headers);
+    EXPECT_EQ(request.body, body);
   }
 }
 

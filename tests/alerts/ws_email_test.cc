@@ -1,7 +1,4 @@
-// The SMTP dialogue against a scripted server: the exact bytes sent, replies in pieces, the
-// servers that refuse, stay silent or hang up, the bounds, the Date header and the lines that
-// must never reach the wire as commands or headers; what EHLO answers offer, and the base64 of
-// the login.
+// The SMTP dialogue against a scripted server, what EHLO answers offer, and the login's base64.
 
 #include "alerts/ws_email.h"
 
@@ -18,6 +15,7 @@ namespace {
 
 using snx::platform::FakeClock;
 using snx::platform::FakeMailTransport;
+using ::testing::AllOf;
 using ::testing::Each;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
@@ -28,13 +26,17 @@ class WsEmailTest : public ::testing::Test {
  protected:
   WsEmailTest() {
     clock_.SetWall(FakeClock::FromUtc(2004, 1, 5, 9, 7, 3));
-    net_.AddHost("mail.example", "192.0.2.7");
-    snx::test::AcceptAllMail(net_);
-    mail_.Initialize();
-    mail_.SetFrom("watch@example.org");
+    Ready(net_, mail_);
     mail_.SetSubject("Server down");
     mail_.SetBody("The server is down.");
-    mail_.Recipients().SetAt(0, "a@example.org");
+  }
+  // A server that takes every message, and a message from watch@ to a@ to send through it.
+  static void Ready(FakeMailTransport& net, CWsEmail& mail) {
+    net.AddHost("mail.example", "192.0.2.7");
+    snx::test::AcceptAllMail(net);
+    mail.Initialize();
+    mail.SetFrom("watch@example.org");
+    mail.Recipients().SetAt(0, "a@example.org");
   }
   bool Send() {
     EXPECT_TRUE(mail_.ResolveNameToIp("mail.example"));
@@ -91,24 +93,22 @@ TEST_F(WsEmailTest, SendsTheWholeDialogueWithABlankLineAndADotStuffedBody) {
 
 TEST_F(WsEmailTest, DialoguesThatBreakOffAreFailures) {
   // (Servers that refuse the greeting or DATA, or hang up, are in the socket tests.)
-  const struct {
-    const char* command;  // whose reply is replaced ("" for the greeting)
-    const char* reply;
-    std::string last_sent;  // the last text that went out before the QUIT
-  } cases[] = {
+  // The command whose reply is replaced ("" for the greeting), the reply, and the last text that
+  // went out before the QUIT.
+  const std::tuple<const char*, const char*, std::string> cases[] = {
       {"", "554 5.7.1 <x@220.example>\r\n", ""},  // a code inside the text is no ack
       {"MAIL", "550 no\r\n", "Mail From:<watch@example.org> \r\n"},
       {".", "552 too big\r\n", ".\r\n"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.reply);
+  for (const auto& [command, reply, last_sent] : cases) {
+    SCOPED_TRACE(reply);
     snx::test::AcceptAllMail(net_);
-    *c.command == '\0' ? net_.Greet({c.reply}) : net_.OnCommand(c.command, {c.reply});
+    *command == '\0' ? net_.Greet({reply}) : net_.OnCommand(command, {reply});
     EXPECT_FALSE(Send());
     // A server that refused a step is still told goodbye.
     ASSERT_FALSE(net_.sent().empty());
     EXPECT_EQ(net_.sent().back(), "QUIT\r\n");
-    EXPECT_EQ(net_.sent().size() < 2 ? "" : net_.sent()[net_.sent().size() - 2], c.last_sent);
+    EXPECT_EQ(net_.sent().size() < 2 ? "" : net_.sent()[net_.sent().size() - 2], last_sent);
     EXPECT_TRUE(log_.HasEvent("CWsEmail::SendList() sent message."));
     EXPECT_TRUE(log_.HasError("Email content was: The server is down."));
   }
@@ -116,6 +116,13 @@ TEST_F(WsEmailTest, DialoguesThatBreakOffAreFailures) {
   EXPECT_FALSE(Send());
   EXPECT_TRUE(log_.HasError("CWsEmail::SendList() connect() failed: Connection refused"));
   EXPECT_FALSE(log_.HasEvent("CWsEmail::SendList() sent message."));
+}
+
+TEST_F(WsEmailTest, ALongReplyIsCutAtItsBound) {
+  net_.Greet({std::string(CWsEmail::kMaxReplyBytes * 2, 'x')});
+  EXPECT_FALSE(Send());
+  EXPECT_TRUE(log_.HasError("CWsEmail::ReceiveAck reply longer than 8192 bytes."));
+  EXPECT_LE(net_.receive_timeouts().size(), 5u);
 }
 
 TEST_F(WsEmailTest, ASilentServerIsGivenUpWithinTheBoundInShortSlices) {
@@ -145,13 +152,6 @@ TEST_F(WsEmailTest, RepliesWithoutA354AreReadFiveTimesThenTheMessageGoesOn) {
   EXPECT_TRUE(mail_.SendList());
 }
 
-TEST_F(WsEmailTest, ALongReplyIsCutAtItsBound) {
-  net_.Greet({std::string(CWsEmail::kMaxReplyBytes * 2, 'x')});
-  EXPECT_FALSE(Send());
-  EXPECT_TRUE(log_.HasError("CWsEmail::ReceiveAck reply longer than 8192 bytes."));
-  EXPECT_LE(net_.receive_timeouts().size(), 5u);
-}
-
 TEST_F(WsEmailTest, NothingIsSentWithoutRecipientsOrWithALineBreakInAnAddress) {
   CWsEmail empty(net_, clock_);
   empty.Initialize();
@@ -174,22 +174,17 @@ TEST_F(WsEmailTest, NothingIsSentWithoutRecipientsOrWithALineBreakInAnAddress) {
 }
 
 TEST_F(WsEmailTest, DateTextAndZone) {
-  const struct {
-    FakeClock::WallTime at;
-    int offset_minutes;
-    const char* text;
-    const char* zone;
-  } cases[] = {
+  // The time, the local offset in minutes, and the date and the zone written.
+  const std::tuple<FakeClock::WallTime, int, const char*, const char*> cases[] = {
       {FakeClock::FromUtc(2004, 5, 1, 23, 0, 0), 330, "Sun, 2 May 2004 04:30:00", "+0530"},
       {FakeClock::FromUtc(2026, 1, 1, 5, 4, 9), -360, "Wed, 31 Dec 2025 23:04:09", "-0600"},
       {FakeClock::FromUtc(2024, 2, 29, 12, 0, 0), -570, "Thu, 29 Feb 2024 02:30:00", "-0930"},
   };
-  for (const auto& c : cases) {
-    clock_.SetWall(c.at);
-    clock_.SetUtcOffset(std::chrono::minutes(c.offset_minutes));
+  for (const auto& [at, offset_minutes, text, zone] : cases) {
+    clock_.SetWall(at);
+    clock_.SetUtcOffset(std::chrono::minutes(offset_minutes));
     mail_.BuildDateText();
-    EXPECT_EQ(mail_.DateText().ToString(), c.text);
-    EXPECT_EQ(mail_.DateZone(), c.zone);
+    EXPECT_EQ(std::tuple(mail_.DateText().ToString(), mail_.DateZone()), std::tuple(text, zone));
   }
 }
 
@@ -255,24 +250,18 @@ TEST_F(WsEmailTest, SecurityModesSpeakTheirDialoguesAndNeverSendCredentialsInCle
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     FakeMailTransport net(&clock_);
-    net.AddHost("mail.example", "192.0.2.7");
-    snx::test::AcceptAllMail(net);
+    CWsEmail mail(net, clock_);
+    Ready(net, mail);
     net.OnCommand("EHLO", {c.ehlo});
     net.OnCommand("STARTTLS", {"220 go ahead\r\n"});
-    net.OnCommand("AUTH",
-                  {c.ehlo[0] != '\0' && std::string(c.ehlo).find("PLAIN") != std::string::npos
-                       ? "235 ok\r\n"
-                       : "334 VXNlcm5hbWU6\r\n"});
+    const bool plain = std::string_view(c.ehlo).find("PLAIN") != std::string_view::npos;
+    net.OnCommand("AUTH", {plain ? "235 ok\r\n" : "334 VXNlcm5hbWU6\r\n"});
     net.OnCommand(user64, {"334 UGFzc3dvcmQ6\r\n"});
     net.OnCommand(pass64, {"235 ok\r\n"});
     if (*c.tls_failure != '\0') net.FailTls(c.tls_failure);
-    CWsEmail mail(net, clock_);
-    mail.Initialize();
     mail.SetSecurity(c.security);
     mail.SetLogin("watch", "s3cret");
     mail.SetCaFile("/etc/snx/ca.pem");
-    mail.SetFrom("watch@example.org");
-    mail.Recipients().SetAt(0, "a@example.org");
     ASSERT_TRUE(mail.ResolveNameToIp("mail.example"));
     log_.Clear();
     EXPECT_EQ(mail.SendList(), c.sent);
@@ -281,12 +270,10 @@ TEST_F(WsEmailTest, SecurityModesSpeakTheirDialoguesAndNeverSendCredentialsInCle
     EXPECT_EQ(commands, c.commands);
     EXPECT_EQ(net.connects().at(0).port, c.port);
     for (const auto& tls : net.tls_starts()) {
-      EXPECT_EQ(tls.host, "mail.example");
-      EXPECT_EQ(tls.ca_file, "/etc/snx/ca.pem");
+      EXPECT_EQ(std::tie(tls.host, tls.ca_file), std::tuple("mail.example", "/etc/snx/ca.pem"));
     }
     for (const auto& line : log_.lines()) {
-      EXPECT_THAT(line.text, Not(HasSubstr("s3cret")));
-      EXPECT_THAT(line.text, Not(HasSubstr(pass64)));
+      EXPECT_THAT(line.text, AllOf(Not(HasSubstr("s3cret")), Not(HasSubstr(pass64))));
     }
     if (c.security == S::kNone) {
       EXPECT_TRUE(
@@ -305,20 +292,18 @@ TEST_F(WsEmailTest, SecurityWords) {
 }
 
 TEST(SmtpExtensionsTest, EhloAnswers) {
-  const struct {
-    std::vector<std::string> lines;
-    bool starttls, plain, login;
-  } cases[] = {
+  // The reply's lines, and whether STARTTLS, AUTH PLAIN and AUTH LOGIN are offered.
+  const std::tuple<std::vector<std::string>, bool, bool, bool> cases[] = {
       {{"250-mx STARTTLS AUTH PLAIN", "250 SIZE 100"}, false, false, false},  // the greeting line
       {{"250-mx", "250-starttls", "250-AUTH CRAM-MD5 login", "250 HELP"}, true, false, true},
       {{"250-mx", "250-AUTH=PLAIN LOGIN", "250 8BITMIME"}, false, true, true},
       {{"250-mx", "550-STARTTLS", "250-AUTHPLAIN", "250 X AUTH PLAIN"}, false, false, false},
   };
-  for (const auto& c : cases) {
-    const auto ext = snx::alerts::ParseEhloReply(c.lines);
-    EXPECT_EQ(ext.starttls, c.starttls) << c.lines[1];
-    EXPECT_EQ(ext.auth_plain, c.plain) << c.lines[1];
-    EXPECT_EQ(ext.auth_login, c.login) << c.lines[1];
+  for (const auto& [lines, starttls, plain, login] : cases) {
+    const auto ext = snx::alerts::ParseEhloReply(lines);
+    EXPECT_EQ(std::tuple(ext.starttls, ext.auth_plain, ext.auth_login),
+              std::tuple(starttls, plain, login))
+        << lines[1];
   }
 }
 

@@ -115,18 +115,18 @@ TEST_F(ActivityMonitorTest, AProcessWithoutInputOrOutputFailsAfterTheWindow) {
 TEST_F(ActivityMonitorTest, WatcherAnswersThroughItsInterface) {
   const std::string stem = test::UniqueStem("snxiface");
   StartBusy(stem);
-  CWatcher* object = new CWatcher(Use<ProcessList>(), Use<ProcessStatsReader>(), 20ms);
-  auto watcher = ComPtr<IWatcher>::Attach(object);
-  std::int32_t out = 0;
-  Variant folder = Variant::Text(dir_.path());
-  EXPECT_EQ(watcher->Configure(&folder, &out), S_OK);
-  EXPECT_EQ(out, -1);
-  Variant path = Variant::Text(Path(stem, ProcessCounter::kIoDataOpsPerSec));
-  watcher->AddCounter(&path, &out);
-  EXPECT_EQ(out, -1);
-  Variant bad = Variant::Int(5);
-  watcher->AddCounter(&bad, &out);
-  EXPECT_EQ(out, 0) << "a path must be text";
+  auto watcher =
+      ComPtr<IWatcher>::Attach(new CWatcher(Use<ProcessList>(), Use<ProcessStatsReader>(), 20ms));
+  // The answer of a method that takes one value and gives one number.
+  const auto call = [&](HRESULT (IWatcher::*method)(Variant*, std::int32_t*), Variant in) {
+    std::int32_t out = 0;
+    EXPECT_EQ((watcher.Get()->*method)(&in, &out), S_OK);
+    return out;
+  };
+  EXPECT_EQ(call(&IWatcher::Configure, Variant::Text(dir_.path())), -1);
+  EXPECT_EQ(
+      call(&IWatcher::AddCounter, Variant::Text(Path(stem, ProcessCounter::kIoDataOpsPerSec))), -1);
+  EXPECT_EQ(call(&IWatcher::AddCounter, Variant::Int(5)), 0) << "a path must be text";
   // The watcher's own thread measures a rate.
   Variant index = Variant::Int(0);
   Variant value;
@@ -136,9 +136,7 @@ TEST_F(ActivityMonitorTest, WatcherAnswersThroughItsInterface) {
   })) << value.TextValue();
   Variant level = Variant::Int(96);
   EXPECT_EQ(watcher->SetLevel(&level), S_OK);
-  Variant threshold = Variant::Int(16);
-  watcher->TestWorking(&threshold, &out);
-  EXPECT_EQ(out, -1);
+  EXPECT_EQ(call(&IWatcher::TestWorking, Variant::Int(16)), -1);
   Variant text = Variant::Text("stale");
   watcher->GetText(&text);
   EXPECT_EQ(text.TextValue(), "");

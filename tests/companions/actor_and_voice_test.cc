@@ -186,8 +186,7 @@ TEST_F(VoiceAlertTest, ResetCallStateEndsTheCallsThatAreRunning) {
   ASSERT_EQ(Send("down", false), -1);
   ASSERT_TRUE(Eventually([&] { return FileLines(dir_, "calls").size() == 1; }));
   EXPECT_EQ(Call(alert_, &CVoiceAlert::GetCallState), kCallInProgress);
-  std::int32_t in_progress = kCallInProgress;
-  std::int32_t state = 0;
+  std::int32_t in_progress = kCallInProgress, state = 0;
   alert_->ResetCallState(&in_progress, &state);
   EXPECT_EQ(state, CVoiceAlert::kIdle);
   EXPECT_EQ(FileLines(dir_, "calls").size(), 1u) << "the second number is not called";

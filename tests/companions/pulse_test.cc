@@ -47,11 +47,8 @@ class HeartbeatTest : public ::testing::Test {
 };
 
 TEST_F(HeartbeatTest, AgeDecidesAndEveryOtherFileIsStaleWithItsReason) {
-  const struct {
-    std::string file;
-    bool fresh;
-    const char* says;
-  } cases[] = {
+  // The file, whether it is fresh, and what the check says of it.
+  const std::tuple<std::string, bool, const char*> cases[] = {
       {"12/07/26 06:30:00 System working.\r\n12/07/26 06:40:00 System working.\r\n", true,
        "600 seconds old"},
       {"12/07/26 06:39:59 System working.\r\n", false, "stale: 601 seconds old, more than 600"},
@@ -61,13 +58,12 @@ TEST_F(HeartbeatTest, AgeDecidesAndEveryOtherFileIsStaleWithItsReason) {
       {"12/07/26 06:49:00 System working.\r\nnoise\r\n", false, "garbled heartbeat"},
       {"", false, "holds no line"},
   };
-  for (const auto& c : cases) {
-    WriteBeat(c.file);
+  for (const auto& [file, fresh, says] : cases) {
+    WriteBeat(file);
     const HeartbeatCheck check = Test(600);
-    EXPECT_EQ(check.fresh, c.fresh) << c.file;
-    EXPECT_NE((check.why + check.report).find(c.says), std::string::npos)
+    EXPECT_EQ(std::tuple(check.fresh, check.why.empty()), std::tuple(fresh, fresh)) << file;
+    EXPECT_NE((check.why + check.report).find(says), std::string::npos)
         << check.why << check.report;
-    EXPECT_EQ(check.why.empty(), c.fresh);
   }
   std::filesystem::remove(dir_.File("Beat.txt"));
   EXPECT_NE(Test(600).why.find("no heartbeat: cannot open"), std::string::npos);

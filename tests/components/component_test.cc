@@ -147,20 +147,17 @@ TEST_F(PluginFactoryTest, APluginOthersMayChangeIsRefusedAtRegisterAndAtEveryUse
 TEST_F(PluginFactoryTest, FilesThatCannotServeFailClearly) {
   test::TempDir dir;
   dir.Write("Text.dll", "not an object file");
-  const struct {
-    std::string path;
-    HRESULT expected;
-    const char* says;
-  } cases[] = {
+  // The file, the result of its registration, and what the reason says.
+  const std::tuple<std::string, HRESULT, const char*> cases[] = {
       {dir.File("Missing.dll"), CO_E_DLLNOTFOUND, "cannot find file"},
       {dir.File("Text.dll"), CO_E_DLLNOTFOUND, "not a plug-in"},
       {dir.path(), CO_E_DLLNOTFOUND, "not a file"},
       {"/lib/x86_64-linux-gnu/libm.so.6", CO_E_ERRORINDLL, "has no entry"},
   };
-  for (const auto& c : cases) {
+  for (const auto& [path, expected, says] : cases) {
     std::string why;
-    EXPECT_EQ(factory_->RegisterServer(c.path, false, &why), c.expected) << c.path;
-    EXPECT_NE(why.find(c.says), std::string::npos) << why;
+    EXPECT_EQ(factory_->RegisterServer(path, false, &why), expected) << path;
+    EXPECT_NE(why.find(says), std::string::npos) << why;
   }
   // A class whose keys name a file that is gone.
   ASSERT_EQ(RegisterClassKeys(keys_, {CLSID_Pulse, kPulseProgId, "x"}, dir.File("Gone.dll")), S_OK);

@@ -38,6 +38,8 @@ class LogFileTest : public ::testing::Test {
   ScopedEnv root_{"SNX_ROOT", dir_.path().c_str()};  // the named lock's file lives under it
   FakeClock clock_{FakeClock::FromUtc(2026, 3, 7, 9, 5, 1)};
   ScopedInstall<snx::platform::Clock> use_clock_{clock_};
+  snx::platform::CapturingMessageSink boxes_;  // what is said where an administrator sees it
+  ScopedInstall<snx::platform::MessageSink> use_boxes_{boxes_};
 };
 
 TEST_F(LogFileTest, LineFormatToTheByte) {
@@ -123,30 +125,28 @@ TEST_F(LogFileTest, TheNextLineGoesWhereThePathNowPoints) {
   // service holds it open: the next line lands in the file the path names, and only there.
   const std::string first = Line("Message", "first");
   const std::string next = Line("Message", "next");
-  for (const char* how : {"moved", "removed", "emptied"}) {
+  for (const std::string_view how : {"moved", "removed", "emptied"}) {
     SCOPED_TRACE(how);
     std::filesystem::remove(dir_.File("SNXSVC.log"));
     CLogFile log;
     Open(log);
     ASSERT_TRUE(log.LogMessage("first"));
-    if (how == std::string("moved")) {
+    if (how == "moved") {
       std::filesystem::rename(dir_.File("SNXSVC.log"), dir_.File("SNXSVC.log.1"));
-    } else if (how == std::string("removed")) {
+    } else if (how == "removed") {
       std::filesystem::remove(dir_.File("SNXSVC.log"));
     } else {
       std::filesystem::resize_file(dir_.File("SNXSVC.log"), 0);
     }
     ASSERT_TRUE(log.LogMessage("next"));
     EXPECT_EQ(dir_.Read("SNXSVC.log"), next);
-    if (how == std::string("moved")) {
-      EXPECT_EQ(dir_.Read("SNXSVC.log.1"), first);
-    }
+    // The moved file keeps what was written before the move.
+    EXPECT_EQ(how == "moved" ? dir_.Read("SNXSVC.log.1") : first, first);
   }
 }
 
 TEST_F(LogFileTest, TwoWritersInterleaveWholeLinesAndTheStampFollowsTheClock) {
-  CLogFile service;
-  CLogFile other;  // snxctl, writing the same log
+  CLogFile service, other;  // the other: snxctl, writing the same log
   Open(service);
   Open(other);
   ASSERT_TRUE(service.LogMessage("a"));
@@ -198,8 +198,6 @@ class FullDisk : public snx::platform::ForwardingFileSystem {
 };
 
 TEST_F(LogFileTest, AFullDiskIsSaidOnceToTheSystemLogAndLoggingResumesByItself) {
-  snx::platform::CapturingMessageSink boxes;
-  ScopedInstall<snx::platform::MessageSink> use_boxes(boxes);
   FullDisk disk;
   ScopedInstall<snx::platform::FileSystem> use_disk(disk);
   CLogFile log;
@@ -211,8 +209,8 @@ TEST_F(LogFileTest, AFullDiskIsSaidOnceToTheSystemLogAndLoggingResumesByItself) 
   log.EnableBlankLines(true);
   EXPECT_FALSE(log.LogBlankLines(1));
   EXPECT_TRUE(log.WriteFailing());
-  ASSERT_EQ(boxes.count(), 1u);
-  EXPECT_EQ(boxes.boxes()[0].text,
+  ASSERT_EQ(boxes_.count(), 1u);
+  EXPECT_EQ(boxes_.boxes()[0].text,
             "SNXSVC.log cannot be written (cannot write the log: No space left on device); its "
             "lines are lost until it can be written again.");
 
@@ -220,8 +218,8 @@ TEST_F(LogFileTest, AFullDiskIsSaidOnceToTheSystemLogAndLoggingResumesByItself) 
   EXPECT_TRUE(log.LogMessage("after"));
   EXPECT_FALSE(log.WriteFailing());
   const std::string resumed = "SNXSVC.log is written again; 3 line(s) could not be written.";
-  ASSERT_EQ(boxes.count(), 2u);
-  EXPECT_EQ(boxes.boxes()[1].text, resumed);
+  ASSERT_EQ(boxes_.count(), 2u);
+  EXPECT_EQ(boxes_.boxes()[1].text, resumed);
   EXPECT_EQ(dir_.Read("SNXSVC.log"),
             Line("Message", "before") + Line("Message", "after") + Line("Message", resumed));
 }
@@ -229,21 +227,17 @@ TEST_F(LogFileTest, AFullDiskIsSaidOnceToTheSystemLogAndLoggingResumesByItself) 
 TEST_F(LogFileTest, AnUnwritableLogReportsToTheDebuggerOutputNotToItself) {
   snx::platform::CapturingDebugSink debug;
   ScopedInstall<snx::platform::DebugSink> use_debug(debug);
-  snx::platform::CapturingMessageSink boxes;
-  ScopedInstall<snx::platform::MessageSink> use_boxes(boxes);
   CLogFile log;
   log.SetDirectory(dir_.File("no/such/folder"));
   EXPECT_FALSE(log.Open("SNXSVC"));
   EXPECT_FALSE(log.LogError("dropped"));
   EXPECT_TRUE(debug.Contains("CTxtFile4::Create cannot create its file."));
   // The open's failure is said once where an administrator sees it, naming the file.
-  EXPECT_TRUE(boxes.HasText("CLogFile::Open() cannot open " + dir_.File("no/such/folder") +
-                            "/SNXSVC.log: No such file or directory"));
+  EXPECT_TRUE(boxes_.HasText("CLogFile::Open() cannot open " + dir_.File("no/such/folder") +
+                             "/SNXSVC.log: No such file or directory"));
 }
 
 TEST_F(LogFileTest, ASymlinkInThePlaceOfTheLogIsNeverWrittenThrough) {
-  snx::platform::CapturingMessageSink boxes;
-  ScopedInstall<snx::platform::MessageSink> use_boxes(boxes);
   dir_.Write("target", "precious\n");
   for (const char* target : {"target", "dangling"}) {
     std::filesystem::remove(dir_.File("SNXSVC.log"));
@@ -252,8 +246,8 @@ TEST_F(LogFileTest, ASymlinkInThePlaceOfTheLogIsNeverWrittenThrough) {
     log.SetDirectory(dir_.path());
     EXPECT_FALSE(log.Open("SNXSVC")) << target;
     EXPECT_FALSE(log.LogError("must not land anywhere")) << target;
-    EXPECT_TRUE(boxes.HasText("CLogFile::Open() cannot open " + dir_.File("SNXSVC.log") +
-                              ": it is a symbolic link, and files are never written through one"))
+    EXPECT_TRUE(boxes_.HasText("CLogFile::Open() cannot open " + dir_.File("SNXSVC.log") +
+                               ": it is a symbolic link, and files are never written through one"))
         << target;
   }
   EXPECT_EQ(dir_.Read("target"), "precious\n");
@@ -263,8 +257,7 @@ TEST_F(LogFileTest, ASymlinkInThePlaceOfTheLogIsNeverWrittenThrough) {
 TEST_F(LogFileTest, ALineIsDroppedWhileAnotherProcessHoldsTheLockButADeadHolderBlocksNothing) {
   CLogFile log;
   Open(log);
-  int ready[2];
-  int release[2];
+  int ready[2], release[2];
   ASSERT_EQ(pipe(ready), 0);
   ASSERT_EQ(pipe(release), 0);
   const pid_t child = fork();
@@ -278,8 +271,7 @@ TEST_F(LogFileTest, ALineIsDroppedWhileAnotherProcessHoldsTheLockButADeadHolderB
     _exit(0);
   }
   char c = 0;
-  ASSERT_EQ(read(ready[0], &c, 1), 1);
-  ASSERT_EQ(c, 'y');
+  ASSERT_TRUE(read(ready[0], &c, 1) == 1 && c == 'y');
   EXPECT_FALSE(log.LogMessage("lost while the other process holds the lock"));
   (void)!write(release[1], "x", 1);
   waitpid(child, nullptr, 0);

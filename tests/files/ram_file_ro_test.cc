@@ -43,15 +43,15 @@ TEST_F(RamFileTest, SeparatorsAtTheJoinGiveOneFile) {
 TEST_F(RamFileTest, LinesAreTrimmedAndKeysCompareWithoutCaseAndValuesComeAsStored) {
   Load({"  [KEYS] ", "MinuteInterval=5  ~", "Password= two words", "NoEquals", "=orphan", "[URLS]",
         " http://127.0.0.1/a "});
-  EXPECT_EQ(image_.Lines()[0], "[KEYS]");
-  EXPECT_EQ(image_.Lines()[6], "http://127.0.0.1/a");
-  EXPECT_STREQ(image_.GetKey("  MINUTEINTERVAL "), "5");
-  EXPECT_STREQ(image_.GetKey("Password"), " two words");
-  EXPECT_STREQ(image_.GetKey("NoEquals"), "NoEquals");
-  EXPECT_STREQ(image_.GetKey(""), "") << "a line that begins with \"=\" names no key";
-  EXPECT_FALSE(image_.HasKey("Missing"));
-  EXPECT_TRUE(image_.HasKey("password"));
-  EXPECT_STREQ(image_.GetKey("http://127.0.0.1/a"), "") << "only [KEYS] holds keys";
+  EXPECT_EQ(std::tuple(image_.Lines()[0], image_.Lines()[6]),
+            std::tuple("[KEYS]", "http://127.0.0.1/a"));
+  // A line that begins with "=" names no key, and only [KEYS] holds keys.
+  EXPECT_EQ(
+      (Lines{image_.GetKey("  MINUTEINTERVAL "), image_.GetKey("Password"),
+             image_.GetKey("NoEquals"), image_.GetKey(""), image_.GetKey("http://127.0.0.1/a")}),
+      (Lines{"5", " two words", "NoEquals", "", ""}));
+  EXPECT_EQ(std::tuple(image_.HasKey("Missing"), image_.HasKey("password")),
+            std::tuple(false, true));
 }
 
 TEST_F(RamFileTest, SetKeyReplacesTheKeysLineOrAddsOneAtTheEndOfKeys) {
@@ -77,16 +77,14 @@ TEST_F(RamFileTest, SetKeyReplacesTheKeysLineOrAddsOneAtTheEndOfKeys) {
 
 TEST_F(RamFileTest, SectionsEndAtTheNextLineWithABracketAndMissingOnesAreAdded) {
   Load(kSample);
-  EXPECT_STREQ(image_.FirstLineOfSection("[urls]"), "http://127.0.0.1/a");
-  EXPECT_STREQ(image_.NextLineOfSection(), "") << "a line with \"[\" anywhere ends the section";
-  EXPECT_STREQ(image_.NextLineOfSection(), "");
-  EXPECT_STREQ(image_.FirstLineOfSection("[PROGS]"), "app.exe -x");
-  EXPECT_STREQ(image_.NextLineOfSection(), "") << "the last section ends with the file";
-  // An empty section reads as empty, and its walk never runs into the next section.
-  EXPECT_STREQ(image_.FirstLineOfSection("[STOPS]"), "");
-  EXPECT_STREQ(image_.NextLineOfSection(), "");
-  EXPECT_STREQ(image_.FirstLineOfSection("[EMAILS]"), "");
-  EXPECT_STREQ(image_.FirstLineOfSection("[EMAILS]"), "");
+  // A line with "[" anywhere ends a section, the last one ends with the file, and the walk of
+  // an empty section never runs into the next one.
+  EXPECT_EQ((Lines{image_.FirstLineOfSection("[urls]"), image_.NextLineOfSection(),
+                   image_.NextLineOfSection(), image_.FirstLineOfSection("[PROGS]"),
+                   image_.NextLineOfSection(), image_.FirstLineOfSection("[STOPS]"),
+                   image_.NextLineOfSection(), image_.FirstLineOfSection("[EMAILS]"),
+                   image_.FirstLineOfSection("[EMAILS]")}),
+            (Lines{"http://127.0.0.1/a", "", "", "app.exe -x", "", "", "", "", ""}));
   Lines expected = kSample;
   expected.push_back("[EMAILS]");  // once
   EXPECT_EQ(image_.Lines(), expected);

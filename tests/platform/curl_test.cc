@@ -58,34 +58,30 @@ TEST(CurlHttpClientTest, BodyIsKeptUpToTheLimit) {
   LoopbackHttpServer server(
       [&](const std::string&) { return LoopbackHttpServer::Answer(200, {}, body); });
   HttpRequest r = To(server.port());
-  const struct {
-    std::size_t limit;
-    std::size_t kept;
-    bool cut;
-  } cases[] = {{body.size(), body.size(), false}, {1000, 1000, true}, {0, 0, false}};
-  for (const auto& c : cases) {
-    r.max_body_bytes = c.limit;
+  // The limit, the bytes kept and whether the body was cut.
+  for (const auto& [limit, kept, cut] :
+       {std::tuple<std::size_t, std::size_t, bool>{body.size(), body.size(), false},
+        {1000, 1000, true},
+        {0, 0, false}}) {
+    r.max_body_bytes = limit;
     const HttpResult result = Use<HttpClient>().Fetch(r);
-    ASSERT_TRUE(result.answered) << c.limit << ": " << result.error_message;
-    EXPECT_EQ(result.status, 200u);
-    EXPECT_EQ(result.body, body.substr(0, c.kept)) << c.limit;
-    EXPECT_EQ(result.body_cut, c.cut) << c.limit;
+    ASSERT_TRUE(result.answered) << limit << ": " << result.error_message;
+    EXPECT_EQ(std::tuple(result.status, result.body, result.body_cut),
+              std::tuple(200u, body.substr(0, kept), cut))
+        << limit;
   }
 }
 
 // The TLS side: certificate times as OpenSSL writes them, and the trusted authorities of a CA
 // file added to the system's (never replacing them) and read again when the file changes.
 TEST(CurlTlsTest, CertificateTimesAsOpenSslWritesThem) {
-  const struct {
-    const char* text;
-    std::int64_t seconds;
-  } cases[] = {
-      {"Dec 10 18:51:15 2026 GMT", 1796928675},
-      {"Jan  1 00:00:00 2030 GMT", 1893456000},
-      {"", 0},
-      {"tomorrow", 0},
-  };
-  for (const auto& c : cases) EXPECT_EQ(ParseCertTime(c.text), c.seconds) << c.text;
+  for (const auto& [text, seconds] :
+       {std::pair<const char*, std::int64_t>{"Dec 10 18:51:15 2026 GMT", 1796928675},
+        {"Jan  1 00:00:00 2030 GMT", 1893456000},
+        {"", 0},
+        {"tomorrow", 0}}) {
+    EXPECT_EQ(ParseCertTime(text), seconds) << text;
+  }
 }
 
 TEST(CurlTlsTest, TheCaFileIsTrustedAndItsChangesAreSeen) {
@@ -139,9 +135,7 @@ TEST(CurlHttpClientTest, EachRequestConnectsAfreshAndStartsFromNothing) {
     }
     for (const pollfd& p : fds) ::close(p.fd);
   });
-  HttpRequest r;
-  r.host = "127.0.0.1";
-  r.port = port;
+  HttpRequest r = To(port);
   r.total_timeout = std::chrono::seconds(2);
   r.max_body_bytes = 16;  // the whole body read: the connection could be used again
   r.headers = {"X-First: 1"};

@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include "platform/clock.h"
 #include "platform/debug_sink.h"
 #include "platform/fake/fake_clock.h"
 #include "platform/manual_reset_event.h"
 #include "platform/power.h"
+#include "platform/watchdog.h"
 #include "support/test_support.h"
 
 namespace snx::platform {
@@ -104,6 +108,35 @@ TEST(DebugSinkTest, WritesLinesToStderrOnlyWhenSnxDebugIsSet) {
   }
   test::ScopedEnv env("SNX_DEBUG", "1");
   EXPECT_EQ(StderrOf(write), "thread started\nends with newline\n");
+}
+
+// The watchdog ping: the loop's waits call it at every slice, and the service manager hears
+// from it only when a ping is due (a quarter of WATCHDOG_USEC apart).
+TEST(WatchdogPing, CallsWithinAQuarterOfTheWatchdogSendOnePing) {
+  test::TempDir dir;
+  const std::string path = dir.File("notify");
+  const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
+  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  test::ScopedEnv socket_env("NOTIFY_SOCKET", path.c_str());
+  test::ScopedEnv watchdog_env("WATCHDOG_USEC", "180000000");
+  test::ScopedEnv pid_env("WATCHDOG_PID", nullptr);
+
+  // Two slices more than a second apart, well within a quarter of the 180 s watchdog.
+  WatchdogPing();
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+  WatchdogPing();
+
+  int pings = 0;
+  char buffer[256];
+  for (ssize_t n; (n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT)) > 0;) {
+    EXPECT_EQ(std::string(buffer, static_cast<std::size_t>(n)), "WATCHDOG=1");
+    ++pings;
+  }
+  ::close(fd);
+  EXPECT_EQ(pings, 1);
 }
 
 }  // namespace

@@ -7,7 +7,6 @@
 #include <atomic>
 #include <memory>
 
-#include "platform/fake/fake_process_list.h"
 #include "platform/launcher.h"
 #include "platform/process_list.h"
 #include "platform/process_stats.h"

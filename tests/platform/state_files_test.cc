@@ -272,9 +272,8 @@ void ExpectThreadsSerialised(const char* name) {
   EXPECT_FALSE(overlapped.load());
 }
 
-TEST_F(NamedMutexTest, SerialisesThreadsOfOneProcess) { ExpectThreadsSerialised("Threads"); }
-
-TEST_F(NamedMutexTest, WithoutALockFileItStillSerialisesThreadsAndSaysSoOnce) {
+TEST_F(NamedMutexTest, SerialisesThreadsWithOrWithoutALockFileAndSaysOnceWhenWithout) {
+  ExpectThreadsSerialised("Threads");
   dir_.Write("not-a-folder", "x");
   // The runtime folder cannot be made under a plain file.
   test::ScopedEnv env("SNX_ROOT", dir_.File("not-a-folder").c_str());

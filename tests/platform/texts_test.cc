@@ -12,10 +12,7 @@ namespace {
 using Words = std::vector<std::string>;
 
 TEST(CommandLineTest, SplitsAsTheSystemsCommandLinesAreMeant) {
-  const struct {
-    const char* line;
-    Words words;
-  } cases[] = {
+  const std::pair<const char*, Words> cases[] = {
       {"", {}},
       {"   \t ", {}},
       {"KILL /f  IExplore.exe", {"KILL", "/f", "IExplore.exe"}},
@@ -28,7 +25,7 @@ TEST(CommandLineTest, SplitsAsTheSystemsCommandLinesAreMeant) {
       {R"(x "" y)", {"x", "", "y"}},                       // an empty quoted word is a word
       {R"("unclosed quote)", {"unclosed quote"}},
   };
-  for (const auto& c : cases) EXPECT_EQ(SplitCommandLine(c.line), c.words) << c.line;
+  for (const auto& [line, words] : cases) EXPECT_EQ(SplitCommandLine(line), words) << line;
   EXPECT_TRUE(SplitCommandLine(std::string(kMaxCommandLine + 1, 'a')).empty());
 }
 
@@ -61,11 +58,8 @@ constexpr const char* kD = "/r/var/lib/snxsvc/drives/D";
 constexpr const char* kC = "/r/var/lib/snxsvc/drives/C";
 
 TEST(MapPathTextTest, DrivesTopLevelFoldersAndPosixPaths) {
-  const struct {
-    const char* text;
-    const char* root;
-    std::string expected;
-  } cases[] = {
+  // The text, the state root, and the path it maps to.
+  const std::tuple<const char*, const char*, std::string> cases[] = {
       // Drives: the root joins with exactly one "/"; an empty root is "/", not a relative path.
       {"D:\\Heartbeat", "", "/var/lib/snxsvc/drives/D/Heartbeat"},
       {"D:\\Heartbeat", "/r//", std::string(kD) + "/Heartbeat"},
@@ -94,8 +88,8 @@ TEST(MapPathTextTest, DrivesTopLevelFoldersAndPosixPaths) {
       {"1:\\x", "/r", "1:/x"},
       {"/a/C:/b", "/r", "/a/C:/b"},
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(MapPathText(c.text, c.root), c.expected) << "\"" << c.text << "\" under " << c.root;
+  for (const auto& [text, root, expected] : cases) {
+    EXPECT_EQ(MapPathText(text, root), expected) << "\"" << text << "\" under " << root;
   }
 }
 

@@ -19,9 +19,8 @@ TEST(CounterPathTest, BuildsAndReadsBackEveryCounter) {
     const std::string path = BuildCounterPath("DBHOST", "server", ProcessCounterAt(i));
     const auto parsed = ParseCounterPath(path);
     ASSERT_TRUE(parsed) << path;
-    EXPECT_EQ(parsed->machine, "DBHOST");
-    EXPECT_EQ(parsed->stem, "server");
-    EXPECT_EQ(parsed->counter, ProcessCounterAt(i));
+    EXPECT_EQ(std::tuple(parsed->machine, parsed->stem, parsed->counter),
+              std::tuple("DBHOST", "server", ProcessCounterAt(i)));
   }
   EXPECT_EQ(BuildCounterPath("WEB1", "server", ProcessCounter::kElapsedTime),
             R"(\\WEB1\Process(server)\Elapsed Time)");
