@@ -18,7 +18,9 @@
 //     against 500 bare libcurl fetches made here, a fresh connection each, plus 100 ms.
 //   - Idle: CPU per minute and wake-ups per second (voluntary context switches of all
 //     threads) while both wait a long interval after their first round.
-// This program's own server threads are not counted: only the two PIDs are read.
+//   - The floor, beside them in the 100-URL window: bare_curl_client, libcurl alone checking
+//     its own 100 pages (CPU per 100 checks and memory, against monit's).
+// This program's own server threads are not counted: only the clients' PIDs are read.
 
 #include <curl/curl.h>
 #include <fcntl.h>
@@ -392,15 +394,16 @@ class Bench {
   };
   struct Result {
     Sample ours, theirs;
+    std::optional<Sample> bare;  // libcurl alone, when asked for
     std::optional<double> round;  // the service's whole round, seconds
     long pings = 0;
   };
 
-  // Both start; the window opens once each fetched `ready_ours` and `ready_theirs` pages (and,
-  // with `idle`, the service waits for its next cycle).
+  // Both start (with `bare`, the libcurl client too); the window opens once each fetched a
+  // round of pages (and, with `idle`, the service waits for its next cycle).
   std::optional<Result> Measure(int urls, int minute_seconds, int monit_daemon, int window,
-                                bool idle, int round_limit) {
-    Pages ours_pages(urls), their_pages(urls);
+                                bool idle, int round_limit, bool bare = false) {
+    Pages ours_pages(urls), their_pages(urls), bare_pages(urls);
     WriteSettings(ours_pages, urls);
     WriteMonitrc(their_pages, urls, monit_daemon);
     setenv("SNX_MINUTE_SECONDS", std::to_string(minute_seconds).c_str(), 1);
@@ -412,10 +415,14 @@ class Bench {
       return Fail("snxsvc did not take Go (see " + dir_ + "/snxsvc.out)");
     }
     Child theirs({kMonit, "-I", "-c", dir_ + "/monitrc"}, dir_ + "/monit.out");
+    std::vector<std::string> bare_args{SNX_BARE_CLIENT};
+    for (int i = 0; bare && i < urls; ++i) bare_args.push_back(bare_pages.Url(i));
+    std::optional<Child> floor;
+    if (bare) floor.emplace(bare_args, dir_ + "/bare.out");
     const long ready_ours = std::min(urls, 100);
     const auto warm = [&] {
       return ours_pages.requests() >= ready_ours && their_pages.requests() >= urls &&
-             (!idle || service.Waiting());
+             (!bare || bare_pages.requests() >= urls) && (!idle || service.Waiting());
     };
     if (!WaitUntil(warm, seconds(idle ? 120 : 60), milliseconds(idle ? 250 : 20))) {
       return Fail("no first round within the bound (snxsvc " +
@@ -428,16 +435,24 @@ class Bench {
     Result r;
     const auto start = Clock::now();
     const Threads o0 = ReadThreads(ours.pid()), t0 = ReadThreads(theirs.pid());
+    const Threads b0 = floor ? ReadThreads(floor->pid()) : Threads{};
     const long oc0 = ours_pages.requests(), tc0 = their_pages.requests();
+    const long bc0 = bare_pages.requests();
     const long pings0 = notify.pings();
     for (int i = 0; i < window * 10 && !g_interrupted; ++i) {
       std::this_thread::sleep_for(milliseconds(100));
     }
     if (g_interrupted) return std::nullopt;
     const Threads o1 = ReadThreads(ours.pid()), t1 = ReadThreads(theirs.pid());
+    const Threads b1 = floor ? ReadThreads(floor->pid()) : Threads{};
     const double span = std::chrono::duration<double>(Clock::now() - start).count();
     Fill(r.ours, o0, o1, ours_pages.requests() - oc0, span, ours.pid());
     Fill(r.theirs, t0, t1, their_pages.requests() - tc0, span, theirs.pid());
+    if (floor) {
+      r.bare.emplace();
+      Fill(*r.bare, b0, b1, bare_pages.requests() - bc0, span, floor->pid());
+      if (!floor->Running()) return Fail("the libcurl client ended during the window");
+    }
     r.pings = notify.pings() - pings0;
     if (!ours.Running() || !theirs.Running()) return Fail("a process ended during the window");
     if (round_limit > 0) {
@@ -690,6 +705,10 @@ int main(int argc, char** argv) {
   Row anon{"RssAnon, 100 URLs", "kB", "ratio <= 1", {}, {}, {}, true, 1.0};
   Row rss{"VmRSS, 100 URLs", "kB", "ratio <= 1.3", {}, {}, {}, true, 1.3};
   Row hwm{"VmHWM, 100 URLs", "kB", "(shown)", {}, {}, {}, true, 1e9};
+  // The floor: what libcurl alone costs for the same checks, against monit.
+  Row bare_cpu{"libcurl alone: CPU per 100 checks", "ms", "(shown)", {}, {}, {}, true, 1e9};
+  Row bare_anon{"libcurl alone: RssAnon", "kB", "(shown)", {}, {}, {}, true, 1e9};
+  Row bare_rss{"libcurl alone: VmRSS", "kB", "(shown)", {}, {}, {}, true, 1e9};
   Row cpu500{"CPU per 100 checks, 500 URLs", "ms", "(shown)", {}, {}, {}, true, 1e9};
   Row linear{"CPU per URL, 500 against 100", "x", "ours <= 1.1", {}, {}, {}, false, 1.1};
   Row cycle{"500-URL cycle against bare+0.1s", "s", "ratio <= 1", {}, {}, {}, true, 1.0};
@@ -712,7 +731,7 @@ int main(int argc, char** argv) {
   int measured = 0;
   for (int run = 1; run <= o.runs && !g_interrupted; ++run) {
     std::fprintf(stderr, "run %d of %d: 100 URLs ...\n", run, o.runs);
-    const auto a = bench.Measure(100, 1, 1, o.window, false, 0);
+    const auto a = bench.Measure(100, 1, 1, o.window, false, 0, true);
     if (!a) break;
     std::fprintf(stderr, "run %d of %d: 500 URLs ...\n", run, o.runs);
     const double bare = BareFetchSeconds(500);
@@ -726,6 +745,9 @@ int main(int argc, char** argv) {
     add(anon, static_cast<double>(a->ours.anon), static_cast<double>(a->theirs.anon));
     add(rss, static_cast<double>(a->ours.rss), static_cast<double>(a->theirs.rss));
     add(hwm, static_cast<double>(a->ours.peak), static_cast<double>(a->theirs.peak));
+    add(bare_cpu, a->bare->per100() * 1000, a->theirs.per100() * 1000);
+    add(bare_anon, static_cast<double>(a->bare->anon), static_cast<double>(a->theirs.anon));
+    add(bare_rss, static_cast<double>(a->bare->rss), static_cast<double>(a->theirs.rss));
     add(cpu500, b->ours.per100() * 1000, b->theirs.per100() * 1000);
     add(linear, ratio(b->ours.per100(), a->ours.per100()),
         ratio(b->theirs.per100(), a->theirs.per100()));
@@ -753,7 +775,8 @@ int main(int argc, char** argv) {
               "ours med", "monit min", "monit med", "ratio mn", "ratio md", "target", "");
   bool all = true;
   for (const Row* r :
-       {&cpu100, &anon, &rss, &hwm, &cpu500, &linear, &cycle, &idle_cpu, &idle_wakes}) {
+       {&cpu100, &anon, &rss, &hwm, &bare_cpu, &bare_anon, &bare_rss, &cpu500, &linear, &cycle,
+        &idle_cpu, &idle_wakes}) {
     PrintRow(*r);
     if (r->target != "(shown)") all = all && Passes(*r);
   }
@@ -763,6 +786,8 @@ int main(int argc, char** argv) {
   for (const auto& [name, n] : last_idle_threads) std::printf(" %s %ld;", name.c_str(), n);
   std::printf(
       "\nCPU: all threads' time on the CPU over each window divided by the pages fetched in it.\n"
+      "libcurl alone: bench/bare_curl_client, checking its own 100 pages in the same window as\n"
+      "the two, one handle reset before each request, a fresh connection each, a 1 s pause.\n"
       "The 500-URL cycle row compares the first-to-last request of one round with 500 bare\n"
       "libcurl fetches plus 100 ms; a round not seen within --cycle-limit counts as the limit.\n");
   return o.strict && !all ? 1 : 0;

@@ -1,5 +1,6 @@
 #include "core/pointer_stack.h"
 
+#include <algorithm>
 #include <new>
 
 #include "core/log_writer.h"
@@ -7,18 +8,13 @@
 CPointerStack::~CPointerStack() = default;
 
 bool CPointerStack::Initialize(int size) {
-  m_ppEntries.reset();
+  std::vector<void*>().swap(m_Entries);
   m_bInitialized = false;
   m_iTop = -1;
   m_iCount = 0;
   m_iSize = 0;
   if (size < 1) {
     LogError("CPointerStack::Initialize() got zero SIZE passed in.");
-    return false;
-  }
-  m_ppEntries.reset(new (std::nothrow) void*[size]);
-  if (!m_ppEntries) {
-    LogError("CPointerStack::Initialize() is out of RAM memory.");
     return false;
   }
   m_iSize = size;
@@ -37,7 +33,17 @@ bool CPointerStack::Push(void* pointer) {
     LogError("CPointerStack::Push() cannot. Stack limit reached.");
     return false;
   }
-  m_ppEntries[++m_iTop] = pointer;
+  try {
+    if (m_Entries.size() == m_Entries.capacity()) {
+      m_Entries.reserve(std::min<std::size_t>(std::max<std::size_t>(m_Entries.size() * 2, 16),
+                                              static_cast<std::size_t>(m_iSize)));
+    }
+    m_Entries.push_back(pointer);
+  } catch (const std::bad_alloc&) {
+    LogError("CPointerStack::Push() is out of RAM memory.");
+    return false;
+  }
+  ++m_iTop;
   m_iCount = m_iTop + 1;
   m_pLast = pointer;
   return true;
@@ -45,7 +51,9 @@ bool CPointerStack::Push(void* pointer) {
 
 void* CPointerStack::Pop() {
   if (!EnsureInitialized() || m_iTop < 0) return nullptr;
-  m_pLast = m_ppEntries[m_iTop--];
+  m_pLast = m_Entries.back();
+  m_Entries.pop_back();
+  --m_iTop;
   m_iCount = m_iTop + 1;
   return m_pLast;
 }
@@ -57,7 +65,7 @@ int CPointerStack::Count() {
 
 void* CPointerStack::GetAt(int index) const {
   if (!m_bInitialized || index < 0 || index > m_iTop) return nullptr;
-  return m_ppEntries[index];
+  return m_Entries[static_cast<std::size_t>(index)];
 }
 
 void* CPointerStack::GetFirst() {

@@ -1,9 +1,10 @@
 #pragma once
-// CPointerStack: a bounded stack of untyped pointers in one array, iterated from the bottom.
-// It never owns what its entries point to.
+// CPointerStack: a bounded stack of untyped pointers, iterated from the bottom. It never owns
+// what its entries point to. Its bound is set by Initialize; the array grows with the entries up
+// to it, so a stack of a few entries holds memory for a few.
 
 #include <cstdint>
-#include <memory>
+#include <vector>
 
 #include "core/qor_object.h"
 
@@ -32,7 +33,7 @@ class CPointerStack : public CQorObject {
 
   std::int32_t m_iSize = 0;
   void* m_pLast = nullptr;
-  std::unique_ptr<void*[]> m_ppEntries;
+  std::vector<void*> m_Entries;
   std::int32_t m_iCount = 0;
   std::int32_t m_iTop = -1;
   bool m_bInitialized = false;

@@ -295,6 +295,7 @@ bool CCryptoTxtfile::Append(std::string_view text) {
 
 bool CCryptoTxtfile::Close() {
   m_iReadPos = m_iReadEnd = 0;
+  m_pReadAhead.reset();  // a file kept between reads holds no read-ahead buffer
   if (!m_pFile) return true;
   const bool flushed = m_pFile->Flush();
   const bool closed = m_pFile->Close();
