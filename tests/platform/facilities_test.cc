@@ -30,18 +30,16 @@ TEST(RealClockTest, WaitEndsOnTimeoutOrWhenReadyEvenWithoutABound) {
   Clock& clock = DefaultFacility<Clock>();
   std::mutex m;
   std::condition_variable cv;
+  bool ready = false;
   std::unique_lock<std::mutex> lock(m);
   EXPECT_FALSE(clock.WaitFor(cv, lock, milliseconds(5), [] { return false; }));
   EXPECT_FALSE(clock.WaitFor(cv, lock, milliseconds(-5), [] { return false; }));
-  lock.unlock();
-  bool ready = false;
-  std::thread setter([&] {
+  std::thread setter([&] {  // takes the lock only once the wait below gives it up
     std::this_thread::sleep_for(milliseconds(20));
     std::lock_guard<std::mutex> guard(m);
     ready = true;
     cv.notify_all();
   });
-  lock.lock();
   // An "infinite" time-out must not overflow into no wait at all.
   EXPECT_TRUE(clock.WaitFor(cv, lock, milliseconds::max(), [&] { return ready; }));
   lock.unlock();
