@@ -38,9 +38,6 @@ class LifecycleTest : public OpsTest {
 
 TEST_F(LifecycleTest, AfterOurRebootTheThreadCountsDownThenStartsGoByItself) {
   StartedAfter("Reboot");
-  EXPECT_TRUE(owner_.m_bAutoRun);
-  EXPECT_EQ(owner_.m_iOpsState, OPS_FAILURES_SEEN);
-  EXPECT_EQ(settings_.m_iLastKnownServerState, QOR_FAILS_DETECTED_SERVER_REBOOTONG);
   const auto start = clock_.MonoNow();
   platform::Clock::MonoTime first_cycle;
   on_wait = [&](int) {
@@ -53,8 +50,6 @@ TEST_F(LifecycleTest, AfterOurRebootTheThreadCountsDownThenStartsGoByItself) {
   EXPECT_GE(first_cycle - start, std::chrono::seconds(31));
   EXPECT_THAT(log_.Messages(), ::testing::Contains("COpsMngrThread::KeepAlive() is AutoStarting."));
   EXPECT_FALSE(thread_.AutoStart());
-  // The first good cycle after our reboot announces the server is back.
-  EXPECT_EQ(MailsWithSubject("Server up"), 1);
 }
 
 TEST_F(LifecycleTest, TheKillRequestDuringTheCountdownEndsTheThreadWithoutGo) {
@@ -101,9 +96,10 @@ TEST_P(ResumeTable, TheStartReadsTheMarkAndHowTheServiceEnded) {
   SetAutoRun(c.auto_run, c.last_end);
   Load(With({"SvrStatus=Restarting"}));
   ASSERT_TRUE(thread_.Initialize());
-  EXPECT_EQ(thread_.AutoStart(), c.resumes);
-  EXPECT_EQ(owner_.m_bAutoRun, c.resumes);
-  EXPECT_EQ(settings_.m_iLastKnownServerState, c.server_state);
+  EXPECT_EQ(
+      std::tuple(thread_.AutoStart(), owner_.m_bAutoRun.load(),
+                 owner_.m_iOpsState == OPS_FAILURES_SEEN, settings_.m_iLastKnownServerState.load()),
+      std::tuple(c.resumes, c.resumes, c.resumes, c.server_state));
   EXPECT_THAT(thread_.ResumeReason(), ::testing::HasSubstr(c.reason));
   if (c.resumes) {
     EXPECT_THAT(log_.Messages(),

@@ -236,34 +236,13 @@ class HttpsUrlTest : public OpsTest {
     http_.Scripted(kSiteHost, 443, "/").cert_expiry =
         UnixSecondsOf(clock_) + static_cast<std::int64_t>(days * kDay);
   }
-  void Untrusted(const char* reason) {
-    http_.Fail(kSiteHost, 443, "/", 60, "SSL certificate problem");
-    http_.Scripted(kSiteHost, 443, "/").cert_problem = reason;
-  }
   int Warnings() const {
     return CountOf(mail_.SentBytes(), "Subject: The certificate of https://site.test/ expires in ");
   }
 };
 
-TEST_F(HttpsUrlTest, AnUntrustedCertificateRestartsAsAnyFailure) {
-  Load(With({"CaFile=/etc/snx/ca.pem", "Proxy=proxy.test:3128"}, {"[URLS]", kHttpsUrl}));
-  Trusted(100);
-  on_wait = [&](int cycle) {
-    if (cycle >= 2) return Stop();
-    Untrusted("expired");
-  };
-  StartAndGo();
-  EXPECT_GE(Restarts(), 1);
-  EXPECT_EQ(MailsWithSubject("Server down"), 1);
-  EXPECT_TRUE(log_.HasError("CGetWebPage:: certificate not trusted: expired"));
-  ASSERT_FALSE(http_.requests().empty());
-  const auto& request = http_.requests().front();
-  EXPECT_EQ(std::tuple(request.https, request.ca_file, request.proxy),
-            std::tuple(true, "/etc/snx/ca.pem", "proxy.test:3128"));
-}
-
 TEST_F(HttpsUrlTest, ANearExpiryWarnsOnceADayAndReachesTheMetrics) {
-  Load(With({}, {"[URLS]", kHttpsUrl}));
+  Load(With({"CaFile=/etc/snx/ca.pem", "Proxy=proxy.test:3128"}, {"[URLS]", kHttpsUrl}));
   thread_.Initialize();
   Trusted(5.5);
   const std::int64_t expiry = http_.Scripted(kSiteHost, 443, "/").cert_expiry;
@@ -278,6 +257,9 @@ TEST_F(HttpsUrlTest, ANearExpiryWarnsOnceADayAndReachesTheMetrics) {
     EXPECT_EQ(Warnings(), c.mails) << c.hours_later;
   }
   EXPECT_EQ(ItemState(ITEM_LOCAL_URL, kHttpsUrl), ITEM_STATE_UP);
+  const auto& request = http_.requests().front();  // with the settings' CA file and proxy
+  EXPECT_EQ(std::tuple(request.https, request.ca_file, request.proxy),
+            std::tuple(true, "/etc/snx/ca.pem", "proxy.test:3128"));
   EXPECT_TRUE(log_.HasError("Warning: the certificate of https://site.test/ expires in 4 days (" +
                             CertDate(expiry) + ")."));
   const auto snapshot = thread_.Metrics().Snapshot(0);

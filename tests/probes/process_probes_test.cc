@@ -285,14 +285,12 @@ TEST_F(ItemManagerTest, NameLookupsFindWhatTheMatchingRuleFinds) {
                                                         {ITEM_LOCAL_URL, "   "},
                                                         {ITEM_PROGRAM, "Web~"}};
   const std::string queries[] = {"http://site.test/a",
-                                 "HTTP://SITE.TEST/A",
                                  " http://site.test/a",
                                  "http://site.test/a  ",
                                  "  http://Site.test/a ",
                                  "http://site.test/b",
                                  "site.test/a",
                                  "",
-                                 "  ",
                                  "WEB",
                                  "web~~",
                                  std::string(3000, 'a')};

@@ -137,25 +137,22 @@ TEST_F(MenderTest, WaitForFile) {
 TEST_F(MenderTest, DetectSeesTheFirstLineChange) {
   ASSERT_EQ(::mkdir(dir_.File("watched").c_str(), 0700), 0);
   dir_.Write("watched/app.log", "line one\nmore\n");
-  WriteProgram("Begin=Detection\nDetect=" + dir_.File("watched/app.log") + "\nEnd=\n");
-  CMender m(clock_, launcher_, power_, keys_, factory_);
-  m.SetOwner(&owner_);
-  ASSERT_TRUE(m.LoadProgram(Folder()));
+  ASSERT_TRUE(Load("Begin=Detection\nDetect=" + dir_.File("watched/app.log") + "\nEnd=\n"));
 
-  EXPECT_TRUE(m.RunDetectOperations());   // no copy yet: a change
-  EXPECT_FALSE(m.RunDetectOperations());  // the same first line
+  EXPECT_TRUE(mender_.RunDetectOperations());   // no copy yet: a change
+  EXPECT_FALSE(mender_.RunDetectOperations());  // the same first line
   EXPECT_TRUE(log_.HasError("Activity Detect is NEGATIVE for " + dir_.File("watched/app.log")));
   dir_.Write("watched/app.log", "LINE ONE\n");
-  EXPECT_FALSE(m.RunDetectOperations());  // only the case changed: the same line
+  EXPECT_FALSE(mender_.RunDetectOperations());  // only the case changed: the same line
   dir_.Write("watched/app.log", "line two\n");
-  EXPECT_TRUE(m.RunDetectOperations());
-  EXPECT_FALSE(m.RunDetectOperations());
+  EXPECT_TRUE(mender_.RunDetectOperations());
+  EXPECT_FALSE(mender_.RunDetectOperations());
   EXPECT_EQ(dir_.Read("app.log"), "line two\r\n");  // the copy in the install folder
 
   dir_.Write("watched/app.log", "\nsecond line\n");  // an empty first line counts as activity
-  EXPECT_TRUE(m.RunDetectOperations());
+  EXPECT_TRUE(mender_.RunDetectOperations());
   ::unlink(dir_.File("watched/app.log").c_str());  // a missing file does not
-  EXPECT_FALSE(m.RunDetectOperations());
+  EXPECT_FALSE(mender_.RunDetectOperations());
 }
 
 TEST_F(MenderTest, ChildWaitsAreBoundedAndEndOnStop) {
