@@ -253,15 +253,6 @@ TEST(SnxctlConfTest, NoFileIsMadeOrChangedUnlessASaveSucceeds) {
   }
 }
 
-TEST(SnxctlConfTest, WithoutDirTheFolderOfTheProgramIsUsed) {
-  TempDir dir;
-  const std::string copy = dir.File("snxctl");
-  fs::copy_file(SnxctlPath(), copy);
-  ASSERT_EQ(Snxctl({"conf", "set", "MinuteInterval", "3"}, copy).exit_code, 0);
-  EXPECT_TRUE(fs::exists(dir.File("AutoSet.caf")));
-  EXPECT_EQ(Snxctl({"conf", "get", "MinuteInterval"}, copy).out, "3\n");
-}
-
 // snxctl ini --dir FOLDER ARGS... on the restart program `text` (none when empty).
 CtlRun IniRun(const TempDir& dir, const std::string& text, const Args& args) {
   if (!text.empty()) dir.Write("Sentinex.ini", text);
@@ -269,8 +260,8 @@ CtlRun IniRun(const TempDir& dir, const std::string& text, const Args& args) {
   return SnxctlIn("ini", dir, args);
 }
 
-TEST(SnxctlIni, ShowPrintsTheSectionsAndSettings) {
-  TempDir dir;
+TEST(SnxctlIni, ShowPrintsTheProgramAndADryRunStartsKillsAndDeletesNothing) {
+  TempDir dir, watched;
   EXPECT_EQ(IniRun(dir, "", {"show"}).exit_code, 1);  // no program
   EXPECT_TRUE(
       Ran(IniRun(dir,
@@ -280,10 +271,6 @@ TEST(SnxctlIni, ShowPrintsTheSectionsAndSettings) {
           0,
           {"[Detection] detection section", "[RESTARTER] restarter section", "KILL /f  server",
            "MaxWait                30 s", "UserName               ops"}));
-}
-
-TEST(SnxctlIni, DryRunStartsKillsAndDeletesNothing) {
-  TempDir dir, watched;
   watched.Write("signal", "x");
   EXPECT_TRUE(Ran(IniRun(dir,
                          "Begin=RESTARTER\nStart=/bin/sh -c \"touch " + watched.File("started") +
