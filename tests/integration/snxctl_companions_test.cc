@@ -240,31 +240,6 @@ TEST_F(SnxctlReportTest, PageHasATimelinePerItemAndMetricsPassPromtool) {
   ASSERT_TRUE(Ran(metrics, 0, {"snxsvc_item_up{type=\"local_url\",name=\"http://web/\"} 1\n"}));
   logs_.Write("metrics.prom", metrics.out);
   EXPECT_EQ(PromtoolComplaint(logs_.File("metrics.prom")).value_or(""), "");
-
-  // Rendered by a real browser, where one is installed: one timeline per item, and a picture
-  // of the page kept among the test artifacts.
-  if (!HaveProgram("chromium")) GTEST_SKIP() << "chromium is not installed";
-  const std::string artifacts =
-      fs::path(BinFile("")).parent_path().parent_path() / "test-artifacts";
-  fs::create_directories(artifacts);
-  const std::string shot = artifacts + "/uptime_report.png";
-  fs::remove(shot);
-  const std::vector<std::string> browser = {"chromium", "--headless", "--no-sandbox",
-                                            "--disable-gpu",
-                                            "--user-data-dir=" + root_.File("chromium")};
-  auto with = [&](std::vector<std::string> more) {
-    std::vector<std::string> args = browser;
-    args.insert(args.end(), more.begin(), more.end());
-    args.push_back("file://" + page);
-    Child child(args);
-    EXPECT_EQ(child.Wait(std::chrono::seconds(90)), 0);
-    return child.Output();
-  };
-  const std::string dom = with({"--dump-dom"});
-  EXPECT_EQ(CountOf(dom, "<svg class=\"timeline\""), 3) << dom.substr(0, 2000);
-  with({"--screenshot=" + shot, "--window-size=420,900"});
-  EXPECT_TRUE(fs::exists(shot));
-  EXPECT_GT(fs::file_size(shot), 1000u);
 }
 
 }  // namespace

@@ -106,12 +106,19 @@ inline CtlRun Snxctl(std::vector<std::string> args, const std::string& program =
   return run;
 }
 
-// A python3 script run as a server in `dir`, with `args` after the folder; it prints
+// A file of tests/peers/ in the source tree.
+inline std::string PeerFile(const std::string& name) {
+  return std::string(SNX_SOURCE_DIR) + "/tests/peers/" + name;
+}
+
+// A python3 server of tests/peers/ run with the folder `dir` and `args`; it prints
 // "listening PORT" once it listens.
 class ScriptServer {
  public:
-  ScriptServer(const TempDir& dir, const char* script, const std::vector<std::string>& args = {})
-      : child_(Argv(dir, script, args), true) {
+  ScriptServer(const TempDir& dir, const std::string& peer, std::vector<std::string> args = {})
+      : child_((args.insert(args.begin(), {"/usr/bin/python3", "-u", PeerFile(peer), dir.path()}),
+                args),
+               true) {
     Eventually([&] { return (banner_ = child_.Output()).find('\n') != std::string::npos; });
   }
   bool Started() const { return banner_.rfind("listening ", 0) == 0; }
@@ -119,13 +126,6 @@ class ScriptServer {
   std::string Port() const { return banner_.substr(10, banner_.find('\n') - 10); }
 
  private:
-  static std::vector<std::string> Argv(const TempDir& dir, const char* script,
-                                       const std::vector<std::string>& args) {
-    dir.Write("server.py", script);
-    std::vector<std::string> argv = {"/usr/bin/python3", "-u", dir.File("server.py"), dir.path()};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return argv;
-  }
   Child child_;
   std::string banner_;
 };

@@ -1,7 +1,7 @@
 #pragma once
-// A webhook receiver for the tests (python3's http.server): it records every POST as one JSON
-// line {"path", "headers", "body"} in "posts.jsonl" of its folder and answers by path: "/fail"
-// 500, "/hang" nothing for a minute, anything else 200.
+// A webhook receiver for the tests (tests/peers/webhook_receiver.py): it records every POST as
+// one JSON line {"path", "headers", "body"} and answers by path: "/fail" 500, "/hang" nothing for
+// a minute, anything else 200.
 
 #include <nlohmann/json.hpp>
 #include <string>
@@ -11,27 +11,6 @@
 #include "support/test_support.h"
 
 namespace snx::test {
-
-inline constexpr const char* kReceiver = R"(import http.server, json, os, sys, time
-out = os.path.join(sys.argv[1], "posts.jsonl")
-class Hook(http.server.BaseHTTPRequestHandler):
-    def do_POST(self):
-        body = self.rfile.read(int(self.headers.get("Content-Length", "0")))
-        with open(out, "a") as f:
-            f.write(json.dumps({"path": self.path, "headers": dict(self.headers),
-                                "body": body.decode("utf-8", "replace")}) + "\n")
-        if self.path.startswith("/hang"):
-            time.sleep(60)
-        self.send_response(500 if self.path.startswith("/fail") else 200)
-        self.send_header("Content-Length", "0")
-        self.end_headers()
-    def log_message(self, *args):
-        pass
-srv = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Hook)
-srv.daemon_threads = True
-print("listening %d" % srv.server_address[1], flush=True)
-srv.serve_forever()
-)";
 
 class WebhookReceiver {
  public:
@@ -59,7 +38,7 @@ class WebhookReceiver {
 
  private:
   TempDir dir_;
-  ScriptServer server_{dir_, kReceiver};
+  ScriptServer server_{dir_, "webhook_receiver.py"};
 };
 
 }  // namespace snx::test

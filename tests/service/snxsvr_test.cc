@@ -129,16 +129,6 @@ TEST_F(SnxsvrTest, StopAfterTheLoopEndedByItselfLeavesItStopped) {
   }
 }
 
-TEST_F(SnxsvrTest, AutoRunMarkStartsGoAtCreation) {
-  SetAutoRun("1");
-  auto object = Create();
-  CThreadOwner* owner = object->ThreadOwner();
-  EXPECT_TRUE(owner->m_bAutoRun);
-  EXPECT_TRUE(log_.HasEvent("CSNXSVR::OpsCommand SNX_GO command received."));
-  EXPECT_TRUE(owner->m_bGo);
-  EXPECT_EQ(owner->OpsThread()->Command(), SNX_GO);
-}
-
 TEST_F(SnxsvrTest, WithoutALogItMakesTheServiceLogWithTheBannerAndEndsIt) {
   // LogEvents decides the trace lines (a class name and "::"); the other events stay.
   for (const bool trace : {true, false}) {

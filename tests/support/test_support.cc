@@ -70,9 +70,14 @@ ScopedEnv::~ScopedEnv() {
   }
 }
 
+namespace {
+
+// True when the program is on the PATH.
 bool HaveProgram(const char* program) {
   return std::system((std::string("command -v ") + program + " >/dev/null 2>&1").c_str()) == 0;
 }
+
+}  // namespace
 
 std::optional<std::string> PromtoolComplaint(const std::string& path) {
   if (!HaveProgram("promtool")) {

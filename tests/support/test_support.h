@@ -95,9 +95,6 @@ class ScopedEnv {
   std::string old_;
 };
 
-// True when the program is on the PATH.
-bool HaveProgram(const char* program);
-
 // What `promtool check metrics` says against the file ("" when it passes). Without promtool
 // (Debian's prometheus package) it is nullopt, and the running test is marked skipped with the
 // reason: it goes on with its other checks, but never passes silently.
