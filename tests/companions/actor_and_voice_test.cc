@@ -42,7 +42,7 @@ class ActorTest : public testing::Test {
       ComPtr<CActor>::Attach(new CActor(*launcher_, Use<Clock>(), dir_.path() + "/"));
 };
 
-// The overrun of a phase with the watchdog's set-up: tests/recovery/assurance_plugin_test.cc.
+// The overrun of a phase with the watchdog's set-up: tests/recovery/insurer_test.cc.
 
 TEST_F(ActorTest, PhasesThatEndInTimeRunNothing) {
   ASSERT_EQ(Configure(Variant::Text("Iisreset.exe"), Variant::Bool(true), Variant::Bool(false),
@@ -151,7 +151,7 @@ TEST_F(VoiceAlertTest, EveryNumberIsCalledThroughTheDialCommandWithItsTextsAsThe
   EXPECT_EQ(Call(alert_, &CVoiceAlert::CheckReady), -1) << "ready for the next message's set-up";
 }
 
-// A failing dial command: tests/integration/snxctl_phone_test_test.cc.
+// A failing dial command: tests/integration/snxctl_companions_test.cc.
 
 TEST_F(VoiceAlertTest, NothingIsAcceptedWithoutAnExecutableDialCommand) {
   EXPECT_EQ(Configure(), 0) << "no voice-dial";
