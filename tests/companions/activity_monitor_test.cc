@@ -6,11 +6,9 @@
 
 #include <fstream>
 
-#include "components/watcher_interface.h"
 #include "platform/launcher.h"
 #include "support/child_programs.h"
 #include "text/counter_path.h"
-#include "watcher.h"
 
 namespace snx::platform {
 namespace {
@@ -110,36 +108,6 @@ TEST_F(ActivityMonitorTest, AProcessWithoutInputOrOutputFailsAfterTheWindow) {
   EXPECT_FALSE(monitor_.TestWorking(16));
   EXPECT_EQ(monitor_.FailureText().rfind(Path(quiet, ProcessCounter::kIoDataOpsPerSec), 0), 0u)
       << monitor_.FailureText();
-}
-
-TEST_F(ActivityMonitorTest, WatcherAnswersThroughItsInterface) {
-  const std::string stem = test::UniqueStem("snxiface");
-  StartBusy(stem);
-  auto watcher =
-      ComPtr<IWatcher>::Attach(new CWatcher(Use<ProcessList>(), Use<ProcessStatsReader>(), 20ms));
-  // The answer of a method that takes one value and gives one number.
-  const auto call = [&](HRESULT (IWatcher::*method)(Variant*, std::int32_t*), Variant in) {
-    std::int32_t out = 0;
-    EXPECT_EQ((watcher.Get()->*method)(&in, &out), S_OK);
-    return out;
-  };
-  EXPECT_EQ(call(&IWatcher::Configure, Variant::Text(dir_.path())), -1);
-  EXPECT_EQ(
-      call(&IWatcher::AddCounter, Variant::Text(Path(stem, ProcessCounter::kIoDataOpsPerSec))), -1);
-  EXPECT_EQ(call(&IWatcher::AddCounter, Variant::Int(5)), 0) << "a path must be text";
-  // The watcher's own thread measures a rate.
-  Variant index = Variant::Int(0);
-  Variant value;
-  EXPECT_TRUE(test::Eventually([&] {
-    watcher->GetCounterValue(&index, &value);
-    return std::strtod(value.TextValue().c_str(), nullptr) > 0.0;
-  })) << value.TextValue();
-  Variant level = Variant::Int(96);
-  EXPECT_EQ(watcher->SetLevel(&level), S_OK);
-  EXPECT_EQ(call(&IWatcher::TestWorking, Variant::Int(16)), -1);
-  Variant text = Variant::Text("stale");
-  watcher->GetText(&text);
-  EXPECT_EQ(text.TextValue(), "");
 }
 
 }  // namespace
