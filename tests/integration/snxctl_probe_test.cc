@@ -112,7 +112,14 @@ TEST(SnxctlProcsTest, ListsAndMatchesAProgram) {
   const std::string pid = std::to_string(worker.pid());
   const std::string line =
       std::string(7 - pid.size(), ' ') + pid + "  snxprobe-worker       " + program + "\n";
-  EXPECT_THAT(Snxctl({"procs"}).out, HasSubstr(line));
+  // An executable may be named with line ends and terminal escapes; it still shows as one row.
+  Child hostile({CopyProgram(dir, "/bin/sleep", "evil\n  999  forged\x1b[2Jrow"), "30"});
+  const std::string all = Snxctl({"procs"}).out;
+  EXPECT_THAT(all, HasSubstr(line));
+  EXPECT_THAT(all,
+              HasSubstr(" " + std::to_string(hostile.pid()) + "  evil\\n  999  forged\\x1b[2Jrow"));
+  EXPECT_TRUE(all.find('\x1b') == std::string::npos &&
+              all.find("\n  999  forged") == std::string::npos);
   const struct {
     std::string text;
     int exit_code;
