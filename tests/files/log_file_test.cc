@@ -235,6 +235,23 @@ TEST_F(LogFileTest, AnUnwritableLogReportsToTheDebuggerOutputNotToItself) {
                              "/SNXSVC.log: No such file or directory"));
 }
 
+TEST_F(LogFileTest, ASymlinkInThePlaceOfTheLogIsNeverWrittenThrough) {
+  dir_.Write("target", "precious\n");
+  for (const char* target : {"target", "dangling"}) {
+    std::filesystem::remove(dir_.File("SNXSVC.log"));
+    std::filesystem::create_symlink(dir_.File(target), dir_.File("SNXSVC.log"));
+    CLogFile log;
+    log.SetDirectory(dir_.path());
+    EXPECT_FALSE(log.Open("SNXSVC")) << target;
+    EXPECT_FALSE(log.LogError("must not land anywhere")) << target;
+    EXPECT_TRUE(boxes_.HasText("CLogFile::Open() cannot open " + dir_.File("SNXSVC.log") +
+                               ": it is a symbolic link, and files are never written through one"))
+        << target;
+  }
+  EXPECT_EQ(dir_.Read("target"), "precious\n");
+  EXPECT_FALSE(std::filesystem::exists(dir_.File("dangling")));
+}
+
 // A holder that died releases the lock by itself (the named mutex's own test); here only that a
 // line is dropped, not waited for without bound, while another holds it.
 TEST_F(LogFileTest, ALineIsDroppedWhileAnotherHoldsTheLock) {

@@ -63,6 +63,20 @@ TEST(ProcessListTest, SeesAChildWithItsExecutableAndBaseName) {
   EXPECT_EQ(Find(list, pid), nullptr);
 }
 
+TEST(ProcessListTest, ReadsMoreProcessesThanOldFixedLimitsAllowed) {
+  constexpr int kChildren = 1100;  // beyond 1,024 process ids
+  std::vector<std::unique_ptr<SleepingChild>> children;
+  for (int i = 0; i < kChildren; ++i) {
+    children.push_back(std::make_unique<SleepingChild>("/bin/sleep"));
+    ASSERT_GT(children.back()->pid, 0) << i;
+  }
+  std::vector<ProcessInfo> list;
+  ASSERT_TRUE(Use<ProcessList>().Snapshot(list));
+  int found = 0;
+  for (const auto& c : children) found += Find(list, c->pid) != nullptr ? 1 : 0;
+  EXPECT_EQ(found, kChildren);
+}
+
 TEST(ProcessStatsTest, AChildThatEndedIsGoneBeforeItIsReaped) {
   SleepingChild child("/bin/sleep");
   ASSERT_GT(child.pid, 0);
