@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 
 #include "components/actor_interface.h"
 #include "components/component_factory.h"
@@ -77,6 +79,11 @@ TEST(ComponentObjectTest, CountsReferencesAndAnswersForEachOfItsInterfacesOnly) 
 
 class PluginFactoryTest : public ::testing::Test {
  protected:
+  // The shared object at `path` is in this process's memory.
+  static bool Mapped(const std::string& path) {
+    std::ifstream maps("/proc/self/maps");
+    return std::string(std::istreambuf_iterator<char>(maps), {}).find(path) != std::string::npos;
+  }
   FakeKeyStore keys_;
   std::unique_ptr<ComponentFactory> factory_ = NewPluginComponentFactory(keys_);
 };
@@ -88,9 +95,11 @@ TEST_F(PluginFactoryTest, APluginOthersMayChangeIsRefusedAtRegisterAndAtEveryUse
   ::chmod(file.c_str(), 0755);
   std::string why;
   ASSERT_EQ(factory_->RegisterServer(file, false, &why), S_OK) << why;
+  EXPECT_FALSE(Mapped(file)) << "registering makes no object: the plug-in is let go";
   ComPtr<IPulse> pulse;
   ASSERT_EQ(factory_->CreateByProgID(kPulseProgId, IPulse::kIid, pulse.PutVoid(), &why), S_OK)
       << why;
+  EXPECT_TRUE(Mapped(file)) << "an object's plug-in is kept";
   std::int32_t alive = 0;
   EXPECT_TRUE(pulse->Beat(&alive) == S_OK && alive == -1);
   pulse.Reset();
