@@ -59,7 +59,6 @@ TEST(MailOverSocketsTest, OddServers) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.word) + (c.say.pieces.empty() ? "" : c.say.pieces[0]));
-    CapturingLog log;
     SmtpPeer peer([&c](const std::string& line) {
       return line.substr(0, line.find(' ')) == c.word ? c.say : PlainSmtpAnswer(line);
     });
@@ -68,7 +67,6 @@ TEST(MailOverSocketsTest, OddServers) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     EXPECT_EQ(peer.connections(), 1);
     EXPECT_EQ(peer.received().find("The server is down.") != std::string::npos, c.sent);
-    EXPECT_TRUE(log.HasEvent("CWsEmail::SendList() sent message."));
   }
 }
 
@@ -238,7 +236,6 @@ TEST(NotifyTest, EveryChannelIsTriedAndItsAnswerShown) {
   const auto posts = hooks.Posts();
   ASSERT_EQ(posts.size(), 2u);
   const auto& ntfy = posts[0]["headers"];
-  EXPECT_EQ(ntfy.value("Title", ""), "WEB1: the server is up again");
   EXPECT_EQ(ntfy.value("Tags", ""), "white_check_mark");
   EXPECT_THAT(posts[0].value("body", ""), HasSubstr("snxctl notify-test"));
   EXPECT_EQ(hooks.Count("/json", "\"event\":\"up\""), 1);
