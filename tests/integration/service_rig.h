@@ -92,17 +92,6 @@ inline ::testing::AssertionResult Ran(const CtlRun& run, int code, const Args& t
          << run.out;
 }
 
-// The settings of `folder` as the service loads them.
-struct LoadedSettings {
-  CRamFileRO image;
-  CAllSets sets;
-  bool Load(const std::string& folder) {
-    sets.SetProgramDirectory(folder);
-    sets.SetSettingsImage(&image);
-    return sets.ReInitialize();
-  }
-};
-
 class ServiceRig {
  public:
   explicit ServiceRig(const char* minute_seconds = "1")

@@ -101,12 +101,15 @@ TEST(SnxctlConfTest, ImportEnciphersEveryCharacterAndExportGivesTheLinesBack) {
   EXPECT_EQ(Conf(dir, {"export"}).out, kExported);
 
   // The service's classes read the same settings.
-  LoadedSettings settings;
-  ASSERT_TRUE(settings.Load(dir.path()));
-  EXPECT_EQ(settings.sets.m_iMinuteInterval, 5);
-  EXPECT_EQ(settings.sets.m_sPassword.View(), "p@ss word!");
-  EXPECT_EQ(settings.sets.m_iLastKnownServerState, QOR_FAILS_DETECTED_SERVER_RESTARTING);
-  EXPECT_STREQ(settings.image.FirstLineOfSection("[URLS]"), "http://127.0.0.1/shop/?q=1&x={y}|~z");
+  CRamFileRO image;
+  CAllSets sets;
+  sets.SetProgramDirectory(dir.path());
+  sets.SetSettingsImage(&image);
+  ASSERT_TRUE(sets.ReInitialize());
+  EXPECT_EQ(sets.m_iMinuteInterval, 5);
+  EXPECT_EQ(sets.m_sPassword.View(), "p@ss word!");
+  EXPECT_EQ(sets.m_iLastKnownServerState, QOR_FAILS_DETECTED_SERVER_RESTARTING);
+  EXPECT_STREQ(image.FirstLineOfSection("[URLS]"), "http://127.0.0.1/shop/?q=1&x={y}|~z");
 }
 
 TEST(SnxctlConfTest, KeysAndSectionsEditedOneByOne) {
