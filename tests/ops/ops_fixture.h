@@ -127,29 +127,20 @@ class OpsTest : public EngineFakesTest {
 
   // Start-up as the thread does it, then Go with the GO command pending.
   void StartAndGo() {
-    GoReady();
-    thread_.Go();
+    thread_.Initialize();
+    Go();
   }
   // Start-up as the thread does it, with the GO command pending.
   void GoReady() {
     thread_.Initialize();
-    SetGo();
-  }
-  void SetGo() {
     owner_.m_bGo = true;
     thread_.SetCommand(SNX_GO);
   }
   // Go on the started thread.
   void Go() {
-    SetGo();
+    owner_.m_bGo = true;
+    thread_.SetCommand(SNX_GO);
     thread_.Go();
-  }
-  // A key of the settings file as it is on disk now.
-  std::string SavedKey(const char* name) {
-    CRamFileRO reread;
-    EXPECT_TRUE(reread.Initialize(Folder(), CAllSets::kSettingsFileName));
-    const char* value = reread.GetKey(name);
-    return value != nullptr ? value : "(none)";
   }
 
   // Called once per cycle as its wait begins, with the number of the cycle (from 1).
