@@ -30,8 +30,7 @@ std::string Plugin(const char* file) {
 }
 
 TEST(ComponentValuesTest, GuidsReadBackAndRefuseOtherForms) {
-  const std::string text = GuidToString(CLSID_Watcher);
-  EXPECT_EQ(GuidFromString(text), CLSID_Watcher);
+  EXPECT_EQ(GuidFromString(GuidToString(CLSID_Watcher)), CLSID_Watcher);
   EXPECT_EQ(GuidFromString("{4d712d04-d64c-467f-8994-4a4aa845bed9}"), CLSID_Watcher);
   for (const char* bad :
        {"", "4D712D04-D64C-467F-8994-4A4AA845BED9", "{4D712D04-D64C-467F-8994-4A4AA845BED}",

@@ -238,7 +238,7 @@ TEST(PointerListTest, ANodeRemovedTwiceOrTheLastNodeLeaveASoundList) {
   EXPECT_EQ(Items(list), std::vector<int>{});
 }
 
-TEST(PointerStackTest, PushStopsAtTheSizeAndInitializeDropsEarlierEntries) {
+TEST(PointerStackTest, PushStopsAtTheSizeIterationRunsFromTheBottomAndGetAtStaysInRange) {
   snx::test::CapturingLog log;
   CPointerStack stack;  // a fresh stack takes the default size at its first push
   for (int i = 0; i < CPointerStack::kDefaultSize; ++i) ASSERT_TRUE(stack.Push(Item(i % 8)));
@@ -251,10 +251,8 @@ TEST(PointerStackTest, PushStopsAtTheSizeAndInitializeDropsEarlierEntries) {
             (std::vector<bool>{true, true, false}));
   EXPECT_EQ((std::vector{stack.Pop(), stack.Pop(), stack.Pop()}),
             (std::vector<void*>{Item(2), Item(1), nullptr}));
-}
-
-TEST(PointerStackTest, IterationRunsFromTheBottomAndGetAtStaysInRange) {
-  CPointerStack stack;
+  // Iteration runs from the bottom; GetAt stays in range.
+  ASSERT_TRUE(stack.Initialize(3));
   for (int i : {1, 2, 3}) stack.Push(Item(i));
   std::vector<void*> seen;
   for (void* p = stack.GetFirst(); p != nullptr; p = stack.GetNext()) seen.push_back(p);

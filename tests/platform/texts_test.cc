@@ -98,7 +98,6 @@ TEST(StateFoldersTest, FollowSnxRoot) {
     test::ScopedEnv env("SNX_ROOT", unset);
     EXPECT_EQ(StateRoot(), "/");
     EXPECT_EQ(StateDir(), "/var/lib/snxsvc");
-    EXPECT_EQ(RuntimeDir(), "/run/snxsvc");
   }
   test::ScopedEnv env("SNX_ROOT", "/tmp/snx-root/");
   EXPECT_EQ(RuntimeDir(), "/tmp/snx-root/run/snxsvc");

@@ -15,8 +15,8 @@
 namespace snx::test {
 
 // The folder of the certificates, made on first use; "" when openssl failed. Its files serve any
-// test that needs a CA and a server certificate: TlsFile("ca.pem") with TlsFile("valid.pem") and
-// TlsFile("valid.key") (for 127.0.0.1 and "localhost").
+// test that needs a CA and a server certificate: "ca.pem" with "valid.pem" and "valid.key" (for
+// 127.0.0.1 and "localhost").
 inline const std::string& TlsCertificates() {
   static TempDir folder;
   static const std::string made = [] {
@@ -27,7 +27,6 @@ inline const std::string& TlsCertificates() {
   }();
   return made;
 }
-inline std::string TlsFile(const std::string& name) { return TlsCertificates() + "/" + name; }
 
 class TlsPeer {
  public:
@@ -48,7 +47,7 @@ class TlsPeer {
 
   bool Ready() const { return ready_; }
   // The test CA to trust through a CA file.
-  static std::string CaFile() { return TlsFile("ca.pem"); }
+  static std::string CaFile() { return TlsCertificates() + "/ca.pem"; }
   // "https://127.0.0.1:PORT" + path of the server with that certificate.
   std::string Url(const std::string& certificate, const std::string& path = "/") const {
     const auto at = ports_.find(certificate);
