@@ -104,17 +104,12 @@ TEST_F(RamFileTest, SaveDropsEmptyLinesAndMakesAPrivateFile) {
             perms::owner_read | perms::owner_write);
 }
 
-class RenameFails : public snx::platform::ForwardingFileSystem {
- public:
-  bool Rename(std::string_view, std::string_view) override { return false; }
-};
-
 TEST_F(RamFileTest, AFailedSaveLeavesTheOldFileWhole) {
   Load(kSample);
   const std::string before = dir_.Read("AutoSet.caf");
   {
     image_.SetKey("A", "1");
-    RenameFails files;
+    snx::test::RenameFails files;
     ScopedInstall<FileSystem> install(files);
     EXPECT_FALSE(image_.SaveToFile());
     EXPECT_TRUE(log_.HasError("CRamFileRO::SaveToFile() failed."));
