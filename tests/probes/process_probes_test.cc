@@ -264,17 +264,6 @@ TEST_F(ItemManagerTest, LookupsAndTheirFailuresWithoutAnUptimeRecord) {
   EXPECT_TRUE(items_.AddItem(ITEM_PROGRAM, "other list"));  // the limit is per list
 }
 
-// The file's bytes with the digits of each line's time stamp ("MM/DD/YY HH:MM:SS ") made 0.
-std::string Unstamped(std::string bytes) {
-  for (std::size_t line = 0; line < bytes.size(); line = bytes.find('\n', line) + 1) {
-    for (std::size_t i = line; i < line + 17 && i < bytes.size(); ++i) {
-      if (bytes[i] >= '0' && bytes[i] <= '9') bytes[i] = '0';
-    }
-    if (bytes.find('\n', line) == std::string::npos) break;
-  }
-  return bytes;
-}
-
 // Lookups by name go through an index; they find what the matching rule (IsSame, first in
 // the order of adding) finds, before and after the lists are cleared.
 TEST_F(ItemManagerTest, NameLookupsFindWhatTheMatchingRuleFinds) {
@@ -325,6 +314,8 @@ TEST_F(ItemManagerTest, NameLookupsFindWhatTheMatchingRuleFinds) {
 }
 
 TEST_F(ItemManagerTest, UptimeRecordLandsInTheFolderWithExactLines) {
+  snx::platform::FakeClock clock{snx::platform::FakeClock::FromUtc(2026, 3, 7, 9, 5, 1)};
+  snx::platform::ScopedInstall<snx::platform::Clock> install(clock);
   snx::test::TempDir dir;
   std::filesystem::create_directory(dir.File("sub"));
   items_.SetFolder(dir.File("sub"));  // kept with doubled separators, mapped back to one
@@ -351,9 +342,9 @@ TEST_F(ItemManagerTest, UptimeRecordLandsInTheFolderWithExactLines) {
         "(event): 100, /opt/b, UP", "(event): 100, /opt/a, UP", "(event): 100, /opt/b, UP",
         "(event): 100, /opt/c, UP", "Message: ///////////////////////////////////////////",
         "Message: /////////// ItemManager Started ///////////"}) {
-    expected += std::string("00/00/00 00:00:00 ") + line + "\r\r\n";
+    expected += std::string("03/07/26 09:05:01 ") + line + "\r\r\n";
   }
-  EXPECT_EQ(Unstamped(dir.Read("sub/Uptime.log")), expected);
+  EXPECT_EQ(dir.Read("sub/Uptime.log"), expected);
   EXPECT_TRUE(log_.Errors().empty());
 }
 
