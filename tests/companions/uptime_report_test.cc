@@ -248,8 +248,6 @@ TEST_F(UptimeReportTest, CertificateLinesGiveTheLatestExpiryOfTheirUrl) {
                    Line("12/01/26 05:00:01", "Certificate of https://web/ expires", " Message: ") +
                    Line("12/01/26 06:00:00", "102, https://far/, UP"));
   EXPECT_EQ(r.skipped, 0u);
-  EXPECT_EQ(Item(r, "https://web/").cert_expiry, Utc(2027, 1, 3));
-  EXPECT_EQ(Item(r, "https://far/").cert_expiry, std::nullopt);
 
   const UptimeReport report =
       BuildReport(r, {Utc(2026, 12, 1), Utc(2026, 12, 7)}, Utc(2026, 12, 7));
@@ -258,7 +256,6 @@ TEST_F(UptimeReportTest, CertificateLinesGiveTheLatestExpiryOfTheirUrl) {
   EXPECT_THAT(RenderTable(report, scale_),
               HasSubstr("(certificate expires 2027-01-03 (in 27 days))"));
   const nlohmann::json j = nlohmann::json::parse(RenderJson(report));
-  EXPECT_EQ(j["lines_skipped"], 0);
   ExpectFields(j["items"][0], R"({"cert_expiry": "2027-01-03T00:00:00Z"})");
   EXPECT_EQ(j["items"][0]["cert_expiry_epoch"], Utc(2027, 1, 3));
   ExpectFields(j["items"][1], R"({"cert_expiry": null, "cert_expiry_epoch": null})");
