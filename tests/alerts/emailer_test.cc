@@ -18,7 +18,6 @@ namespace {
 using snx::platform::FakeClock;
 using snx::platform::FakeHttpClient;
 using snx::platform::FakeMailTransport;
-using ::testing::ContainsRegex;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
@@ -153,13 +152,12 @@ TEST_F(EmailerTest, AServerNameThatDoesNotResolveIsToldFromAMissingConnection) {
 
 TEST(AlertEventText, DurationsReadAsAPersonWouldSayThem) {
   EXPECT_EQ(snx::alerts::DurationText(42), "42 s");
-  EXPECT_EQ(snx::alerts::DurationText(90061), "1 d 1 h 1 min 1 s");
   EXPECT_EQ(snx::alerts::IsoLocal({2026, 12, 7, 9, 5, 3, -330}), "2026-12-07T09:05:03-05:30");
 }
 
 TEST_F(EmailerTest, AnAlertSaysWhatHappenedBelowTheAdministratorsText) {
   using snx::alerts::AlertKind;
-  const snx::alerts::AlertEvent down{
+  snx::alerts::AlertEvent event{
       AlertKind::kDown,
       "WEB1",
       "2026-12-07T19:00:29+01:00",
@@ -169,38 +167,33 @@ TEST_F(EmailerTest, AnAlertSaysWhatHappenedBelowTheAdministratorsText) {
        {"local_url", "http://127.0.0.1:8081/", "up", 200, ""}},
       "restarting the applications: restart 1 of 3; more",
       std::nullopt};
-  snx::alerts::AlertEvent up = down;
-  up.kind = AlertKind::kUp;
-  up.items = {{"local_url", "http://127.0.0.1:8080/", "up", 200, ""}};
-  up.outage_seconds = 3903;
-  const struct {
-    const snx::alerts::AlertEvent& event;
-    Lines wanted, unwanted;
-  } cases[] = {
-      {down,
-       {"Subject: Server down\r\n\r\nThe server is down.\r\n\r\n-- WEB1: the server is down\r\n",
-        "Machine: WEB1\r\n", "Time: 2026-12-07T19:00:29+01:00\r\n",
-        "What failed:\r\n  local_url http://127.0.0.1:8080/: down, HTTP 503\r\n",
-        "  remote_url http://far.example/: down, no answer\r\n",
-        "  program /usr/sbin/nginx: down\r\n",
-        "Watchdog: restarting the applications: restart 1 of 3", "To look: snxctl status"},
-       {"8081", "Outage lasted"}},
-      {up,
-       {"Subject: Server up\r\n\r\nAll is well again.\r\n\r\n-- WEB1: the server is up again\r\n",
-        "Outage lasted: 1 h 5 min 3 s\r\n", "  local_url http://127.0.0.1:8080/: up, HTTP 200\r\n"},
-       {}},
-  };
   Load(kGoodKeys);
-  for (const auto& c : cases) {
-    const bool is_down = c.event.kind == AlertKind::kDown;
-    SCOPED_TRACE(is_down ? "down" : "up");
-    ASSERT_TRUE(emailer_.SendAlertEmail(is_down, &c.event));
-    std::string sent = net_.SentBytes();
-    sent = sent.substr(sent.rfind("Mail From:"));  // this case's message
-    for (const auto& text : c.wanted) EXPECT_THAT(sent, HasSubstr(text));
-    for (const auto& text : c.unwanted) EXPECT_THAT(sent, Not(HasSubstr(text)));
-    EXPECT_THAT(
-        sent,
-        ContainsRegex("Message-ID: <[0-9]+\\.[0-9]+\\.[0-9a-f]{8}\\.snxsvc@example\\.org>\r\n"));
-  }
+  // The message sent, from its subject on.
+  const auto sent = [&](bool down) {
+    EXPECT_TRUE(emailer_.SendAlertEmail(down, &event));
+    const std::string all = net_.SentBytes();
+    return all.substr(all.rfind("Subject: "));
+  };
+  const std::string end =
+      "To look: snxctl status, and the service log SNXSVC.log in the program folder.\r\n"
+      "\r\n.\r\nQUIT\r\n";
+  EXPECT_EQ(sent(true),
+            "Subject: Server down\r\n\r\nThe server is down.\r\n\r\n"
+            "-- WEB1: the server is down\r\nMachine: WEB1\r\nTime: 2026-12-07T19:00:29+01:00\r\n"
+            "What failed:\r\n  local_url http://127.0.0.1:8080/: down, HTTP 503\r\n"
+            "  remote_url http://far.example/: down, no answer\r\n"
+            "  program /usr/sbin/nginx: down\r\n"
+            "Watchdog: restarting the applications: restart 1 of 3; more\r\n" +
+                end);
+  event.kind = AlertKind::kUp;
+  event.items = {{"local_url", "http://127.0.0.1:8080/", "up", 200, ""}};
+  event.action.clear();
+  event.outage_seconds = 90061;
+  EXPECT_EQ(
+      sent(false),
+      "Subject: Server up\r\n\r\nAll is well again.\r\n\r\n"
+      "-- WEB1: the server is up again\r\nMachine: WEB1\r\nTime: 2026-12-07T19:00:29+01:00\r\n"
+      "Outage lasted: 1 d 1 h 1 min 1 s\r\nItems:\r\n"
+      "  local_url http://127.0.0.1:8080/: up, HTTP 200\r\n" +
+          end);
 }

@@ -74,16 +74,6 @@ const std::string kWebDay =
             "12/01/26 10:05:00 101, http://web/, DN", "12/01/26 10:14:24 101, http://web/, UP",
             "12/01/26 20:00:00 101, http://web/, DN", "12/01/26 20:00:30 101, http://web/, UP"});
 
-TEST_F(UptimeReportTest, AnOutageCutByTheWindowCountsWholeAndItsTimeOnlyInside) {
-  const UptimeRecord r = Read("", kWebDay);
-  const ItemReports& web = Item(r, "http://web/");
-  const ItemFigures cut = FiguresOf(web, SpansOf(web, Utc(2026, 12, 2)),
-                                    {Utc(2026, 12, 1, 10, 10), Utc(2026, 12, 1, 12)});
-  EXPECT_EQ(std::tuple(cut.down_seconds, cut.outages, cut.longest_outage), std::tuple(264, 1, 864));
-  // A little down time never shows as 100.00 %.
-  EXPECT_EQ(ShownAvailability(100.0 * 86399 / 86400), 99.99);
-}
-
 TEST_F(UptimeReportTest, JsonGivesTheTablesFiguresInSecondsAndUtc) {
   // The day worked out above, a remote URL never reported in the window, restarts and a reboot,
   // and a line skipped; six hours west, so that the times in UTC are not the log's.
@@ -109,6 +99,13 @@ TEST_F(UptimeReportTest, JsonGivesTheTablesFiguresInSecondsAndUtc) {
   ExpectFields(web, R"({"kind": "local_url", "availability_percent": 98.96, "outages": 2,
       "down_seconds": 894, "up_seconds": 85506, "longest_outage_seconds": 864, "mttr_seconds": 447, "state": "up",
       "since": "2026-12-02T02:00:30Z", "restarts": null})");
+  // An outage cut by the window counts whole, and its time only inside; a little down time
+  // never shows as 100.00 %.
+  const ItemReports& cut = Item(r, "http://web/");
+  const ItemFigures f =
+      FiguresOf(cut, SpansOf(cut, day.to), {Utc(2026, 12, 1, 16, 10), Utc(2026, 12, 1, 18)});
+  EXPECT_EQ(std::tuple(f.down_seconds, f.outages, f.longest_outage), std::tuple(264, 1, 864));
+  EXPECT_EQ(ShownAvailability(100.0 * 86399 / 86400), 99.99);
 
   // Unknown figures are null, never left out; names are shown escaped.
   const nlohmann::json& far = j["items"][1];
@@ -251,8 +248,6 @@ TEST_F(UptimeReportTest, CertificateLinesGiveTheLatestExpiryOfTheirUrl) {
                    Line("12/01/26 05:00:01", "Certificate of https://web/ expires", " Message: ") +
                    Line("12/01/26 06:00:00", "102, https://far/, UP"));
   EXPECT_EQ(r.skipped, 0u);
-  EXPECT_EQ(Item(r, "https://web/").cert_expiry, Utc(2027, 1, 3));
-  EXPECT_EQ(Item(r, "https://far/").cert_expiry, std::nullopt);
 
   const UptimeReport report =
       BuildReport(r, {Utc(2026, 12, 1), Utc(2026, 12, 7)}, Utc(2026, 12, 7));
@@ -261,7 +256,6 @@ TEST_F(UptimeReportTest, CertificateLinesGiveTheLatestExpiryOfTheirUrl) {
   EXPECT_THAT(RenderTable(report, scale_),
               HasSubstr("(certificate expires 2027-01-03 (in 27 days))"));
   const nlohmann::json j = nlohmann::json::parse(RenderJson(report));
-  EXPECT_EQ(j["lines_skipped"], 0);
   ExpectFields(j["items"][0], R"({"cert_expiry": "2027-01-03T00:00:00Z"})");
   EXPECT_EQ(j["items"][0]["cert_expiry_epoch"], Utc(2027, 1, 3));
   ExpectFields(j["items"][1], R"({"cert_expiry": null, "cert_expiry_epoch": null})");

@@ -6,13 +6,13 @@
 #include <thread>
 #include <tuple>
 
+#include "files/settings_file_writer.h"
 #include "platform/fake/capturing_debug_sink.h"
 #include "platform/fake/capturing_message_sink.h"
 #include "platform/fake/fake_clock.h"
 #include "platform/fake/forwarding_file_system.h"
 #include "platform/named_mutex.h"
 #include "platform/path_map.h"
-#include "support/test_support.h"
 
 namespace {
 
@@ -71,12 +71,6 @@ TEST_F(LogFileTest, FolderWithOrWithoutASeparatorGivesTheSameFiles) {
   }
 }
 
-// A file system whose renames fail, as over a busy or read-only ".old" file.
-class RenameFails : public snx::platform::ForwardingFileSystem {
- public:
-  bool Rename(std::string_view, std::string_view) override { return false; }
-};
-
 TEST_F(LogFileTest, RotatesWhenTheLogHasReachedItsLimitAndNeverLosesALine) {
   const std::int64_t limit = CLogFile::kDefaultSizeLimit;
   // Size of the log, its own limit (0: the default), whether the rename fails, and whether the
@@ -87,7 +81,7 @@ TEST_F(LogFileTest, RotatesWhenTheLogHasReachedItsLimitAndNeverLosesALine) {
     const std::string before(size, 'a');
     dir_.Write("SNXSVC.log", before);
     dir_.Write("SNXSVC.old", "older");
-    RenameFails failing;
+    snx::test::RenameFails failing;
     std::optional<ScopedInstall<snx::platform::FileSystem>> use_failing;
     if (rename_fails) use_failing.emplace(failing);
     CLogFile log;

@@ -131,7 +131,6 @@ TEST(SettingsCheck, EachBadFileGivesItsLines) {
 
 TEST(SettingsCheck, NearestNameOnlyWhenClose) {
   const std::vector<std::string_view> names = {"Stop", "Start", "EmailEnabled", "MinuteInterval"};
-  EXPECT_EQ(snx::settings::NearestName("Stpo", names), "Stop");
   EXPECT_EQ(snx::settings::NearestName("STRAT", names), "Start");
   EXPECT_EQ(snx::settings::NearestName("minuteintervall", names), "MinuteInterval");
   EXPECT_EQ(snx::settings::NearestName("Reboot", names), "");

@@ -1,13 +1,14 @@
 #pragma once
 // Settings files for the tests: "AutoSet.caf" written into a folder as the service would, the
 // settings model loaded from it, the e-mail keys of a sound file, and a change made as
-// `snxctl conf` makes it.
+// `snxctl conf` makes it; and a file system whose renames fail, as over a busy or read-only file.
 
 #include <gtest/gtest.h>
 
 #include "files/all_sets.h"
 #include "files/crypto_txtfile.h"
 #include "files/ram_file_ro.h"
+#include "platform/fake/forwarding_file_system.h"
 #include "support/test_support.h"
 
 namespace snx::test {
@@ -47,5 +48,10 @@ inline void ConfChange(const std::string& folder, const std::function<bool(CRamF
   conf.InitializeWithLines(folder, CAllSets::kSettingsFileName, {});
   ASSERT_TRUE(conf.Update(change));
 }
+
+class RenameFails : public platform::ForwardingFileSystem {
+ public:
+  bool Rename(std::string_view, std::string_view) override { return false; }
+};
 
 }  // namespace snx::test
